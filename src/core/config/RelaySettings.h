@@ -1,0 +1,42 @@
+// The one settings record every part of the program reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/config/ServerEntry.h"
+
+namespace vantel {
+
+using StringList = std::vector<std::string>;
+
+/// CustomValue that makes the outgoing stream tag its From: lines.
+inline constexpr int kHiddenModeCode = 52836417;
+
+/// The user's settings as loaded from the current schema. Member names are the names of
+/// their stored values. The parallel lists Kludges/Subst and SignalStr/SpecialKludges are
+/// kept at equal length by their editors.
+struct RelaySettings {
+    int CustomValue = 0;     ///< Read from the store only, never written.
+    int UseService = 0;      ///< Nonzero: the companion service does the relaying.
+    int MessageTimeout = 5;  ///< Edited and stored; not applied by the relay.
+    int ConnectTimeout = 5;  ///< Seconds a new session may wait for the server; 0 = forever.
+    int DefaultPOPPort = 110;
+    int POPCycleChange = 0;    ///< Nonzero: each POP3 connection advances DefaultPOPServer.
+    int DefaultPOPServer = 0;  ///< 1-based ordinal in the default POP3 group; 0 = none.
+    int DefaultSchema = 0;     ///< 0 = default schema, k = k-th name of Schemes.
+    int DefaultServer = 0;     ///< 0-based ordinal in the default SMTP group.
+    int DefaultPort = 25;
+    StringList SignalStr;
+    StringList SpecialKludges;
+    StringList Subst;
+    StringList Kludges;
+    StringList Servers;  ///< Text form of ServerList, rebuilt around every load and save.
+    StringList Schemes;
+    std::vector<ServerEntry> ServerList;
+
+    /// Name of the current schema; empty for the default schema or an index naming none.
+    std::string GetSchemaName() const;
+};
+
+}  // namespace vantel

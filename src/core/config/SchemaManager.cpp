@@ -1,0 +1,112 @@
+#include "core/config/SchemaManager.h"
+
+#include <algorithm>
+
+#include "platform/SettingsStore.h"
+
+namespace vantel {
+namespace {
+
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameKeyName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return FoldCase(x) == FoldCase(y);
+           });
+}
+
+}  // namespace
+
+bool SchemaManager::SaveEverywhere() {
+    if (isNT_) {
+        persistence_.SetUseMachineStore(true);
+        persistence_.SaveSettings(settings_);
+    }
+    persistence_.SetUseMachineStore(false);
+    const bool saved = persistence_.SaveSettings(settings_);
+    if (isNT_) {
+        service_.NotifyServiceReload();
+    }
+    return saved;
+}
+
+void SchemaManager::SelectSchema(int index) {
+    SaveEverywhere();
+    settings_.DefaultSchema = index;
+    persistence_.LoadSettings(settings_, index);
+    if (!service_.IsServiceRunning()) {
+        relay_.RestartListeners();
+    }
+    relay_.UpdateTrayIcon();
+}
+
+std::string SchemaManager::CheckSchemaName(std::string_view name) {
+    if (name.empty()) {
+        return "Please enter a name for schema before saving";
+    }
+    if (name.size() > kMaxSchemaName) {
+        return "A schema name can have at most 255 characters.";
+    }
+    if (name.find('\\') != std::string_view::npos) {
+        return "A schema name cannot contain a backslash (\\).";
+    }
+    if (std::any_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        return "A schema name cannot contain control characters.";
+    }
+    return {};
+}
+
+bool SchemaManager::SaveSchemaAs(std::string_view name) {
+    const std::string problem = CheckSchemaName(name);
+    if (!problem.empty()) {
+        notifier_.ShowMessage(problem);
+        return false;
+    }
+    StringList& schemes = settings_.Schemes;
+    auto found = std::find(schemes.begin(), schemes.end(), name);
+    if (found == schemes.end()) {
+        found = std::find_if(schemes.begin(), schemes.end(),
+                             [name](const std::string& s) { return SameKeyName(s, name); });
+    }
+    if (found == schemes.end()) {
+        schemes.emplace_back(name);
+        found = schemes.end() - 1;
+    }
+    const std::string savedName = *found;
+    settings_.DefaultSchema = static_cast<int>(found - schemes.begin()) + 1;
+    SaveEverywhere();
+    notifier_.ShowMessage("Schema '" + savedName + "' was successfully saved");
+    return true;
+}
+
+bool SchemaManager::DeleteSchema(std::string_view name) {
+    StringList& schemes = settings_.Schemes;
+    const auto found = std::find(schemes.begin(), schemes.end(), name);
+    if (found == schemes.end()) {
+        notifier_.ShowMessage("Schema \"" + std::string(name) + "\" not found");
+        return false;
+    }
+    const int position = static_cast<int>(found - schemes.begin()) + 1;
+    if (position == settings_.DefaultSchema) {
+        settings_.DefaultSchema = 0;
+    } else if (position < settings_.DefaultSchema) {
+        // The current schema moves down one place; keep pointing at it so the save below
+        // does not write over another schema.
+        --settings_.DefaultSchema;
+    }
+    const std::string deleted = *found;
+    schemes.erase(found);
+    for (bool machine : {false, true}) {
+        persistence_.SetUseMachineStore(machine);
+        persistence_.DeleteSchemaKey(deleted);
+    }
+    persistence_.SetUseMachineStore(false);
+    notifier_.ShowMessage("Schema '" + deleted + "' was successfully deleted");
+    SaveEverywhere();
+    return true;
+}
+
+}  // namespace vantel

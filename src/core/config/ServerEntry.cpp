@@ -1,0 +1,35 @@
+#include "core/config/ServerEntry.h"
+
+#include "core/config/DecimalText.h"
+
+namespace vantel {
+
+std::string FormatServerLine(const ServerEntry& entry) {
+    return FormatDecimal(entry.LocalPort) + ' ' + FormatDecimal(entry.RemotePort) + ' ' +
+           FormatDecimal(entry.Type) + ' ' + FormatDecimal(entry.PassDataIndex) + ' ' + entry.Name;
+}
+
+ServerEntry ParseServerLine(std::string_view line) {
+    ServerEntry entry;
+    int* const fields[] = {&entry.LocalPort, &entry.RemotePort, &entry.Type, &entry.PassDataIndex};
+    std::string_view rest = line;
+    for (int* field : fields) {
+        std::size_t consumed = 0;
+        const int value = ParseDecimalPrefix(rest, consumed);
+        if (consumed == 0) {
+            break;
+        }
+        *field = value;
+        rest.remove_prefix(consumed);
+    }
+    if (entry.Type >= 3) {
+        entry.Type = static_cast<int>(ServerType::Smtp);
+    }
+    const std::size_t blank = line.rfind(' ');
+    if (blank != std::string_view::npos) {
+        entry.Name = std::string(line.substr(blank + 1, ServerEntry::kMaxNameLength));
+    }
+    return entry;
+}
+
+}  // namespace vantel

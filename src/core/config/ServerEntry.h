@@ -1,0 +1,40 @@
+// One configured relay route and its text form in the settings store.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantel {
+
+/// Protocol of a server entry; stored as its number, so unknown numbers survive as ints.
+enum class ServerType : int { Smtp = 0, Pop3 = 1, Imap4 = 2 };
+
+struct ServerEntry {
+    static constexpr std::size_t kCredentialsSize = 255;
+    static constexpr std::size_t kMaxNameLength = 255;
+
+    std::string Name;  ///< Remote host name or address, at most kMaxNameLength characters.
+    int LocalPort = 0;
+    int RemotePort = 0;
+    int Type = static_cast<int>(ServerType::Smtp);  ///< A ServerType number.
+    int CredentialLength = 0;                       ///< Bytes of Credentials in use; 0 = none.
+    std::array<std::uint8_t, kCredentialsSize> Credentials{};  ///< Scrambled login.
+    int PassDataIndex = -1;  ///< Number of the "PassData%d" value; -1 = none.
+
+    bool Is(ServerType type) const { return Type == static_cast<int>(type); }
+};
+
+/// "LocalPort RemotePort Type PassDataIndex Name", single blanks.
+std::string FormatServerLine(const ServerEntry& entry);
+
+/// Reads a server line leniently: up to four leading numbers (missing ones keep their
+/// defaults), a type of 3 or more becomes Smtp, and the name is the text after the last
+/// blank, cut to kMaxNameLength. A line without a blank still gives an entry (with an empty
+/// name) so that the ordinals of the entries after it keep their meaning. Credentials are
+/// left empty; they live in separate values.
+ServerEntry ParseServerLine(std::string_view line);
+
+}  // namespace vantel

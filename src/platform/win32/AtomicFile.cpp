@@ -1,0 +1,95 @@
+#include "platform/AtomicFile.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace vantel {
+
+namespace {
+
+std::string Describe(std::string_view what, const std::string& path, DWORD code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string reason = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+    ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||
+                               reason.back() == ' ' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    if (reason.empty()) {
+        reason = "system error";
+    }
+    return std::string(what) + " " + path + ": " + reason + " (error " + std::to_string(code) + ")";
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string& error) {
+    const std::string target = path.string();
+    std::filesystem::path dir = path.parent_path();
+    if (!dir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        if (ec) {
+            error = "cannot create directory " + dir.string() + ": " + ec.message();
+            return false;
+        }
+    }
+
+    // CREATE_NEW never reuses a name that is in use; another attempt picks a fresh one.
+    std::string temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < 100 && code == ERROR_FILE_EXISTS; ++attempt) {
+        temp = target + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" +
+               std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
+        file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        code = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        error = Describe("cannot create a temporary file for", target, code);
+        return false;
+    }
+    const auto abandon = [&](std::string_view what, DWORD err, bool open) {
+        if (open) {
+            ::CloseHandle(file);
+        }
+        ::DeleteFileA(temp.c_str());
+        error = Describe(what, target, err);
+        return false;
+    };
+    if (!WriteAll(file, bytes)) {
+        return abandon("cannot write", ::GetLastError(), true);
+    }
+    if (!::FlushFileBuffers(file)) {
+        return abandon("cannot flush", ::GetLastError(), true);
+    }
+    if (!::CloseHandle(file)) {
+        return abandon("cannot write", ::GetLastError(), false);
+    }
+    if (!::MoveFileExA(temp.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return abandon("cannot replace", ::GetLastError(), false);
+    }
+    return true;
+}
+
+}  // namespace vantel

@@ -1,0 +1,271 @@
+#include "core/config/SettingsPersistence.h"
+
+#include <gtest/gtest.h>
+
+#include "StoreFactory.h"
+#include "core/rewrite/CredentialCodec.h"
+
+namespace vantel {
+namespace {
+
+constexpr StoreRoot kUser = StoreRoot::CurrentUser;
+
+class SettingsPersistenceTest : public ::testing::TestWithParam<test::StoreFactory> {
+  protected:
+    SettingsPersistenceTest() : store_(GetParam().make(test::UniqueProductKey())) {}
+
+    std::string Read(const char* key, const char* name, StoreRoot root = kUser) {
+        return store_->ReadValueText(key, name, "<absent>", root);
+    }
+    void Write(const char* key, const char* name, std::string_view text) {
+        store_->WriteValueText(key, name, text, kUser);
+    }
+    RelaySettings Load(int schema = -1) {
+        RelaySettings settings;
+        persistence_.LoadSettings(settings, schema);
+        return settings;
+    }
+
+    std::unique_ptr<SettingsStore> store_;
+    SettingsPersistence persistence_{*store_};
+};
+
+ServerEntry Pop3Entry(const std::string& name, int passDataIndex, const char* user,
+                      const char* password) {
+    ServerEntry entry;
+    entry.Name = name;
+    entry.LocalPort = 110;
+    entry.RemotePort = 110;
+    entry.Type = static_cast<int>(ServerType::Pop3);
+    entry.PassDataIndex = passDataIndex;
+    CredentialBlock block{};
+    entry.CredentialLength = PackCredentials(block, user, password);
+    entry.Credentials = block;
+    return entry;
+}
+
+TEST_P(SettingsPersistenceTest, EmptyStoreLoadsDefaults) {
+    const RelaySettings s = Load();
+    EXPECT_EQ(s.DefaultPort, 25);
+    EXPECT_EQ(s.DefaultPOPPort, 110);
+    EXPECT_EQ(s.ConnectTimeout, 0);
+    EXPECT_EQ(s.MessageTimeout, 0);
+    EXPECT_EQ(s.DefaultSchema, 0);
+    EXPECT_EQ(persistence_.CurrentSchemaName(), "");
+    EXPECT_TRUE(s.Kludges.empty() && s.Subst.empty() && s.SignalStr.empty() &&
+                s.SpecialKludges.empty() && s.Servers.empty() && s.Schemes.empty() &&
+                s.ServerList.empty());
+}
+
+TEST_P(SettingsPersistenceTest, DefaultPortsReadAsNumbersWithFallbacks) {
+    for (const auto& [stored, expected] : std::vector<std::pair<const char*, int>>{
+             {"0", 25}, {"abc", 25}, {"587x", 587}, {" 2525", 2525}}) {
+        Write("Settings", "DefaultPort", stored);
+        EXPECT_EQ(Load().DefaultPort, expected) << "stored as '" << stored << "'";
+    }
+    Write("Settings", "DefaultPOPPort", "0");
+    EXPECT_EQ(Load().DefaultPOPPort, 110);
+}
+
+TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
+    RelaySettings s;
+    s.ConnectTimeout = 7;
+    s.MessageTimeout = 9;
+    s.DefaultPort = 2525;
+    s.DefaultPOPPort = 1110;
+    s.DefaultServer = 1;
+    s.DefaultPOPServer = 2;
+    s.POPCycleChange = 1;
+    s.UseService = 1;
+    s.Kludges = {"0 X-Mailer:", "1 Received:"};
+    s.Subst = {"0 Vantel \"quoted\" \\path", "1 "};
+    s.SignalStr = {"Tag:"};
+    s.SpecialKludges = {"; X-Tag:"};
+    ServerEntry smtp;
+    smtp.Name = "smtp.example.org";
+    smtp.LocalPort = 25;
+    smtp.RemotePort = 587;
+    s.ServerList = {smtp, Pop3Entry("pop.example.org", 4242, "alice", "s3cret")};
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    const RelaySettings back = Load();
+    EXPECT_EQ(back.ConnectTimeout, 7);
+    EXPECT_EQ(back.MessageTimeout, 9);
+    EXPECT_EQ(back.DefaultPort, 2525);
+    EXPECT_EQ(back.DefaultPOPPort, 1110);
+    EXPECT_EQ(back.DefaultServer, 1);
+    EXPECT_EQ(back.DefaultPOPServer, 2);
+    EXPECT_EQ(back.POPCycleChange, 1);
+    EXPECT_EQ(back.UseService, 1);
+    EXPECT_EQ(back.Kludges, s.Kludges);
+    EXPECT_EQ(back.Subst, s.Subst);
+    EXPECT_EQ(back.SignalStr, s.SignalStr);
+    EXPECT_EQ(back.SpecialKludges, s.SpecialKludges);
+    EXPECT_EQ(back.Servers,
+              (StringList{"25 587 0 -1 smtp.example.org", "110 110 1 4242 pop.example.org"}));
+    ASSERT_EQ(back.ServerList.size(), 2u);
+    std::string user, password;
+    UnpackCredentials(back.ServerList[1].Credentials, back.ServerList[1].CredentialLength, user,
+                      password);
+    EXPECT_EQ(user, "alice");
+    EXPECT_EQ(password, "s3cret");
+    // The store holds the scrambled form only.
+    const auto raw = store_->ReadBinaryValue("Settings", "PassData4242", kUser);
+    EXPECT_EQ(raw.size(), 12u);
+    EXPECT_EQ(std::string(raw.begin(), raw.end()).find("alice"), std::string::npos);
+    // CustomValue is read, never written.
+    EXPECT_EQ(Read("Settings", "CustomValue"), "<absent>");
+}
+
+TEST_P(SettingsPersistenceTest, ShorterListLeavesStaleEntriesThatLoadIgnores) {
+    RelaySettings s;
+    s.Kludges = {"0 A:", "0 B:", "0 C:", "0 D:", "0 E:"};
+    s.Subst = StringList(5, "1 ");
+    persistence_.SaveSettings(s);
+    s.Kludges.resize(3);
+    s.Subst.resize(3);
+    persistence_.SaveSettings(s);
+    EXPECT_EQ(Read("Settings", "KludgesCount"), "3");
+    EXPECT_EQ(Read("Settings", "Kludges3"), "0 D:");
+    EXPECT_EQ(Read("Settings", "Kludges4"), "0 E:");
+    EXPECT_EQ(Load().Kludges, (StringList{"0 A:", "0 B:", "0 C:"}));
+}
+
+TEST_P(SettingsPersistenceTest, ListCountsBeyondTheEntriesOrAbsurdlyLarge) {
+    Write("Settings", "KludgesCount", "3");
+    Write("Settings", "Kludges0", "0 A:");
+    EXPECT_EQ(Load().Kludges, (StringList{"0 A:", "", ""}));
+    Write("Settings", "KludgesCount", "-4");
+    EXPECT_TRUE(Load().Kludges.empty());
+    Write("Settings", "KludgesCount", "2000000000");
+    EXPECT_EQ(Load().Kludges.size(),
+              static_cast<std::size_t>(SettingsPersistence::kMaxListEntries));
+}
+
+TEST_P(SettingsPersistenceTest, LongValuesReadBackWhole) {
+    RelaySettings s;
+    s.Kludges = {"0 X-Long:"};
+    s.Subst = {"0 " + std::string(5000, 'v')};
+    persistence_.SaveSettings(s);
+    EXPECT_EQ(Load().Subst, s.Subst);
+}
+
+TEST_P(SettingsPersistenceTest, OversizedOrMissingPassDataLoadsWithoutLogin) {
+    Write("Settings", "ServersCount", "3");
+    Write("Settings", "Servers0", "110 110 1 7 big");
+    Write("Settings", "Servers1", "110 110 1 8 missing");
+    Write("Settings", "Servers2", "110 110 1 9 fits");
+    store_->WriteBinaryValue("Settings", "PassData7", std::vector<std::uint8_t>(256, 0x86), kUser);
+    store_->WriteBinaryValue("Settings", "PassData9", std::vector<std::uint8_t>(255, 0x86), kUser);
+    const RelaySettings s = Load();
+    ASSERT_EQ(s.ServerList.size(), 3u);
+    EXPECT_EQ(s.ServerList[0].CredentialLength, 0);
+    for (std::uint8_t b : s.ServerList[0].Credentials) {
+        ASSERT_EQ(b, 0);
+    }
+    EXPECT_EQ(s.ServerList[1].CredentialLength, 0);
+    EXPECT_EQ(s.ServerList[2].CredentialLength, 255);
+}
+
+TEST_P(SettingsPersistenceTest, DamagedServerLinesStillGiveEntries) {
+    Write("Settings", "ServersCount", "3");
+    Write("Settings", "Servers0", "nonsense");
+    Write("Settings", "Servers1", "25 25 7 -1 mailhost");
+    Write("Settings", "Servers2", "25 25 0 -1 " + std::string(300, 'n'));
+    const RelaySettings s = Load();
+    ASSERT_EQ(s.ServerList.size(), 3u);
+    EXPECT_EQ(s.ServerList[0].Name, "");
+    EXPECT_TRUE(s.ServerList[1].Is(ServerType::Smtp));
+    EXPECT_EQ(s.ServerList[1].Name, "mailhost");
+    EXPECT_EQ(s.ServerList[2].Name.size(), ServerEntry::kMaxNameLength);
+}
+
+TEST_P(SettingsPersistenceTest, OnlyPop3EntriesStoreTheirLogin) {
+    RelaySettings s;
+    ServerEntry smtp = Pop3Entry("smtphost", 99, "bob", "pw");
+    smtp.Type = static_cast<int>(ServerType::Smtp);
+    s.ServerList = {smtp, Pop3Entry("nologin", 98, "", "pw")};
+    persistence_.SaveSettings(s);
+    EXPECT_EQ(Read("Settings", "Servers0"), "110 110 0 99 smtphost");
+    EXPECT_TRUE(store_->ReadBinaryValue("Settings", "PassData99", kUser).empty());
+    EXPECT_TRUE(store_->ReadBinaryValue("Settings", "PassData98", kUser).empty());
+    // The SMTP entry keeps its login in memory.
+    EXPECT_GT(s.ServerList[0].CredentialLength, 0);
+}
+
+TEST_P(SettingsPersistenceTest, NamedSchemaSaveReplacesItsKeyWholeButDefaultKeepsStaleValues) {
+    RelaySettings s;
+    s.Schemes = {"Work"};
+    s.DefaultSchema = 1;
+    s.ServerList = {Pop3Entry("a", 1, "u", "p"), Pop3Entry("b", 2, "u", "p")};
+    persistence_.SaveSettings(s);
+    EXPECT_EQ(Read("Settings\\Work", "Servers1"), "110 110 1 2 b");
+    s.ServerList.pop_back();
+    persistence_.SaveSettings(s);
+    EXPECT_EQ(Read("Settings\\Work", "Servers1"), "<absent>");
+    EXPECT_TRUE(store_->ReadBinaryValue("Settings\\Work", "PassData2", kUser).empty());
+    EXPECT_FALSE(store_->ReadBinaryValue("Settings\\Work", "PassData1", kUser).empty());
+    EXPECT_EQ(Read("Settings", "DefaultSchema"), "1");
+    EXPECT_EQ(Read("Settings", "Schemes0"), "Work");
+
+    RelaySettings d;
+    d.ServerList = {Pop3Entry("a", 1, "u", "p"), Pop3Entry("b", 2, "u", "p")};
+    persistence_.SaveSettings(d);
+    d.ServerList.pop_back();
+    persistence_.SaveSettings(d);
+    EXPECT_EQ(Read("Settings", "Servers1"), "110 110 1 2 b");
+}
+
+TEST_P(SettingsPersistenceTest, LoadPicksStoredOrGivenSchema) {
+    Write("Settings", "SchemesCount", "2");
+    Write("Settings", "Schemes0", "Home");
+    Write("Settings", "Schemes1", "Work");
+    Write("Settings", "DefaultSchema", "2");
+    Write("Settings", "DefaultPort", "1");
+    Write("Settings\\Home", "DefaultPort", "2");
+    Write("Settings\\Work", "DefaultPort", "3");
+    EXPECT_EQ(Load().DefaultPort, 3);
+    EXPECT_EQ(persistence_.CurrentSchemaName(), "Work");
+    EXPECT_EQ(Load(1).DefaultPort, 2);
+    EXPECT_EQ(Load(0).DefaultPort, 1);
+
+    // A stored index naming no schema loads the default schema's values and keeps the number.
+    Write("Settings", "DefaultSchema", "5");
+    const RelaySettings s = Load();
+    EXPECT_EQ(s.DefaultSchema, 5);
+    EXPECT_EQ(s.DefaultPort, 1);
+    EXPECT_EQ(persistence_.CurrentSchemaName(), "");
+}
+
+TEST_P(SettingsPersistenceTest, MachineRootIsSeparate) {
+    RelaySettings s;
+    s.DefaultPort = 2500;
+    persistence_.SetUseMachineStore(true);
+    persistence_.SaveSettings(s);
+    persistence_.SetUseMachineStore(false);
+    EXPECT_EQ(Read("Settings", "DefaultPort", StoreRoot::LocalMachine), "2500");
+    EXPECT_EQ(Read("Settings", "DefaultPort"), "<absent>");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, SettingsPersistenceTest,
+                         ::testing::ValuesIn(test::AllStoreFactories()), test::StoreFactoryName);
+
+TEST(RelaySettingsTest, ConstructionValuesAndSchemaName) {
+    RelaySettings s;
+    EXPECT_EQ(s.DefaultPort, 25);
+    EXPECT_EQ(s.DefaultPOPPort, 110);
+    EXPECT_EQ(s.ConnectTimeout, 5);
+    EXPECT_EQ(s.MessageTimeout, 5);
+    EXPECT_EQ(s.CustomValue, 0);
+    EXPECT_EQ(s.GetSchemaName(), "");
+    s.Schemes = {"A", "B"};
+    s.DefaultSchema = 2;
+    EXPECT_EQ(s.GetSchemaName(), "B");
+    s.DefaultSchema = 3;
+    EXPECT_EQ(s.GetSchemaName(), "");
+    s.DefaultSchema = -1;
+    EXPECT_EQ(s.GetSchemaName(), "");
+}
+
+}  // namespace
+}  // namespace vantel
