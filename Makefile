@@ -1,9 +1,10 @@
 # Entry points for people and CI. `make deps` is the only target that installs anything.
 JOBS ?= 2
+FUZZ_SECONDS ?= 60
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-windows lint format run clean
+        test-windows lint format run clean build-fuzz fuzz bench
 
 all: build
 
@@ -24,13 +25,27 @@ build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
-test: lint test-linux test-windows
+test: lint test-linux fuzz test-windows
 
 test-linux: build-linux
 	ctest --preset linux -j $(JOBS)
 
 test-windows: build-windows
 	scripts/wine-ctest.sh
+
+build-fuzz:
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+# Fuzzes from a scratch copy of the seed corpus: new inputs and crashes stay under build/fuzz.
+fuzz: build-fuzz
+	mkdir -p build/fuzz/corpus build/fuzz/artifacts
+	cp fuzz/corpus/* build/fuzz/corpus/
+	build/fuzz/rewrite_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=12288 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus
+
+bench: build-linux-release
+	build/linux-release/rewrite_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
 lint:
 	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "clang-format: $(words $(FORMAT_FILES)) files clean"

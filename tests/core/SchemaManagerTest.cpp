@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FakeNotifier.h"
 #include "StoreFactory.h"
 
 namespace vantel {
@@ -58,7 +59,7 @@ class SchemaManagerTest : public ::testing::TestWithParam<test::StoreFactory> {
     RelaySettings settings_;
     FakeService service_;
     FakeRelay relay_;
-    FakeNotifier notifier_;
+    test::FakeNotifier notifier_;
 };
 
 TEST_P(SchemaManagerTest, SaveEverywhereWritesBothRootsOnlyOnNT) {

@@ -1,0 +1,78 @@
+#include "core/rewrite/KludgeEntry.h"
+
+#include "core/config/DecimalText.h"
+
+namespace vantel {
+namespace {
+
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+struct Synonym {
+    std::string_view headerName;
+    std::string_view envelopeCommand;
+};
+
+// Envelope commands are read as header lines too, so address kludges can reach them.
+constexpr Synonym kEnvelopeSynonyms[] = {
+    {"To:", "RCPT TO:"},
+    {"Reply-To:", "MAIL FROM:"},
+};
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+std::string_view FirstWord(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && IsSpace(text[begin])) {
+        ++begin;
+    }
+    std::size_t end = begin;
+    while (end < text.size() && !IsSpace(text[end])) {
+        ++end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+KludgeEntry ParseKludgeEntry(std::string_view entry) {
+    KludgeEntry result;
+    std::size_t consumed = 0;
+    const int type = ParseDecimalPrefix(entry, consumed);
+    if (consumed > 0) {
+        const std::string_view name = FirstWord(entry.substr(consumed));
+        if (!name.empty()) {
+            result.type = type;
+            result.headerName = name;
+            return result;
+        }
+    }
+    result.headerName = FirstWord(entry);
+    return result;
+}
+
+bool MatchKludgeHeader(std::string_view line, std::string_view headerName) {
+    if (StartsWith(line, headerName)) {
+        return true;
+    }
+    for (const Synonym& synonym : kEnvelopeSynonyms) {
+        if (headerName == synonym.headerName) {
+            return StartsWith(line, synonym.envelopeCommand);
+        }
+    }
+    return false;
+}
+
+int FindListIndex(const StringList& list, std::string_view text) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i] == text) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+}  // namespace vantel
