@@ -4,7 +4,7 @@ FUZZ_SECONDS ?= 60
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-windows lint format run clean build-fuzz fuzz bench
+        test-windows lint format run demo clean build-fuzz fuzz bench
 
 all: build
 
@@ -55,6 +55,9 @@ format:
 
 run: build-linux-release
 	build/linux-release/vantel-relay
+
+demo: build-linux-release
+	scripts/demo.sh
 
 clean:
 	rm -rf build

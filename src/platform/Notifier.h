@@ -11,6 +11,12 @@ class Notifier {
     virtual ~Notifier() = default;
     /// A plain message the user acknowledges (a box with an OK button on the desktop).
     virtual void ShowMessage(std::string_view text) = 0;
+    /// A failure: `text` is what the user is shown; `detail` (which port, which host, why)
+    /// is for logs, where there is room for it.
+    virtual void ShowError(std::string_view text, std::string_view detail) {
+        (void)detail;
+        ShowMessage(text);
+    }
 };
 
 }  // namespace vantel

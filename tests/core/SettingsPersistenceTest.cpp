@@ -51,6 +51,7 @@ TEST_P(SettingsPersistenceTest, EmptyStoreLoadsDefaults) {
     EXPECT_EQ(s.ConnectTimeout, 0);
     EXPECT_EQ(s.MessageTimeout, 0);
     EXPECT_EQ(s.DefaultSchema, 0);
+    EXPECT_EQ(s.ListenAddress, "");
     EXPECT_EQ(persistence_.CurrentSchemaName(), "");
     EXPECT_TRUE(s.Kludges.empty() && s.Subst.empty() && s.SignalStr.empty() &&
                 s.SpecialKludges.empty() && s.Servers.empty() && s.Schemes.empty() &&
@@ -77,6 +78,7 @@ TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
     s.DefaultPOPServer = 2;
     s.POPCycleChange = 1;
     s.UseService = 1;
+    s.ListenAddress = "*";
     s.Kludges = {"0 X-Mailer:", "1 Received:"};
     s.Subst = {"0 Vantel \"quoted\" \\path", "1 "};
     s.SignalStr = {"Tag:"};
@@ -97,6 +99,7 @@ TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
     EXPECT_EQ(back.DefaultPOPServer, 2);
     EXPECT_EQ(back.POPCycleChange, 1);
     EXPECT_EQ(back.UseService, 1);
+    EXPECT_EQ(back.ListenAddress, "*");
     EXPECT_EQ(back.Kludges, s.Kludges);
     EXPECT_EQ(back.Subst, s.Subst);
     EXPECT_EQ(back.SignalStr, s.SignalStr);

@@ -34,6 +34,9 @@ struct RelaySettings {
     StringList Servers;  ///< Text form of ServerList, rebuilt around every load and save.
     StringList Schemes;
     std::vector<ServerEntry> ServerList;
+    /// Where the listeners accept connections: empty = this computer only (loopback), "*" =
+    /// every interface, or one local address.
+    std::string ListenAddress;
 
     /// Name of the current schema; empty for the default schema or an index naming none.
     std::string GetSchemaName() const;

@@ -122,6 +122,7 @@ void SettingsPersistence::LoadSettings(RelaySettings& settings, int schemaIndex)
     settings.DefaultPOPServer = readInt("DefaultPOPServer");
     settings.POPCycleChange = readInt("POPCycleChange");
     settings.UseService = readInt("UseService");
+    settings.ListenAddress = ReadSetting("ListenAddress", true);
 
     settings.CustomValue = ParseDecimal(ReadSetting("CustomValue", false));
     TextToServers(settings);
@@ -163,6 +164,7 @@ bool SettingsPersistence::SaveSettings(RelaySettings& settings) {
     writeInt("DefaultPOPServer", settings.DefaultPOPServer);
     writeInt("UseService", settings.UseService);
     writeInt("POPCycleChange", settings.POPCycleChange);
+    WriteSetting("ListenAddress", settings.ListenAddress, true);
     return store_.EndUpdate();
 }
 

@@ -1,0 +1,22 @@
+// Notices of the daemon: one line each on standard error.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/Notifier.h"
+
+namespace vantel {
+
+class ConsoleNotifier : public Notifier {
+  public:
+    void ShowMessage(std::string_view text) override {
+        std::fprintf(stderr, "vantel-relay: %.*s\n", static_cast<int>(text.size()), text.data());
+    }
+    void ShowError(std::string_view text, std::string_view detail) override {
+        std::fprintf(stderr, "vantel-relay: %.*s: %.*s\n", static_cast<int>(text.size()),
+                     text.data(), static_cast<int>(detail.size()), detail.data());
+    }
+};
+
+}  // namespace vantel

@@ -1,0 +1,247 @@
+#include "platform/posix/PosixEventLoop.h"
+
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <system_error>
+#include <thread>
+
+#include "platform/posix/AddressConversion.h"
+#include "platform/posix/PosixSocket.h"
+
+namespace vantel {
+
+namespace {
+
+constexpr std::uint64_t kWakeToken = 0;
+constexpr std::size_t kMaxEventsPerWait = 256;
+
+}  // namespace
+
+PosixEventLoop::PosixEventLoop() : ready_(kMaxEventsPerWait) {
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int wakeFd = wakeFd_;
+    posts_ = std::make_shared<PostQueue>([wakeFd] {
+        const std::uint64_t one = 1;
+        // A full counter still wakes the loop, so a failed write loses nothing.
+        (void)!write(wakeFd, &one, sizeof one);
+    });
+    if (ok()) {
+        Watch(EPOLL_CTL_ADD, wakeFd_, kWakeToken, EPOLLIN);
+    }
+}
+
+PosixEventLoop::~PosixEventLoop() {
+    // After Close no thread touches the wake descriptor, so it can go.
+    posts_->Close();
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+    }
+    if (epollFd_ >= 0) {
+        close(epollFd_);
+    }
+}
+
+std::uint64_t PosixEventLoop::NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+std::unique_ptr<AsyncSocket> PosixEventLoop::CreateSocket(SocketEvents& events) {
+    return std::make_unique<PosixSocket>(*this, events);
+}
+
+TimerId PosixEventLoop::StartTimer(std::uint32_t delayMs, bool periodic,
+                                   std::function<void()> callback) {
+    const TimerId id = nextTimer_++;
+    Timer& timer = timers_[id];
+    timer.callback = std::make_shared<std::function<void()>>(std::move(callback));
+    // A zero period would fire on every pass and starve everything else.
+    timer.period = periodic ? std::max<std::uint32_t>(delayMs, 1) : 0;
+    Schedule(id, timer, NowMs() + delayMs);
+    return id;
+}
+
+void PosixEventLoop::StopTimer(TimerId id) {
+    timers_.erase(id);
+    DropStaleEntries();
+}
+
+void PosixEventLoop::Schedule(TimerId id, Timer& timer, std::uint64_t due) {
+    timer.sequence = nextSequence_++;
+    heap_.push_back(HeapEntry{due, timer.sequence, id});
+    std::push_heap(heap_.begin(), heap_.end(), std::greater<>());
+}
+
+void PosixEventLoop::DropStaleEntries() {
+    // Timers restarted on every read would otherwise leave the heap growing until each old
+    // due time passed.
+    if (heap_.size() <= 2 * timers_.size() + 64) {
+        return;
+    }
+    heap_.erase(std::remove_if(heap_.begin(), heap_.end(),
+                               [this](const HeapEntry& entry) {
+                                   const auto it = timers_.find(entry.id);
+                                   return it == timers_.end() ||
+                                          it->second.sequence != entry.sequence;
+                               }),
+                heap_.end());
+    std::make_heap(heap_.begin(), heap_.end(), std::greater<>());
+}
+
+int PosixEventLoop::WaitTimeoutMs() {
+    if (!pending_.empty()) {
+        return 0;
+    }
+    while (!heap_.empty()) {
+        const HeapEntry& top = heap_.front();
+        const auto it = timers_.find(top.id);
+        if (it != timers_.end() && it->second.sequence == top.sequence) {
+            const std::uint64_t now = NowMs();
+            if (top.due <= now) {
+                return 0;
+            }
+            return static_cast<int>(std::min<std::uint64_t>(top.due - now, INT_MAX));
+        }
+        std::pop_heap(heap_.begin(), heap_.end(), std::greater<>());
+        heap_.pop_back();
+    }
+    return -1;
+}
+
+void PosixEventLoop::RunDueTimers() {
+    const std::uint64_t now = NowMs();
+    // Timers started by these callbacks wait for the next pass, so a callback that keeps
+    // restarting itself at delay 0 cannot hold the loop here.
+    const std::uint64_t lastSequence = nextSequence_;
+    while (!heap_.empty() && !quit_) {
+        const HeapEntry top = heap_.front();
+        if (top.due > now || top.sequence >= lastSequence) {
+            return;
+        }
+        std::pop_heap(heap_.begin(), heap_.end(), std::greater<>());
+        heap_.pop_back();
+        const auto it = timers_.find(top.id);
+        if (it == timers_.end() || it->second.sequence != top.sequence) {
+            continue;
+        }
+        // Held here: the callback may stop its own timer, which destroys the map's copy.
+        const std::shared_ptr<std::function<void()>> callback = it->second.callback;
+        if (it->second.period == 0) {
+            timers_.erase(it);
+        } else {
+            std::uint64_t due = top.due + it->second.period;
+            if (due <= now) {
+                due = now + it->second.period;  // after a stall: no burst of catch-up calls
+            }
+            Schedule(top.id, it->second, due);
+        }
+        (*callback)();
+    }
+}
+
+void PosixEventLoop::Post(std::function<void()> work) {
+    posts_->Push(std::move(work));
+}
+
+void PosixEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
+    // The worker holds only the queue: if the loop is gone when the lookup ends, the queue
+    // is closed and the result (with `done`) is dropped on the worker.
+    auto lookup = [posts = posts_, host, port, done]() mutable {
+        std::string error;
+        std::vector<SocketAddress> addresses = LookUpHost(host, port, error);
+        posts->Push(
+            [done = std::move(done), addresses = std::move(addresses),
+             error = std::move(error)]() mutable { done(std::move(addresses), std::move(error)); });
+    };
+    try {
+        // Detached: joining at destruction would wait out a slow name server.
+        std::thread(std::move(lookup)).detach();
+    } catch (const std::system_error& e) {
+        Post([done = std::move(done), host, what = std::string(e.what())] {
+            done({}, "cannot resolve " + host + ": " + what);
+        });
+    }
+}
+
+void PosixEventLoop::Run() {
+    while (!quit_) {
+        const int timeout = WaitTimeoutMs();
+        const int count =
+            epoll_wait(epollFd_, ready_.data(), static_cast<int>(ready_.size()), timeout);
+        if (count < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < count && !quit_; ++i) {
+            const std::uint64_t token = ready_[i].data.u64;
+            if (token == kWakeToken) {
+                std::uint64_t counter = 0;
+                (void)!read(wakeFd_, &counter, sizeof counter);
+                for (auto& work : posts_->TakeAll()) {
+                    pending_.push_back(std::move(work));
+                }
+            } else {
+                DispatchSocket(token, ready_[i].events);
+            }
+        }
+        RunPosted();
+        RunDueTimers();
+    }
+    quit_ = false;
+}
+
+void PosixEventLoop::RunPosted() {
+    // What is left when Quit comes stays for the next Run.
+    while (!pending_.empty() && !quit_) {
+        const std::function<void()> work = std::move(pending_.front());
+        pending_.pop_front();
+        work();
+    }
+}
+
+void PosixEventLoop::DispatchSocket(std::uint64_t token, std::uint32_t events) {
+    const auto it = sockets_.find(token);
+    if (it != sockets_.end()) {
+        it->second->HandleEvents(events);
+    }
+}
+
+void PosixEventLoop::Quit() {
+    quit_ = true;
+    const std::uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+}
+
+std::uint64_t PosixEventLoop::Attach(PosixSocket* socket) {
+    const std::uint64_t token = nextToken_++;
+    sockets_.emplace(token, socket);
+    return token;
+}
+
+void PosixEventLoop::Detach(std::uint64_t token) {
+    sockets_.erase(token);
+}
+
+bool PosixEventLoop::Watch(int op, int fd, std::uint64_t token, std::uint32_t events) {
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = token;
+    return epoll_ctl(epollFd_, op, fd, &event) == 0;
+}
+
+std::unique_ptr<EventLoop> CreateEventLoop() {
+    auto loop = std::make_unique<PosixEventLoop>();
+    if (!loop->ok()) {
+        return nullptr;
+    }
+    return loop;
+}
+
+}  // namespace vantel

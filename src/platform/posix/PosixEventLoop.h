@@ -1,0 +1,90 @@
+// The Linux event loop: epoll for sockets, a min-heap of timers, an eventfd for wake-ups.
+// Included only by the POSIX sources.
+#pragma once
+
+#include <sys/epoll.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/EventLoop.h"
+#include "platform/PostQueue.h"
+
+namespace vantel {
+
+class PosixSocket;
+
+class PosixEventLoop : public EventLoop {
+  public:
+    PosixEventLoop();
+    ~PosixEventLoop() override;
+    PosixEventLoop(const PosixEventLoop&) = delete;
+    PosixEventLoop& operator=(const PosixEventLoop&) = delete;
+
+    /// False when the system refused an epoll or eventfd descriptor.
+    bool ok() const { return epollFd_ >= 0 && wakeFd_ >= 0; }
+
+    std::uint64_t NowMs() override;
+    std::unique_ptr<AsyncSocket> CreateSocket(SocketEvents& events) override;
+    TimerId StartTimer(std::uint32_t delayMs, bool periodic,
+                       std::function<void()> callback) override;
+    void StopTimer(TimerId id) override;
+    void Post(std::function<void()> work) override;
+    void Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) override;
+    void Run() override;
+    void Quit() override;
+
+    /// For PosixSocket: a token that names the socket in epoll events. Tokens are never
+    /// reused, so an event for a socket destroyed meanwhile finds nothing.
+    std::uint64_t Attach(PosixSocket* socket);
+    void Detach(std::uint64_t token);
+    /// epoll_ctl for `fd` under `token`; `op` is EPOLL_CTL_ADD, _MOD or _DEL.
+    bool Watch(int op, int fd, std::uint64_t token, std::uint32_t events);
+    /// Whether `token` still names a live socket.
+    bool IsAttached(std::uint64_t token) const { return sockets_.count(token) != 0; }
+
+  private:
+    struct Timer {
+        std::shared_ptr<std::function<void()>> callback;
+        std::uint32_t period = 0;    // 0 for one-shot timers
+        std::uint64_t sequence = 0;  // of its one live heap entry; older entries are stale
+    };
+    struct HeapEntry {
+        std::uint64_t due;
+        std::uint64_t sequence;  // orders equal due times by start, and cuts off a round
+        TimerId id;
+        bool operator>(const HeapEntry& other) const {
+            return due != other.due ? due > other.due : sequence > other.sequence;
+        }
+    };
+
+    void Schedule(TimerId id, Timer& timer, std::uint64_t due);
+    void DropStaleEntries();
+    int WaitTimeoutMs();
+    void RunDueTimers();
+    void RunPosted();
+    void DispatchSocket(std::uint64_t token, std::uint32_t events);
+
+    int epollFd_ = -1;
+    int wakeFd_ = -1;
+    std::shared_ptr<PostQueue> posts_;
+    std::deque<std::function<void()>> pending_;  // taken from posts_, not yet run
+    std::atomic<bool> quit_{false};
+
+    std::unordered_map<std::uint64_t, PosixSocket*> sockets_;
+    std::uint64_t nextToken_ = 1;  // 0 is the wake descriptor
+
+    std::unordered_map<TimerId, Timer> timers_;
+    std::vector<HeapEntry> heap_;
+    TimerId nextTimer_ = 1;
+    std::uint64_t nextSequence_ = 0;
+
+    std::vector<epoll_event> ready_;
+};
+
+}  // namespace vantel

@@ -1,0 +1,56 @@
+// A non-blocking TCP socket on the epoll loop. Included only by the POSIX sources.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/AsyncSocket.h"
+
+namespace vantel {
+
+class PosixEventLoop;
+
+class PosixSocket : public AsyncSocket {
+  public:
+    PosixSocket(PosixEventLoop& loop, SocketEvents& events);
+    ~PosixSocket() override;
+    PosixSocket(const PosixSocket&) = delete;
+    PosixSocket& operator=(const PosixSocket&) = delete;
+
+    bool Listen(const std::string& address, std::uint16_t port, std::string& error) override;
+    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events) override;
+    ConnectResult Connect(const SocketAddress& address, int& error) override;
+    long Receive(void* buffer, std::size_t size) override;
+    long Send(const void* buffer, std::size_t size) override;
+    void ShutDownSend() override;
+    void PauseReceive(bool paused) override;
+    void SetNoDelay() override;
+    SocketAddress LocalAddress() const override;
+
+    /// Called by the loop with what epoll reported. May end with this socket destroyed.
+    void HandleEvents(std::uint32_t events);
+
+  private:
+    enum class State { Idle, Listening, Connecting, Connected, Failed };
+
+    int OpenDescriptor(int family);
+    void CloseDescriptor();
+    int PendingError();
+    /// Brings the epoll registration in line with what the owner may be told next.
+    bool UpdateInterest();
+
+    PosixEventLoop& loop_;
+    SocketEvents& events_;
+    std::uint64_t token_;
+    int fd_ = -1;
+    State state_ = State::Idle;
+    bool watched_ = false;
+    std::uint32_t watchedEvents_ = 0;
+    bool paused_ = false;
+    bool readEnded_ = false;      // Receive gave 0 or an error: nothing more will come
+    bool closeReported_ = false;  // OnClose was called
+    bool sendBlocked_ = false;    // a Send came up short: OnSend is owed
+    bool noDelay_ = false;
+    int lastError_ = 0;
+};
+
+}  // namespace vantel

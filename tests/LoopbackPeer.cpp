@@ -1,0 +1,121 @@
+#include "LoopbackPeer.h"
+
+#include <gtest/gtest.h>
+
+namespace vantel::test {
+
+bool LoopbackPeer::Connect(std::uint16_t port) {
+    socket_ = loop_.CreateSocket(*this);
+    SocketAddress address;
+    address.bytes[0] = 127;
+    address.bytes[3] = 1;
+    address.port = port;
+    int error = 0;
+    switch (socket_->Connect(address, error)) {
+        case ConnectResult::Connected:
+            connected = true;
+            return true;
+        case ConnectResult::InProgress:
+            return true;
+        case ConnectResult::Failed:
+            connectError = error;
+            return false;
+    }
+    return false;
+}
+
+void LoopbackPeer::OnConnect(int error) {
+    connectError = error;
+    connected = error == 0;
+    Flush();
+}
+
+void LoopbackPeer::Send(std::string_view data) {
+    pending_.append(data);
+    Flush();
+}
+
+void LoopbackPeer::Flush() {
+    while (socket_ && !pending_.empty()) {
+        const long n = socket_->Send(pending_.data(), pending_.size());
+        if (n <= 0) {
+            return;
+        }
+        pending_.erase(0, static_cast<std::size_t>(n));
+    }
+}
+
+void LoopbackPeer::ReadSlowly(std::size_t bytes, std::uint32_t delayMs) {
+    readLimit_ = bytes;
+    readDelayMs_ = delayMs;
+}
+
+void LoopbackPeer::OnReceive() {
+    if (!socket_ || waiting_) {
+        return;
+    }
+    std::string buffer(readLimit_, '\0');
+    const long n = socket_->Receive(buffer.data(), buffer.size());
+    if (n > 0) {
+        received.append(buffer.data(), static_cast<std::size_t>(n));
+        if (onData) {
+            onData(*this);
+        }
+        if (readDelayMs_ > 0 && socket_) {
+            waiting_ = true;
+            socket_->PauseReceive(true);
+            loop_.StartTimer(readDelayMs_, false, [this] {
+                waiting_ = false;
+                if (socket_)
+                    socket_->PauseReceive(false);
+            });
+        }
+    } else if (n == 0) {
+        closed = true;
+    }
+}
+
+void LoopbackPeer::OnClose(int) {
+    // Read what is left, then note the end.
+    const std::size_t limit = readLimit_;
+    readLimit_ = 1 << 16;
+    while (socket_) {
+        std::string buffer(readLimit_, '\0');
+        const long n = socket_->Receive(buffer.data(), buffer.size());
+        if (n <= 0) {
+            break;
+        }
+        received.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    readLimit_ = limit;
+    closed = true;
+}
+
+LoopbackServer::LoopbackServer(EventLoop& loop) : loop_(loop) {
+    socket_ = loop_.CreateSocket(*this);
+    std::string error;
+    EXPECT_TRUE(socket_->Listen("127.0.0.1", 0, error)) << error;
+    port_ = socket_->LocalAddress().port;
+}
+
+void LoopbackServer::OnAccept() {
+    auto peer = std::make_unique<LoopbackPeer>(loop_);
+    std::unique_ptr<AsyncSocket> accepted = socket_->Accept(*peer);
+    if (!accepted) {
+        return;
+    }
+    peer->Adopt(std::move(accepted));
+    peer->connected = true;
+    LoopbackPeer& ref = *peer;
+    connections.push_back(std::move(peer));
+    if (onConnection) {
+        onConnection(ref);
+    }
+}
+
+std::uint16_t FreePort(EventLoop& loop) {
+    LoopbackServer probe(loop);
+    return probe.port();
+}
+
+}  // namespace vantel::test

@@ -1,0 +1,75 @@
+// A test's end of a TCP connection on the shared event loop: a client of the relay or a
+// small server behind it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/EventLoop.h"
+
+namespace vantel::test {
+
+/// One connection: collects what arrives, sends what it is given (queueing on would-block),
+/// and can read slowly to exercise back-pressure.
+class LoopbackPeer : public SocketEvents {
+  public:
+    explicit LoopbackPeer(EventLoop& loop) : loop_(loop) {}
+
+    bool Connect(std::uint16_t port);
+    void Adopt(std::unique_ptr<AsyncSocket> socket) { socket_ = std::move(socket); }
+    void Send(std::string_view data);
+    void Close() { socket_.reset(); }
+    void ShutDownSend() {
+        if (socket_)
+            socket_->ShutDownSend();
+    }
+    /// Reads at most `bytes` per receive event, and pauses between reads by `delayMs`.
+    void ReadSlowly(std::size_t bytes, std::uint32_t delayMs);
+
+    void OnConnect(int error) override;
+    void OnReceive() override;
+    void OnSend() override { Flush(); }
+    void OnClose(int error) override;
+
+    std::string received;
+    bool connected = false;
+    bool closed = false;
+    int connectError = 0;
+    /// Called after each piece of data arrives.
+    std::function<void(LoopbackPeer&)> onData;
+
+  private:
+    void Flush();
+
+    EventLoop& loop_;
+    std::unique_ptr<AsyncSocket> socket_;
+    std::string pending_;
+    std::size_t readLimit_ = 1 << 16;
+    std::uint32_t readDelayMs_ = 0;
+    bool waiting_ = false;
+};
+
+/// A listening test server; every accepted connection becomes a LoopbackPeer.
+class LoopbackServer : public SocketEvents {
+  public:
+    explicit LoopbackServer(EventLoop& loop);
+    std::uint16_t port() const { return port_; }
+    void OnAccept() override;
+
+    std::vector<std::unique_ptr<LoopbackPeer>> connections;
+    /// Runs for each new connection (say a greeting, set up replies).
+    std::function<void(LoopbackPeer&)> onConnection;
+
+  private:
+    EventLoop& loop_;
+    std::unique_ptr<AsyncSocket> socket_;
+    std::uint16_t port_ = 0;
+};
+
+/// A port that was free a moment ago.
+std::uint16_t FreePort(EventLoop& loop);
+
+}  // namespace vantel::test

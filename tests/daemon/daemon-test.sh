@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# End-to-end checks of vantel-relay as a person runs it. Usage: daemon-test.sh BUILD_DIR
+set -uo pipefail
+bin=$1
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+passed=0
+failed=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name" >&2
+    fi
+}
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+wait_until() {  # wait_until SECONDS COMMAND...
+    local tries=$(($1 * 20))
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+header='Windows Registry Editor Version 5.00'
+
+# A message relayed with its headers rewritten.
+demo=$(VANTEL_BIN="$bin" "$here/../../scripts/demo.sh" 2>&1)
+received=${demo#*Received by the SMTP sink}
+check "demo: kludge text" grep -q 'X-Mailer:  Vantel demo relay' <<<"$received"
+check "demo: deleted header" bash -c '! grep -q X-Internal <<<"$1"' _ "$received"
+check "demo: special kludge" grep -q 'X-Topic: budget review' <<<"$received"
+check "demo: body" grep -q 'Hello through the relay.' <<<"$received"
+
+# A malformed file is reported with its line and left alone.
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE]\r\n"Broken"="no end\r\n' "$header" >"$work/bad.reg"
+cp "$work/bad.reg" "$work/bad.copy"
+"$bin/vantel-relay" --store "$work/bad.reg" 2>"$work/bad.log"
+check "malformed: exit status 1" test $? -eq 1
+check "malformed: names file and line" grep -q "bad.reg:4:" "$work/bad.log"
+check "malformed: file untouched" cmp -s "$work/bad.reg" "$work/bad.copy"
+
+# A missing file starts with nothing to relay; SIGTERM ends it promptly and cleanly.
+"$bin/vantel-relay" --store "$work/none/settings.reg" 2>"$work/none.log" &
+pid=$!
+check "missing: says where" wait_until 5 grep -q "no settings file at $work/none/settings.reg" "$work/none.log"
+kill -TERM "$pid"
+check "missing: stops on SIGTERM" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
+wait "$pid"
+check "missing: exit status 0" test $? -eq 0
+
+# SIGHUP reloads: a server entry written while running gets its port.
+port=$((20000 + RANDOM % 30000))
+printf '%s\r\n' "$header" >"$work/live.reg"
+"$bin/vantel-relay" --store "$work/live.reg" 2>"$work/live.log" &
+pid=$!
+wait_until 5 grep -q "server entries" "$work/live.log"
+check "reload: nothing listens before" bash -c "! (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null"
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="%d 9 2 -1 127.0.0.1"\r\n' \
+    "$header" "$port" >"$work/live.reg"
+kill -HUP "$pid"
+check "reload: the new port opens" wait_until 5 port_open "$port"
+kill -INT "$pid"
+check "reload: stops on SIGINT" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
+
+echo "$passed passed, $failed failed"
+test "$failed" -eq 0
