@@ -4,11 +4,16 @@
 
 namespace vantel::test {
 
-bool LoopbackPeer::Connect(std::uint16_t port) {
+bool LoopbackPeer::Connect(std::uint16_t port, bool ipv6) {
     socket_ = loop_.CreateSocket(*this);
     SocketAddress address;
-    address.bytes[0] = 127;
-    address.bytes[3] = 1;
+    if (ipv6) {
+        address.family = SocketAddress::Family::IPv6;
+        address.bytes[15] = 1;
+    } else {
+        address.bytes[0] = 127;
+        address.bytes[3] = 1;
+    }
     address.port = port;
     int error = 0;
     switch (socket_->Connect(address, error)) {

@@ -18,7 +18,8 @@ class LoopbackPeer : public SocketEvents {
   public:
     explicit LoopbackPeer(EventLoop& loop) : loop_(loop) {}
 
-    bool Connect(std::uint16_t port);
+    /// Connects to 127.0.0.1, or to ::1 with `ipv6`.
+    bool Connect(std::uint16_t port, bool ipv6 = false);
     void Adopt(std::unique_ptr<AsyncSocket> socket) { socket_ = std::move(socket); }
     void Send(std::string_view data);
     void Close() { socket_.reset(); }

@@ -262,6 +262,48 @@ TEST_F(RelayEngineTest, UnresolvableHostEndsOnlyItsSession) {
     EXPECT_TRUE(Engine().relayBusy());
 }
 
+TEST_F(RelayEngineTest, ListenersTakeLoopbackOnlyUnlessOpenedUp) {
+    LoopbackServer server(*loop_);
+    server.onConnection = [](LoopbackPeer& p) { p.Send("* OK\r\n"); };
+    const std::uint16_t port = test::FreePort(*loop_);
+    settings_.ServerList = {Entry(ServerType::Imap4, port, server)};
+    Engine().StartRelay();
+    ASSERT_EQ(Engine().Listeners().size(), 1u);
+    EXPECT_EQ(Engine().Listeners()[0]->socket->LocalAddress().ToString(),
+              "127.0.0.1:" + std::to_string(port));
+    if (Engine().Listeners()[0]->ipv6Socket) {
+        auto client = std::make_unique<LoopbackPeer>(*loop_);
+        ASSERT_TRUE(client->Connect(port, true));
+        ASSERT_TRUE(Run([&] { return client->received == "* OK\r\n"; }));
+    }
+
+    Engine().CloseListeners();
+    settings_.ListenAddress = "*";
+    Engine().StartRelay();
+    ASSERT_EQ(Engine().Listeners().size(), 1u);
+    EXPECT_EQ(Engine().Listeners()[0]->ipv6Socket, nullptr);
+    const std::string everywhere = Engine().Listeners()[0]->socket->LocalAddress().ToString();
+    EXPECT_TRUE(everywhere == "0.0.0.0:" + std::to_string(port) ||
+                everywhere == "[::]:" + std::to_string(port))
+        << everywhere;
+}
+
+TEST_F(RelayEngineTest, RefusedConnectionEndsTheSessionAtOnce) {
+    LoopbackServer server(*loop_);
+    const std::uint16_t port = test::FreePort(*loop_);
+    ServerEntry entry = Entry(ServerType::Smtp, port, server);
+    entry.RemotePort = test::FreePort(*loop_);  // nothing listens there
+    settings_.DefaultPort = port;
+    settings_.ConnectTimeout = 0;  // without the fix the client would wait forever
+    settings_.ServerList = {entry};
+    Engine().StartRelay();
+    auto client = Client(port);
+    ASSERT_TRUE(Run([&] { return client->closed && !notifier_.messages.empty(); }, 5000));
+    EXPECT_EQ(notifier_.messages[0], "Error connecting to host");
+    EXPECT_EQ(Engine().Listeners().size(), 1u);
+    EXPECT_TRUE(Run([&] { return Engine().relayEnabled() && !Engine().relayBusy(); }));
+}
+
 TEST_F(RelayEngineTest, PortInUseIsReportedAndTheOtherEntriesStillListen) {
     LoopbackServer server(*loop_);
     const std::uint16_t taken = server.port();

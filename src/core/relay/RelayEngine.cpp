@@ -129,6 +129,17 @@ void RelayEngine::StartRelay() {
             continue;
         }
         listener->port = entry.LocalPort;
+        if (settings_.ListenAddress.empty()) {
+            // Clients that try "localhost" as ::1 first find the port there too; a system
+            // without IPv6 loopback simply has no second socket.
+            std::string ignored;
+            listener->ipv6Socket = loop_.CreateSocket(listener->Ipv6Events());
+            if (listener->ipv6Socket &&
+                !listener->ipv6Socket->Listen("::1", static_cast<std::uint16_t>(entry.LocalPort),
+                                              ignored)) {
+                listener->ipv6Socket.reset();
+            }
+        }
         listeners_.push_back(std::move(listener));
     }
 }
@@ -144,6 +155,7 @@ void RelayEngine::CloseAllSessions() {
         socket->peer = nullptr;
         if (socket->socket) {
             socket->socket->ShutDownSend();
+            socket->socket.reset();
         }
         graveyard_.push_back(std::move(socket));
     }
@@ -208,7 +220,7 @@ RelaySocket* RelayEngine::FindSocket(std::uint64_t id) {
     return found == sockets_.end() ? nullptr : found->second.get();
 }
 
-void RelayEngine::AcceptClient(ListenSocket& listener) {
+void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     const bool wasEnabled = relayEnabled_;
     const bool wasBusy = relayBusy_;
     const int entryIndex = listener.entryIndex;
@@ -221,7 +233,7 @@ void RelayEngine::AcceptClient(ListenSocket& listener) {
         *this, nextId_++, pop3 ? SocketKind::Pop3ClientSide : SocketKind::SendClientSide,
         entryIndex);
     UpdateState(false, true);
-    client->socket = listener.socket->Accept(*client);
+    client->socket = from.Accept(*client);
     if (!client->socket || !knownEntry) {
         // Nothing to relay: a failed accept, or an entry removed while the port stayed open
         // (the connection is dropped by letting it go).
@@ -344,12 +356,13 @@ void RelayEngine::RemoteConnected(RelaySocket& server, int error) {
         // Refused or unreachable: try the name's other addresses before giving up on the
         // session, whose client would otherwise wait for a greeting that never comes.
         server.socket.reset();
-        std::string why = "error " + std::to_string(error);
+        std::string why = "connection failed, error " + std::to_string(error);
         if (!ConnectNextAddress(server, why)) {
-            if (server.peer != nullptr) {
-                Destroy(*server.peer);
-            }
-            Destroy(server);
+            const std::size_t index = static_cast<std::size_t>(server.entryIndex);
+            EndFailedSession(server, (index < settings_.ServerList.size()
+                                          ? settings_.ServerList[index].Name + ": "
+                                          : std::string()) +
+                                         why);
         }
         return;
     }

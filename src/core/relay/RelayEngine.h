@@ -71,7 +71,8 @@ class RelayEngine {
     std::size_t PendingCloseCount() const { return pendingCloses_.size(); }
 
     // Socket events.
-    void AcceptClient(ListenSocket& listener);
+    /// A connection waits on `from`, one of the listener's sockets.
+    void AcceptClient(ListenSocket& listener, AsyncSocket& from);
     void RemoteConnected(RelaySocket& server, int error);
     void ReceiveBlock(RelaySocket& socket);
     void DrainQueue(RelaySocket& socket);
