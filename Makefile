@@ -4,7 +4,7 @@ FUZZ_SECONDS ?= 60
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-windows lint format run demo clean build-fuzz fuzz bench
+        test-windows lint format run demo clean build-fuzz fuzz bench bench-relay
 
 all: build
 
@@ -46,6 +46,10 @@ fuzz: build-fuzz
 
 bench: build-linux-release
 	build/linux-release/rewrite_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+
+# The relay under load, against a direct connection and socat in the same run.
+bench-relay: build-linux-release
+	scripts/bench-relay.sh
 
 lint:
 	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "clang-format: $(words $(FORMAT_FILES)) files clean"

@@ -26,6 +26,8 @@ namespace vantel {
 class RelayEngine {
   public:
     static constexpr std::size_t kReceiveBlock = 2048;
+    /// Blocks one receive event relays before sending them on together.
+    static constexpr int kBlocksPerEvent = 16;
     /// A session stops reading from one side while the other side has this much unsent...
     static constexpr std::size_t kHighWater = 256 * 1024;
     /// ... and reads again when it is down to this.
@@ -121,6 +123,9 @@ class RelayEngine {
     bool relayEnabled_ = false;
     bool relayBusy_ = false;
     std::vector<char> receiveBuffer_;
+    /// ReceiveBlock is relaying a batch of blocks: ForwardBlock queues them, the batch's end
+    /// sends.
+    bool holdSends_ = false;
     /// Lets posted work find out that the engine has gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

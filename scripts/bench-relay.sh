@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# Load benchmark of vantel-relay. Every measurement runs, in the same run and interleaved, against
+# three paths to the same fake server: direct, through socat (a plain forwarder with the relay's
+# 2,048-byte blocks: the baseline), and through the relay. Prints the medians and the ratios.
+# Environment: VANTEL_BIN (build/linux-release), BENCH_REPS (3), BENCH_SESSIONS (2000),
+# BENCH_CONCURRENT (500), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${VANTEL_BIN:-build/linux-release}
+reps=${BENCH_REPS:-3}
+size=$((${BENCH_SIZE_MIB:-64} * 1024 * 1024))
+sessions=${BENCH_SESSIONS:-2000}
+concurrent=${BENCH_CONCURRENT:-500}
+messages=${BENCH_MESSAGES:-5000}
+client_timeout=60   # seconds for one client run
+deadline=600        # seconds for the whole script
+
+for tool in "$bin/vantel-load" "$bin/vantel-relay" socat; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "bench-relay: $tool is missing (make build-linux-release; make deps)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d)
+pids=()
+relay_pid=
+cleanup() {
+    trap - EXIT INT TERM
+    for pid in "${pids[@]}" $relay_pid; do
+        # socat serves each connection in a child of its own.
+        pkill -TERM -P "$pid" 2>/dev/null || true
+        kill -TERM "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+taken=" "
+pick_port() {
+    local p
+    # Below the ephemeral range, so that no client connection holds the port by chance.
+    for _ in $(seq 100); do
+        p=$((20000 + RANDOM % 12000))
+        if [[ $taken != *" $p "* ]] && port_free "$p"; then
+            taken+="$p "
+            echo "$p"
+            return
+        fi
+    done
+    echo "bench-relay: no free port found" >&2
+    exit 1
+}
+wait_for_port() {
+    for _ in $(seq 200); do
+        if ! port_free "$1"; then return 0; fi
+        sleep 0.05
+    done
+    echo "bench-relay: nothing listens on port $1" >&2
+    exit 1
+}
+
+smtp_port=$(pick_port)
+pop3_port=$(pick_port)
+socat_smtp=$(pick_port)
+socat_pop3=$(pick_port)
+relay_smtp=$(pick_port)
+relay_pop3=$(pick_port)
+
+echo "Starting the fake servers (the POP3 one builds its $((size / 1048576)) MiB message)..." >&2
+"$bin/vantel-load" smtp-server "$smtp_port" --timeout "$deadline" >"$work/smtp-server.out" &
+pids+=("$!")
+"$bin/vantel-load" pop3-server "$pop3_port" "$size" --timeout "$deadline" >"$work/pop3-server.out" &
+pids+=("$!")
+for pair in "$socat_smtp:$smtp_port" "$socat_pop3:$pop3_port"; do
+    socat -b 2048 "TCP-LISTEN:${pair%:*},reuseaddr,fork,bind=127.0.0.1" "TCP:127.0.0.1:${pair#*:}" \
+        2>>"$work/socat.log" &
+    pids+=("$!")
+done
+for p in "$smtp_port" "$pop3_port" "$socat_smtp" "$socat_pop3"; do wait_for_port "$p"; done
+
+# The lines for a random-line kludge.
+printf 'Relayed by Vantel\nSent through the load test\nAnother line from the file\n' \
+    >"$work/lines.txt"
+
+write_settings() {  # write_settings FILE [kludges]
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        printf '[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n'
+        printf '"DefaultPort"="%s"\r\n' "$relay_smtp"
+        printf '"DefaultPOPPort"="%s"\r\n' "$relay_pop3"
+        printf '"DefaultPOPServer"="1"\r\n'
+        printf '"ServersCount"="2"\r\n'
+        printf '"Servers0"="%s %s 0 -1 127.0.0.1"\r\n' "$relay_smtp" "$smtp_port"
+        printf '"Servers1"="%s %s 1 -1 127.0.0.1"\r\n' "$relay_pop3" "$pop3_port"
+        if [ "${2:-}" = kludges ]; then
+            # Twenty SMTP kludges on headers every load message has: 0 replaces the text,
+            # 1 deletes the line, 2 takes a random line of a file, 3 adds a line.
+            local kludges=(
+                "X-Mailer:|0 Vantel relay" "User-Agent:|0 Vantel/1.0"
+                "Organization:|0 Relayed Organisation" "X-Internal:|1 "
+                "X-Originating-IP:|1 " "X-Spam-Status:|1 " "X-Spam-Score:|1 " "X-Face:|1 "
+                "Keywords:|2 $work/lines.txt" "Comments:|2 $work/lines.txt"
+                "Subject:|3 [load]" "X-Priority:|0 1 (Highest)" "Thread-Topic:|1 "
+                "List-Id:|0 relayed list" "Sender:|0 relay@example.org" "X-Campaign:|1 "
+                "MIME-Version:|0 1.0" "X-Load-01:|1 " "X-Load-10:|0 rewritten padding"
+                "Return-Path:|0 <relay@example.org>"
+            )
+            printf '"KludgesCount"="%d"\r\n"SubstCount"="%d"\r\n' ${#kludges[@]} ${#kludges[@]}
+            local i
+            for i in "${!kludges[@]}"; do
+                printf '"Kludges%d"="0 %s"\r\n' "$i" "${kludges[$i]%%|*}"
+                printf '"Subst%d"="%s"\r\n' "$i" "${kludges[$i]#*|}"
+            done
+            printf '"SignalStrCount"="1"\r\n"SignalStr0"="[load]"\r\n'
+            printf '"SpecialKludgesCount"="1"\r\n"SpecialKludges0"="# X-Topic:"\r\n'
+        fi
+    } >"$1"
+}
+
+start_relay() {  # start_relay NAME [kludges]: a fresh relay, so its peak memory is its own
+    stop_relay
+    write_settings "$work/$1.reg" "${2:-}"
+    "$bin/vantel-relay" --store "$work/$1.reg" 2>>"$work/relay.log" &
+    relay_pid=$!
+    wait_for_port "$relay_smtp"
+    wait_for_port "$relay_pop3"
+}
+stop_relay() {
+    if [ -n "$relay_pid" ]; then
+        kill -TERM "$relay_pid" 2>/dev/null || true
+        wait "$relay_pid" 2>/dev/null || true
+        relay_pid=
+    fi
+}
+peak_rss_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$relay_pid/status"; }
+
+median() {  # median "V1 V2 ..."
+    tr -s ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR] = $1}
+        END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
+
+rows=()
+notes=()
+failures=0
+# measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT
+measure() {
+    local label=$1 unit=$2 mode=$3 arg=$4 options=$5
+    local -A ports=([direct]=$6 [socat]=$7 [relay]=$8)
+    local -A values=([direct]="" [socat]="" [relay]="")
+    local rep path line value count
+    for rep in $(seq "$reps"); do
+        for path in direct socat relay; do
+            if [ "$SECONDS" -ge "$deadline" ]; then
+                echo "bench-relay: over $deadline s, stopping" >&2
+                exit 1
+            fi
+            # shellcheck disable=SC2086 # ARG and OPTIONS are lists of words
+            if ! line=$("$bin/vantel-load" "$mode" "${ports[$path]}" $arg $options); then
+                notes+=("$label via $path, run $rep: ${line#* ok=0 }")
+                # The baseline may fall short; only our own paths count as failures.
+                if [ "$path" != socat ]; then failures=$((failures + 1)); fi
+            fi
+            value=$(sed -n 's/.* value=\([0-9.]*\).*/\1/p' <<<"$line")
+            count=$(sed -n 's/.* succeeded=\([0-9]*\).*/\1/p' <<<"$line")
+            if [ "$mode" = messages ] && [ "${count:-0}" -lt "$arg" ] && [ -n "$value" ]; then
+                notes+=("$label via $path, run $rep: time was up after $count messages")
+            fi
+            values[$path]+="${value:-0} "
+            printf '  %-32s %-6s run %d: %s %s\n' "$label" "$path" "$rep" "${value:-0}" "$unit" >&2
+        done
+    done
+    local d s r
+    d=$(median "${values[direct]}")
+    s=$(median "${values[socat]}")
+    r=$(median "${values[relay]}")
+    rows+=("$(printf '%-32s %-11s %10s %10s %10s %12s %13s' "$label" "$unit" "$d" "$s" "$r" \
+        "$(ratio "$r" "$s")" "$(ratio "$r" "$d")")")
+}
+
+echo "Measuring ($reps runs of each, paths interleaved)..." >&2
+mib=$((size / 1048576))
+t="--timeout $client_timeout"
+start_relay plain
+measure "SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$smtp_port" "$socat_smtp" "$relay_smtp"
+measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3" "$relay_pop3"
+measure "short sessions ($sessions)" sessions/s sessions "$sessions" "$t" \
+    "$smtp_port" "$socat_smtp" "$relay_smtp"
+throughput_rss=$(peak_rss_kib)
+
+start_relay concurrent
+idle_rss=$(peak_rss_kib)
+# Sessions not open after half of this count as failed: socat's listen backlog of 5 loses some.
+measure "concurrent sessions ($concurrent)" succeeded concurrent "$concurrent" "--timeout 20" \
+    "$smtp_port" "$socat_smtp" "$relay_smtp"
+concurrent_rss=$(peak_rss_kib)
+
+start_relay kludges kludges
+# socat lets Nagle hold back the end of each message, so its runs are cut short.
+measure "messages ($messages, 20 kludges)" messages/s messages "$messages" "$t --stop-after 15" \
+    "$smtp_port" "$socat_smtp" "$relay_smtp"
+messages_rss=$(peak_rss_kib)
+stop_relay
+
+echo
+printf '%-32s %-11s %10s %10s %10s %12s %13s\n' measurement unit direct socat relay relay/socat \
+    relay/direct
+printf '%s\n' "${rows[@]}"
+echo
+echo "Medians of $reps runs; the kludges apply on the relay path only."
+echo "Relay peak RSS (VmHWM): $concurrent_rss KiB with $concurrent concurrent sessions (the fresh" \
+    "relay had $idle_rss KiB before them); $throughput_rss KiB after the throughput and session" \
+    "runs; $messages_rss KiB after the message runs."
+if [ ${#notes[@]} -gt 0 ]; then
+    echo "Notes:"
+    printf '  %s\n' "${notes[@]}"
+fi
+echo "Total time: $SECONDS s."
+if [ "$failures" -gt 0 ]; then
+    echo "bench-relay: $failures runs of the direct or relay path failed; the relay said:" >&2
+    tail -n 20 "$work/relay.log" >&2
+    exit 1
+fi
