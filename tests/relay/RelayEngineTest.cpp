@@ -177,6 +177,27 @@ TEST_F(RelayEngineTest, DefaultGroupsListenOnlyThroughTheirChosenEntry) {
     EXPECT_EQ(listening, (std::vector<int>{4, 5}));
 }
 
+TEST_F(RelayEngineTest, ANewDefaultServerTakesTheNextConnectionOnTheSamePort) {
+    LoopbackServer first(*loop_), second(*loop_);
+    first.onConnection = [](LoopbackPeer& p) { p.Send("220 first\r\n"); };
+    second.onConnection = [](LoopbackPeer& p) { p.Send("220 second\r\n"); };
+    const std::uint16_t port = test::FreePort(*loop_);
+    settings_.DefaultPort = port;
+    settings_.ServerList = {Entry(ServerType::Smtp, port, first),
+                            Entry(ServerType::Smtp, port, second)};
+    Engine().StartRelay();
+    auto before = Client(port);
+    ASSERT_TRUE(Run([&] { return before->received == "220 first\r\n"; }));
+    const AsyncSocket* listening = Engine().Listeners()[0]->socket.get();
+
+    Engine().SelectDefaultServer(1, 0);
+    settings_.DefaultServer = 1;
+    auto after = Client(port);
+    ASSERT_TRUE(Run([&] { return after->received == "220 second\r\n"; }));
+    EXPECT_EQ(Engine().Listeners()[0]->socket.get(), listening);
+    EXPECT_FALSE(before->closed);
+}
+
 TEST_F(RelayEngineTest, PopCyclingRelaysEachConnectionToTheNextAccount) {
     LoopbackServer a(*loop_), b(*loop_), c(*loop_);
     for (LoopbackServer* s : {&a, &b, &c}) {
