@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <system_error>
-#include <thread>
 
+#include "platform/LookUpOnWorker.h"
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/PosixSocket.h"
 
@@ -152,23 +151,7 @@ void PosixEventLoop::Post(std::function<void()> work) {
 }
 
 void PosixEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
-    // The worker holds only the queue: if the loop is gone when the lookup ends, the queue
-    // is closed and the result (with `done`) is dropped on the worker.
-    auto lookup = [posts = posts_, host, port, done]() mutable {
-        std::string error;
-        std::vector<SocketAddress> addresses = LookUpHost(host, port, error);
-        posts->Push(
-            [done = std::move(done), addresses = std::move(addresses),
-             error = std::move(error)]() mutable { done(std::move(addresses), std::move(error)); });
-    };
-    try {
-        // Detached: joining at destruction would wait out a slow name server.
-        std::thread(std::move(lookup)).detach();
-    } catch (const std::system_error& e) {
-        Post([done = std::move(done), host, what = std::string(e.what())] {
-            done({}, "cannot resolve " + host + ": " + what);
-        });
-    }
+    LookUpOnWorker(posts_, &LookUpHost, host, port, std::move(done));
 }
 
 void PosixEventLoop::Run() {

@@ -1,9 +1,8 @@
 #include "platform/win32/Win32EventLoop.h"
 
 #include <cstdio>
-#include <system_error>
-#include <thread>
 
+#include "platform/LookUpOnWorker.h"
 #include "platform/win32/AddressConversion.h"
 #include "platform/win32/Win32Socket.h"
 
@@ -136,23 +135,7 @@ void Win32EventLoop::Post(std::function<void()> work) {
 }
 
 void Win32EventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
-    // The worker holds only the queue: if the loop is gone when the lookup ends, the queue
-    // is closed and the result (with `done`) is dropped on the worker.
-    auto lookup = [posts = posts_, host, port, done]() mutable {
-        std::string error;
-        std::vector<SocketAddress> addresses = LookUpHost(host, port, error);
-        posts->Push(
-            [done = std::move(done), addresses = std::move(addresses),
-             error = std::move(error)]() mutable { done(std::move(addresses), std::move(error)); });
-    };
-    try {
-        // Detached: joining at destruction would wait out a slow name server.
-        std::thread(std::move(lookup)).detach();
-    } catch (const std::system_error& e) {
-        Post([done = std::move(done), host, what = std::string(e.what())] {
-            done({}, "cannot resolve " + host + ": " + what);
-        });
-    }
+    LookUpOnWorker(posts_, &LookUpHost, host, port, std::move(done));
 }
 
 void Win32EventLoop::Run() {
