@@ -7,6 +7,12 @@ namespace vantel {
 
 void LookUpOnWorker(const std::shared_ptr<PostQueue>& posts, LookUpFunction lookUp,
                     const std::string& host, std::uint16_t port, EventLoop::ResolveCallback done) {
+    // A literal address needs no lookup, and no thread for one.
+    SocketAddress literal;
+    if (SocketAddress::ParseIPv4(host, port, literal)) {
+        posts->Push([done = std::move(done), literal] { done({literal}, std::string()); });
+        return;
+    }
     auto work = [posts, lookUp, host, port, done]() mutable {
         std::string error;
         std::vector<SocketAddress> addresses = lookUp(host, port, error);

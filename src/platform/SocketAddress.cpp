@@ -70,4 +70,33 @@ std::string SocketAddress::ToString() const {
     return "[" + IPv6Text(bytes) + "]:" + portText;
 }
 
+bool SocketAddress::ParseIPv4(std::string_view text, std::uint16_t port, SocketAddress& address) {
+    SocketAddress parsed;
+    parsed.port = port;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (text.empty() || text.front() != '.') {
+                return false;
+            }
+            text.remove_prefix(1);
+        }
+        int value = 0;
+        std::size_t digits = 0;
+        while (digits < text.size() && digits < 3 && text[digits] >= '0' && text[digits] <= '9') {
+            value = value * 10 + (text[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || value > 255) {
+            return false;
+        }
+        parsed.bytes[part] = static_cast<std::uint8_t>(value);
+        text.remove_prefix(digits);
+    }
+    if (!text.empty()) {
+        return false;
+    }
+    address = parsed;
+    return true;
+}
+
 }  // namespace vantel

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vantel {
 
@@ -14,6 +15,10 @@ struct SocketAddress {
 
     /// "127.0.0.1:25", "[::1]:25".
     std::string ToString() const;
+
+    /// Reads a dotted IPv4 address ("192.0.2.1"): four decimal parts of 0 to 255, nothing
+    /// else. False for anything that would need a name lookup.
+    static bool ParseIPv4(std::string_view text, std::uint16_t port, SocketAddress& address);
 };
 
 }  // namespace vantel

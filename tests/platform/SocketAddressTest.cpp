@@ -47,5 +47,15 @@ TEST(SocketAddressTest, WritesIPv6InBracketsInItsShortestForm) {
               "[::ffff:192.0.2.1]:25");
 }
 
+TEST(SocketAddressTest, ReadsDottedIPv4AndNothingElse) {
+    SocketAddress address;
+    ASSERT_TRUE(SocketAddress::ParseIPv4("192.0.2.255", 110, address));
+    EXPECT_EQ(address.ToString(), "192.0.2.255:110");
+    for (const char* text : {"", "1.2.3", "1.2.3.4.", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d",
+                             "1.2.3.4 ", "mail.example.org", "::1", "0001.2.3.4"}) {
+        EXPECT_FALSE(SocketAddress::ParseIPv4(text, 25, address)) << text;
+    }
+}
+
 }  // namespace
 }  // namespace vantel
