@@ -38,37 +38,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-taken=" "
-pick_port() {
-    local p
-    # Below the ephemeral range, so that no client connection holds the port by chance.
-    for _ in $(seq 100); do
-        p=$((20000 + RANDOM % 12000))
-        if [[ $taken != *" $p "* ]] && port_free "$p"; then
-            taken+="$p "
-            echo "$p"
-            return
-        fi
-    done
-    echo "bench-relay: no free port found" >&2
-    exit 1
-}
-wait_for_port() {
-    for _ in $(seq 200); do
-        if ! port_free "$1"; then return 0; fi
-        sleep 0.05
-    done
-    echo "bench-relay: nothing listens on port $1" >&2
-    exit 1
-}
-
-smtp_port=$(pick_port)
-pop3_port=$(pick_port)
-socat_smtp=$(pick_port)
-socat_pop3=$(pick_port)
-relay_smtp=$(pick_port)
-relay_pop3=$(pick_port)
+source scripts/lib/ports.sh
+free_ports=$(pick_ports 6)
+read -r smtp_port pop3_port socat_smtp socat_pop3 relay_smtp relay_pop3 <<<"$free_ports"
 
 echo "Starting the fake servers (the POP3 one builds its $((size / 1048576)) MiB message)..." >&2
 "$bin/vantel-load" smtp-server "$smtp_port" --timeout "$deadline" >"$work/smtp-server.out" &

@@ -13,27 +13,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-pick_port() {
-    local p
-    for _ in $(seq 50); do
-        p=$((20000 + RANDOM % 30000))
-        if port_free "$p"; then echo "$p"; return; fi
-    done
-    echo "no free port found" >&2
-    exit 1
-}
-wait_for_port() {
-    for _ in $(seq 100); do
-        if ! port_free "$1"; then return 0; fi
-        sleep 0.05
-    done
-    echo "nothing listens on port $1" >&2
-    return 1
-}
-
-relay_port=$(pick_port)
-sink_port=$(pick_port)
+source scripts/lib/ports.sh
+free_ports=$(pick_ports 2)
+read -r relay_port sink_port <<<"$free_ports"
 cat > "$work/settings.reg" <<REG
 Windows Registry Editor Version 5.00
 

@@ -17,7 +17,8 @@ check() {  # check NAME CONDITION...
         echo "FAILED: $name" >&2
     fi
 }
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+source "$here/../../scripts/lib/ports.sh"
+port_open() { ! port_free "$1"; }
 wait_until() {  # wait_until SECONDS COMMAND...
     local tries=$(($1 * 20))
     shift
@@ -55,12 +56,12 @@ wait "$pid"
 check "missing: exit status 0" test $? -eq 0
 
 # SIGHUP reloads: a server entry written while running gets its port.
-port=$((20000 + RANDOM % 30000))
+port=$(pick_ports 1)
 printf '%s\r\n' "$header" >"$work/live.reg"
 "$bin/vantel-relay" --store "$work/live.reg" 2>"$work/live.log" &
 pid=$!
 wait_until 5 grep -q "server entries" "$work/live.log"
-check "reload: nothing listens before" bash -c "! (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null"
+check "reload: nothing listens before" port_free "$port"
 printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="%d 9 2 -1 127.0.0.1"\r\n' \
     "$header" "$port" >"$work/live.reg"
 kill -HUP "$pid"
