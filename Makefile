@@ -4,7 +4,7 @@ FUZZ_SECONDS ?= 60
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-windows lint format run demo clean build-fuzz fuzz bench bench-relay
+        test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots
 
 all: build
 
@@ -62,6 +62,9 @@ run: build-linux-release
 
 demo: build-linux-release
 	scripts/demo.sh
+
+screenshots: build-windows
+	scripts/screenshots.sh
 
 clean:
 	rm -rf build

@@ -6,7 +6,7 @@ packages=(
     cmake make g++ git clang-format clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-    wine wine64 xvfb xauth x11-utils xdotool
+    wine wine64 xvfb xauth x11-utils xdotool imagemagick
     socat
 )
 

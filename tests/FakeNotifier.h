@@ -12,7 +12,13 @@ namespace vantel::test {
 class FakeNotifier : public Notifier {
   public:
     void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
+    bool AskYesNo(std::string_view text) override {
+        questions.emplace_back(text);
+        return answer;
+    }
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool answer = true;  ///< what AskYesNo answers
 };
 
 }  // namespace vantel::test

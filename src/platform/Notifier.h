@@ -17,6 +17,12 @@ class Notifier {
         (void)detail;
         ShowMessage(text);
     }
+    /// A question with Yes and No; true unless the user answers No. Where nobody can answer
+    /// (the daemon), the answer is Yes.
+    virtual bool AskYesNo(std::string_view text) {
+        (void)text;
+        return true;
+    }
 };
 
 }  // namespace vantel

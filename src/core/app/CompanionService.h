@@ -10,6 +10,15 @@ class CompanionService {
     virtual bool IsServiceRunning() = 0;
     /// Asks a running service to re-read the machine copy of the settings.
     virtual void NotifyServiceReload() = 0;
+    /// Installs the service when missing and starts it; false (the user was told) when it
+    /// did not start.
+    virtual bool StartRelayService() { return false; }
+    /// Stops the service and uninstalls it.
+    virtual bool StopRelayService() { return true; }
+    /// Start-up with the service wanted: running, or started now.
+    virtual bool EnsureServiceRunning() { return IsServiceRunning() || StartRelayService(); }
+    /// Start-up with the service not wanted: none is left installed.
+    virtual bool RemoveServiceAtStartup() { return StopRelayService(); }
 };
 
 }  // namespace vantel

@@ -124,7 +124,7 @@ void RelayEngine::StartRelay() {
             }
         }
         if (!listener->socket) {
-            Notify("Unable to listen on local port",
+            Notify(std::string(kListenFailedText),
                    "port " + std::to_string(entry.LocalPort) + " for " + entry.Name + ": " + error);
             continue;
         }
@@ -344,7 +344,7 @@ bool RelayEngine::ConnectNextAddress(RelaySocket& server, std::string& error) {
 }
 
 void RelayEngine::EndFailedSession(RelaySocket& server, const std::string& detail) {
-    Notify("Error connecting to host", detail);
+    Notify(std::string(kConnectFailedText), detail);
     if (server.peer != nullptr) {
         Destroy(*server.peer);
     }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/config/RelaySettings.h"
@@ -35,6 +36,9 @@ class RelayEngine {
     /// How long a side whose peer has closed may take to send what it still holds.
     static constexpr std::uint64_t kDrainTimeoutMs = 30000;
     static constexpr std::uint32_t kSweepPeriodMs = 1000;
+    /// The notices the engine gives, through Notifier::ShowError.
+    static constexpr std::string_view kListenFailedText = "Unable to listen on local port";
+    static constexpr std::string_view kConnectFailedText = "Error connecting to host";
 
     /// `trace` may be null: nothing is traced.
     RelayEngine(RelaySettings& settings, EventLoop& loop, MessageRewriter& rewriter,

@@ -1,0 +1,16 @@
+// Notices of a program without a desktop (the service) in the system debug output.
+#pragma once
+
+#include "platform/Notifier.h"
+
+namespace vantel {
+
+class DebugOutputNotifier : public Notifier {
+  public:
+    /// One OutputDebugStringA line "[Vantel] <text>".
+    void ShowMessage(std::string_view text) override;
+    /// "[Vantel] <text>: <detail>".
+    void ShowError(std::string_view text, std::string_view detail) override;
+};
+
+}  // namespace vantel

@@ -1,0 +1,126 @@
+// The program's hidden main window: owns the settings and the relay, puts the icon into the
+// notification area and turns its clicks and menu commands into relay and settings changes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "core/app/CompanionService.h"
+#include "core/app/RelayControl.h"
+#include "core/config/RelaySettings.h"
+#include "core/config/SchemaManager.h"
+#include "core/config/SettingsPersistence.h"
+#include "core/relay/RelayEngine.h"
+#include "core/relay/RelayStateObserver.h"
+#include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/MessageRewriter.h"
+#include "platform/EventLoop.h"
+#include "platform/Notifier.h"
+#include "platform/SettingsStore.h"
+#include "platform/TraceSink.h"
+#include "tray/TraySink.h"
+
+namespace vantel {
+
+/// What the main window works with; everything is owned by the caller and outlives it.
+struct MainDialogContext {
+    HINSTANCE instance = nullptr;
+    SettingsStore* store = nullptr;
+    EventLoop* loop = nullptr;
+    TraySink* tray = nullptr;
+    CompanionService* service = nullptr;
+    Notifier* notifier = nullptr;
+    TraceSink* trace = nullptr;  ///< may be null
+    bool isNT = false;
+    /// Send and receive time-out of relayed sockets; edited in the Options dialog, never
+    /// stored.
+    int* operationTimeout = nullptr;
+};
+
+class MainDialog : private RelayStateObserver, private RelayControl {
+  public:
+    explicit MainDialog(const MainDialogContext& context);
+    ~MainDialog() override;
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    /// Loads the settings of schema `schemaIndex` (-1: the stored current one).
+    void LoadSettings(int schemaIndex);
+    /// Runs the window as a modal dialog until Exit; this is the program's message loop.
+    void RunModal();
+    /// Creates the window without a loop of its own (the tests drive it with messages).
+    HWND Create();
+    /// Saves to the machine copy (NT family) and the user's copy, and tells the service.
+    bool SaveEverywhere();
+
+    /// Refreshes icon and tooltip when the relay state or a default server changed.
+    void UpdateTrayIcon() override;
+    /// One notification-area call for icon 345; `icon` and `tip` may be null (unchanged).
+    void SetTrayIcon(DWORD action, HICON icon, const char* tip);
+
+    void OnEnable();
+    void OnOptions();
+    void ShowTrayMenu(int x, int y);
+
+    HWND window() const { return window_; }
+    RelaySettings& settings() { return settings_; }
+    RelayEngine& engine() { return engine_; }
+    SettingsPersistence& persistence() { return persistence_; }
+    /// The Options dialog while it is open.
+    HWND optionsWindow() const { return optionsWindow_; }
+    /// The popup menu while it is tracked.
+    HMENU activePopup() const { return activePopup_; }
+    bool clickPending() const { return clickTimer_ != 0; }
+
+    /// Icons of the three relay states, as the tray shows them.
+    HICON enabledIcon() const { return enabledIcon_; }
+    HICON disabledIcon() const { return disabledIcon_; }
+    HICON busyIcon() const { return busyIcon_; }
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnInitDialog();
+    void OnTrayNotify(LPARAM mouseMessage);
+    void OnTimer(UINT_PTR id);
+    void OnCommand(UINT id);
+    void OnExit();
+    void OnAbout();
+    void ChooseDefaultServer(int ordinal, int kind);
+    void StartService();
+    void StopService();
+    bool ServiceRunning();
+    /// RelayControl: after Options OK or a schema switch. A disabled relay stays closed.
+    void RestartListeners() override;
+
+    MainDialogContext context_;
+    RelaySettings settings_;
+    SettingsPersistence persistence_;
+    CRuntimeRandom random_;
+    MessageRewriter rewriter_;
+    RelayEngine engine_;
+    SchemaManager schemas_;
+
+    HWND window_ = nullptr;
+    bool modal_ = false;
+    HICON enabledIcon_ = nullptr;
+    HICON disabledIcon_ = nullptr;
+    HICON busyIcon_ = nullptr;
+    HICON largeIcon_ = nullptr;
+    bool showAllowed_ = false;
+    UINT_PTR clickTimer_ = 0;
+    HMENU activePopup_ = nullptr;
+    HWND optionsWindow_ = nullptr;
+    bool optionsOpen_ = false;
+    /// What the tray shows now: relayEnabled (-1 before the icon is added) and the default
+    /// SMTP and POP3 entries (-2 before the first update).
+    int shownEnabled_ = -1;
+    int shownSmtp_ = -2;
+    int shownPop_ = -2;
+    std::string shownSmtpName_;
+    std::string shownPopName_;
+    UINT taskbarCreated_ = 0;
+};
+
+}  // namespace vantel

@@ -1,0 +1,77 @@
+#include "tray/RelayApp.h"
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "platform/win32/DebugOutputTrace.h"
+#include "platform/win32/RegistryStore.h"
+#include "platform/win32/Win32EventLoop.h"
+#include "platform/win32/WinsockSession.h"
+#include "tray/MainDialog.h"
+#include "tray/MessageBoxNotifier.h"
+#include "tray/ResourceStrings.h"
+#include "tray/ServiceControl.h"
+#include "tray/ShellTraySink.h"
+#include "tray/resource.h"
+
+namespace vantel {
+
+bool RelayApp::DetectNT() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    // The platform identifier is all we ask, and it is reported truthfully on every version.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const BOOL known = GetVersionExA(&version);
+#pragma GCC diagnostic pop
+    return known != FALSE && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+int RelayApp::Run() {
+    if (FindWindowA(nullptr, kWindowCaption) != nullptr) {
+        return 0;
+    }
+    isNT = DetectNT();
+
+    WinsockSession winsock;
+    if (!winsock.ok()) {
+        MessageBoxA(nullptr, LoadResourceString(IDS_SOCKETS_INIT_FAILED).c_str(), kWindowCaption,
+                    MB_OK);
+        return 1;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_TAB_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    Win32EventLoop loop;
+    if (!loop.ok()) {
+        return 1;
+    }
+    RegistryStore store;
+    MessageBoxNotifier notifier;
+    ShellTraySink tray;
+    DebugOutputTrace trace;
+    ServiceControl service(isNT, ServiceControl::DefaultImagePath(), notifier);
+
+    MainDialogContext context;
+    context.instance = instance_;
+    context.store = &store;
+    context.loop = &loop;
+    context.tray = &tray;
+    context.service = &service;
+    context.notifier = &notifier;
+    context.trace = &trace;
+    context.isNT = isNT;
+    context.operationTimeout = &operationTimeout;
+
+    auto dialog = std::make_unique<MainDialog>(context);
+    mainDialog = dialog.get();
+    dialog->LoadSettings(-1);
+    dialog->RunModal();
+    dialog->SaveEverywhere();
+    mainDialog = nullptr;
+    dialog.reset();
+    return 0;
+}
+
+}  // namespace vantel

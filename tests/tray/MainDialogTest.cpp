@@ -1,0 +1,499 @@
+#include "tray/MainDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "FakeNotifier.h"
+#include "LoopRunner.h"
+#include "LoopbackPeer.h"
+#include "StoreFactory.h"
+#include "platform/win32/RegistryStore.h"
+#include "platform/win32/Win32EventLoop.h"
+#include "tray/FailingAcceptLoop.h"
+#include "tray/TrayFakes.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+class MainDialogTest : public ::testing::Test {
+  protected:
+    MainDialogTest()
+        : productKey_(test::UniqueProductKey()), store_(productKey_), failing_(loop_) {}
+    ~MainDialogTest() override {
+        dialog_.reset();
+        RegDeleteTreeA(HKEY_CURRENT_USER, productKey_.c_str());
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, productKey_.c_str());
+    }
+
+    /// Stores `settings` as the user's default schema, as a previous run would have left them.
+    void Store(RelaySettings settings) {
+        SettingsPersistence persistence(store_);
+        persistence.SaveSettings(settings);
+    }
+    /// The main window on the stored settings, created as the program creates it.
+    MainDialog& Start() {
+        MainDialogContext context;
+        context.instance = GetModuleHandleA(nullptr);
+        context.store = &store_;
+        context.loop = &failing_;
+        context.tray = &tray_;
+        context.service = &service_;
+        context.notifier = &notifier_;
+        context.isNT = isNT_;
+        context.operationTimeout = &operationTimeout_;
+        dialog_ = std::make_unique<MainDialog>(context);
+        dialog_->LoadSettings(-1);
+        EXPECT_NE(dialog_->Create(), nullptr);
+        return *dialog_;
+    }
+    void Command(UINT id) { SendMessageA(dialog_->window(), WM_COMMAND, id, 0); }
+    void TrayMouse(UINT mouseMessage) {
+        SendMessageA(dialog_->window(), WM_TRAY_NOTIFY, TRAY_ICON_ID, mouseMessage);
+    }
+    bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 10000) {
+        return test::RunUntil(loop_, done, timeoutMs);
+    }
+    std::string Stored(const char* name, StoreRoot root = StoreRoot::CurrentUser) {
+        return store_.ReadValueText("Settings", name, "<absent>", root);
+    }
+    static ServerEntry Entry(ServerType type, int localPort, int remotePort, std::string name) {
+        ServerEntry entry;
+        entry.Type = static_cast<int>(type);
+        entry.LocalPort = localPort;
+        entry.RemotePort = remotePort;
+        entry.Name = std::move(name);
+        return entry;
+    }
+
+    std::string productKey_;
+    RegistryStore store_;
+    Win32EventLoop loop_;
+    test::FailingAcceptLoop failing_;
+    test::FakeTraySink tray_;
+    test::FakeCompanionService service_;
+    test::FakeNotifier notifier_;
+    bool isNT_ = true;
+    int operationTimeout_ = 30;
+    std::unique_ptr<MainDialog> dialog_;
+};
+
+TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
+    LoopbackServer server(loop_);
+    server.onConnection = [](LoopbackPeer& p) { p.Send("220 ready\r\n"); };
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.ServerList = {Entry(ServerType::Smtp, port, server.port(), "127.0.0.1")};
+    Store(settings);
+    MainDialog& dialog = Start();
+
+    ASSERT_EQ(tray_.calls.size(), 1u);
+    const auto& added = tray_.calls[0];
+    EXPECT_EQ(added.message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(added.size, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+    EXPECT_EQ(added.id, static_cast<UINT>(TRAY_ICON_ID));
+    EXPECT_EQ(added.callbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
+    EXPECT_EQ(added.flags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(added.tip, "Relay is enabled - 127.0.0.1 / none");
+    EXPECT_FALSE(IsWindowVisible(dialog.window()));
+
+    auto client = std::make_unique<LoopbackPeer>(loop_);
+    ASSERT_TRUE(client->Connect(port));
+    ASSERT_TRUE(Run([&] { return client->received == "220 ready\r\n"; }));
+    EXPECT_EQ(tray_.LastTip(), "Relay is busy - 127.0.0.1 / none");
+    client->Close();
+    ASSERT_TRUE(Run([&] { return dialog.engine().SocketCount() == 0; }));
+
+    const std::vector<HICON> expected = {dialog.enabledIcon(), dialog.busyIcon(),
+                                         dialog.enabledIcon()};
+    EXPECT_EQ(tray_.Icons(), expected);
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - 127.0.0.1 / none");
+    for (std::size_t i = 1; i < tray_.calls.size(); ++i) {
+        EXPECT_EQ(tray_.calls[i].message, static_cast<DWORD>(NIM_MODIFY));
+    }
+    EXPECT_NE(dialog.enabledIcon(), dialog.busyIcon());
+    EXPECT_NE(dialog.enabledIcon(), dialog.disabledIcon());
+}
+
+TEST_F(MainDialogTest, FailedAcceptShowsBusyThenEnabledAgain) {
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.ServerList = {Entry(ServerType::Smtp, port, 9, "127.0.0.1")};
+    Store(settings);
+    MainDialog& dialog = Start();
+    failing_.failNextAccept = true;
+
+    LoopbackPeer client(loop_);
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(Run([&] { return !failing_.failNextAccept && tray_.Icons().size() == 3; }));
+    const std::vector<HICON> expected = {dialog.enabledIcon(), dialog.busyIcon(),
+                                         dialog.enabledIcon()};
+    EXPECT_EQ(tray_.Icons(), expected);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+    EXPECT_FALSE(dialog.engine().relayBusy());
+    EXPECT_EQ(dialog.engine().SocketCount(), 0u);
+}
+
+TEST_F(MainDialogTest, TooltipNamesTheDefaultServersAndIsCutAt63Characters) {
+    const std::uint16_t smtpPort = test::FreePort(loop_);
+    const std::uint16_t popPort = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = smtpPort;
+    settings.DefaultPOPPort = popPort;
+    settings.DefaultPOPServer = 1;
+    settings.ServerList = {Entry(ServerType::Smtp, smtpPort, 25, "mail.example.org"),
+                           Entry(ServerType::Pop3, popPort, 110, "pop.example.org")};
+    Store(settings);
+    MainDialog& dialog = Start();
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - mail.example.org / pop.example.org");
+
+    // Disabled: no listener, so no default server to name.
+    dialog.OnEnable();
+    EXPECT_EQ(tray_.LastTip(), "Relay is disabled - none / none");
+    EXPECT_EQ(tray_.Icons().back(), dialog.disabledIcon());
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+    dialog.OnEnable();
+    EXPECT_EQ(tray_.Icons().back(), dialog.enabledIcon());
+
+    dialog_.reset();
+    tray_.calls.clear();
+    settings.ServerList[0].Name = std::string(40, 's') + ".example.org";
+    Store(settings);
+    Start();
+    const std::string full =
+        "Relay is enabled - " + settings.ServerList[0].Name + " / " + settings.ServerList[1].Name;
+    ASSERT_GT(full.size(), 63u);
+    EXPECT_EQ(tray_.LastTip(), full.substr(0, 63));
+}
+
+TEST_F(MainDialogTest, UnchangedStateAddsNoTrayCall) {
+    RelaySettings settings;
+    Store(settings);
+    MainDialog& dialog = Start();
+    const std::size_t calls = tray_.calls.size();
+    dialog.UpdateTrayIcon();
+    dialog.UpdateTrayIcon();
+    EXPECT_EQ(tray_.calls.size(), calls);
+}
+
+TEST_F(MainDialogTest, OneClickTogglesAfterTheDoubleClickTime) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    const std::uint64_t clicked = loop_.NowMs();
+    TrayMouse(WM_LBUTTONDOWN);
+    EXPECT_TRUE(dialog.engine().relayEnabled()) << "acted before the double-click time";
+    EXPECT_TRUE(dialog.clickPending());
+    ASSERT_TRUE(Run([&] { return !dialog.engine().relayEnabled(); }, 5000));
+    EXPECT_GE(loop_.NowMs() - clicked + 20, GetDoubleClickTime());
+    EXPECT_FALSE(dialog.clickPending());
+
+    // A second click while the first is pending makes the first act at once.
+    TrayMouse(WM_LBUTTONDOWN);
+    TrayMouse(WM_LBUTTONDOWN);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+    EXPECT_TRUE(dialog.clickPending());
+    ASSERT_TRUE(Run([&] { return !dialog.engine().relayEnabled(); }, 5000));
+    EXPECT_FALSE(dialog.clickPending());
+
+    // Other mouse messages do nothing.
+    TrayMouse(WM_MOUSEMOVE);
+    TrayMouse(WM_LBUTTONUP);
+    EXPECT_FALSE(dialog.clickPending());
+    EXPECT_FALSE(dialog.engine().relayEnabled());
+}
+
+TEST_F(MainDialogTest, DoubleClickOpensOptionsOnceAndDoesNotToggle) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    HWND seen = nullptr;
+    bool visibleOwner = false;
+    bool secondOpened = false;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr || seen != nullptr) {
+            return;
+        }
+        seen = options;
+        visibleOwner = IsWindowVisible(dialog.window()) != FALSE;
+        // Another double click brings the open dialog forward instead of opening one more.
+        TrayMouse(WM_LBUTTONDOWN);
+        TrayMouse(WM_LBUTTONDBLCLK);
+        secondOpened = dialog.optionsWindow() != options;
+        PostMessageA(options, WM_COMMAND, IDCANCEL, 0);
+    });
+    TrayMouse(WM_LBUTTONDOWN);
+    TrayMouse(WM_LBUTTONDBLCLK);  // returns when the Options dialog has ended
+    loop_.StopTimer(watcher);
+
+    ASSERT_NE(seen, nullptr);
+    EXPECT_TRUE(visibleOwner);
+    EXPECT_FALSE(secondOpened);
+    EXPECT_EQ(dialog.optionsWindow(), nullptr);
+    EXPECT_FALSE(IsWindowVisible(dialog.window()));
+    EXPECT_FALSE(dialog.clickPending());
+    // Wait past the double-click time: the dropped single click must not act late.
+    Run([] { return false; }, GetDoubleClickTime() + 200);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+}
+
+TEST_F(MainDialogTest, BusyRelayRefusesMenuAndOptionsAndAsksBeforeInterrupting) {
+    LoopbackServer server(loop_);
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.ServerList = {Entry(ServerType::Smtp, port, server.port(), "127.0.0.1")};
+    Store(settings);
+    MainDialog& dialog = Start();
+    LoopbackPeer client(loop_);
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(Run([&] { return dialog.engine().relayBusy(); }));
+
+    dialog.ShowTrayMenu(10, 10);  // would block in the menu loop if it opened
+    dialog.OnOptions();           // would block in the dialog if it opened
+    EXPECT_EQ(dialog.optionsWindow(), nullptr);
+
+    notifier_.answer = false;
+    dialog.OnEnable();
+    ASSERT_EQ(notifier_.questions.size(), 1u);
+    EXPECT_EQ(notifier_.questions[0],
+              "Program is busy processing request.\nDo you want to interrupt it?");
+    EXPECT_TRUE(dialog.engine().relayBusy());
+
+    notifier_.answer = true;
+    dialog.OnEnable();
+    EXPECT_FALSE(dialog.engine().relayBusy());
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+    EXPECT_EQ(dialog.engine().SocketCount(), 0u);
+    EXPECT_EQ(tray_.Icons().back(), dialog.enabledIcon());
+    EXPECT_FALSE(dialog.engine().Listeners().empty()) << "interrupting keeps the ports open";
+}
+
+TEST_F(MainDialogTest, RunningServiceKeepsTheProgramFromListening) {
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.UseService = 1;
+    settings.ServerList = {Entry(ServerType::Smtp, port, 25, "127.0.0.1")};
+    Store(settings);
+    MainDialog& dialog = Start();
+    EXPECT_EQ(service_.starts, 1) << "UseService starts the missing service";
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+    EXPECT_FALSE(dialog.engine().relayEnabled());
+    EXPECT_EQ(tray_.LastTip(), "Relay is disabled - none / none");
+
+    dialog.OnEnable();
+    ASSERT_EQ(notifier_.messages.size(), 1u);
+    EXPECT_EQ(notifier_.messages[0], "Service is active. Unable to listen.");
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+
+    // Settings changes go to the service; the program's ports stay closed.
+    Command(ID_POP_CYCLIC);
+    EXPECT_GE(service_.reloads, 1);
+    Command(ID_SCHEMA_FIRST);
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+
+    Command(ID_SERVICE_STOP);
+    EXPECT_EQ(service_.stops, 1);
+    EXPECT_TRUE(dialog.engine().Listeners().empty()) << "Stop does not start the relay";
+    dialog.OnEnable();
+    EXPECT_EQ(dialog.engine().Listeners().size(), 1u);
+}
+
+TEST_F(MainDialogTest, FailedServiceStartLeavesTheProgramRelaying) {
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.UseService = 1;
+    settings.ServerList = {Entry(ServerType::Smtp, port, 25, "127.0.0.1")};
+    Store(settings);
+    service_.startSucceeds = false;
+    MainDialog& dialog = Start();
+    EXPECT_EQ(service_.starts, 1);
+    EXPECT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+}
+
+TEST_F(MainDialogTest, WithoutUseServiceStartUpRemovesTheService) {
+    Store(RelaySettings{});
+    service_.running = true;
+    MainDialog& dialog = Start();
+    EXPECT_EQ(service_.stops, 1);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+}
+
+TEST_F(MainDialogTest, Windows95FamilyNeverAsksTheService) {
+    isNT_ = false;
+    RelaySettings settings;
+    settings.UseService = 1;
+    Store(settings);
+    service_.running = true;  // would refuse Enable if it were asked
+    MainDialog& dialog = Start();
+    EXPECT_EQ(service_.starts + service_.stops, 0);
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+    dialog.OnEnable();
+    EXPECT_TRUE(notifier_.messages.empty());
+    EXPECT_FALSE(dialog.engine().relayEnabled());
+    Command(ID_POP_CYCLIC);
+    EXPECT_EQ(service_.reloads, 0);
+    EXPECT_EQ(Stored("POPCycleChange", StoreRoot::LocalMachine), "<absent>");
+    EXPECT_EQ(Stored("POPCycleChange"), "1");
+}
+
+TEST_F(MainDialogTest, MenuCommandsChangeSettingsAndSaveThemEverywhere) {
+    const std::uint16_t smtpPort = test::FreePort(loop_);
+    const std::uint16_t popPort = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = smtpPort;
+    settings.DefaultPOPPort = popPort;
+    settings.DefaultPOPServer = 1;
+    settings.ServerList = {Entry(ServerType::Smtp, smtpPort, 25, "first.example.org"),
+                           Entry(ServerType::Smtp, smtpPort, 25, "second.example.org"),
+                           Entry(ServerType::Pop3, popPort, 110, "pop1.example.org"),
+                           Entry(ServerType::Pop3, popPort, 110, "pop2.example.org")};
+    Store(settings);
+    MainDialog& dialog = Start();
+
+    Command(ID_SMTP_FIRST + 1);
+    EXPECT_EQ(dialog.settings().DefaultServer, 1);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(0), 1);
+    EXPECT_EQ(Stored("DefaultServer"), "1");
+    EXPECT_EQ(Stored("DefaultServer", StoreRoot::LocalMachine), "1");
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop1.example.org");
+
+    Command(ID_POP_FIRST + 2);
+    EXPECT_EQ(dialog.settings().DefaultPOPServer, 2);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(1), 3);
+    EXPECT_EQ(Stored("DefaultPOPServer"), "2");
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop2.example.org");
+
+    Command(ID_POP_CYCLIC);
+    EXPECT_EQ(dialog.settings().POPCycleChange, 1);
+    EXPECT_EQ(Stored("POPCycleChange"), "1");
+    Command(ID_POP_CYCLIC);
+    EXPECT_EQ(Stored("POPCycleChange"), "0");
+    EXPECT_GE(service_.reloads, 4);
+
+    // Ids past the end of a range are not commands of that range.
+    Command(ID_SMTP_LAST + 1);
+    Command(ID_POP_LAST + 1);
+    EXPECT_EQ(dialog.settings().DefaultServer, 1);
+    EXPECT_EQ(dialog.settings().DefaultPOPServer, 2);
+
+    // Service commands run only where their menu item would be enabled.
+    Command(ID_SERVICE_STOP);
+    EXPECT_EQ(service_.stops, 1) << "the start-up removal only";
+    Command(ID_SERVICE_START);
+    EXPECT_EQ(service_.starts, 1);
+    Command(ID_SERVICE_START);
+    EXPECT_EQ(service_.starts, 1);
+}
+
+TEST_F(MainDialogTest, SchemaSwitchRestartsAnEnabledRelayAndLeavesADisabledOneClosed) {
+    const std::uint16_t homePort = test::FreePort(loop_);
+    const std::uint16_t workPort = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = homePort;
+    settings.ServerList = {Entry(ServerType::Smtp, homePort, 25, "home.example.org")};
+    settings.Schemes = {"work"};
+    // The stored schema "work" relays another port; the default schema is current.
+    RelaySettings work = settings;
+    work.DefaultPort = workPort;
+    work.DefaultSchema = 1;
+    work.ServerList = {Entry(ServerType::Smtp, workPort, 25, "work.example.org")};
+    Store(work);
+    Store(settings);
+    MainDialog& dialog = Start();
+    ASSERT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_EQ(dialog.engine().Listeners()[0]->port, homePort);
+
+    Command(ID_SCHEMA_FIRST + 1);
+    EXPECT_EQ(dialog.settings().DefaultSchema, 1);
+    EXPECT_EQ(dialog.persistence().CurrentSchemaName(), "work");
+    ASSERT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_EQ(dialog.engine().Listeners()[0]->port, workPort);
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - work.example.org / none");
+
+    dialog.OnEnable();
+    const std::size_t calls = tray_.calls.size();
+    Command(ID_SCHEMA_FIRST);
+    EXPECT_EQ(dialog.settings().DefaultPort, homePort);
+    EXPECT_TRUE(dialog.engine().Listeners().empty()) << "a disabled relay stays closed";
+    EXPECT_FALSE(dialog.engine().relayEnabled());
+    EXPECT_EQ(tray_.calls.size(), calls) << "the tray still shows the same state";
+
+    dialog.OnEnable();
+    ASSERT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_EQ(dialog.engine().Listeners()[0]->port, homePort);
+}
+
+TEST_F(MainDialogTest, OptionsOkSavesAndRestartsOnlyAnEnabledRelay) {
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.ServerList = {Entry(ServerType::Smtp, port, 25, "127.0.0.1")};
+    Store(settings);
+    MainDialog& dialog = Start();
+    const auto pressOk = [&] {
+        const TimerId watcher = loop_.StartTimer(20, true, [&] {
+            if (HWND options = dialog.optionsWindow()) {
+                PostMessageA(options, WM_COMMAND, IDOK, 0);
+            }
+        });
+        dialog.OnOptions();
+        loop_.StopTimer(watcher);
+    };
+    // Changed behind the dialog's back, as the Servers page edits the live list.
+    const std::uint16_t newPort = test::FreePort(loop_);
+    dialog.settings().ServerList[0].LocalPort = newPort;
+    dialog.settings().DefaultPort = newPort;
+    pressOk();
+    ASSERT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_EQ(dialog.engine().Listeners()[0]->port, newPort);
+    EXPECT_EQ(Stored("DefaultPort"), std::to_string(newPort));
+
+    dialog.OnEnable();
+    pressOk();
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+    EXPECT_FALSE(dialog.engine().relayEnabled());
+}
+
+TEST_F(MainDialogTest, AboutOpensFromTheMenuAndTheSystemMenu) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    int opened = 0;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        if (HWND about = FindWindowA(nullptr, "About Vantel")) {
+            ++opened;
+            PostMessageA(about, WM_COMMAND, IDOK, 0);
+        }
+    });
+    Command(IDM_ABOUTBOX);
+    SendMessageA(dialog.window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    loop_.StopTimer(watcher);
+    EXPECT_EQ(opened, 2);
+    // String 101 is not defined, so the system menu gains no About item.
+    EXPECT_EQ(GetMenuState(GetSystemMenu(dialog.window(), FALSE), IDM_ABOUTBOX, MF_BYCOMMAND),
+              static_cast<UINT>(-1));
+}
+
+TEST_F(MainDialogTest, ExitRemovesTheIconAndEndsTheWindow) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    HWND window = dialog.window();
+    EXPECT_EQ(FindWindowA(nullptr, "Vantel"), window);
+    Command(ID_TRAY_EXIT);
+    ASSERT_FALSE(tray_.calls.empty());
+    EXPECT_EQ(tray_.calls.back().message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(tray_.calls.back().id, static_cast<UINT>(TRAY_ICON_ID));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(dialog.window(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantel

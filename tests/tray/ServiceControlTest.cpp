@@ -1,0 +1,161 @@
+#include "tray/ServiceControl.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeNotifier.h"
+#include "LoopRunner.h"
+#include "LoopbackPeer.h"
+#include "core/config/SettingsPersistence.h"
+#include "platform/win32/RegistryStore.h"
+#include "platform/win32/Win32EventLoop.h"
+#include "tray/BuiltPrograms.h"
+
+namespace vantel {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+/// Runs against the real service control manager (Wine's in the test prefix) and the built
+/// vantel.srv, which reads the real machine-wide settings key.
+class ServiceControlTest : public ::testing::Test {
+  protected:
+    ServiceControlTest() : control_(true, test::BuiltProgram("vantel.srv"), notifier_) {
+        control_.StopRelayService();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kProductKey).c_str());
+    }
+    ~ServiceControlTest() override {
+        control_.StopRelayService();
+        Run([&] { return !Installed(); }, 10000);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kProductKey).c_str());
+    }
+
+    static bool Installed() {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        if (manager == nullptr) {
+            return false;
+        }
+        SC_HANDLE service =
+            OpenServiceA(manager, ServiceControl::kServiceName, SERVICE_QUERY_CONFIG);
+        const bool found = service != nullptr;
+        if (service != nullptr) {
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+        return found;
+    }
+    bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 15000) {
+        return test::RunUntil(loop_, done, timeoutMs);
+    }
+    /// Whether something accepts connections on the port.
+    bool Accepts(std::uint16_t port) {
+        LoopbackPeer probe(loop_);
+        if (!probe.Connect(port)) {
+            return false;
+        }
+        Run([&] { return probe.connected || probe.closed || probe.connectError != 0; }, 5000);
+        return probe.connected && probe.connectError == 0;
+    }
+    /// The machine-wide settings the service reads: one SMTP entry from `localPort` to the
+    /// test server, and a kludge that rewrites the Subject.
+    void StoreMachineSettings(std::uint16_t localPort, std::uint16_t serverPort) {
+        RelaySettings settings;
+        settings.DefaultPort = localPort;
+        ServerEntry entry;
+        entry.LocalPort = localPort;
+        entry.RemotePort = serverPort;
+        entry.Name = "127.0.0.1";
+        settings.ServerList = {entry};
+        settings.Kludges = {"0 Subject:"};
+        settings.Subst = {"0 relayed by the service"};
+        RegistryStore store;
+        SettingsPersistence persistence(store);
+        persistence.SetUseMachineStore(true);
+        persistence.SaveSettings(settings);
+    }
+
+    Win32EventLoop loop_;
+    test::FakeNotifier notifier_;
+    ServiceControl control_;
+};
+
+TEST_F(ServiceControlTest, InstallStartReloadRelayStopAndDelete) {
+    LoopbackServer server(loop_);
+    server.onConnection = [](LoopbackPeer& p) { p.Send("220 ready\r\n"); };
+    const std::uint16_t firstPort = test::FreePort(loop_);
+    StoreMachineSettings(firstPort, server.port());
+    ASSERT_FALSE(Installed());
+    EXPECT_FALSE(control_.IsServiceRunning());
+
+    // A save installs the missing service but does not start it.
+    control_.NotifyServiceReload();
+    EXPECT_TRUE(Installed());
+    EXPECT_FALSE(control_.lastReloadSent());
+    EXPECT_FALSE(control_.IsServiceRunning());
+
+    ASSERT_TRUE(control_.StartRelayService());
+    ASSERT_TRUE(Run([&] { return control_.IsServiceRunning(); }));
+    ASSERT_TRUE(Run([&] { return Accepts(firstPort); }));
+
+    LoopbackPeer client(loop_);
+    ASSERT_TRUE(client.Connect(firstPort));
+    ASSERT_TRUE(Run([&] { return client.received == "220 ready\r\n"; }));
+    // The probes above made sessions of their own: this one is the newest.
+    LoopbackPeer& relayed = *server.connections.back();
+    client.Send("Subject: hello\r\nX-Other: kept\r\n\r\nSubject: in the body\r\n");
+    ASSERT_TRUE(Run([&] { return relayed.received.size() >= 73; }));
+    EXPECT_EQ(relayed.received,
+              "Subject:  relayed by the service\r\nX-Other: kept\r\n\r\nSubject: in the body\r\n");
+    client.Close();
+
+    // Control code 206: the service re-reads the machine-wide settings.
+    const std::uint16_t secondPort = test::FreePort(loop_);
+    StoreMachineSettings(secondPort, server.port());
+    control_.NotifyServiceReload();
+    EXPECT_TRUE(control_.lastReloadSent());
+    EXPECT_TRUE(Run([&] { return Accepts(secondPort); }));
+    EXPECT_TRUE(Run([&] { return !Accepts(firstPort); }));
+
+    EXPECT_TRUE(control_.StopRelayService());
+    EXPECT_TRUE(Run([&] { return !Installed(); }));
+    EXPECT_FALSE(control_.IsServiceRunning());
+    EXPECT_TRUE(Run([&] { return !Accepts(secondPort); }));
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ServiceControlTest, EnsureRunningInstallsAndStartsAndRemovalUninstalls) {
+    StoreMachineSettings(test::FreePort(loop_), 9);
+    EXPECT_TRUE(control_.EnsureServiceRunning());
+    ASSERT_TRUE(Run([&] { return control_.IsServiceRunning(); }));
+    EXPECT_TRUE(control_.EnsureServiceRunning());
+
+    EXPECT_TRUE(control_.RemoveServiceAtStartup());
+    EXPECT_TRUE(Run([&] { return !Installed(); }));
+    EXPECT_FALSE(control_.IsServiceRunning());
+    EXPECT_TRUE(control_.StopRelayService()) << "stopping a missing service is quiet";
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ServiceControlTest, StartFailureIsReported) {
+    test::FakeNotifier notifier;
+    ServiceControl broken(true, test::BuiltProgram("missing.srv"), notifier);
+    EXPECT_FALSE(broken.StartRelayService());
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"Unable to start service"});
+    EXPECT_FALSE(broken.IsServiceRunning());
+    broken.StopRelayService();
+    EXPECT_TRUE(Run([&] { return !Installed(); }));
+}
+
+TEST_F(ServiceControlTest, WithoutServicesNothingTouchesTheSystem) {
+    test::FakeNotifier notifier;
+    ServiceControl none(false, test::BuiltProgram("vantel.srv"), notifier);
+    EXPECT_EQ(none.OpenRelayService(true), nullptr);
+    none.NotifyServiceReload();
+    EXPECT_TRUE(none.StopRelayService());
+    EXPECT_FALSE(none.IsServiceRunning());
+    EXPECT_FALSE(Installed());
+    EXPECT_TRUE(notifier.messages.empty());
+}
+
+}  // namespace
+}  // namespace vantel
