@@ -16,9 +16,13 @@ class FakeNotifier : public Notifier {
         questions.emplace_back(text);
         return answer;
     }
+    bool AskOkCancel(std::string_view text) override {
+        questions.emplace_back(text);
+        return answer;
+    }
     std::vector<std::string> messages;
     std::vector<std::string> questions;
-    bool answer = true;  ///< what AskYesNo answers
+    bool answer = true;  ///< what AskYesNo and AskOkCancel answer
 };
 
 }  // namespace vantel::test

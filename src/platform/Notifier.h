@@ -23,6 +23,11 @@ class Notifier {
         (void)text;
         return true;
     }
+    /// A confirmation with OK and Cancel; true for OK. Where nobody can answer, OK.
+    virtual bool AskOkCancel(std::string_view text) {
+        (void)text;
+        return true;
+    }
 };
 
 }  // namespace vantel

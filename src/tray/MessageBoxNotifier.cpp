@@ -34,4 +34,8 @@ bool MessageBoxNotifier::AskYesNo(std::string_view text) {
     return Box(text, MB_YESNO | MB_SYSTEMMODAL) != IDNO;
 }
 
+bool MessageBoxNotifier::AskOkCancel(std::string_view text) {
+    return Box(text, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
 }  // namespace vantel

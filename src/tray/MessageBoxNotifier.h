@@ -13,6 +13,7 @@ class MessageBoxNotifier : public Notifier {
     void ShowError(std::string_view text, std::string_view detail) override;
     /// System-modal Yes/No.
     bool AskYesNo(std::string_view text) override;
+    bool AskOkCancel(std::string_view text) override;
 };
 
 }  // namespace vantel

@@ -1,10 +1,24 @@
 // Resource and command identifiers of the tray program, shared by the code and vantel.rc.
 #pragma once
 
-// Dialog templates.
+// Dialog templates. Control ids are numbers in each dialog's own .rc and class header.
 #define IDD_ABOUTBOX 100
 #define IDD_MAIN 102
 #define IDD_OPTIONS 130
+#define IDD_KLUDGES_PAGE 131
+#define IDD_SERVER_SETTINGS 133
+#define IDD_SET_KLUDGE 134
+#define IDD_SERVERS_PAGE 135
+#define IDD_SPECIAL_KLUDGES_PAGE 136
+#define IDD_SPECIAL_KLUDGE 137
+#define IDD_SCHEMES 140
+#define IDD_GENERAL_PAGE 145
+
+// List images, one per server type (and kludge type), and the hand over links.
+#define IDB_TYPE_SMTP 141
+#define IDB_TYPE_POP3 142
+#define IDB_TYPE_IMAP4 143
+#define IDC_LINK_HAND 140
 
 // The tray popup menu and its commands.
 #define IDR_TRAY_MENU 132

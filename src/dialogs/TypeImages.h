@@ -1,0 +1,15 @@
+// The small images of the list views: one per server type (SMTP, POP3, IMAP4), which the
+// Kludges page also uses for its two kludge types.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+namespace vantel {
+
+/// A new image list of bitmaps 141, 142 and 143 (15x15, black transparent); the caller or
+/// the list view it is given to owns it.
+HIMAGELIST CreateTypeImageList(HINSTANCE instance);
+
+}  // namespace vantel
