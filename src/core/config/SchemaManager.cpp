@@ -82,7 +82,7 @@ bool SchemaManager::SaveSchemaAs(std::string_view name) {
     return true;
 }
 
-bool SchemaManager::DeleteSchema(std::string_view name) {
+bool SchemaManager::DeleteSchema(std::string_view name, const std::function<void()>& removed) {
     StringList& schemes = settings_.Schemes;
     const auto found = std::find(schemes.begin(), schemes.end(), name);
     if (found == schemes.end()) {
@@ -104,6 +104,9 @@ bool SchemaManager::DeleteSchema(std::string_view name) {
         persistence_.DeleteSchemaKey(deleted);
     }
     persistence_.SetUseMachineStore(false);
+    if (removed) {
+        removed();
+    }
     notifier_.ShowMessage("Schema '" + deleted + "' was successfully deleted");
     SaveEverywhere();
     return true;

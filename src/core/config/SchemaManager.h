@@ -1,6 +1,7 @@
 // Saving the settings everywhere they are kept, and switching, saving and deleting schemas.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,8 +41,10 @@ class SchemaManager {
     bool SaveSchemaAs(std::string_view name);
 
     /// Deletes the named schema; when it was current, the default schema takes over the
-    /// settings in use. False, with a message, when there is no such schema.
-    bool DeleteSchema(std::string_view name);
+    /// settings in use. False, with a message, when there is no such schema. `removed` runs
+    /// once the schema is gone from the list and the store, before the user is told, so that
+    /// a display of the names is already up to date when the message shows.
+    bool DeleteSchema(std::string_view name, const std::function<void()>& removed = {});
 
     /// Why `name` cannot name a schema, or empty when it can.
     static std::string CheckSchemaName(std::string_view name);

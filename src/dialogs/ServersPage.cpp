@@ -1,0 +1,219 @@
+#include "dialogs/ServersPage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string>
+
+#include "core/rewrite/CredentialCodec.h"
+#include "dialogs/ServerSettingsDialog.h"
+#include "dialogs/TypeImages.h"
+#include "tray/ResourceStrings.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+struct Column {
+    unsigned textId;
+    int width;
+};
+constexpr Column kColumns[] = {
+    {IDS_COLUMN_SERVER_NAME, 130}, {IDS_COLUMN_LOCAL_PORT, 80}, {IDS_COLUMN_REMOTE_PORT, 85}};
+
+/// The editor's values into `entry`, all but the login.
+void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
+    entry.Name = editor.serverName;
+    entry.LocalPort = editor.localPort;
+    entry.RemotePort = editor.remotePort;
+    entry.Type = editor.serverType;
+}
+
+void PackLogin(ServerEntry& entry, const ServerSettingsDialog& editor) {
+    // Bytes of an earlier, longer login have no business staying in memory.
+    entry.Credentials.fill(0);
+    entry.CredentialLength = PackCredentials(entry.Credentials, editor.userName, editor.password);
+}
+
+}  // namespace
+
+ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
+                         std::vector<ServerEntry>& liveServerList)
+    : OptionsPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier),
+      context_(context),
+      servers_(liveServerList) {}
+
+int ServersPage::ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick) {
+    const auto taken = [&servers](int index) {
+        return index == -1 ||
+               std::any_of(servers.begin(), servers.end(),
+                           [index](const ServerEntry& e) { return e.PassDataIndex == index; });
+    };
+    // Unsigned steps: the tick count may stand anywhere in its range, INT_MAX included.
+    std::uint32_t candidate = tick;
+    while (taken(static_cast<int>(candidate))) {
+        ++candidate;
+    }
+    return static_cast<int>(candidate);
+}
+
+bool ServersPage::OnInitDialog() {
+    HWND list = ListView();
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+        std::string text = LoadResourceString(kColumns[i].textId);
+        LVCOLUMNA column{};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = kColumns[i].width;
+        column.pszText = text.data();
+        column.iSubItem = i;
+        SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&column));
+    }
+    // Without LVS_SHAREIMAGELISTS the list view destroys the image list with itself.
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL,
+                 reinterpret_cast<LPARAM>(CreateTypeImageList(instance())));
+    LoadControls();
+    return true;
+}
+
+void ServersPage::LoadControls() {
+    SendMessageA(ListView(), LVM_DELETEALLITEMS, 0, 0);
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+        InsertItem(static_cast<int>(i), servers_[i]);
+    }
+}
+
+void ServersPage::InsertItem(int index, const ServerEntry& entry) {
+    std::string name = entry.Name;
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = index;
+    item.pszText = name.data();
+    item.iImage = entry.Type;
+    const LRESULT inserted =
+        SendMessageA(ListView(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    if (inserted < 0) {
+        return;
+    }
+    // The ports are asked for when drawn, so they always show the live entry.
+    for (int subItem = 1; subItem < static_cast<int>(std::size(kColumns)); ++subItem) {
+        LVITEMA text{};
+        text.iSubItem = subItem;
+        text.pszText = LPSTR_TEXTCALLBACKA;
+        SendMessageA(ListView(), LVM_SETITEMTEXTA, static_cast<WPARAM>(inserted),
+                     reinterpret_cast<LPARAM>(&text));
+    }
+}
+
+int ServersPage::FocusedItem() const {
+    const int item = static_cast<int>(
+        SendMessageA(ListView(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    return (item >= 0 && static_cast<std::size_t>(item) < servers_.size()) ? item : -1;
+}
+
+LRESULT ServersPage::OnNotify(NMHDR& header, bool& handled) {
+    handled = false;
+    if (header.idFrom != kServerListView) {
+        return 0;
+    }
+    switch (header.code) {
+        case LVN_GETDISPINFOA:
+            ShowDisplayText(reinterpret_cast<NMLVDISPINFOA&>(header));
+            break;
+        case NM_DBLCLK:
+            EditFocused();
+            break;
+        case NM_RCLICK:
+            AddEntry();
+            break;
+        case LVN_KEYDOWN:
+            DeleteFocused(reinterpret_cast<NMLVKEYDOWN&>(header).wVKey);
+            break;
+        default:
+            return 0;
+    }
+    handled = true;
+    return 0;
+}
+
+void ServersPage::ShowDisplayText(NMLVDISPINFOA& info) const {
+    LVITEMA& item = info.item;
+    if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) {
+        return;
+    }
+    std::string text = "N/A";
+    if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < servers_.size()) {
+        const ServerEntry& entry = servers_[static_cast<std::size_t>(item.iItem)];
+        if (item.iSubItem == 1) {
+            text = std::to_string(entry.LocalPort);
+        } else if (item.iSubItem == 2) {
+            text = std::to_string(entry.RemotePort);
+        }
+    }
+    std::snprintf(item.pszText, static_cast<std::size_t>(item.cchTextMax), "%s", text.c_str());
+}
+
+void ServersPage::EditFocused() {
+    const int index = FocusedItem();
+    if (index < 0) {
+        return;
+    }
+    ServerEntry entry = servers_[static_cast<std::size_t>(index)];
+    ServerSettingsDialog editor(context_);
+    editor.serverName = entry.Name;
+    editor.localPort = entry.LocalPort;
+    editor.remotePort = entry.RemotePort;
+    editor.serverType = entry.Type;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, editor.userName, editor.password);
+    if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
+        return;
+    }
+    // The editor ran its own loop: the list may have changed meanwhile, so look again.
+    if (static_cast<std::size_t>(index) >= servers_.size()) {
+        return;
+    }
+    TakeRoute(entry, editor);
+    // Any type keeps a login typed for it, though only POP3 ones are stored.
+    PackLogin(entry, editor);
+    if (entry.CredentialLength != 0 && entry.PassDataIndex == -1) {
+        entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
+    }
+    servers_[static_cast<std::size_t>(index)] = entry;
+    SendMessageA(ListView(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    InsertItem(index, entry);
+}
+
+void ServersPage::AddEntry() {
+    ServerSettingsDialog editor(context_);
+    if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
+        return;
+    }
+    ServerEntry entry;
+    TakeRoute(entry, editor);
+    if (entry.Is(ServerType::Pop3)) {
+        PackLogin(entry, editor);
+        if (entry.CredentialLength != 0) {
+            entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
+        }
+    }
+    servers_.push_back(entry);
+    InsertItem(static_cast<int>(servers_.size()) - 1, entry);
+}
+
+void ServersPage::DeleteFocused(WORD key) {
+    const int index = FocusedItem();
+    if (index < 0 || key != VK_DELETE) {
+        return;
+    }
+    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+        return;
+    }
+    if (static_cast<std::size_t>(index) >= servers_.size()) {
+        return;
+    }
+    servers_.erase(servers_.begin() + index);
+    SendMessageA(ListView(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+}
+
+}  // namespace vantel
