@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Screenshots of the tray program under Xvfb, for the README: the open tray menu and two of
-# its submenus. Writes docs/images/tray-*.png. Needs `make build-windows` first.
+# its submenus, every page of the Options dialog with its editor, the Schemes dialog and the
+# About box. Writes docs/images/*.png. Needs `make build-windows` first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 800x600x24" "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
 source scripts/lib/wine.sh
@@ -39,6 +40,18 @@ Windows Registry Editor Version 5.00
 "Servers2"="1110 110 1 -1 pop.example.org"
 "Servers3"="1110 110 1 -1 pop.example.net"
 "Servers4"="1119 119 0 -1 news.example.org"
+"KludgesCount"="3"
+"Kludges0"="0 X-Mailer:"
+"Kludges1"="0 Organization:"
+"Kludges2"="1 X-Spam-Score:"
+"SubstCount"="3"
+"Subst0"="0 Vantel"
+"Subst1"="1 "
+"Subst2"="2 C:\\mail\\scores.txt"
+"SignalStrCount"="1"
+"SignalStr0"="Ticket:"
+"SpecialKludgesCount"="1"
+"SpecialKludges0"="# X-Ticket:"
 REG
 # The schema "Home" is current and holds the same servers.
 sed -e 's/\\Settings]/\\Settings\\Home]/' -e '/Schem/d' "$work/settings.reg" | tail -n +3 \
@@ -68,4 +81,68 @@ xdotool mousemove $((x + 30)) $((y + row * 2 + row / 2)) sleep 0.5 \
 shot tray-menu-pop.png
 xdotool mousemove $((x + 30)) $((y + row * 4 + row / 2)) click 1
 shot tray-menu-schema.png
-xdotool key Escape
+xdotool key Escape sleep 0.3 key Escape  # the submenu, then the menu
+sleep 1
+
+# The dialogs. Windows have no frames here (no window manager): each is shot on its own.
+window_shot() {
+    local id
+    for _ in $(seq 50); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | tail -1) && [ -n "$id" ] && break
+        sleep 0.2
+    done
+    if [ -z "$id" ]; then
+        echo "screenshots: no window \"$1\" appeared" >&2
+        import -window root /tmp/fail.png
+        return 1
+    fi
+    sleep 1
+    import -window "$id" "$out/$2"
+    echo "wrote $out/$2"
+    shot_title=$1
+}
+# Cancel in the window shot last (keys may not reach it: there is no window manager).
+close_shot() {
+    wine "$bin/vantel-poke.exe" cancel "$shot_title"
+    sleep 1
+}
+geometry() {  # prints X Y of the window named $1
+    xdotool search --name "^$1\$" getwindowgeometry --shell | tail -n +2 | head -2 |
+        cut -d= -f2 | tr '\n' ' '
+}
+# Dialog units of "MS Shell Dlg" 8 at 96 dpi: 1.5 pixels across, 1.625 down.
+wine "$bin/vantel-poke.exe" command 32771
+window_shot Options options-servers.png
+read -r ox oy <<<"$(geometry Options)"
+list_x=$((ox + 150)) list_y=$((oy + 130))
+editor() {  # right click on the page's list opens its editor
+    xdotool mousemove $list_x $list_y sleep 0.3 mousedown 3 sleep 0.2 mouseup 3
+    window_shot "$1" "$2"
+    close_shot
+}
+editor "Server Settings" server-settings.png
+# Tab headers, from the left: Servers, Kludges, Special, General Settings (Wine's fonts).
+tab_x=(40 96 150 230)
+index=0
+for page in kludges special general; do
+    index=$((index + 1))
+    # The first click after an editor closed only focuses the tab control here; the second
+    # selects (a click on the selected tab changes nothing).
+    for _ in 1 2; do
+        xdotool mousemove $((ox + tab_x[index])) $((oy + 18)) sleep 0.3 mousedown 1 sleep 0.2 mouseup 1
+        sleep 0.5
+    done
+    window_shot Options "options-$page.png"
+    case $page in
+        kludges) editor "Set Kludge" set-kludge.png ;;
+        special) editor "Set Kludge" special-kludge.png ;;
+    esac
+done
+xdotool key alt+s
+window_shot Schemes schemes.png
+close_shot
+window_shot Options options-general.png  # the Options dialog again, to close it
+close_shot
+wine "$bin/vantel-poke.exe" command 16
+window_shot "About Vantel" about.png
+close_shot

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "LoopRunner.h"
+
 namespace vantel::test {
 
 bool LoopbackPeer::Connect(std::uint16_t port, bool ipv6) {
@@ -121,6 +123,16 @@ void LoopbackServer::OnAccept() {
 std::uint16_t FreePort(EventLoop& loop) {
     LoopbackServer probe(loop);
     return probe.port();
+}
+
+bool Accepts(EventLoop& loop, std::uint16_t port) {
+    LoopbackPeer probe(loop);
+    if (!probe.Connect(port)) {
+        return false;
+    }
+    RunUntil(
+        loop, [&] { return probe.connected || probe.closed || probe.connectError != 0; }, 5000);
+    return probe.connected && probe.connectError == 0;
 }
 
 }  // namespace vantel::test

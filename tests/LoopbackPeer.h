@@ -73,4 +73,7 @@ class LoopbackServer : public SocketEvents {
 /// A port that was free a moment ago.
 std::uint16_t FreePort(EventLoop& loop);
 
+/// Whether something on 127.0.0.1 accepts a connection to `port` (within 5 s).
+bool Accepts(EventLoop& loop, std::uint16_t port);
+
 }  // namespace vantel::test

@@ -77,11 +77,17 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         default: {
             LRESULT result = 0;
-            if (OnMessage(message, wParam, lParam, result)) {
-                SetWindowLongPtrA(window_, DWLP_MSGRESULT, result);
-                return TRUE;
+            if (!OnMessage(message, wParam, lParam, result)) {
+                return FALSE;
             }
-            return FALSE;
+            // These answer through the dialog procedure's return value itself.
+            if ((message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) ||
+                message == WM_COMPAREITEM || message == WM_VKEYTOITEM || message == WM_CHARTOITEM ||
+                message == WM_QUERYDRAGICON) {
+                return static_cast<INT_PTR>(result);
+            }
+            SetWindowLongPtrA(window_, DWLP_MSGRESULT, result);
+            return TRUE;
         }
     }
 }

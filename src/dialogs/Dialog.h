@@ -23,6 +23,8 @@ class Dialog {
     void EndDialog(INT_PTR result);
 
     HWND window() const { return window_; }
+    /// Whether the window runs its own modal loop (else it is modeless).
+    bool isModal() const { return modal_; }
     HWND Item(int id) const { return GetDlgItem(window_, id); }
     HINSTANCE instance() const { return instance_; }
 

@@ -2,6 +2,13 @@
 
 #include <ctime>
 
+#include "dialogs/AboutDialog.h"
+#include "dialogs/GeneralSettingsPage.h"
+#include "dialogs/KludgesPage.h"
+#include "dialogs/OptionsDialog.h"
+#include "dialogs/SchemesDialog.h"
+#include "dialogs/ServersPage.h"
+#include "dialogs/SpecialKludgesPage.h"
 #include "tray/ResourceStrings.h"
 #include "tray/TrayMenu.h"
 #include "tray/resource.h"
@@ -19,26 +26,11 @@ HICON LoadTrayIcon(HINSTANCE instance, int id, int size) {
         LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-/// Stand-in for the dialogs that are still to come: OK and Cancel end it. `lParam` points
-/// at the HWND the caller keeps while the dialog is open.
-INT_PTR CALLBACK PlaceholderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        if (lParam != 0) {
-            *reinterpret_cast<HWND*>(lParam) = window;
-        }
-        return TRUE;
-    }
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(window, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
 }  // namespace
 
 MainDialog::MainDialog(const MainDialogContext& context)
-    : context_(context),
+    : Dialog(context.instance, IDD_MAIN),
+      context_(context),
       persistence_(*context.store),
       random_(static_cast<std::uint32_t>(std::time(nullptr))),
       rewriter_(settings_, random_, *context.notifier),
@@ -51,14 +43,17 @@ MainDialog::MainDialog(const MainDialogContext& context)
     largeIcon_ = LoadTrayIcon(context_.instance, IDI_RELAY_ENABLED, GetSystemMetrics(SM_CXICON));
     // Sent to every top-level window when the shell restarts; the icon must be added again.
     taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+    dialogs_.instance = context_.instance;
+    dialogs_.notifier = context_.notifier;
+    dialogs_.isNT = context_.isNT;
 }
 
 MainDialog::~MainDialog() {
-    if (window_ != nullptr) {
+    if (window() != nullptr) {
         if (shownEnabled_ != -1) {
             SetTrayIcon(NIM_DELETE, nullptr, nullptr);
         }
-        DestroyWindow(window_);
+        DestroyWindow(window());
     }
     engine_.ShutdownRelay();
     for (HICON icon : {enabledIcon_, disabledIcon_, busyIcon_, largeIcon_}) {
@@ -72,108 +67,75 @@ void MainDialog::LoadSettings(int schemaIndex) {
     persistence_.LoadSettings(settings_, schemaIndex);
 }
 
-void MainDialog::RunModal() {
-    modal_ = true;
-    DialogBoxParamA(context_.instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc,
-                    reinterpret_cast<LPARAM>(this));
-    modal_ = false;
-    window_ = nullptr;
+bool MainDialog::OnCommand(UINT id, UINT code, HWND control) {
+    (void)code;
+    (void)control;
+    RunCommand(id);
+    return true;
 }
 
-HWND MainDialog::Create() {
-    modal_ = false;
-    return CreateDialogParamA(context_.instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
-}
-
-INT_PTR CALLBACK MainDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainDialog* self = nullptr;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<MainDialog*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        self->window_ = window;
-    } else {
-        self = reinterpret_cast<MainDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    }
-    if (self == nullptr) {
-        return FALSE;
-    }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, DWLP_USER, 0);
-        self->window_ = nullptr;
-        return FALSE;
-    }
-    return self->HandleMessage(message, wParam, lParam);
-}
-
-INT_PTR MainDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
-        case WM_INITDIALOG:
-            OnInitDialog();
-            return TRUE;
         case WM_TRAY_NOTIFY:
             OnTrayNotify(lParam);
-            SetWindowLongPtrA(window_, DWLP_MSGRESULT, 0);
-            return TRUE;
+            result = 0;
+            return true;
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
-            return FALSE;
+            return false;
         case WM_WINDOWPOSCHANGING:
             // The modal run shows the dialog after its initialisation; it stays hidden unless
             // the Options dialog wants it as its owner on screen.
             if (!showAllowed_) {
                 reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
             }
-            return FALSE;
+            return false;
         case WM_PAINT:
             if (!showAllowed_) {
-                ShowWindow(window_, SW_HIDE);
+                ShowWindow(window(), SW_HIDE);
             }
-            return FALSE;
+            return false;
         case WM_QUERYDRAGICON:
-            SetWindowLongPtrA(window_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(largeIcon_));
-            return TRUE;
+            result = reinterpret_cast<LRESULT>(largeIcon_);
+            return true;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
                 OnAbout();
-                return TRUE;
+                return true;
             }
-            return FALSE;
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam));
-            return TRUE;
+            return false;
         case WM_CLOSE:
             // Someone asked the program to end (the task manager, a script): end as Exit does,
             // so the settings are saved.
             OnExit();
-            return TRUE;
+            return true;
         case WM_ENDSESSION:
             if (wParam != FALSE) {
                 SaveEverywhere();
             }
-            return FALSE;
+            return false;
         default:
             if (message == taskbarCreated_ && taskbarCreated_ != 0) {
                 shownEnabled_ = -1;
                 shownSmtp_ = shownPop_ = -2;
                 UpdateTrayIcon();
-                return TRUE;
+                return true;
             }
-            return FALSE;
+            return false;
     }
 }
 
-void MainDialog::OnInitDialog() {
+bool MainDialog::OnInitDialog() {
     // An About item in the system menu, if the string table offers one (ours does not).
     const std::string aboutItem = LoadResourceString(IDS_ABOUTBOX);
-    if (HMENU systemMenu = GetSystemMenu(window_, FALSE);
+    if (HMENU systemMenu = GetSystemMenu(window(), FALSE);
         systemMenu != nullptr && !aboutItem.empty()) {
         AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
         AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutItem.c_str());
     }
-    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_));
-    SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(enabledIcon_));
-    ShowWindow(window_, SW_HIDE);
+    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_));
+    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(enabledIcon_));
+    ShowWindow(window(), SW_HIDE);
     if (context_.isNT) {
         if (settings_.UseService != 0) {
             context_.service->EnsureServiceRunning();
@@ -183,12 +145,13 @@ void MainDialog::OnInitDialog() {
         if (context_.service->IsServiceRunning()) {
             engine_.SetRelayState(false, false);
             UpdateTrayIcon();
-            return;
+            return true;
         }
     }
     engine_.StartRelay();
     engine_.SetRelayState(true, false);
     UpdateTrayIcon();
+    return true;
 }
 
 bool MainDialog::ServiceRunning() {
@@ -198,7 +161,7 @@ bool MainDialog::ServiceRunning() {
 void MainDialog::SetTrayIcon(DWORD action, HICON icon, const char* tip) {
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    data.hWnd = window_;
+    data.hWnd = window();
     data.uID = TRAY_ICON_ID;
     data.uFlags = NIF_MESSAGE;
     data.uCallbackMessage = WM_TRAY_NOTIFY;
@@ -256,22 +219,22 @@ void MainDialog::OnTrayNotify(LPARAM mouseMessage) {
         case WM_LBUTTONDOWN:
             if (clickTimer_ != 0) {
                 // A second click outside the double-click time: the first acts now.
-                KillTimer(window_, clickTimer_);
+                KillTimer(window(), clickTimer_);
                 clickTimer_ = 0;
                 OnEnable();
             }
-            clickTimer_ = SetTimer(window_, CLICK_TIMER_ID, GetDoubleClickTime(), nullptr);
+            clickTimer_ = SetTimer(window(), CLICK_TIMER_ID, GetDoubleClickTime(), nullptr);
             break;
         case WM_LBUTTONDBLCLK:
             if (clickTimer_ != 0) {
-                KillTimer(window_, clickTimer_);
+                KillTimer(window(), clickTimer_);
                 clickTimer_ = 0;
             }
             OnOptions();
             break;
         case WM_RBUTTONUP: {
-            SetForegroundWindow(window_);
-            BringWindowToTop(window_);
+            SetForegroundWindow(window());
+            BringWindowToTop(window());
             POINT point{};
             GetCursorPos(&point);
             ShowTrayMenu(point.x, point.y);
@@ -284,7 +247,7 @@ void MainDialog::OnTrayNotify(LPARAM mouseMessage) {
 
 void MainDialog::OnTimer(UINT_PTR id) {
     if (id == CLICK_TIMER_ID) {
-        KillTimer(window_, id);
+        KillTimer(window(), id);
         clickTimer_ = 0;
         OnEnable();
     }
@@ -329,15 +292,16 @@ void MainDialog::ShowTrayMenu(int x, int y) {
         return;
     }
     activePopup_ = menu.popup();
-    if (!TrackPopupMenu(activePopup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr)) {
+    if (!TrackPopupMenu(activePopup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, window(),
+                        nullptr)) {
         Beep(300, 300);
     }
     // Lets the menu close when the user clicks elsewhere the next time it opens.
-    PostMessageA(window_, WM_NULL, 0, 0);
+    PostMessageA(window(), WM_NULL, 0, 0);
     activePopup_ = nullptr;
 }
 
-void MainDialog::OnCommand(UINT id) {
+void MainDialog::RunCommand(UINT id) {
     if (id >= ID_SMTP_FIRST && id <= ID_SMTP_LAST) {
         ChooseDefaultServer(static_cast<int>(id - ID_SMTP_FIRST), kSmtpKind);
         return;
@@ -406,26 +370,31 @@ void MainDialog::StopService() {
 }
 
 void MainDialog::OnExit() {
-    if (window_ == nullptr) {
+    if (window() == nullptr) {
         return;
     }
     if (clickTimer_ != 0) {
-        KillTimer(window_, clickTimer_);
+        KillTimer(window(), clickTimer_);
         clickTimer_ = 0;
     }
     if (shownEnabled_ != -1) {
         SetTrayIcon(NIM_DELETE, nullptr, nullptr);
         shownEnabled_ = -1;
     }
-    if (modal_) {
-        EndDialog(window_, IDOK);
+    if (isModal()) {
+        EndDialog(IDOK);
     } else {
-        DestroyWindow(window_);
+        DestroyWindow(window());
     }
 }
 
 void MainDialog::OnAbout() {
-    DialogBoxParamA(context_.instance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window_, PlaceholderProc, 0);
+    AboutDialog about(dialogs_, launcher_);
+    about.RunModal(window());
+}
+
+HWND MainDialog::optionsWindow() const {
+    return options_ != nullptr ? options_->window() : nullptr;
 }
 
 void MainDialog::OnOptions() {
@@ -434,31 +403,72 @@ void MainDialog::OnOptions() {
         return;
     }
     if (optionsOpen_) {
-        if (optionsWindow_ != nullptr) {
-            SetForegroundWindow(optionsWindow_);
-            BringWindowToTop(optionsWindow_);
+        if (HWND open = optionsWindow()) {
+            SetForegroundWindow(open);
+            BringWindowToTop(open);
         }
         return;
     }
     showAllowed_ = true;
-    SetWindowPos(window_, nullptr, GetSystemMetrics(SM_CXSCREEN) / 2,
+    SetWindowPos(window(), nullptr, GetSystemMetrics(SM_CXSCREEN) / 2,
                  GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, SWP_NOZORDER);
-    ShowWindow(window_, SW_SHOW);
+    ShowWindow(window(), SW_SHOW);
     optionsOpen_ = true;
-    const INT_PTR result =
-        DialogBoxParamA(context_.instance, MAKEINTRESOURCEA(IDD_OPTIONS), window_, PlaceholderProc,
-                        reinterpret_cast<LPARAM>(&optionsWindow_));
+
+    OptionsDialog dialog(dialogs_);
+    // The Servers page edits the live list; the others work on copies taken back after OK,
+    // except the Special page, which writes the live lists after every edit.
+    auto& servers =
+        dialog.AddPage(std::make_unique<ServersPage>(dialogs_, dialog, settings_.ServerList));
+    auto& kludges =
+        dialog.AddPage(std::make_unique<KludgesPage>(dialogs_, dialog, settings_.SignalStr));
+    auto& special =
+        dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, settings_));
+    auto& general = dialog.AddPage(std::make_unique<GeneralSettingsPage>(dialogs_, dialog));
+    (void)servers;
+    special.operationTimeout = *context_.operationTimeout;
+    special.SpecialKludges = settings_.SpecialKludges;
+    special.SignalStr = settings_.SignalStr;
+    kludges.Kludges = settings_.Kludges;
+    kludges.Subst = settings_.Subst;
+    general.DefaultPort = settings_.DefaultPort;
+    general.DefaultPOPPort = settings_.DefaultPOPPort;
+    general.ConnectTimeout = settings_.ConnectTimeout;
+    general.MessageTimeout = settings_.MessageTimeout;
+    general.UseService = settings_.UseService;
+    general.ListenAddress = settings_.ListenAddress;
+    dialog.onSchemes = [this](HWND owner) {
+        SchemesDialog schemes(dialogs_, settings_, schemas_);
+        dialogs_.runModal(schemes, owner);
+    };
+    const std::vector<ServerEntry> serversBefore = settings_.ServerList;
+
+    options_ = &dialog;
+    const INT_PTR result = dialogs_.runModal(dialog, window());
+    options_ = nullptr;
     if (result == IDOK) {
+        *context_.operationTimeout = special.operationTimeout;
+        settings_.SpecialKludges = special.SpecialKludges;
+        settings_.SignalStr = special.SignalStr;
+        settings_.Kludges = kludges.Kludges;
+        settings_.Subst = kludges.Subst;
+        settings_.DefaultPort = general.DefaultPort;
+        settings_.DefaultPOPPort = general.DefaultPOPPort;
+        settings_.ConnectTimeout = general.ConnectTimeout;
+        settings_.MessageTimeout = general.MessageTimeout;
+        settings_.UseService = general.UseService;
+        settings_.ListenAddress = general.ListenAddress;
         SaveEverywhere();
-        if (!ServiceRunning()) {
-            RestartListeners();
-        }
-        UpdateTrayIcon();
     }
-    optionsWindow_ = nullptr;
+    // After Cancel the Servers page's edits stand all the same: the listeners must follow
+    // them as they would after OK.
+    if ((result == IDOK || settings_.ServerList != serversBefore) && !ServiceRunning()) {
+        RestartListeners();
+    }
+    UpdateTrayIcon();
     optionsOpen_ = false;
     showAllowed_ = false;
-    ShowWindow(window_, SW_HIDE);
+    ShowWindow(window(), SW_HIDE);
 }
 
 bool MainDialog::SaveEverywhere() {

@@ -15,6 +15,9 @@
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/MessageRewriter.h"
+#include "dialogs/Dialog.h"
+#include "dialogs/DialogContext.h"
+#include "dialogs/LinkLauncher.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
@@ -38,7 +41,9 @@ struct MainDialogContext {
     int* operationTimeout = nullptr;
 };
 
-class MainDialog : private RelayStateObserver, private RelayControl {
+class OptionsDialog;
+
+class MainDialog : public Dialog, private RelayStateObserver, private RelayControl {
   public:
     explicit MainDialog(const MainDialogContext& context);
     ~MainDialog() override;
@@ -48,9 +53,9 @@ class MainDialog : private RelayStateObserver, private RelayControl {
     /// Loads the settings of schema `schemaIndex` (-1: the stored current one).
     void LoadSettings(int schemaIndex);
     /// Runs the window as a modal dialog until Exit; this is the program's message loop.
-    void RunModal();
+    void Run() { RunModal(nullptr); }
     /// Creates the window without a loop of its own (the tests drive it with messages).
-    HWND Create();
+    HWND Create() { return CreateModeless(nullptr); }
     /// Saves to the machine copy (NT family) and the user's copy, and tells the service.
     bool SaveEverywhere();
 
@@ -59,16 +64,18 @@ class MainDialog : private RelayStateObserver, private RelayControl {
     /// One notification-area call for icon 345; `icon` and `tip` may be null (unchanged).
     void SetTrayIcon(DWORD action, HICON icon, const char* tip);
 
+    /// How the dialogs run modally (the tests drive them through this).
+    void SetModalRunner(ModalRunner runner) { dialogs_.runModal = std::move(runner); }
+
     void OnEnable();
     void OnOptions();
     void ShowTrayMenu(int x, int y);
 
-    HWND window() const { return window_; }
     RelaySettings& settings() { return settings_; }
     RelayEngine& engine() { return engine_; }
     SettingsPersistence& persistence() { return persistence_; }
     /// The Options dialog while it is open.
-    HWND optionsWindow() const { return optionsWindow_; }
+    HWND optionsWindow() const;
     /// The popup menu while it is tracked.
     HMENU activePopup() const { return activePopup_; }
     bool clickPending() const { return clickTimer_ != 0; }
@@ -79,12 +86,12 @@ class MainDialog : private RelayStateObserver, private RelayControl {
     HICON busyIcon() const { return busyIcon_; }
 
   private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void OnInitDialog();
+    bool OnInitDialog() override;
+    bool OnCommand(UINT id, UINT code, HWND control) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void OnTrayNotify(LPARAM mouseMessage);
     void OnTimer(UINT_PTR id);
-    void OnCommand(UINT id);
+    void RunCommand(UINT id);
     void OnExit();
     void OnAbout();
     void ChooseDefaultServer(int ordinal, int kind);
@@ -102,8 +109,6 @@ class MainDialog : private RelayStateObserver, private RelayControl {
     RelayEngine engine_;
     SchemaManager schemas_;
 
-    HWND window_ = nullptr;
-    bool modal_ = false;
     HICON enabledIcon_ = nullptr;
     HICON disabledIcon_ = nullptr;
     HICON busyIcon_ = nullptr;
@@ -111,7 +116,10 @@ class MainDialog : private RelayStateObserver, private RelayControl {
     bool showAllowed_ = false;
     UINT_PTR clickTimer_ = 0;
     HMENU activePopup_ = nullptr;
-    HWND optionsWindow_ = nullptr;
+    DialogContext dialogs_;
+    LinkLauncher launcher_;
+    /// The Options dialog while it runs.
+    Dialog* options_ = nullptr;
     bool optionsOpen_ = false;
     /// What the tray shows now: relayEnabled (-1 before the icon is added) and the default
     /// SMTP and POP3 entries (-2 before the first update).

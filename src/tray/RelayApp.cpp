@@ -67,7 +67,7 @@ int RelayApp::Run() {
     auto dialog = std::make_unique<MainDialog>(context);
     mainDialog = dialog.get();
     dialog->LoadSettings(-1);
-    dialog->RunModal();
+    dialog->Run();
     dialog->SaveEverywhere();
     mainDialog = nullptr;
     dialog.reset();

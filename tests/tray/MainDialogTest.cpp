@@ -8,6 +8,13 @@
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
+#include "dialogs/DialogData.h"
+#include "dialogs/KludgesPage.h"
+#include "dialogs/ListPageDriver.h"
+#include "dialogs/ModalDriver.h"
+#include "dialogs/SetKludgeDialog.h"
+#include "dialogs/SpecialKludgeDialog.h"
+#include "dialogs/SpecialKludgesPage.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/FailingAcceptLoop.h"
@@ -51,6 +58,14 @@ class MainDialogTest : public ::testing::Test {
         EXPECT_NE(dialog_->Create(), nullptr);
         return *dialog_;
     }
+    /// Started on settings with one SMTP entry from `port` to `remotePort` on this computer.
+    MainDialog& StartWithSmtpEntry(std::uint16_t port, int remotePort) {
+        RelaySettings settings;
+        settings.DefaultPort = port;
+        settings.ServerList = {Entry(ServerType::Smtp, port, remotePort, "127.0.0.1")};
+        Store(settings);
+        return Start();
+    }
     void Command(UINT id) { SendMessageA(dialog_->window(), WM_COMMAND, id, 0); }
     void TrayMouse(UINT mouseMessage) {
         SendMessageA(dialog_->window(), WM_TRAY_NOTIFY, TRAY_ICON_ID, mouseMessage);
@@ -86,11 +101,7 @@ TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
     LoopbackServer server(loop_);
     server.onConnection = [](LoopbackPeer& p) { p.Send("220 ready\r\n"); };
     const std::uint16_t port = test::FreePort(loop_);
-    RelaySettings settings;
-    settings.DefaultPort = port;
-    settings.ServerList = {Entry(ServerType::Smtp, port, server.port(), "127.0.0.1")};
-    Store(settings);
-    MainDialog& dialog = Start();
+    MainDialog& dialog = StartWithSmtpEntry(port, server.port());
 
     ASSERT_EQ(tray_.calls.size(), 1u);
     const auto& added = tray_.calls[0];
@@ -122,11 +133,7 @@ TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
 
 TEST_F(MainDialogTest, FailedAcceptShowsBusyThenEnabledAgain) {
     const std::uint16_t port = test::FreePort(loop_);
-    RelaySettings settings;
-    settings.DefaultPort = port;
-    settings.ServerList = {Entry(ServerType::Smtp, port, 9, "127.0.0.1")};
-    Store(settings);
-    MainDialog& dialog = Start();
+    MainDialog& dialog = StartWithSmtpEntry(port, 9);
     failing_.failNextAccept = true;
 
     LoopbackPeer client(loop_);
@@ -245,11 +252,7 @@ TEST_F(MainDialogTest, DoubleClickOpensOptionsOnceAndDoesNotToggle) {
 TEST_F(MainDialogTest, BusyRelayRefusesMenuAndOptionsAndAsksBeforeInterrupting) {
     LoopbackServer server(loop_);
     const std::uint16_t port = test::FreePort(loop_);
-    RelaySettings settings;
-    settings.DefaultPort = port;
-    settings.ServerList = {Entry(ServerType::Smtp, port, server.port(), "127.0.0.1")};
-    Store(settings);
-    MainDialog& dialog = Start();
+    MainDialog& dialog = StartWithSmtpEntry(port, server.port());
     LoopbackPeer client(loop_);
     ASSERT_TRUE(client.Connect(port));
     ASSERT_TRUE(Run([&] { return dialog.engine().relayBusy(); }));
@@ -434,11 +437,7 @@ TEST_F(MainDialogTest, SchemaSwitchRestartsAnEnabledRelayAndLeavesADisabledOneCl
 
 TEST_F(MainDialogTest, OptionsOkSavesAndRestartsOnlyAnEnabledRelay) {
     const std::uint16_t port = test::FreePort(loop_);
-    RelaySettings settings;
-    settings.DefaultPort = port;
-    settings.ServerList = {Entry(ServerType::Smtp, port, 25, "127.0.0.1")};
-    Store(settings);
-    MainDialog& dialog = Start();
+    MainDialog& dialog = StartWithSmtpEntry(port, 25);
     const auto pressOk = [&] {
         const TimerId watcher = loop_.StartTimer(20, true, [&] {
             if (HWND options = dialog.optionsWindow()) {
@@ -480,6 +479,103 @@ TEST_F(MainDialogTest, AboutOpensFromTheMenuAndTheSystemMenu) {
     // String 101 is not defined, so the system menu gains no About item.
     EXPECT_EQ(GetMenuState(GetSystemMenu(dialog.window(), FALSE), IDM_ABOUTBOX, MF_BYCOMMAND),
               static_cast<UINT>(-1));
+}
+
+/// The page of the open Options dialog that holds control `id` of class `className`.
+HWND PageWith(HWND options, int id, const char* className) {
+    for (HWND page = FindWindowExA(options, nullptr, "#32770", nullptr); page != nullptr;
+         page = FindWindowExA(options, page, "#32770", nullptr)) {
+        char name[64] = {};
+        HWND control = GetDlgItem(page, id);
+        if (control != nullptr && GetClassNameA(control, name, sizeof name) > 0 &&
+            lstrcmpiA(name, className) == 0) {
+            return page;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(MainDialogTest, OptionsHandsTheValuesToThePagesAndTakesThemBackOnOk) {
+    const std::uint16_t port = test::FreePort(loop_);
+    MainDialog& dialog = StartWithSmtpEntry(port, 25);
+    dialog.settings().ConnectTimeout = 17;
+    const std::uint16_t newPort = test::FreePort(loop_);
+    std::string shownTimeout;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr || !shownTimeout.empty()) {
+            return;
+        }
+        HWND general = PageWith(options, 1026, "Edit");
+        ASSERT_NE(general, nullptr);
+        char text[32] = {};
+        GetDlgItemTextA(general, 1026, text, sizeof text);
+        shownTimeout = text;
+        SetDlgItemInt(general, 1023, newPort, FALSE);
+        CheckDlgButton(general, 1029, BST_CHECKED);
+        PostMessageA(options, WM_COMMAND, IDOK, 0);
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+
+    EXPECT_EQ(shownTimeout, "17");
+    EXPECT_EQ(dialog.settings().DefaultPort, newPort);
+    EXPECT_EQ(dialog.settings().ListenAddress, "*");
+    EXPECT_EQ(Stored("DefaultPort"), std::to_string(newPort));
+    EXPECT_EQ(operationTimeout_, 30);
+    EXPECT_FALSE(IsWindowVisible(dialog.window()));
+}
+
+TEST_F(MainDialogTest, OptionsCancelStillFollowsServerListEdits) {
+    const std::uint16_t port = test::FreePort(loop_);
+    MainDialog& dialog = StartWithSmtpEntry(port, 25);
+    const std::uint16_t newPort = test::FreePort(loop_);
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        if (HWND options = dialog.optionsWindow()) {
+            // What the Servers page does: it edits the live list at once.
+            dialog.settings().ServerList[0].LocalPort = newPort;
+            dialog.settings().DefaultPort = newPort;
+            PostMessageA(options, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+    ASSERT_EQ(dialog.engine().Listeners().size(), 1u);
+    EXPECT_EQ(dialog.engine().Listeners()[0]->port, newPort);
+    EXPECT_NE(Stored("DefaultPort"), std::to_string(newPort)) << "Cancel saves nothing";
+}
+
+TEST_F(MainDialogTest, OptionsCancelDropsKludgeEditsButKeepsSpecialKludges) {
+    RelaySettings settings;
+    settings.Kludges = {"0 X-Mailer:"};
+    settings.Subst = {"0 Vantel"};
+    Store(settings);
+    MainDialog& dialog = Start();
+    test::ScriptedEditors editors;
+    editors.acts = {
+        [&](HWND options) {  // the Options dialog: one edit on each kludge page, then Cancel
+            test::NotifyList(PageWith(options, KludgesPage::kList, "SysListView32"),
+                             KludgesPage::kList, NM_RCLICK);
+            test::NotifyList(PageWith(options, SpecialKludgesPage::kList, "SysListView32"),
+                             SpecialKludgesPage::kList, NM_RCLICK);
+            test::Click(options, IDCANCEL);
+        },
+        [](HWND editor) {
+            SetItemText(editor, SetKludgeDialog::kKludgeEdit, "Organization");
+            test::ClickOkToClose(editor);
+        },
+        [](HWND editor) {
+            SetItemText(editor, SpecialKludgeDialog::kSignalEdit, "Ticket:");
+            SetItemText(editor, SpecialKludgeDialog::kNameEdit, "X-Ticket:");
+            test::ClickOkToClose(editor);
+        },
+    };
+    dialog.SetModalRunner(std::ref(editors));
+    dialog.OnOptions();
+    EXPECT_EQ(editors.ran, 3);
+    EXPECT_EQ(dialog.settings().Kludges, StringList{"0 X-Mailer:"});
+    EXPECT_EQ(dialog.settings().SignalStr, StringList{"Ticket:"});
+    EXPECT_EQ(dialog.settings().SpecialKludges, StringList{"# X-Ticket:"});
 }
 
 TEST_F(MainDialogTest, ExitRemovesTheIconAndEndsTheWindow) {

@@ -47,15 +47,7 @@ class ServiceControlTest : public ::testing::Test {
     bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 15000) {
         return test::RunUntil(loop_, done, timeoutMs);
     }
-    /// Whether something accepts connections on the port.
-    bool Accepts(std::uint16_t port) {
-        LoopbackPeer probe(loop_);
-        if (!probe.Connect(port)) {
-            return false;
-        }
-        Run([&] { return probe.connected || probe.closed || probe.connectError != 0; }, 5000);
-        return probe.connected && probe.connectError == 0;
-    }
+    bool Accepts(std::uint16_t port) { return test::Accepts(loop_, port); }
     /// The machine-wide settings the service reads: one SMTP entry from `localPort` to the
     /// test server, and a kludge that rewrites the Subject.
     void StoreMachineSettings(std::uint16_t localPort, std::uint16_t serverPort) {

@@ -122,14 +122,7 @@ class VantelExeTest : public ::testing::Test {
     bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 20000) {
         return test::RunUntil(loop_, done, timeoutMs);
     }
-    bool Accepts(std::uint16_t port) {
-        LoopbackPeer probe(loop_);
-        if (!probe.Connect(port)) {
-            return false;
-        }
-        Run([&] { return probe.connected || probe.closed || probe.connectError != 0; }, 5000);
-        return probe.connected && probe.connectError == 0;
-    }
+    bool Accepts(std::uint16_t port) { return test::Accepts(loop_, port); }
 
     test::TempDir temp_;
     Win32EventLoop loop_;

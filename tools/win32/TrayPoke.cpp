@@ -4,6 +4,7 @@
 //   vantel-poke menu X Y     right-click: the tray menu opens at (X, Y)
 //   vantel-poke click        one left click (toggles the relay after the double-click time)
 //   vantel-poke command ID   a menu command, as if chosen
+//   vantel-poke cancel TITLE Cancel in the dialog captioned TITLE
 #include <windows.h>
 
 #include <cstdio>
@@ -14,8 +15,18 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: vantel-poke find | menu X Y | click | command ID\n", stderr);
+        std::fputs("usage: vantel-poke find | menu X Y | click | command ID | cancel TITLE\n",
+                   stderr);
         return 2;
+    }
+    if (std::strcmp(argv[1], "cancel") == 0 && argc == 3) {
+        HWND dialog = FindWindowA(nullptr, argv[2]);
+        if (dialog == nullptr) {
+            std::fprintf(stderr, "vantel-poke: no window \"%s\"\n", argv[2]);
+            return 1;
+        }
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return 0;
     }
     HWND window = FindWindowA(nullptr, "Vantel");
     if (window == nullptr) {
@@ -33,7 +44,8 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[1], "command") == 0 && argc == 3) {
         PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[2])), 0);
     } else {
-        std::fputs("usage: vantel-poke find | menu X Y | click | command ID\n", stderr);
+        std::fputs("usage: vantel-poke find | menu X Y | click | command ID | cancel TITLE\n",
+                   stderr);
         return 2;
     }
     return 0;

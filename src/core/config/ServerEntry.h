@@ -25,6 +25,14 @@ struct ServerEntry {
     int PassDataIndex = -1;  ///< Number of the "PassData%d" value; -1 = none.
 
     bool Is(ServerType type) const { return Type == static_cast<int>(type); }
+
+    bool operator==(const ServerEntry& other) const {
+        return Name == other.Name && LocalPort == other.LocalPort &&
+               RemotePort == other.RemotePort && Type == other.Type &&
+               CredentialLength == other.CredentialLength && Credentials == other.Credentials &&
+               PassDataIndex == other.PassDataIndex;
+    }
+    bool operator!=(const ServerEntry& other) const { return !(*this == other); }
 };
 
 /// "LocalPort RemotePort Type PassDataIndex Name", single blanks.
