@@ -65,7 +65,7 @@ int TypeImage(int type) {
 
 KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host,
                          const StringList& liveSignalStr)
-    : OptionsPage(context.instance, IDD_KLUDGES_PAGE, host, *context.notifier),
+    : ListPage(context.instance, IDD_KLUDGES_PAGE, host, *context.notifier, kList),
       context_(context),
       liveSignalStr_(liveSignalStr) {}
 
@@ -92,43 +92,18 @@ void KludgesPage::LoadControls() {
     }
 }
 
-LRESULT KludgesPage::OnNotify(NMHDR& header, bool& handled) {
-    handled = false;
-    if (header.idFrom != kList) {
-        return 0;
+std::string KludgesPage::CellText(int row, int column) {
+    if (row < 0 || static_cast<std::size_t>(row) >= Subst.size()) {
+        return {};
     }
-    switch (header.code) {
-        case NM_RCLICK:
-            Add();
-            break;
-        case NM_DBLCLK:
-            Edit();
-            break;
-        case LVN_KEYDOWN:
-            if (reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_DELETE) {
-                Delete();
-            }
-            break;
-        case LVN_GETDISPINFOA: {
-            auto& request = reinterpret_cast<NMLVDISPINFOA&>(header);
-            const int row = request.item.iItem;
-            if (row < 0 || static_cast<std::size_t>(row) >= Subst.size()) {
-                SupplyListText(request, {});
-                break;
-            }
-            const SubstEntry entry = ParseSubstEntry(Subst[static_cast<std::size_t>(row)]);
-            if (request.item.iSubItem == 1) {
-                SupplyListText(request, ActionTitle(entry.action));
-            } else if (request.item.iSubItem == 2) {
-                SupplyListText(request, entry.text);
-            }
-            break;
-        }
-        default:
-            return 0;
+    const SubstEntry entry = ParseSubstEntry(Subst[static_cast<std::size_t>(row)]);
+    if (column == 1) {
+        return ActionTitle(entry.action);
     }
-    handled = true;
-    return 0;
+    if (column == 2) {
+        return entry.text;
+    }
+    return {};
 }
 
 void KludgesPage::Add() {

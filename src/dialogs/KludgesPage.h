@@ -4,11 +4,11 @@
 
 #include "core/config/RelaySettings.h"
 #include "dialogs/DialogContext.h"
-#include "dialogs/OptionsPage.h"
+#include "dialogs/ListPage.h"
 
 namespace vantel {
 
-class KludgesPage : public OptionsPage {
+class KludgesPage : public ListPage {
   public:
     static constexpr int kList = 1001;
 
@@ -25,14 +25,12 @@ class KludgesPage : public OptionsPage {
 
   protected:
     bool OnInitDialog() override;
-    LRESULT OnNotify(NMHDR& header, bool& handled) override;
+    void Add() override;
+    void Edit() override;
+    void Delete() override;
+    std::string CellText(int row, int column) override;
 
   private:
-    void Add();
-    void Edit();
-    void Delete();
-    HWND List() const { return Item(kList); }
-
     DialogContext context_;
     const StringList& liveSignalStr_;
 };

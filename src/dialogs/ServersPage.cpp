@@ -1,7 +1,6 @@
 #include "dialogs/ServersPage.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <string>
 
@@ -39,7 +38,7 @@ void PackLogin(ServerEntry& entry, const ServerSettingsDialog& editor) {
 
 ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
                          std::vector<ServerEntry>& liveServerList)
-    : OptionsPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier),
+    : ListPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier, kServerListView),
       context_(context),
       servers_(liveServerList) {}
 
@@ -58,7 +57,7 @@ int ServersPage::ChoosePassDataIndex(const std::vector<ServerEntry>& servers, st
 }
 
 bool ServersPage::OnInitDialog() {
-    HWND list = ListView();
+    HWND list = List();
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
         std::string text = LoadResourceString(kColumns[i].textId);
         LVCOLUMNA column{};
@@ -78,7 +77,7 @@ bool ServersPage::OnInitDialog() {
 }
 
 void ServersPage::LoadControls() {
-    SendMessageA(ListView(), LVM_DELETEALLITEMS, 0, 0);
+    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
     for (std::size_t i = 0; i < servers_.size(); ++i) {
         InsertItem(static_cast<int>(i), servers_[i]);
     }
@@ -92,7 +91,7 @@ void ServersPage::InsertItem(int index, const ServerEntry& entry) {
     item.pszText = name.data();
     item.iImage = entry.Type;
     const LRESULT inserted =
-        SendMessageA(ListView(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     if (inserted < 0) {
         return;
     }
@@ -101,60 +100,32 @@ void ServersPage::InsertItem(int index, const ServerEntry& entry) {
         LVITEMA text{};
         text.iSubItem = subItem;
         text.pszText = LPSTR_TEXTCALLBACKA;
-        SendMessageA(ListView(), LVM_SETITEMTEXTA, static_cast<WPARAM>(inserted),
+        SendMessageA(List(), LVM_SETITEMTEXTA, static_cast<WPARAM>(inserted),
                      reinterpret_cast<LPARAM>(&text));
     }
 }
 
 int ServersPage::FocusedItem() const {
     const int item = static_cast<int>(
-        SendMessageA(ListView(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
     return (item >= 0 && static_cast<std::size_t>(item) < servers_.size()) ? item : -1;
 }
 
-LRESULT ServersPage::OnNotify(NMHDR& header, bool& handled) {
-    handled = false;
-    if (header.idFrom != kServerListView) {
-        return 0;
+std::string ServersPage::CellText(int row, int column) {
+    if (row < 0 || static_cast<std::size_t>(row) >= servers_.size()) {
+        return "N/A";
     }
-    switch (header.code) {
-        case LVN_GETDISPINFOA:
-            ShowDisplayText(reinterpret_cast<NMLVDISPINFOA&>(header));
-            break;
-        case NM_DBLCLK:
-            EditFocused();
-            break;
-        case NM_RCLICK:
-            AddEntry();
-            break;
-        case LVN_KEYDOWN:
-            DeleteFocused(reinterpret_cast<NMLVKEYDOWN&>(header).wVKey);
-            break;
-        default:
-            return 0;
+    const ServerEntry& entry = servers_[static_cast<std::size_t>(row)];
+    if (column == 1) {
+        return std::to_string(entry.LocalPort);
     }
-    handled = true;
-    return 0;
+    if (column == 2) {
+        return std::to_string(entry.RemotePort);
+    }
+    return "N/A";
 }
 
-void ServersPage::ShowDisplayText(NMLVDISPINFOA& info) const {
-    LVITEMA& item = info.item;
-    if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) {
-        return;
-    }
-    std::string text = "N/A";
-    if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < servers_.size()) {
-        const ServerEntry& entry = servers_[static_cast<std::size_t>(item.iItem)];
-        if (item.iSubItem == 1) {
-            text = std::to_string(entry.LocalPort);
-        } else if (item.iSubItem == 2) {
-            text = std::to_string(entry.RemotePort);
-        }
-    }
-    std::snprintf(item.pszText, static_cast<std::size_t>(item.cchTextMax), "%s", text.c_str());
-}
-
-void ServersPage::EditFocused() {
+void ServersPage::Edit() {
     const int index = FocusedItem();
     if (index < 0) {
         return;
@@ -180,11 +151,11 @@ void ServersPage::EditFocused() {
         entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
     }
     servers_[static_cast<std::size_t>(index)] = entry;
-    SendMessageA(ListView(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    SendMessageA(List(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
     InsertItem(index, entry);
 }
 
-void ServersPage::AddEntry() {
+void ServersPage::Add() {
     ServerSettingsDialog editor(context_);
     if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
         return;
@@ -201,9 +172,9 @@ void ServersPage::AddEntry() {
     InsertItem(static_cast<int>(servers_.size()) - 1, entry);
 }
 
-void ServersPage::DeleteFocused(WORD key) {
+void ServersPage::Delete() {
     const int index = FocusedItem();
-    if (index < 0 || key != VK_DELETE) {
+    if (index < 0) {
         return;
     }
     if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
@@ -213,7 +184,7 @@ void ServersPage::DeleteFocused(WORD key) {
         return;
     }
     servers_.erase(servers_.begin() + index);
-    SendMessageA(ListView(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    SendMessageA(List(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
 }
 
 }  // namespace vantel

@@ -7,15 +7,16 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/config/ServerEntry.h"
 #include "dialogs/DialogContext.h"
-#include "dialogs/OptionsPage.h"
+#include "dialogs/ListPage.h"
 
 namespace vantel {
 
-class ServersPage : public OptionsPage {
+class ServersPage : public ListPage {
   public:
     static constexpr int kServerListView = 1010;
 
@@ -34,16 +35,14 @@ class ServersPage : public OptionsPage {
 
   protected:
     bool OnInitDialog() override;
-    LRESULT OnNotify(NMHDR& header, bool& handled) override;
+    void Add() override;
+    void Edit() override;
+    void Delete() override;
+    std::string CellText(int row, int column) override;
 
   private:
-    HWND ListView() const { return Item(kServerListView); }
     void InsertItem(int index, const ServerEntry& entry);
     int FocusedItem() const;
-    void ShowDisplayText(NMLVDISPINFOA& info) const;
-    void EditFocused();
-    void AddEntry();
-    void DeleteFocused(WORD key);
 
     DialogContext context_;
     std::vector<ServerEntry>& servers_;

@@ -39,7 +39,7 @@ std::string FormatDefinition(const std::string& separator, const std::string& kl
 
 SpecialKludgesPage::SpecialKludgesPage(const DialogContext& context, OptionsPageHost& host,
                                        RelaySettings& live)
-    : OptionsPage(context.instance, IDD_SPECIAL_KLUDGES_PAGE, host, *context.notifier),
+    : ListPage(context.instance, IDD_SPECIAL_KLUDGES_PAGE, host, *context.notifier, kList),
       context_(context),
       live_(live) {}
 
@@ -72,44 +72,18 @@ bool SpecialKludgesPage::ReadBack() {
     return CheckItemRange(window(), kTimeoutEdit, value, kMinTimeout, kMaxTimeout, notifier());
 }
 
-LRESULT SpecialKludgesPage::OnNotify(NMHDR& header, bool& handled) {
-    handled = false;
-    if (header.idFrom != kList) {
-        return 0;
+std::string SpecialKludgesPage::CellText(int row, int column) {
+    Definition definition;
+    if (row >= 0 && static_cast<std::size_t>(row) < SpecialKludges.size()) {
+        definition = ParseDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
     }
-    switch (header.code) {
-        case NM_RCLICK:
-            Add();
-            break;
-        case NM_DBLCLK:
-            Edit();
-            break;
-        case LVN_KEYDOWN:
-            if (reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_DELETE) {
-                Delete();
-            }
-            break;
-        case LVN_GETDISPINFOA: {
-            auto& request = reinterpret_cast<NMLVDISPINFOA&>(header);
-            const int row = request.item.iItem;
-            Definition definition;
-            if (row >= 0 && static_cast<std::size_t>(row) < SpecialKludges.size()) {
-                definition = ParseDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
-            }
-            if (request.item.iSubItem == 1) {
-                SupplyListText(request, definition.separator);
-            } else if (request.item.iSubItem == 2) {
-                SupplyListText(request, definition.kludgeName);
-            } else {
-                SupplyListText(request, "N/A");
-            }
-            break;
-        }
-        default:
-            return 0;
+    if (column == 1) {
+        return definition.separator;
     }
-    handled = true;
-    return 0;
+    if (column == 2) {
+        return definition.kludgeName;
+    }
+    return "N/A";
 }
 
 void SpecialKludgesPage::Add() {

@@ -5,11 +5,11 @@
 
 #include "core/config/RelaySettings.h"
 #include "dialogs/DialogContext.h"
-#include "dialogs/OptionsPage.h"
+#include "dialogs/ListPage.h"
 
 namespace vantel {
 
-class SpecialKludgesPage : public OptionsPage {
+class SpecialKludgesPage : public ListPage {
   public:
     static constexpr int kList = 1017;
     static constexpr int kTimeoutEdit = 1019;
@@ -27,15 +27,14 @@ class SpecialKludgesPage : public OptionsPage {
 
   protected:
     bool OnInitDialog() override;
-    LRESULT OnNotify(NMHDR& header, bool& handled) override;
+    void Add() override;
+    void Edit() override;
+    void Delete() override;
+    std::string CellText(int row, int column) override;
 
   private:
-    void Add();
-    void Edit();
-    void Delete();
     /// The live lists become copies of the page's: definitions first, then signal strings.
     void WriteLive();
-    HWND List() const { return Item(kList); }
 
     DialogContext context_;
     RelaySettings& live_;
