@@ -93,7 +93,6 @@ window_shot() {
     done
     if [ -z "$id" ]; then
         echo "screenshots: no window \"$1\" appeared" >&2
-        import -window root /tmp/fail.png
         return 1
     fi
     sleep 1
