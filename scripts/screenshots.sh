@@ -123,7 +123,7 @@ editor "Server Settings" server-settings.png
 # Tab headers, from the left: Servers, Kludges, Special, General Settings (Wine's fonts).
 tab_x=(40 96 150 230)
 index=0
-for page in kludges special general; do
+for page in kludges signals general; do
     index=$((index + 1))
     # The first click after an editor closed only focuses the tab control here; the second
     # selects (a click on the selected tab changes nothing).
@@ -134,7 +134,7 @@ for page in kludges special general; do
     window_shot Options "options-$page.png"
     case $page in
         kludges) editor "Set Kludge" set-kludge.png ;;
-        special) editor "Set Kludge" special-kludge.png ;;
+        signals) editor "Set Kludge" signal-kludge.png ;;
     esac
 done
 xdotool key alt+s

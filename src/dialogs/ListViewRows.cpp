@@ -18,14 +18,25 @@ void AddListColumn(HWND list, int index, const std::string& title, int width) {
                  reinterpret_cast<LPARAM>(&column));
 }
 
-void InsertListRow(HWND list, int index, const std::string& text, int image, int columnCount) {
-    std::vector<char> buffer(text.begin(), text.end());
+namespace {
+
+/// Row `index` with `text` in column 0 and `image`; `buffer` holds the text for the call.
+LVITEMA RowItem(int index, const std::string& text, int image, std::vector<char>& buffer) {
+    buffer.assign(text.begin(), text.end());
     buffer.push_back('\0');
     LVITEMA item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
     item.iItem = index;
     item.pszText = buffer.data();
     item.iImage = image;
+    return item;
+}
+
+}  // namespace
+
+void InsertListRow(HWND list, int index, const std::string& text, int image, int columnCount) {
+    std::vector<char> buffer;
+    LVITEMA item = RowItem(index, text, image, buffer);
     const int row =
         static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     if (row < 0) {
@@ -41,13 +52,8 @@ void InsertListRow(HWND list, int index, const std::string& text, int image, int
 }
 
 void SetListRow(HWND list, int index, const std::string& text, int image) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = index;
-    item.pszText = buffer.data();
-    item.iImage = image;
+    std::vector<char> buffer;
+    LVITEMA item = RowItem(index, text, image, buffer);
     SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
     SendMessageA(list, LVM_REDRAWITEMS, static_cast<WPARAM>(index), static_cast<LPARAM>(index));
 }

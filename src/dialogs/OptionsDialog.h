@@ -34,8 +34,6 @@ class OptionsDialog : public Dialog, public OptionsPageHost {
     /// Enter and Escape inside a page close nothing.
     void OptionsPageHook(int code) override { (void)code; }
 
-    std::size_t PageCount() const { return pages_.size(); }
-    OptionsPage& Page(std::size_t index) { return *pages_[index]; }
     /// The tab shown, or -1.
     int CurrentTab() const;
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/rewrite/CredentialCodec.h"
+#include "dialogs/ListViewRows.h"
 #include "dialogs/ServerSettingsDialog.h"
 #include "dialogs/TypeImages.h"
 #include "tray/ResourceStrings.h"
@@ -19,6 +20,7 @@ struct Column {
 };
 constexpr Column kColumns[] = {
     {IDS_COLUMN_SERVER_NAME, 130}, {IDS_COLUMN_LOCAL_PORT, 80}, {IDS_COLUMN_REMOTE_PORT, 85}};
+constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
 
 /// The editor's values into `entry`, all but the login.
 void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
@@ -57,57 +59,27 @@ int ServersPage::ChoosePassDataIndex(const std::vector<ServerEntry>& servers, st
 }
 
 bool ServersPage::OnInitDialog() {
-    HWND list = List();
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        std::string text = LoadResourceString(kColumns[i].textId);
-        LVCOLUMNA column{};
-        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[i].width;
-        column.pszText = text.data();
-        column.iSubItem = i;
-        SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
-                     reinterpret_cast<LPARAM>(&column));
+    for (int i = 0; i < kColumnCount; ++i) {
+        AddListColumn(List(), i, LoadResourceString(kColumns[i].textId), kColumns[i].width);
     }
     // Without LVS_SHAREIMAGELISTS the list view destroys the image list with itself.
-    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL,
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_SMALL,
                  reinterpret_cast<LPARAM>(CreateTypeImageList(instance())));
     LoadControls();
     return true;
 }
 
 void ServersPage::LoadControls() {
-    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
+    ClearListRows(List());
     for (std::size_t i = 0; i < servers_.size(); ++i) {
-        InsertItem(static_cast<int>(i), servers_[i]);
-    }
-}
-
-void ServersPage::InsertItem(int index, const ServerEntry& entry) {
-    std::string name = entry.Name;
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = index;
-    item.pszText = name.data();
-    item.iImage = entry.Type;
-    const LRESULT inserted =
-        SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    if (inserted < 0) {
-        return;
-    }
-    // The ports are asked for when drawn, so they always show the live entry.
-    for (int subItem = 1; subItem < static_cast<int>(std::size(kColumns)); ++subItem) {
-        LVITEMA text{};
-        text.iSubItem = subItem;
-        text.pszText = LPSTR_TEXTCALLBACKA;
-        SendMessageA(List(), LVM_SETITEMTEXTA, static_cast<WPARAM>(inserted),
-                     reinterpret_cast<LPARAM>(&text));
+        // The ports are asked for when drawn, so they always show the live entry.
+        InsertListRow(List(), static_cast<int>(i), servers_[i].Name, servers_[i].Type,
+                      kColumnCount);
     }
 }
 
 int ServersPage::FocusedItem() const {
-    const int item = static_cast<int>(
-        SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    const int item = FocusedListRow(List());
     return (item >= 0 && static_cast<std::size_t>(item) < servers_.size()) ? item : -1;
 }
 
@@ -151,8 +123,7 @@ void ServersPage::Edit() {
         entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
     }
     servers_[static_cast<std::size_t>(index)] = entry;
-    SendMessageA(List(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
-    InsertItem(index, entry);
+    SetListRow(List(), index, entry.Name, entry.Type);
 }
 
 void ServersPage::Add() {
@@ -169,7 +140,8 @@ void ServersPage::Add() {
         }
     }
     servers_.push_back(entry);
-    InsertItem(static_cast<int>(servers_.size()) - 1, entry);
+    InsertListRow(List(), static_cast<int>(servers_.size()) - 1, entry.Name, entry.Type,
+                  kColumnCount);
 }
 
 void ServersPage::Delete() {
@@ -184,7 +156,7 @@ void ServersPage::Delete() {
         return;
     }
     servers_.erase(servers_.begin() + index);
-    SendMessageA(List(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    DeleteListRow(List(), index);
 }
 
 }  // namespace vantel

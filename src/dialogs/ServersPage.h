@@ -41,7 +41,6 @@ class ServersPage : public ListPage {
     std::string CellText(int row, int column) override;
 
   private:
-    void InsertItem(int index, const ServerEntry& entry);
     int FocusedItem() const;
 
     DialogContext context_;

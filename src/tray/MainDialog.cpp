@@ -418,14 +418,12 @@ void MainDialog::OnOptions() {
     OptionsDialog dialog(dialogs_);
     // The Servers page edits the live list; the others work on copies taken back after OK,
     // except the Special page, which writes the live lists after every edit.
-    auto& servers =
-        dialog.AddPage(std::make_unique<ServersPage>(dialogs_, dialog, settings_.ServerList));
+    dialog.AddPage(std::make_unique<ServersPage>(dialogs_, dialog, settings_.ServerList));
     auto& kludges =
         dialog.AddPage(std::make_unique<KludgesPage>(dialogs_, dialog, settings_.SignalStr));
     auto& special =
         dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, settings_));
     auto& general = dialog.AddPage(std::make_unique<GeneralSettingsPage>(dialogs_, dialog));
-    (void)servers;
     special.operationTimeout = *context_.operationTimeout;
     special.SpecialKludges = settings_.SpecialKludges;
     special.SignalStr = settings_.SignalStr;

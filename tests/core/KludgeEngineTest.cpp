@@ -8,7 +8,7 @@
 #include "FakeNotifier.h"
 #include "TempDir.h"
 #include "core/rewrite/KludgeEntry.h"
-#include "core/rewrite/SpecialKludge.h"
+#include "core/rewrite/SignalKludge.h"
 
 namespace vantel {
 namespace {

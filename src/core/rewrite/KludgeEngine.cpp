@@ -5,7 +5,7 @@
 
 #include "core/config/DecimalText.h"
 #include "core/rewrite/KludgeEntry.h"
-#include "core/rewrite/SpecialKludge.h"
+#include "core/rewrite/SignalKludge.h"
 
 namespace vantel {
 namespace {

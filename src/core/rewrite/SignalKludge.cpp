@@ -1,4 +1,4 @@
-#include "core/rewrite/SpecialKludge.h"
+#include "core/rewrite/SignalKludge.h"
 
 #include <algorithm>
 
