@@ -22,6 +22,13 @@
 namespace vantel {
 namespace {
 
+/// The server entry at `index`, or an entry without a login when there is none.
+ServerEntry EntryAt(const RelaySettings& settings, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < settings.ServerList.size()
+               ? settings.ServerList[static_cast<std::size_t>(index)]
+               : ServerEntry{};
+}
+
 /// One relay's settings and rewriter. It is its own notifier: no kludge here reads a file, so
 /// there is never anything to tell.
 class Relay : public Notifier {
@@ -72,7 +79,8 @@ std::string Relayed(Relay& relay, const std::vector<std::string_view>& blocks, K
     for (std::string_view block : blocks) {
         sent += entryIndex == kMessageStream
                     ? relay.rewriter.ProcessMessageBlock(block, state, mode)
-                    : relay.rewriter.ProcessPop3ClientBlock(block, state, entryIndex);
+                    : relay.rewriter.ProcessPop3ClientBlock(block, state,
+                                                            EntryAt(relay.settings, entryIndex));
         if (clearBody) {
             state.inBody = false;
         }

@@ -34,21 +34,11 @@ bool LoopbackPeer::Connect(std::uint16_t port, bool ipv6) {
 void LoopbackPeer::OnConnect(int error) {
     connectError = error;
     connected = error == 0;
-    Flush();
 }
 
 void LoopbackPeer::Send(std::string_view data) {
-    pending_.append(data);
-    Flush();
-}
-
-void LoopbackPeer::Flush() {
-    while (socket_ && !pending_.empty()) {
-        const long n = socket_->Send(pending_.data(), pending_.size());
-        if (n <= 0) {
-            return;
-        }
-        pending_.erase(0, static_cast<std::size_t>(n));
+    if (socket_) {
+        socket_->Write(data);
     }
 }
 
@@ -78,7 +68,17 @@ void LoopbackPeer::OnReceive() {
             });
         }
     } else if (n == 0) {
-        closed = true;
+        Ended();
+    }
+}
+
+void LoopbackPeer::Ended() {
+    if (closed) {
+        return;
+    }
+    closed = true;
+    if (onEnd) {
+        onEnd(*this);
     }
 }
 
@@ -95,7 +95,7 @@ void LoopbackPeer::OnClose(int) {
         received.append(buffer.data(), static_cast<std::size_t>(n));
     }
     readLimit_ = limit;
-    closed = true;
+    Ended();
 }
 
 LoopbackServer::LoopbackServer(EventLoop& loop) : loop_(loop) {
@@ -107,7 +107,8 @@ LoopbackServer::LoopbackServer(EventLoop& loop) : loop_(loop) {
 
 void LoopbackServer::OnAccept() {
     auto peer = std::make_unique<LoopbackPeer>(loop_);
-    std::unique_ptr<AsyncSocket> accepted = socket_->Accept(*peer);
+    int error = 0;
+    std::unique_ptr<AsyncSocket> accepted = socket_->Accept(*peer, error);
     if (!accepted) {
         return;
     }

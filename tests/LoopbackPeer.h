@@ -12,8 +12,8 @@
 
 namespace vantel::test {
 
-/// One connection: collects what arrives, sends what it is given (queueing on would-block),
-/// and can read slowly to exercise back-pressure.
+/// One connection: collects what arrives, sends what it is given, and can read slowly to
+/// exercise back-pressure.
 class LoopbackPeer : public SocketEvents {
   public:
     explicit LoopbackPeer(EventLoop& loop) : loop_(loop) {}
@@ -32,7 +32,6 @@ class LoopbackPeer : public SocketEvents {
 
     void OnConnect(int error) override;
     void OnReceive() override;
-    void OnSend() override { Flush(); }
     void OnClose(int error) override;
 
     std::string received;
@@ -41,13 +40,14 @@ class LoopbackPeer : public SocketEvents {
     int connectError = 0;
     /// Called after each piece of data arrives.
     std::function<void(LoopbackPeer&)> onData;
+    /// Called once the other end has ended its stream and everything before it was read.
+    std::function<void(LoopbackPeer&)> onEnd;
 
   private:
-    void Flush();
+    void Ended();
 
     EventLoop& loop_;
     std::unique_ptr<AsyncSocket> socket_;
-    std::string pending_;
     std::size_t readLimit_ = 1 << 16;
     std::uint32_t readDelayMs_ = 0;
     bool waiting_ = false;
@@ -65,6 +65,8 @@ class LoopbackServer : public SocketEvents {
     std::function<void(LoopbackPeer&)> onConnection;
 
   private:
+    void Ended();
+
     EventLoop& loop_;
     std::unique_ptr<AsyncSocket> socket_;
     std::uint16_t port_ = 0;

@@ -26,9 +26,7 @@ bool Conversation::Connect(std::uint16_t port) {
     int error = 0;
     switch (socket_->Connect(address, error)) {
         case ConnectResult::Connected:
-            connected_ = true;
             socket_->SetNoDelay();
-            Drain();
             return true;
         case ConnectResult::InProgress:
             socket_->SetNoDelay();
@@ -42,44 +40,44 @@ bool Conversation::Connect(std::uint16_t port) {
 
 void Conversation::Adopt(std::unique_ptr<AsyncSocket> socket) {
     socket_ = std::move(socket);
-    connected_ = socket_ != nullptr;
     if (socket_) {
         socket_->SetNoDelay();
     }
 }
 
 void Conversation::Send(std::string_view text) {
-    SendShared(std::make_shared<const std::string>(text));
+    if (socket_) {
+        socket_->Write(text);
+    }
 }
 
 void Conversation::SendShared(std::shared_ptr<const std::string> block) {
-    if (!socket_ || block->empty()) {
-        return;
-    }
-    queue_.push_back(std::move(block));
-    if (queue_.size() == 1) {
-        Drain();
+    if (socket_) {
+        socket_->Write(std::move(block));
     }
 }
 
 void Conversation::CloseWhenSent() {
     closeWhenSent_ = true;
-    Drain();
+    if (socket_ && socket_->Backlog() == 0) {
+        Finish(false);
+    }
 }
 
 void Conversation::Abandon() {
     socket_.reset();
-    queue_.clear();
-    sentOfFront_ = 0;
 }
 
 void Conversation::OnConnect(int error) {
     if (error != 0) {
         Finish(true);
-        return;
     }
-    connected_ = true;
-    Drain();
+}
+
+void Conversation::OnSent(std::size_t backlog) {
+    if (closeWhenSent_ && backlog == 0) {
+        Finish(false);
+    }
 }
 
 void Conversation::OnReceive() {
@@ -108,31 +106,6 @@ bool Conversation::ReadOnce() {
     }
     Received(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     return true;
-}
-
-void Conversation::Drain() {
-    if (!socket_ || !connected_) {
-        return;
-    }
-    while (!queue_.empty()) {
-        const std::string& front = *queue_.front();
-        const long r = socket_->Send(front.data() + sentOfFront_, front.size() - sentOfFront_);
-        if (r == AsyncSocket::kWouldBlock) {
-            return;  // OnSend comes when there is room
-        }
-        if (r <= 0) {
-            Finish(true);  // broken; taking nothing at all would also loop here for ever
-            return;
-        }
-        sentOfFront_ += static_cast<std::size_t>(r);
-        if (sentOfFront_ == front.size()) {
-            queue_.pop_front();
-            sentOfFront_ = 0;
-        }
-    }
-    if (closeWhenSent_) {
-        Finish(false);
-    }
 }
 
 void Conversation::Finish(bool failed) {

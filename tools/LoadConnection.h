@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,9 +11,9 @@
 
 namespace vantel::load {
 
-/// A connection with a send queue. Subclasses get what arrives through Received and learn once,
-/// through Ended, that the connection is over. Neither may destroy the object: owners destroy
-/// conversations from work posted to the loop.
+/// A connection whose socket queues what is sent. Subclasses get what arrives through Received and
+/// learn once, through Ended, that the connection is over. Neither may destroy the object: owners
+/// destroy conversations from work posted to the loop.
 class Conversation : public SocketEvents {
   public:
     explicit Conversation(EventLoop& loop) : loop_(loop) {}
@@ -39,7 +38,7 @@ class Conversation : public SocketEvents {
 
     void OnConnect(int error) override;
     void OnReceive() override;
-    void OnSend() override { Drain(); }
+    void OnSent(std::size_t backlog) override;
     void OnClose(int error) override;
 
   protected:
@@ -53,13 +52,9 @@ class Conversation : public SocketEvents {
   private:
     /// Reads one buffer; false when nothing came (the connection may be over then).
     bool ReadOnce();
-    void Drain();
     void Finish(bool failed);
 
     std::unique_ptr<AsyncSocket> socket_;
-    std::deque<std::shared_ptr<const std::string>> queue_;
-    std::size_t sentOfFront_ = 0;
-    bool connected_ = false;
     bool closeWhenSent_ = false;
 };
 

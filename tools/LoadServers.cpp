@@ -42,7 +42,8 @@ std::uint16_t FakeServer::port() const {
 void FakeServer::OnAccept() {
     for (int i = 0; i < kAcceptsPerEvent; ++i) {
         std::unique_ptr<Session> session = NewSession();
-        std::unique_ptr<AsyncSocket> socket = listener_->Accept(*session);
+        int error = 0;
+        std::unique_ptr<AsyncSocket> socket = listener_->Accept(*session, error);
         if (!socket) {
             return;
         }

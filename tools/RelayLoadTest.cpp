@@ -245,7 +245,8 @@ class LoadLoopTest : public ::testing::Test {
 struct SilentServer : SocketEvents {
     explicit SilentServer(EventLoop& loop) : listener(loop.CreateSocket(*this)) {}
     void OnAccept() override {
-        if (auto socket = listener->Accept(ignored)) {
+        int error = 0;
+        if (auto socket = listener->Accept(ignored, error)) {
             accepted.push_back(std::move(socket));
         }
     }

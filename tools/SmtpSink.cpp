@@ -29,9 +29,8 @@ class SmtpSink::Session : public SocketEvents {
 
   private:
     void Reply(const std::string& text) {
-        // Replies are short; the socket buffer always has room for them.
         if (socket_) {
-            socket_->Send(text.data(), text.size());
+            socket_->Write(text);
         }
     }
     void End() {
@@ -90,7 +89,8 @@ bool SmtpSink::Listen(std::uint16_t port, std::string& error) {
 
 void SmtpSink::OnAccept() {
     auto session = std::make_unique<Session>(*this, loop_);
-    std::unique_ptr<AsyncSocket> socket = listener_->Accept(*session);
+    int error = 0;
+    std::unique_ptr<AsyncSocket> socket = listener_->Accept(*session, error);
     if (!socket) {
         return;
     }

@@ -2,7 +2,6 @@
 
 #include <ctime>
 
-#include "core/config/SettingsPersistence.h"
 #include "platform/store/FileStore.h"
 
 namespace vantel {
@@ -10,9 +9,8 @@ namespace vantel {
 RelayDaemon::RelayDaemon(EventLoop& loop, Options options)
     : loop_(loop),
       options_(std::move(options)),
-      random_(static_cast<std::uint32_t>(std::time(nullptr))),
-      rewriter_(settings_, random_, notifier_),
-      engine_(settings_, loop_, rewriter_, notifier_, options_.trace ? &trace_ : nullptr, *this) {}
+      host_(loop_, notifier_, options_.trace ? &trace_ : nullptr, *this,
+            static_cast<std::uint32_t>(std::time(nullptr))) {}
 
 bool RelayDaemon::Load() {
     FileStore store(options_.storePath);
@@ -25,30 +23,44 @@ bool RelayDaemon::Load() {
         notifier_.ShowMessage("no settings file at " + options_.storePath.string() +
                               "; relaying nothing until one is written there");
     }
-    RelaySettings loaded;
-    SettingsPersistence persistence(store);
-    persistence.SetUseMachineStore(options_.machine);
-    persistence.LoadSettings(loaded, -1);
-    settings_ = std::move(loaded);
+    host_.Load(store, options_.machine);
     return true;
 }
 
 void RelayDaemon::Start() {
-    engine_.StartRelay();
-    engine_.SetRelayState(true, false);
+    host_.Start();
 }
 
 void RelayDaemon::Reload() {
-    if (!Load()) {
+    if (stopping_) {
+        return;
+    }
+    // A file caught in the middle of being rewritten, or removed, is not "no servers": taking
+    // it so would close every port.
+    std::error_code error;
+    const auto size = std::filesystem::file_size(options_.storePath, error);
+    if (error || size == 0) {
+        notifier_.ShowMessage(options_.storePath.string() +
+                              (error ? ": " + error.message() : ": the file is empty") +
+                              "; settings not reloaded, the running ones stay");
+        return;
+    }
+    FileStore store(options_.storePath);
+    if (!store.Load()) {
+        notifier_.ShowMessage(store.LastError());
         notifier_.ShowMessage("settings not reloaded; the running ones stay");
         return;
     }
-    engine_.CloseListeners();
-    engine_.StartRelay();
+    host_.Reload(store, options_.machine);
 }
 
 void RelayDaemon::Stop() {
-    loop_.Quit();
+    if (stopping_) {
+        loop_.Quit();  // asked twice: the user does not want to wait
+        return;
+    }
+    stopping_ = true;
+    host_.Stop([this] { loop_.Quit(); });
 }
 
 }  // namespace vantel

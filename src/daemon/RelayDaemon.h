@@ -6,10 +6,8 @@
 #include <string>
 
 #include "core/config/RelaySettings.h"
-#include "core/relay/RelayEngine.h"
+#include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
-#include "core/rewrite/CRuntimeRandom.h"
-#include "core/rewrite/MessageRewriter.h"
 #include "daemon/ConsoleNotifier.h"
 #include "daemon/ConsoleTrace.h"
 #include "platform/EventLoop.h"
@@ -31,25 +29,24 @@ class RelayDaemon : private RelayStateObserver {
     bool Load();
     /// Opens the listeners of the loaded settings.
     void Start();
-    /// Re-reads the settings and reopens the listeners; sessions in progress go on. A file
-    /// that has become unreadable leaves the running settings in place.
+    /// Re-reads the settings; listeners follow them and sessions in progress go on. A file
+    /// that cannot be read, has gone or is empty leaves the running settings in place.
     void Reload();
+    /// Closes the listeners, lets the sessions deliver what they read, then ends the loop.
     void Stop();
 
-    const RelaySettings& Settings() const { return settings_; }
-    RelayEngine& Engine() { return engine_; }
+    const RelaySettings& Settings() { return host_.settings(); }
+    RelayEngine& Engine() { return host_.engine(); }
 
   private:
-    void UpdateTrayIcon() override {}
+    void OnRelayStateChanged() override {}
 
     EventLoop& loop_;
     Options options_;
-    RelaySettings settings_;
     ConsoleNotifier notifier_;
     ConsoleTrace trace_;
-    CRuntimeRandom random_;
-    MessageRewriter rewriter_;
-    RelayEngine engine_;
+    RelayHost host_;
+    bool stopping_ = false;
 };
 
 }  // namespace vantel

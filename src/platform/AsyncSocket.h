@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/SocketAddress.h"
 
@@ -22,43 +24,99 @@ class SocketEvents {
     /// Data (or the peer's end of stream) can be read; repeats while any remains unread and
     /// reading is not paused.
     virtual void OnReceive() {}
-    /// Space for sending opened up again after a Send took less than it was given.
-    virtual void OnSend() {}
-    /// The peer ended its stream or the connection failed (`error` nonzero). Data may still
-    /// be waiting: read it with Receive until it gives 0, kWouldBlock or kError. Comes once.
+    /// The system took more of the send queue; `backlog` bytes are still queued. Comes after
+    /// a Write left bytes queued, until the queue is empty (the last call says 0).
+    virtual void OnSent(std::size_t backlog) { (void)backlog; }
+    /// The peer ended its stream (`error` 0) or the connection failed (`error` nonzero, a
+    /// failed send included). Data may still be waiting: read it with Receive until it gives
+    /// 0, kWouldBlock or kError. Comes once.
     virtual void OnClose(int error) { (void)error; }
 };
 
 enum class ConnectResult { Connected, InProgress, Failed };
 
+/// The backends implement the system calls; the send queue is common to all of them.
 class AsyncSocket {
   public:
-    /// Receive and Send results other than a byte count.
+    /// Receive results other than a byte count.
     static constexpr long kWouldBlock = -1;
     static constexpr long kError = -2;
 
-    virtual ~AsyncSocket() = default;  ///< closes the socket
+    explicit AsyncSocket(SocketEvents& events) : events_(events) {}
+    virtual ~AsyncSocket() = default;  ///< closes the socket; what is still queued is dropped
+    AsyncSocket(const AsyncSocket&) = delete;
+    AsyncSocket& operator=(const AsyncSocket&) = delete;
 
-    /// Binds to `address` ("" or "127.0.0.1" for loopback, "*" for every interface, or one
-    /// literal address) and `port`, and listens with the system's largest backlog. On failure
-    /// returns false and `error` says why.
+    /// Binds to the literal `address` ("::" takes IPv4 connections too, where the system
+    /// lets it) and `port`, and listens with the system's largest backlog. On failure returns
+    /// false and `error` says why.
     virtual bool Listen(const std::string& address, std::uint16_t port, std::string& error) = 0;
-    /// Takes one waiting connection, or nullptr when none is waiting or accepting failed.
-    virtual std::unique_ptr<AsyncSocket> Accept(SocketEvents& events) = 0;
+    /// Takes one waiting connection. nullptr with `error` 0 when none is waiting, with the
+    /// system's error code when accepting failed (no descriptors left, for one).
+    virtual std::unique_ptr<AsyncSocket> Accept(SocketEvents& events, int& error) = 0;
     /// Starts connecting; OnConnect follows only for InProgress.
     virtual ConnectResult Connect(const SocketAddress& address, int& error) = 0;
     /// Bytes read (0 = the peer ended its stream), kWouldBlock or kError.
     virtual long Receive(void* buffer, std::size_t size) = 0;
-    /// Bytes taken (possibly fewer than given), kWouldBlock or kError.
-    virtual long Send(const void* buffer, std::size_t size) = 0;
-    /// Ends our direction of the stream; the peer reads end of stream after the data sent.
-    virtual void ShutDownSend() = 0;
-    /// Stops (or resumes) OnReceive, so a slow peer can hold back a fast one.
+    /// Stops (or resumes) OnReceive, so a slow peer can hold back a fast one; on a listening
+    /// socket, stops (or resumes) OnAccept.
     virtual void PauseReceive(bool paused) = 0;
     /// Sends small writes at once instead of waiting to coalesce them.
     virtual void SetNoDelay() = 0;
     /// The local end, after Listen (useful when port 0 was asked for).
     virtual SocketAddress LocalAddress() const = 0;
+
+    /// Queues a copy of `bytes` and sends what the system takes now. Before the connection
+    /// stands, everything waits in the queue. Never calls the owner back: a failed send comes
+    /// as OnClose from the loop.
+    void Write(std::string_view bytes);
+    /// The same for a block that may be large and shared by several sockets, without a copy.
+    void Write(std::shared_ptr<const std::string> block);
+    /// Bytes queued and not yet taken by the system.
+    std::size_t Backlog() const { return backlog_; }
+    /// Ends our direction of the stream once the queue is sent; the peer then reads end of
+    /// stream after every byte written before.
+    void ShutDownSend();
+    /// Whether a send failed; nothing more is sent then.
+    bool SendFailed() const { return sendError_ != 0; }
+
+  protected:
+    /// The system call behind Write: bytes taken (possibly fewer than given), kWouldBlock
+    /// (the backend then owes a call of Writable), or kError with `error` set.
+    virtual long SendSome(const char* data, std::size_t size, int& error) = 0;
+    /// The system call behind ShutDownSend, made once the queue is empty.
+    virtual void ShutDownNow() = 0;
+    /// Whether sending is possible yet (a connect may still be under way).
+    virtual bool CanSend() const = 0;
+    /// Delivers OnClose(`error`) from the loop, unless the socket is gone by then or its close
+    /// was reported already.
+    virtual void ReportFailureLater(int error) = 0;
+
+    /// For the backends: the system can take more, or the connection now stands. Sends what is
+    /// queued and tells the owner; may end with this socket destroyed by the owner.
+    void Writable();
+
+    SocketEvents& events_;
+
+  private:
+    struct Chunk {
+        std::shared_ptr<const std::string> shared;  ///< set for a shared block
+        std::string owned;                          ///< else the bytes are here
+        std::size_t offset = 0;                     ///< sent so far
+        std::string_view Rest() const {
+            const std::string& bytes = shared ? *shared : owned;
+            return std::string_view(bytes).substr(offset);
+        }
+    };
+
+    /// Sends from the queue until it is empty or the system is full; false when a send failed.
+    bool Flush();
+
+    std::deque<Chunk> queue_;
+    std::size_t backlog_ = 0;
+    bool shutDownWanted_ = false;
+    bool shutDownDone_ = false;
+    int sendError_ = 0;
 };
 
 }  // namespace vantel

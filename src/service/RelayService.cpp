@@ -3,12 +3,8 @@
 #include <ctime>
 #include <memory>
 
-#include "core/config/RelaySettings.h"
-#include "core/config/SettingsPersistence.h"
-#include "core/relay/RelayEngine.h"
+#include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
-#include "core/rewrite/CRuntimeRandom.h"
-#include "core/rewrite/MessageRewriter.h"
 #include "platform/win32/DebugOutputNotifier.h"
 #include "platform/win32/DebugOutputTrace.h"
 #include "platform/win32/RegistryStore.h"
@@ -24,16 +20,8 @@ RelayService* runningService = nullptr;
 /// Nobody watches the relay state of a service.
 class NoTray : public RelayStateObserver {
   public:
-    void UpdateTrayIcon() override {}
+    void OnRelayStateChanged() override {}
 };
-
-RelaySettings LoadMachineSettings(SettingsStore& store) {
-    RelaySettings settings;
-    SettingsPersistence persistence(store);
-    persistence.SetUseMachineStore(true);
-    persistence.LoadSettings(settings, -1);
-    return settings;
-}
 
 }  // namespace
 
@@ -79,11 +67,7 @@ void RelayService::PostToLoop(bool reload) {
     if (loop_ == nullptr) {
         return;
     }
-    if (reload) {
-        loop_->Post(reload_);
-    } else {
-        loop_->Quit();
-    }
+    loop_->Post(reload ? reload_ : stop_);
 }
 
 void RelayService::ReportStatus(DWORD state, DWORD exitCode) {
@@ -95,7 +79,8 @@ void RelayService::ReportStatus(DWORD state, DWORD exitCode) {
     status.dwWin32ExitCode = exitCode;
     const bool settled = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
     status.dwCheckPoint = settled ? 0 : ++checkPoint_;
-    status.dwWaitHint = settled ? 0 : 5000;
+    // A stop waits for the sessions to deliver what they read.
+    status.dwWaitHint = settled ? 0 : state == SERVICE_STOP_PENDING ? 12000 : 5000;
     SetServiceStatus(statusHandle_, &status);
 }
 
@@ -116,21 +101,19 @@ void RelayService::Serve() {
     RegistryStore store;
     DebugOutputTrace trace;
     NoTray tray;
-    RelaySettings settings = LoadMachineSettings(store);
-    CRuntimeRandom random(static_cast<std::uint32_t>(std::time(nullptr)));
-    MessageRewriter rewriter(settings, random, notifier);
     {
-        RelayEngine engine(settings, *loop, rewriter, notifier, &trace, tray);
-        engine.StartRelay();
-        engine.SetRelayState(true, false);
+        RelayHost host(*loop, notifier, &trace, tray,
+                       static_cast<std::uint32_t>(std::time(nullptr)));
+        host.Load(store, true);
+        host.Start();
 
-        // Runs on the loop's own thread, where the engine lives; sessions in progress go on.
+        // Runs on the loop's own thread, where the relay lives; sessions in progress go on.
         reload_ = [&] {
             notifier.ShowMessage("reloading the settings");
-            engine.CloseListeners();
-            settings = LoadMachineSettings(store);
-            engine.StartRelay();
+            host.Reload(store, true);
         };
+        // A stop lets the sessions deliver what they read before the process ends.
+        stop_ = [&] { host.Stop([&] { loop->Quit(); }); };
         {
             std::lock_guard<std::mutex> lock(loopLock_);
             loop_ = loop.get();
@@ -141,8 +124,9 @@ void RelayService::Serve() {
             std::lock_guard<std::mutex> lock(loopLock_);
             loop_ = nullptr;
             reload_ = nullptr;
+            stop_ = nullptr;
         }
-        engine.ShutdownRelay();
+        host.engine().ShutdownRelay();
     }
     loop.reset();
     ReportStatus(SERVICE_STOPPED);

@@ -26,7 +26,7 @@ class RelayService {
                                        LPVOID context);
     void Serve();
     void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR);
-    /// Asks the relay's loop, if it runs, to reload the settings or (`reload` false) to end.
+    /// Asks the relay's loop, if it runs, to reload the settings or (`reload` false) to stop.
     void PostToLoop(bool reload);
 
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
@@ -36,6 +36,7 @@ class RelayService {
     std::mutex loopLock_;
     EventLoop* loop_ = nullptr;
     std::function<void()> reload_;
+    std::function<void()> stop_;
 };
 
 }  // namespace vantel

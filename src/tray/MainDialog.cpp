@@ -16,8 +16,6 @@
 namespace vantel {
 namespace {
 
-constexpr int kSmtpKind = 0;
-constexpr int kPop3Kind = 1;
 /// The tooltip room of the first-version notification record, less its terminator.
 constexpr std::size_t kTipLength = 63;
 
@@ -31,10 +29,9 @@ HICON LoadTrayIcon(HINSTANCE instance, int id, int size) {
 MainDialog::MainDialog(const MainDialogContext& context)
     : Dialog(context.instance, IDD_MAIN),
       context_(context),
+      host_(*context.loop, *context.notifier, context.trace, *this,
+            static_cast<std::uint32_t>(std::time(nullptr))),
       persistence_(*context.store),
-      random_(static_cast<std::uint32_t>(std::time(nullptr))),
-      rewriter_(settings_, random_, *context.notifier),
-      engine_(settings_, *context.loop, rewriter_, *context.notifier, context.trace, *this),
       schemas_(settings_, persistence_, *context.service, *this, *context.notifier, context.isNT) {
     const int small = GetSystemMetrics(SM_CXSMICON);
     enabledIcon_ = LoadTrayIcon(context_.instance, IDI_RELAY_ENABLED, small);
@@ -179,8 +176,8 @@ void MainDialog::SetTrayIcon(DWORD action, HICON icon, const char* tip) {
 void MainDialog::UpdateTrayIcon() {
     const int enabled = engine_.relayEnabled() ? 1 : 0;
     const bool busy = engine_.relayBusy();
-    const int smtp = engine_.FindDefaultListener(kSmtpKind);
-    const int pop = engine_.FindDefaultListener(kPop3Kind);
+    const int smtp = engine_.FindDefaultListener(ServerType::Smtp);
+    const int pop = engine_.FindDefaultListener(ServerType::Pop3);
     const std::string none = LoadResourceString(IDS_NONE);
     std::string smtpName = none;
     std::string popName = none;
@@ -303,11 +300,11 @@ void MainDialog::ShowTrayMenu(int x, int y) {
 
 void MainDialog::RunCommand(UINT id) {
     if (id >= ID_SMTP_FIRST && id <= ID_SMTP_LAST) {
-        ChooseDefaultServer(static_cast<int>(id - ID_SMTP_FIRST), kSmtpKind);
+        ChooseDefaultServer(static_cast<int>(id - ID_SMTP_FIRST), ServerType::Smtp);
         return;
     }
     if (id >= ID_POP_FIRST && id <= ID_POP_LAST) {
-        ChooseDefaultServer(static_cast<int>(id - ID_POP_FIRST), kPop3Kind);
+        ChooseDefaultServer(static_cast<int>(id - ID_POP_FIRST), ServerType::Pop3);
         return;
     }
     if (id >= ID_SCHEMA_FIRST && id <= ID_SCHEMA_LAST) {
@@ -344,8 +341,8 @@ void MainDialog::RunCommand(UINT id) {
     }
 }
 
-void MainDialog::ChooseDefaultServer(int ordinal, int kind) {
-    int& stored = kind == kSmtpKind ? settings_.DefaultServer : settings_.DefaultPOPServer;
+void MainDialog::ChooseDefaultServer(int ordinal, ServerType kind) {
+    int& stored = kind == ServerType::Smtp ? settings_.DefaultServer : settings_.DefaultPOPServer;
     if (ordinal != stored) {
         engine_.SelectDefaultServer(ordinal, kind);
         stored = ordinal;
@@ -373,6 +370,7 @@ void MainDialog::OnExit() {
     if (window() == nullptr) {
         return;
     }
+    exiting_ = true;
     if (clickTimer_ != 0) {
         KillTimer(window(), clickTimer_);
         clickTimer_ = 0;
@@ -477,8 +475,8 @@ void MainDialog::RestartListeners() {
     if (!engine_.relayEnabled() && !engine_.relayBusy()) {
         return;  // disabled: the user opens the ports again with Enable
     }
-    engine_.CloseListeners();
-    engine_.StartRelay();
+    // Ports that stay the same stay open: a client connecting meanwhile is not turned away.
+    host_.Apply();
 }
 
 }  // namespace vantel

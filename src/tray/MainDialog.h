@@ -12,9 +12,8 @@
 #include "core/config/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "core/relay/RelayEngine.h"
+#include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
-#include "core/rewrite/CRuntimeRandom.h"
-#include "core/rewrite/MessageRewriter.h"
 #include "dialogs/Dialog.h"
 #include "dialogs/DialogContext.h"
 #include "dialogs/LinkLauncher.h"
@@ -43,7 +42,7 @@ struct MainDialogContext {
 
 class OptionsDialog;
 
-class MainDialog : public Dialog, private RelayStateObserver, private RelayControl {
+class MainDialog : public Dialog, private RelayControl {
   public:
     explicit MainDialog(const MainDialogContext& context);
     ~MainDialog() override;
@@ -60,7 +59,12 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     bool SaveEverywhere();
 
     /// Refreshes icon and tooltip when the relay state or a default server changed.
-    void UpdateTrayIcon() override;
+    void UpdateTrayIcon();
+    void OnRelayStateChanged() override {
+        if (!exiting_) {
+            UpdateTrayIcon();  // after Exit the icon stays gone while the sessions finish
+        }
+    }
     /// One notification-area call for icon 345; `icon` and `tip` may be null (unchanged).
     void SetTrayIcon(DWORD action, HICON icon, const char* tip);
 
@@ -73,6 +77,7 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
 
     RelaySettings& settings() { return settings_; }
     RelayEngine& engine() { return engine_; }
+    RelayHost& host() { return host_; }
     SettingsPersistence& persistence() { return persistence_; }
     /// The Options dialog while it is open.
     HWND optionsWindow() const;
@@ -94,7 +99,7 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     void RunCommand(UINT id);
     void OnExit();
     void OnAbout();
-    void ChooseDefaultServer(int ordinal, int kind);
+    void ChooseDefaultServer(int ordinal, ServerType kind);
     void StartService();
     void StopService();
     bool ServiceRunning();
@@ -102,11 +107,10 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     void RestartListeners() override;
 
     MainDialogContext context_;
-    RelaySettings settings_;
+    RelayHost host_;
+    RelaySettings& settings_ = host_.settings();
+    RelayEngine& engine_ = host_.engine();
     SettingsPersistence persistence_;
-    CRuntimeRandom random_;
-    MessageRewriter rewriter_;
-    RelayEngine engine_;
     SchemaManager schemas_;
 
     HICON enabledIcon_ = nullptr;
@@ -129,6 +133,7 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     std::string shownSmtpName_;
     std::string shownPopName_;
     UINT taskbarCreated_ = 0;
+    bool exiting_ = false;
 };
 
 }  // namespace vantel

@@ -69,6 +69,9 @@ int RelayApp::Run() {
     dialog->LoadSettings(-1);
     dialog->Run();
     dialog->SaveEverywhere();
+    // What the sessions have read still reaches the other side (for a few seconds at most).
+    dialog->host().Stop([&loop] { loop.Quit(); });
+    loop.Run();
     mainDialog = nullptr;
     dialog.reset();
     return 0;

@@ -18,7 +18,11 @@ class MessageRewriterTest : public ::testing::Test {
         return std::string(rewriter_.ProcessMessageBlock(block, state_, mode));
     }
     std::string FeedPop3Client(std::string_view block, int entryIndex = 0) {
-        return std::string(rewriter_.ProcessPop3ClientBlock(block, state_, entryIndex));
+        const bool known =
+            entryIndex >= 0 && static_cast<std::size_t>(entryIndex) < settings_.ServerList.size();
+        const ServerEntry entry =
+            known ? settings_.ServerList[static_cast<std::size_t>(entryIndex)] : ServerEntry{};
+        return std::string(rewriter_.ProcessPop3ClientBlock(block, state_, entry));
     }
     void AddKludge(const std::string& kludge, const std::string& subst) {
         settings_.Kludges.push_back(kludge);

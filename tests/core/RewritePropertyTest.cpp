@@ -13,6 +13,13 @@
 namespace vantel {
 namespace {
 
+/// The server entry at `index`, or an entry without a login when there is none.
+ServerEntry EntryAt(const RelaySettings& settings, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < settings.ServerList.size()
+               ? settings.ServerList[static_cast<std::size_t>(index)]
+               : ServerEntry{};
+}
+
 constexpr int kCases = 300;
 
 /// One relay's settings and rewriter; it is its own notifier, as no kludge here reads a file.
@@ -167,7 +174,8 @@ std::string Relayed(Relay& relay, Processor processor, int entryIndex,
                 sent += relay.rewriter.ProcessMessageBlock(block, state, KludgeType::Pop3Kludge);
                 break;
             case Processor::Pop3Client:
-                sent += relay.rewriter.ProcessPop3ClientBlock(block, state, entryIndex);
+                sent += relay.rewriter.ProcessPop3ClientBlock(block, state,
+                                                              EntryAt(relay.settings, entryIndex));
                 break;
         }
         if (clearBody != nullptr && Chance(*clearBody, 15)) {

@@ -19,7 +19,7 @@ class FakeService : public CompanionService {
 class FakeRelay : public RelayControl {
   public:
     void RestartListeners() override { ++restarts; }
-    void UpdateTrayIcon() override { ++trayUpdates; }
+    void OnRelayStateChanged() override { ++trayUpdates; }
     int restarts = 0;
     int trayUpdates = 0;
 };

@@ -18,7 +18,7 @@ namespace {
 class FakeRelay : public RelayControl {
   public:
     void RestartListeners() override { ++restarts; }
-    void UpdateTrayIcon() override {}
+    void OnRelayStateChanged() override {}
     int restarts = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "FakeNotifier.h"
+#include "FaultyLoop.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
@@ -17,7 +18,6 @@
 #include "dialogs/SpecialKludgesPage.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
-#include "tray/FailingAcceptLoop.h"
 #include "tray/TrayFakes.h"
 #include "tray/resource.h"
 
@@ -88,7 +88,7 @@ class MainDialogTest : public ::testing::Test {
     std::string productKey_;
     RegistryStore store_;
     Win32EventLoop loop_;
-    test::FailingAcceptLoop failing_;
+    test::FaultyLoop failing_;
     test::FakeTraySink tray_;
     test::FakeCompanionService service_;
     test::FakeNotifier notifier_;
@@ -99,7 +99,10 @@ class MainDialogTest : public ::testing::Test {
 
 TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
     LoopbackServer server(loop_);
-    server.onConnection = [](LoopbackPeer& p) { p.Send("220 ready\r\n"); };
+    server.onConnection = [](LoopbackPeer& p) {
+        p.Send("220 ready\r\n");
+        p.onEnd = [](LoopbackPeer& q) { q.Close(); };
+    };
     const std::uint16_t port = test::FreePort(loop_);
     MainDialog& dialog = StartWithSmtpEntry(port, server.port());
 
@@ -118,7 +121,7 @@ TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
     ASSERT_TRUE(Run([&] { return client->received == "220 ready\r\n"; }));
     EXPECT_EQ(tray_.LastTip(), "Relay is busy - 127.0.0.1 / none");
     client->Close();
-    ASSERT_TRUE(Run([&] { return dialog.engine().SocketCount() == 0; }));
+    ASSERT_TRUE(Run([&] { return dialog.engine().SessionCount() == 0; }));
 
     const std::vector<HICON> expected = {dialog.enabledIcon(), dialog.busyIcon(),
                                          dialog.enabledIcon()};
@@ -144,7 +147,7 @@ TEST_F(MainDialogTest, FailedAcceptShowsBusyThenEnabledAgain) {
     EXPECT_EQ(tray_.Icons(), expected);
     EXPECT_TRUE(dialog.engine().relayEnabled());
     EXPECT_FALSE(dialog.engine().relayBusy());
-    EXPECT_EQ(dialog.engine().SocketCount(), 0u);
+    EXPECT_EQ(dialog.engine().SessionCount(), 0u);
 }
 
 TEST_F(MainDialogTest, TooltipNamesTheDefaultServersAndIsCutAt63Characters) {
@@ -272,7 +275,7 @@ TEST_F(MainDialogTest, BusyRelayRefusesMenuAndOptionsAndAsksBeforeInterrupting) 
     dialog.OnEnable();
     EXPECT_FALSE(dialog.engine().relayBusy());
     EXPECT_TRUE(dialog.engine().relayEnabled());
-    EXPECT_EQ(dialog.engine().SocketCount(), 0u);
+    EXPECT_EQ(dialog.engine().SessionCount(), 0u);
     EXPECT_EQ(tray_.Icons().back(), dialog.enabledIcon());
     EXPECT_FALSE(dialog.engine().Listeners().empty()) << "interrupting keeps the ports open";
 }
@@ -364,14 +367,14 @@ TEST_F(MainDialogTest, MenuCommandsChangeSettingsAndSaveThemEverywhere) {
 
     Command(ID_SMTP_FIRST + 1);
     EXPECT_EQ(dialog.settings().DefaultServer, 1);
-    EXPECT_EQ(dialog.engine().FindDefaultListener(0), 1);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(ServerType::Smtp), 1);
     EXPECT_EQ(Stored("DefaultServer"), "1");
     EXPECT_EQ(Stored("DefaultServer", StoreRoot::LocalMachine), "1");
     EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop1.example.org");
 
     Command(ID_POP_FIRST + 2);
     EXPECT_EQ(dialog.settings().DefaultPOPServer, 2);
-    EXPECT_EQ(dialog.engine().FindDefaultListener(1), 3);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(ServerType::Pop3), 3);
     EXPECT_EQ(Stored("DefaultPOPServer"), "2");
     EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop2.example.org");
 

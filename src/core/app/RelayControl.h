@@ -1,16 +1,16 @@
 // What the settings operations need from the running relay and its display.
 #pragma once
 
+#include "core/relay/RelayStateObserver.h"
+
 namespace vantel {
 
-class RelayControl {
+/// Told of the relay state (and the default servers) like any observer, and able to bring
+/// the listeners in line with changed settings.
+class RelayControl : public RelayStateObserver {
   public:
-    virtual ~RelayControl() = default;
-    /// Closes the listeners and opens those of the current settings; sessions in progress
-    /// continue.
+    /// Brings the listeners in line with the current settings; sessions in progress continue.
     virtual void RestartListeners() = 0;
-    /// Shows the relay state and the default servers of the current settings.
-    virtual void UpdateTrayIcon() = 0;
 };
 
 }  // namespace vantel

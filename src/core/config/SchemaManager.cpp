@@ -39,7 +39,7 @@ void SchemaManager::SelectSchema(int index) {
     if (!service_.IsServiceRunning()) {
         relay_.RestartListeners();
     }
-    relay_.UpdateTrayIcon();
+    relay_.OnRelayStateChanged();
 }
 
 std::string SchemaManager::CheckSchemaName(std::string_view name) {

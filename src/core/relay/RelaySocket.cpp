@@ -1,20 +1,20 @@
 #include "core/relay/RelaySocket.h"
 
-#include "core/relay/RelayEngine.h"
+#include "core/relay/RelaySession.h"
 
 namespace vantel {
 
 void RelaySocket::OnConnect(int error) {
-    owner_.RemoteConnected(*this, error);
+    session_.Connected(*this, error);
 }
 void RelaySocket::OnReceive() {
-    owner_.ReceiveBlock(*this);
+    session_.Readable(*this);
 }
-void RelaySocket::OnSend() {
-    owner_.DrainQueue(*this);
+void RelaySocket::OnSent(std::size_t backlog) {
+    session_.Sent(*this, backlog);
 }
 void RelaySocket::OnClose(int error) {
-    owner_.CloseSession(*this, error);
+    session_.Closed(*this, error);
 }
 
 }  // namespace vantel

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,39 +12,40 @@
 
 namespace vantel {
 
-class RelayEngine;
+class RelaySession;
 
-/// A relayed socket with what it still has to send. The engine owns it; the two ends of a
-/// session point at each other until one of them is closed.
+/// The session owns both of its ends; an end hands its socket's events to the session.
 class RelaySocket : public SocketEvents {
   public:
-    RelaySocket(RelayEngine& owner, std::uint64_t id, SocketKind kind, int entryIndex)
-        : id(id), kind(kind), entryIndex(entryIndex), owner_(owner) {}
+    RelaySocket(RelaySession& session, SocketKind kind) : kind(kind), session_(session) {}
+    RelaySocket(const RelaySocket&) = delete;
+    RelaySocket& operator=(const RelaySocket&) = delete;
 
     void OnConnect(int error) override;
     void OnReceive() override;
-    void OnSend() override;
+    void OnSent(std::size_t backlog) override;
     void OnClose(int error) override;
 
-    /// Bytes waiting to be sent.
-    std::size_t Queued() const { return outbound.size() - sent; }
+    /// Bytes on their way out through this end, held ones included.
+    std::size_t Backlog() const { return held.size() + (socket ? socket->Backlog() : 0); }
+    /// Nothing more goes out through this end: all sent, or the connection broke.
+    bool Drained() const { return broken || Backlog() == 0; }
 
-    const std::uint64_t id;
     const SocketKind kind;
-    const int entryIndex;  ///< position of the session's entry in ServerList
     std::unique_ptr<AsyncSocket> socket;
-    RelaySocket* peer = nullptr;
     StreamState stream;
-    SecretMasker masker;              ///< client sides: keeps their secrets out of the trace
-    bool connected = false;           ///< the connection stands (client sides from the accept on)
-    bool closing = false;             ///< our peer is gone: send what is queued, then close
-    std::uint64_t closeDeadline = 0;  ///< when `closing`: give up sending at this NowMs
-    bool readPaused = false;          ///< the peer's queue is full
-    std::string outbound;             ///< bytes to send, from `sent` on
-    std::size_t sent = 0;
+    SecretMasker masker;          ///< client ends: keeps their secrets out of the trace
+    bool connected = false;       ///< the connection stands (client ends from the accept on)
+    bool readEnded = false;       ///< nothing more is read from this end
+    bool endSeen = false;         ///< the peer ended its stream; the rest is read when we may
+    bool readPaused = false;      ///< the other end has too much to send
+    bool broken = false;          ///< the connection failed: nothing can be sent through it
+    bool shutDownWanted = false;  ///< end our direction once everything is sent
+    /// What is written to a server end before its connection stands.
+    std::string held;
 
   private:
-    RelayEngine& owner_;
+    RelaySession& session_;
 };
 
 }  // namespace vantel

@@ -7,7 +7,7 @@ class RelayStateObserver {
   public:
     virtual ~RelayStateObserver() = default;
     /// The relay became enabled, disabled or busy, or its default servers changed.
-    virtual void UpdateTrayIcon() = 0;
+    virtual void OnRelayStateChanged() = 0;
 };
 
 }  // namespace vantel

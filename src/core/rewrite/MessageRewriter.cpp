@@ -88,20 +88,16 @@ std::string_view MessageRewriter::ProcessMessageBlock(std::string_view block, St
 }
 
 std::string_view MessageRewriter::ProcessPop3ClientBlock(std::string_view block, StreamState& state,
-                                                         int entryIndex) {
+                                                         const ServerEntry& entry) {
     return ProcessLines(block, state, true, [&](std::string_view line, std::string& output) {
-        const std::vector<ServerEntry>& servers = settings_.ServerList;
-        if (entryIndex >= 0 && static_cast<std::size_t>(entryIndex) < servers.size()) {
-            const ServerEntry& entry = servers[static_cast<std::size_t>(entryIndex)];
-            if (entry.CredentialLength != 0) {
-                std::string login[2];
-                UnpackCredentials(entry.Credentials, entry.CredentialLength, login[0], login[1]);
-                static constexpr std::string_view kCommands[2] = {"USER ", "PASS "};
-                for (int i = 0; i < 2; ++i) {
-                    if (line.substr(0, kCommands[i].size()) == kCommands[i]) {
-                        output.append(kCommands[i]).append(login[i]).append("\r\n");
-                        return;
-                    }
+        if (entry.CredentialLength != 0) {
+            std::string login[2];
+            UnpackCredentials(entry.Credentials, entry.CredentialLength, login[0], login[1]);
+            static constexpr std::string_view kCommands[2] = {"USER ", "PASS "};
+            for (int i = 0; i < 2; ++i) {
+                if (line.substr(0, kCommands[i].size()) == kCommands[i]) {
+                    output.append(kCommands[i]).append(login[i]).append("\r\n");
+                    return;
                 }
             }
         }

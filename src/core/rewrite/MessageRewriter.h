@@ -27,10 +27,10 @@ class MessageRewriter {
     std::string_view ProcessMessageBlock(std::string_view block, StreamState& state,
                                          KludgeType mode);
 
-    /// A block of a POP3 client stream: USER and PASS carry the login stored with server
-    /// entry `entryIndex`, when it has one; everything else passes unchanged.
+    /// A block of a POP3 client stream: USER and PASS carry the login stored with the
+    /// session's server entry, when it has one; everything else passes unchanged.
     std::string_view ProcessPop3ClientBlock(std::string_view block, StreamState& state,
-                                            int entryIndex);
+                                            const ServerEntry& entry);
 
     /// Text still carried when the stream ends, unchanged; the state starts afresh.
     static std::string FlushStream(StreamState& state);

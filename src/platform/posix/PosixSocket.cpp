@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/PosixEventLoop.h"
@@ -22,7 +24,7 @@ constexpr int kBacklog = SOMAXCONN > 65535 ? SOMAXCONN : 65535;
 }  // namespace
 
 PosixSocket::PosixSocket(PosixEventLoop& loop, SocketEvents& events)
-    : loop_(loop), events_(events), token_(loop.Attach(this)) {}
+    : AsyncSocket(events), loop_(loop), token_(loop.Attach(this)) {}
 
 PosixSocket::~PosixSocket() {
     loop_.Detach(token_);
@@ -68,7 +70,7 @@ bool PosixSocket::UpdateInterest() {
     std::uint32_t wanted = 0;
     switch (state_) {
         case State::Listening:
-            wanted = EPOLLIN;
+            wanted = paused_ ? 0u : static_cast<std::uint32_t>(EPOLLIN);
             break;
         case State::Connecting:
             wanted = EPOLLOUT;
@@ -117,23 +119,15 @@ bool PosixSocket::Listen(const std::string& address, std::uint16_t port, std::st
         return false;
     }
     SocketAddress local;
-    bool everyInterface = false;
-    if (address.empty() || address == "127.0.0.1") {
-        ParseAddress("127.0.0.1", port, local);
-    } else if (address == "*") {
-        everyInterface = true;
-        ParseAddress("::", port, local);
-    } else if (!ParseAddress(address, port, local)) {
+    if (!ParseAddress(address, port, local)) {
         error = "not an IP address: " + address;
         return false;
     }
-
-    int rc = OpenDescriptor(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
-    if (rc != 0 && everyInterface) {
-        // No IPv6 on this host: every IPv4 interface is the best there is.
-        ParseAddress("0.0.0.0", port, local);
-        rc = OpenDescriptor(AF_INET);
-    }
+    // The unspecified IPv6 address takes IPv4 connections too.
+    const bool everyInterface =
+        local.family == SocketAddress::Family::IPv6 &&
+        std::all_of(std::begin(local.bytes), std::end(local.bytes), [](auto b) { return b == 0; });
+    const int rc = OpenDescriptor(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     const auto fail = [&](int err) {
         error = "cannot listen on " + local.ToString() + ": " + ErrorText(err);
         CloseDescriptor();
@@ -145,7 +139,7 @@ bool PosixSocket::Listen(const std::string& address, std::uint16_t port, std::st
     const int on = 1;
     const int off = 0;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (everyInterface && local.family == SocketAddress::Family::IPv6) {
+    if (everyInterface) {
         // One socket for IPv4 too; where the system refuses, IPv6 alone is still useful.
         setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
     }
@@ -163,7 +157,8 @@ bool PosixSocket::Listen(const std::string& address, std::uint16_t port, std::st
     return true;
 }
 
-std::unique_ptr<AsyncSocket> PosixSocket::Accept(SocketEvents& events) {
+std::unique_ptr<AsyncSocket> PosixSocket::Accept(SocketEvents& events, int& error) {
+    error = 0;
     if (state_ != State::Listening) {
         return nullptr;
     }
@@ -172,12 +167,17 @@ std::unique_ptr<AsyncSocket> PosixSocket::Accept(SocketEvents& events) {
         fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        // A connection that went away before we took it is no failure of ours.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED && errno != EPROTO) {
+            error = errno;
+        }
         return nullptr;
     }
     auto accepted = std::make_unique<PosixSocket>(loop_, events);
     accepted->fd_ = fd;
     accepted->state_ = State::Connected;
     if (!accepted->UpdateInterest()) {
+        error = errno;
         return nullptr;
     }
     return accepted;
@@ -196,6 +196,8 @@ ConnectResult PosixSocket::Connect(const SocketAddress& address, int& error) {
     const socklen_t length = ToSockaddr(address, storage);
     ConnectResult result = ConnectResult::Connected;
     state_ = State::Connected;
+    // Whatever was written before waits for the first writable event.
+    sendBlocked_ = Backlog() > 0;
     if (connect(fd_, reinterpret_cast<const sockaddr*>(&storage), length) != 0) {
         if (errno != EINPROGRESS) {
             error = errno;
@@ -245,13 +247,10 @@ long PosixSocket::Receive(void* buffer, std::size_t size) {
     }
 }
 
-long PosixSocket::Send(const void* buffer, std::size_t size) {
-    if (state_ != State::Connected || fd_ < 0) {
-        return kError;
-    }
+long PosixSocket::SendSome(const char* data, std::size_t size, int& error) {
     for (;;) {
         // MSG_NOSIGNAL: a peer that reset the connection must not kill the process.
-        const ssize_t n = send(fd_, buffer, size, MSG_NOSIGNAL);
+        const ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
         if (n >= 0) {
             if (static_cast<std::size_t>(n) < size) {
                 sendBlocked_ = true;
@@ -267,15 +266,29 @@ long PosixSocket::Send(const void* buffer, std::size_t size) {
             UpdateInterest();
             return kWouldBlock;
         }
+        error = errno;
         lastError_ = errno;
         return kError;
     }
 }
 
-void PosixSocket::ShutDownSend() {
-    if (state_ == State::Connected && fd_ >= 0) {
-        shutdown(fd_, SHUT_WR);
-    }
+void PosixSocket::ShutDownNow() {
+    shutdown(fd_, SHUT_WR);
+}
+
+void PosixSocket::ReportFailureLater(int error) {
+    PosixEventLoop& loop = loop_;
+    const std::uint64_t token = token_;
+    loop_.Post([&loop, token, this, error] {
+        // Tokens are never reused: an attached token still names this very socket.
+        if (!loop.IsAttached(token) || closeReported_) {
+            return;
+        }
+        closeReported_ = true;
+        readEnded_ = true;
+        UpdateInterest();
+        events_.OnClose(error);
+    });
 }
 
 void PosixSocket::PauseReceive(bool paused) {
@@ -316,12 +329,16 @@ void PosixSocket::HandleEvents(std::uint32_t events) {
         }
         if (error == 0) {
             state_ = State::Connected;
+            sendBlocked_ = false;
             UpdateInterest();
         } else {
             state_ = State::Failed;
             CloseDescriptor();
         }
         events_.OnConnect(error);
+        if (error == 0 && loop.IsAttached(token)) {
+            Writable();  // what was written while connecting goes now
+        }
         return;
     }
     if (state_ != State::Connected) {
@@ -354,7 +371,7 @@ void PosixSocket::HandleEvents(std::uint32_t events) {
     if ((events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0 && sendBlocked_ && fd_ >= 0) {
         sendBlocked_ = false;
         UpdateInterest();
-        events_.OnSend();
+        Writable();
     }
 }
 

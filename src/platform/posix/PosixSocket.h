@@ -17,17 +17,21 @@ class PosixSocket : public AsyncSocket {
     PosixSocket& operator=(const PosixSocket&) = delete;
 
     bool Listen(const std::string& address, std::uint16_t port, std::string& error) override;
-    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events) override;
+    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events, int& error) override;
     ConnectResult Connect(const SocketAddress& address, int& error) override;
     long Receive(void* buffer, std::size_t size) override;
-    long Send(const void* buffer, std::size_t size) override;
-    void ShutDownSend() override;
     void PauseReceive(bool paused) override;
     void SetNoDelay() override;
     SocketAddress LocalAddress() const override;
 
     /// Called by the loop with what epoll reported. May end with this socket destroyed.
     void HandleEvents(std::uint32_t events);
+
+  protected:
+    long SendSome(const char* data, std::size_t size, int& error) override;
+    void ShutDownNow() override;
+    bool CanSend() const override { return state_ == State::Connected && fd_ >= 0; }
+    void ReportFailureLater(int error) override;
 
   private:
     enum class State { Idle, Listening, Connecting, Connected, Failed };
@@ -39,7 +43,6 @@ class PosixSocket : public AsyncSocket {
     bool UpdateInterest();
 
     PosixEventLoop& loop_;
-    SocketEvents& events_;
     std::uint64_t token_;
     int fd_ = -1;
     State state_ = State::Idle;
@@ -48,7 +51,7 @@ class PosixSocket : public AsyncSocket {
     bool paused_ = false;
     bool readEnded_ = false;      // Receive gave 0 or an error: nothing more will come
     bool closeReported_ = false;  // OnClose was called
-    bool sendBlocked_ = false;    // a Send came up short: OnSend is owed
+    bool sendBlocked_ = false;    // a send came up short: Writable is owed
     bool noDelay_ = false;
     int lastError_ = 0;
 };

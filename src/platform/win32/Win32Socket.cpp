@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "platform/win32/AddressConversion.h"
 #include "platform/win32/Win32EventLoop.h"
@@ -17,7 +18,7 @@ constexpr std::size_t kMaxTransfer = INT_MAX;  // what one recv or send call can
 }  // namespace
 
 Win32Socket::Win32Socket(Win32EventLoop& loop, SocketEvents& events)
-    : loop_(loop), events_(events) {}
+    : AsyncSocket(events), loop_(loop) {}
 
 Win32Socket::~Win32Socket() {
     CloseSocket();
@@ -65,10 +66,11 @@ void Win32Socket::CloseSocket() {
 }
 
 bool Win32Socket::Select() {
-    // Leaving FD_READ out is how reading pauses: Winsock then records no read events at all.
-    long events = FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+    // Leaving FD_READ (FD_ACCEPT) out is how reading (accepting) pauses: Winsock then records
+    // no such events at all.
+    long events = FD_WRITE | FD_CONNECT | FD_CLOSE;
     if (!paused_) {
-        events |= FD_READ;
+        events |= FD_READ | FD_ACCEPT;
     }
     return WSAAsyncSelect(socket_, loop_.window(), message_, events) == 0;
 }
@@ -95,23 +97,15 @@ bool Win32Socket::Listen(const std::string& address, std::uint16_t port, std::st
         return false;
     }
     SocketAddress local;
-    bool everyInterface = false;
-    if (address.empty() || address == "127.0.0.1") {
-        ParseAddress("127.0.0.1", port, local);
-    } else if (address == "*") {
-        everyInterface = true;
-        ParseAddress("::", port, local);
-    } else if (!ParseAddress(address, port, local)) {
+    if (!ParseAddress(address, port, local)) {
         error = "not an IP address: " + address;
         return false;
     }
-
-    int rc = OpenHandle(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
-    if (rc != 0 && everyInterface) {
-        // No IPv6 on this host: every IPv4 interface is the best there is.
-        ParseAddress("0.0.0.0", port, local);
-        rc = OpenHandle(AF_INET);
-    }
+    // The unspecified IPv6 address takes IPv4 connections too.
+    const bool everyInterface =
+        local.family == SocketAddress::Family::IPv6 &&
+        std::all_of(std::begin(local.bytes), std::end(local.bytes), [](auto b) { return b == 0; });
+    const int rc = OpenHandle(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     const auto fail = [&](int err) {
         error = "cannot listen on " + local.ToString() + ": " + ErrorText(err);
         CloseSocket();
@@ -125,7 +119,7 @@ bool Win32Socket::Listen(const std::string& address, std::uint16_t port, std::st
     const DWORD off = 0;
     setsockopt(socket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                sizeof on);
-    if (everyInterface && local.family == SocketAddress::Family::IPv6) {
+    if (everyInterface) {
         setsockopt(socket_, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off),
                    sizeof off);
     }
@@ -139,12 +133,18 @@ bool Win32Socket::Listen(const std::string& address, std::uint16_t port, std::st
     return true;
 }
 
-std::unique_ptr<AsyncSocket> Win32Socket::Accept(SocketEvents& events) {
+std::unique_ptr<AsyncSocket> Win32Socket::Accept(SocketEvents& events, int& error) {
+    error = 0;
     if (state_ != State::Listening) {
         return nullptr;
     }
     const SOCKET handle = accept(socket_, nullptr, nullptr);
     if (handle == INVALID_SOCKET) {
+        const int code = WSAGetLastError();
+        // A connection that went away before we took it is no failure of ours.
+        if (code != WSAEWOULDBLOCK && code != WSAECONNRESET && code != WSAEINTR) {
+            error = code;
+        }
         return nullptr;
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
@@ -154,6 +154,7 @@ std::unique_ptr<AsyncSocket> Win32Socket::Accept(SocketEvents& events) {
     // selecting again gives it a message of its own.
     accepted->Adopt(handle);
     if (!accepted->Select()) {
+        error = WSAGetLastError();
         return nullptr;
     }
     accepted->PostReadIfWaiting();
@@ -208,35 +209,49 @@ long Win32Socket::Receive(void* buffer, std::size_t size) {
     return n == 0 ? 0 : kError;
 }
 
-long Win32Socket::Send(const void* buffer, std::size_t size) {
-    if (state_ != State::Connected || socket_ == INVALID_SOCKET) {
-        return kError;
-    }
+long Win32Socket::SendSome(const char* data, std::size_t size, int& error) {
     // Winsock announces FD_WRITE again only after a send failed with WSAEWOULDBLOCK, so a
-    // short send goes on until it does; otherwise the OnSend owed might never come.
-    const char* bytes = static_cast<const char*>(buffer);
+    // short send goes on until it does; otherwise the Writable owed might never come.
     size = std::min<std::size_t>(size, LONG_MAX);
     std::size_t taken = 0;
     while (taken < size) {
         const int n =
-            send(socket_, bytes + taken, static_cast<int>(std::min(size - taken, kMaxTransfer)), 0);
+            send(socket_, data + taken, static_cast<int>(std::min(size - taken, kMaxTransfer)), 0);
         if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            const int code = WSAGetLastError();
+            if (code == WSAEWOULDBLOCK) {
                 sendBlocked_ = true;
                 return taken > 0 ? static_cast<long>(taken) : kWouldBlock;
             }
-            // What was taken is reported; the next Send reports the failure.
-            return taken > 0 ? static_cast<long>(taken) : kError;
+            // What was taken is reported; the next send reports the failure.
+            if (taken > 0) {
+                return static_cast<long>(taken);
+            }
+            error = code;
+            return kError;
         }
         taken += static_cast<std::size_t>(n);
     }
     return static_cast<long>(taken);
 }
 
-void Win32Socket::ShutDownSend() {
-    if (state_ == State::Connected && socket_ != INVALID_SOCKET) {
-        shutdown(socket_, SD_SEND);
-    }
+void Win32Socket::ShutDownNow() {
+    shutdown(socket_, SD_SEND);
+}
+
+void Win32Socket::ReportFailureLater(int error) {
+    Win32EventLoop& loop = loop_;
+    const SOCKET handle = socket_;
+    const std::uint64_t serial = serial_;
+    loop_.Post([&loop, handle, serial, this, error] {
+        // The serial names this attachment alone: a socket gone meanwhile is not touched.
+        if (!loop.IsAttached(handle, serial) || closeReported_) {
+            return;
+        }
+        closeReported_ = true;
+        readEnded_ = true;
+        events_.OnClose(error);
+    });
 }
 
 void Win32Socket::PauseReceive(bool paused) {
@@ -248,6 +263,11 @@ void Win32Socket::PauseReceive(bool paused) {
         return;
     }
     Select();
+    if (state_ == State::Listening && !paused_) {
+        // Connections that queued up meanwhile may not be announced again on their own.
+        PostMessageA(loop_.window(), message_, static_cast<WPARAM>(socket_),
+                     WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+    }
     PostReadIfWaiting();
 }
 
@@ -293,6 +313,9 @@ void Win32Socket::HandleEvent(int event, int error) {
                 CloseSocket();
             }
             events_.OnConnect(error);
+            if (error == 0 && loop.IsAttached(handle, serial)) {
+                Writable();  // what was written while connecting goes now
+            }
             return;
         case FD_READ:
             if (state_ == State::Connected && !paused_ && !readEnded_) {
@@ -300,9 +323,11 @@ void Win32Socket::HandleEvent(int event, int error) {
             }
             return;
         case FD_WRITE:
-            if (state_ == State::Connected && sendBlocked_) {
+            // Also the first FD_WRITE after a connect that finished at once: what was queued
+            // before goes then.
+            if (state_ == State::Connected) {
                 sendBlocked_ = false;
-                events_.OnSend();
+                Writable();
             }
             return;
         case FD_CLOSE:
@@ -327,7 +352,7 @@ void Win32Socket::HandleEvent(int event, int error) {
     // waiting for one learns from Send instead. After a half-close Send blocks again.
     if (loop.IsAttached(handle, serial) && sendBlocked_) {
         sendBlocked_ = false;
-        events_.OnSend();
+        Writable();
     }
 }
 

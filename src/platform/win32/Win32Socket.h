@@ -20,11 +20,9 @@ class Win32Socket : public AsyncSocket {
     Win32Socket& operator=(const Win32Socket&) = delete;
 
     bool Listen(const std::string& address, std::uint16_t port, std::string& error) override;
-    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events) override;
+    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events, int& error) override;
     ConnectResult Connect(const SocketAddress& address, int& error) override;
     long Receive(void* buffer, std::size_t size) override;
-    long Send(const void* buffer, std::size_t size) override;
-    void ShutDownSend() override;
     void PauseReceive(bool paused) override;
     void SetNoDelay() override;
     SocketAddress LocalAddress() const override;
@@ -34,6 +32,14 @@ class Win32Socket : public AsyncSocket {
     std::uint64_t serial() const { return serial_; }
     /// Called by the loop with one network event. May end with this socket destroyed.
     void HandleEvent(int event, int error);
+
+  protected:
+    long SendSome(const char* data, std::size_t size, int& error) override;
+    void ShutDownNow() override;
+    bool CanSend() const override {
+        return state_ == State::Connected && socket_ != INVALID_SOCKET;
+    }
+    void ReportFailureLater(int error) override;
 
   private:
     enum class State { Idle, Listening, Connecting, Connected, Failed };
@@ -46,7 +52,6 @@ class Win32Socket : public AsyncSocket {
     void PostReadIfWaiting();
 
     Win32EventLoop& loop_;
-    SocketEvents& events_;
     SOCKET socket_ = INVALID_SOCKET;
     UINT message_ = 0;
     std::uint64_t serial_ = 0;
@@ -54,7 +59,7 @@ class Win32Socket : public AsyncSocket {
     bool paused_ = false;
     bool readEnded_ = false;      // Receive gave 0 or an error: nothing more will come
     bool closeReported_ = false;  // OnClose was called
-    bool sendBlocked_ = false;    // a Send came up short: OnSend is owed
+    bool sendBlocked_ = false;    // a send came up short: Writable is owed
     bool noDelay_ = false;
 };
 

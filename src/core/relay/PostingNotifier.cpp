@@ -1,0 +1,26 @@
+#include "core/relay/PostingNotifier.h"
+
+#include <string>
+
+namespace vantel {
+
+void PostingNotifier::ShowMessage(std::string_view text) {
+    loop_.Post([alive = std::weak_ptr<bool>(alive_), &target = target_, text = std::string(text)] {
+        const auto flag = alive.lock();
+        if (flag && *flag) {
+            target.ShowMessage(text);
+        }
+    });
+}
+
+void PostingNotifier::ShowError(std::string_view text, std::string_view detail) {
+    loop_.Post([alive = std::weak_ptr<bool>(alive_), &target = target_, text = std::string(text),
+                detail = std::string(detail)] {
+        const auto flag = alive.lock();
+        if (flag && *flag) {
+            target.ShowError(text, detail);
+        }
+    });
+}
+
+}  // namespace vantel

@@ -1,0 +1,57 @@
+// The relay as every program runs it: settings, rewriting and engine put together.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "core/config/RelaySettings.h"
+#include "core/relay/PostingNotifier.h"
+#include "core/relay/RelayEngine.h"
+#include "core/relay/RelayStateObserver.h"
+#include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/MessageRewriter.h"
+#include "platform/EventLoop.h"
+#include "platform/Notifier.h"
+#include "platform/SettingsStore.h"
+#include "platform/TraceSink.h"
+
+namespace vantel {
+
+/// Owns the running settings and the relay built on them. The tray program, the service and
+/// the daemon differ only in where the settings come from and who watches the relay state.
+class RelayHost {
+  public:
+    /// `trace` may be null. `randomSeed` seeds the generator of the random-line kludges.
+    RelayHost(EventLoop& loop, Notifier& notifier, TraceSink* trace, RelayStateObserver& observer,
+              std::uint32_t randomSeed);
+    RelayHost(const RelayHost&) = delete;
+    RelayHost& operator=(const RelayHost&) = delete;
+
+    RelaySettings& settings() { return settings_; }
+    RelayEngine& engine() { return engine_; }
+    MessageRewriter& rewriter() { return rewriter_; }
+
+    /// Reads the settings of the stored current schema from `store` (the machine copy with
+    /// `machine`); the listeners follow at the next Start or Apply.
+    void Load(SettingsStore& store, bool machine);
+    /// Opens the listeners and shows the relay enabled.
+    void Start();
+    /// The settings changed: listeners follow them, open ports whose address and port stay
+    /// are left open, and sessions in progress keep the entry they started with.
+    void Apply();
+    /// Load and Apply.
+    void Reload(SettingsStore& store, bool machine);
+    /// Closes the listeners, lets the sessions send on what they read (for a while at most),
+    /// then calls `done` from the loop.
+    void Stop(std::function<void()> done) { engine_.Stop(std::move(done)); }
+
+  private:
+    RelaySettings settings_;
+    CRuntimeRandom random_;
+    /// Notices from the rewriting come from inside socket events: they are shown later.
+    PostingNotifier sessionNotices_;
+    MessageRewriter rewriter_;
+    RelayEngine engine_;
+};
+
+}  // namespace vantel

@@ -1,0 +1,381 @@
+#include "core/relay/RelaySession.h"
+
+#include <exception>
+
+#include "core/relay/RelayEngine.h"
+#include "core/rewrite/MessageRewriter.h"
+
+namespace vantel {
+namespace {
+
+SocketKind ClientKind(const ServerEntry& entry) {
+    return entry.Is(ServerType::Pop3) ? SocketKind::Pop3ClientSide : SocketKind::SendClientSide;
+}
+
+SocketKind ServerKind(const ServerEntry& entry) {
+    return entry.Is(ServerType::Pop3) ? SocketKind::Pop3ServerSide : SocketKind::SendServerSide;
+}
+
+}  // namespace
+
+RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
+                           int connectTimeoutSeconds)
+    : engine_(engine),
+      id_(id),
+      entry_(entry),
+      client_(*this, ClientKind(entry)),
+      server_(*this, ServerKind(entry)) {
+    if (connectTimeoutSeconds > 0) {
+        connectDeadline_ =
+            engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
+    }
+}
+
+void RelaySession::Guarded(const std::function<void()>& work) {
+    if (finished_) {
+        return;
+    }
+    try {
+        work();
+    } catch (const std::exception& e) {
+        engine_.Notify(std::string(kFailedText), entry_.Name + ": " + e.what());
+        Abort();
+    } catch (...) {
+        engine_.Notify(std::string(kFailedText), entry_.Name + ": unknown error");
+        Abort();
+    }
+}
+
+void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
+    client_.socket = std::move(client);
+    client_.socket->SetNoDelay();
+    client_.connected = true;
+    Guarded([this] {
+        if (entry_.RemotePort <= 0 || entry_.RemotePort > 65535) {
+            const std::string detail = entry_.Name + ": remote port " +
+                                       std::to_string(entry_.RemotePort) + " is out of range";
+            // From the loop, like every other end of a session.
+            engine_.Later(id_, [this, detail] { Fail(detail); });
+            return;
+        }
+        // Resolving may take seconds; the loop goes on meanwhile and the client's first lines
+        // wait on the server end.
+        RelayEngine& engine = engine_;
+        const std::uint64_t id = id_;
+        engine_.loop().Resolve(
+            entry_.Name, static_cast<std::uint16_t>(entry_.RemotePort),
+            [&engine, id](std::vector<SocketAddress> addresses, std::string error) {
+                if (RelaySession* session = engine.FindSession(id)) {
+                    session->Guarded([&] { session->Resolved(std::move(addresses), error); });
+                }
+            });
+    });
+}
+
+void RelaySession::Resolved(std::vector<SocketAddress> addresses, const std::string& error) {
+    if (addresses.empty()) {
+        Fail(entry_.Name + ": " + (error.empty() ? "no address" : error));
+        return;
+    }
+    addressesToTry_ = std::move(addresses);
+    std::string connectError;
+    if (!ConnectNext(connectError)) {
+        Fail(entry_.Name + ": " + connectError);
+    }
+}
+
+bool RelaySession::ConnectNext(std::string& error) {
+    while (!addressesToTry_.empty()) {
+        const SocketAddress address = addressesToTry_.front();
+        addressesToTry_.erase(addressesToTry_.begin());
+        server_.socket = engine_.loop().CreateSocket(server_);
+        if (!server_.socket) {
+            error = "Could not create new socket";
+            continue;
+        }
+        int code = 0;
+        switch (server_.socket->Connect(address, code)) {
+            case ConnectResult::Connected:
+                server_.socket->SetNoDelay();
+                ServerConnected();
+                return true;
+            case ConnectResult::InProgress:
+                server_.socket->SetNoDelay();
+                return true;
+            case ConnectResult::Failed:
+                error = address.ToString() + ": error " + std::to_string(code);
+                server_.socket.reset();
+                break;
+        }
+    }
+    if (error.empty()) {
+        error = "no address left to try";
+    }
+    return false;
+}
+
+void RelaySession::Connected(RelaySocket& end, int error) {
+    Guarded([&] {
+        if (&end != &server_) {
+            return;
+        }
+        if (error != 0) {
+            // Refused or unreachable: the name's other addresses come first, then the client,
+            // who would otherwise wait for a greeting that never comes, is let go.
+            server_.socket.reset();
+            std::string why = "connection failed, error " + std::to_string(error);
+            if (!ConnectNext(why)) {
+                Fail(entry_.Name + ": " + why);
+            }
+            return;
+        }
+        ServerConnected();
+    });
+}
+
+void RelaySession::ServerConnected() {
+    addressesToTry_.clear();
+    server_.connected = true;
+    if (server_.readEnded) {
+        server_.socket->PauseReceive(true);  // the relay is stopping: it only delivers now
+    }
+    if (!server_.held.empty()) {
+        const std::string held = std::move(server_.held);
+        server_.held.clear();
+        server_.socket->Write(held);
+    }
+    if (server_.shutDownWanted) {
+        server_.socket->ShutDownSend();
+    }
+    CheckFinished();
+}
+
+void RelaySession::Fail(const std::string& detail) {
+    engine_.Notify(std::string(RelayEngine::kConnectFailedText), detail);
+    Abort();
+}
+
+void RelaySession::Readable(RelaySocket& end) {
+    Guarded([&] { Pump(end); });
+}
+
+void RelaySession::Closed(RelaySocket& end, int error) {
+    Guarded([&] {
+        if (error != 0) {
+            // Whatever the system still holds for us is read first, then the end is given up.
+            end.broken = true;
+            if (!end.readPaused) {
+                Pump(end);
+            }
+            if (!end.readEnded) {
+                EndOfStream(end, true);
+            }
+            return;
+        }
+        end.endSeen = true;
+        if (!end.readPaused) {
+            Pump(end);
+        }
+    });
+}
+
+void RelaySession::Sent(RelaySocket& end, std::size_t backlog) {
+    Guarded([&] {
+        if (backlog <= kLowWater) {
+            ResumeIfDrained(end);
+        }
+        CheckFinished();
+    });
+}
+
+void RelaySession::Pump(RelaySocket& from) {
+    if (finished_ || from.readEnded || !from.socket || !from.connected) {
+        return;
+    }
+    RelaySocket& to = Other(from);
+    batch_.clear();
+    bool ended = false;
+    bool full = false;
+    // After the end of the stream was seen only buffered data is left: it is read in one go.
+    for (int blocks = 0; from.endSeen || blocks < kBlocksPerEvent; ++blocks) {
+        if (to.Backlog() + batch_.size() > kHighWater) {
+            full = true;
+            break;
+        }
+        const long n = from.socket->Receive(engine_.receiveBuffer(), RelayEngine::kReceiveBlock);
+        if (n == AsyncSocket::kWouldBlock) {
+            break;
+        }
+        if (n <= 0) {
+            ended = true;
+            from.broken = from.broken || n != 0;
+            break;
+        }
+        RelayBlock(from, std::string_view(engine_.receiveBuffer(), static_cast<std::size_t>(n)));
+    }
+    // The blocks go on together: with TCP_NODELAY a write per 2,048-byte block would put each
+    // into a TCP segment of its own, and the segments, not the bytes, are what cost the time.
+    Deliver(to, batch_);
+    batch_.clear();
+    if (ended) {
+        EndOfStream(from, from.broken);
+        return;
+    }
+    if (full && !from.readPaused) {
+        from.readPaused = true;
+        from.socket->PauseReceive(true);
+    }
+}
+
+void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
+    MessageRewriter& rewriter = engine_.rewriter();
+    std::string_view out;
+    switch (from.kind) {
+        case SocketKind::SendClientSide:
+            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
+            break;
+        case SocketKind::Pop3ServerSide:
+            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::Pop3Kludge);
+            break;
+        case SocketKind::Pop3ClientSide:
+            out = rewriter.ProcessPop3ClientBlock(block, from.stream, entry_);
+            break;
+        case SocketKind::SendServerSide:
+            out = block;
+            break;
+    }
+    engine_.CountRead(block.size());
+    engine_.TraceBlock(from, out);
+    RelaySocket& to = Other(from);
+    if (!TracesAsIn(from.kind)) {
+        // A server's reply ends a sent message, a client's command starts a new retrieved
+        // one: the next block of the other direction is header again.
+        from.stream.inBody = false;
+        to.stream.inBody = false;
+    }
+    if (&from == &server_) {
+        connectDeadline_ = 0;  // the server has spoken
+        client_.masker.ServerReplied(block);
+    }
+    batch_.append(out);
+}
+
+void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
+    if (bytes.empty() || to.broken) {
+        return;  // an end whose connection failed takes nothing more
+    }
+    if (!to.connected) {
+        to.held.append(bytes);
+        return;
+    }
+    if (to.socket) {
+        to.socket->Write(bytes);
+    }
+}
+
+void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
+    from.readEnded = true;
+    from.endSeen = false;
+    from.broken = from.broken || broken;
+    RelaySocket& to = Other(from);
+    Deliver(to, MessageRewriter::FlushStream(from.stream));
+    if (&from == &client_ && !server_.connected && server_.held.empty()) {
+        Abort();  // the client left before saying anything: nobody is waiting for the server
+        return;
+    }
+    if (from.broken) {
+        // Nothing can reach `from` any more: what its partner still says has nowhere to go.
+        if (!to.readEnded) {
+            to.readEnded = true;
+            if (to.socket) {
+                to.socket->PauseReceive(true);
+            }
+        }
+    }
+    EndDirection(to);
+    CheckFinished();
+}
+
+void RelaySession::EndDirection(RelaySocket& to) {
+    to.shutDownWanted = true;
+    if (to.connected && to.socket && !to.broken) {
+        to.socket->ShutDownSend();
+    }
+}
+
+void RelaySession::ResumeIfDrained(RelaySocket& to) {
+    RelaySocket& source = Other(to);
+    if (!source.readPaused || source.readEnded || to.Backlog() > kLowWater) {
+        return;
+    }
+    source.readPaused = false;
+    if (source.socket) {
+        source.socket->PauseReceive(false);
+    }
+    if (source.endSeen) {
+        Pump(source);  // its end came while it was paused: no further event announces it
+    }
+}
+
+void RelaySession::Stop() {
+    Guarded([this] {
+        for (RelaySocket* end : {&client_, &server_}) {
+            if (!end->readEnded) {
+                end->readEnded = true;
+                if (end->socket) {
+                    end->socket->PauseReceive(true);
+                }
+                Deliver(Other(*end), MessageRewriter::FlushStream(end->stream));
+            }
+        }
+        if (!server_.connected && server_.held.empty()) {
+            Abort();
+            return;
+        }
+        EndDirection(client_);
+        EndDirection(server_);
+        CheckFinished();
+    });
+}
+
+void RelaySession::CheckFinished() {
+    if (finished_) {
+        return;
+    }
+    if (!client_.readEnded || !server_.readEnded) {
+        return;
+    }
+    if (client_.Drained() && server_.Drained()) {
+        Finish();
+    } else if (drainDeadline_ == 0) {
+        drainDeadline_ = engine_.loop().NowMs() + kDrainTimeoutMs;
+    }
+}
+
+void RelaySession::Sweep(std::uint64_t now) {
+    if (finished_) {
+        return;
+    }
+    if ((connectDeadline_ != 0 && connectDeadline_ <= now) ||
+        (drainDeadline_ != 0 && drainDeadline_ <= now)) {
+        Abort();
+    }
+}
+
+void RelaySession::Abort() {
+    Finish();
+}
+
+void RelaySession::Finish() {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    // The sockets close now; this object, whose ends may be in the middle of an event, goes
+    // once the event is over.
+    client_.socket.reset();
+    server_.socket.reset();
+    engine_.SessionFinished(*this);
+}
+
+}  // namespace vantel

@@ -1,0 +1,102 @@
+// One relayed connection: a client accepted on a listener and the connection to its server.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config/ServerEntry.h"
+#include "core/relay/RelaySocket.h"
+#include "platform/SocketAddress.h"
+
+namespace vantel {
+
+class RelayEngine;
+
+/// Owns both ends and relays between them with one routine for both directions: read a
+/// block, rewrite it, trace it, queue it on the other end; stop reading while the other end
+/// has too much queued. The end of one direction is passed on as the end of that direction
+/// only (the other keeps flowing); the session is over when both directions have ended and
+/// everything read has been sent. The server entry is copied at the accept, so edits and
+/// reloads of the settings never change where a running session goes or which login it
+/// sends. Runs on the loop's thread; whatever fails inside it ends this session alone.
+class RelaySession {
+  public:
+    /// A side whose peer has gone may take this long to send what it still holds.
+    static constexpr std::uint64_t kDrainTimeoutMs = 30000;
+    /// Blocks one receive event relays before queueing them on the other end together.
+    static constexpr int kBlocksPerEvent = 16;
+    /// An end stops reading while the other end has this much unsent...
+    static constexpr std::size_t kHighWater = 256 * 1024;
+    /// ... and reads again when it is down to this.
+    static constexpr std::size_t kLowWater = 64 * 1024;
+    /// The notice when a session fails inside (an exception, no memory).
+    static constexpr std::string_view kFailedText = "Relayed connection ended by an error";
+
+    /// `entry` is the session's own copy; `connectTimeoutSeconds` 0 waits for ever.
+    RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
+                 int connectTimeoutSeconds);
+    RelaySession(const RelaySession&) = delete;
+    RelaySession& operator=(const RelaySession&) = delete;
+
+    /// The end that accepts the client's connection (Accept reports to it).
+    RelaySocket& clientEnd() { return client_; }
+    /// Takes the accepted client connection and starts connecting to the server.
+    void Start(std::unique_ptr<AsyncSocket> client);
+    /// The relay stops: read nothing more, send on what was read, then end both directions.
+    void Stop();
+    /// Ends at once.
+    void Abort();
+    /// Ends the session when one of its deadlines has passed.
+    void Sweep(std::uint64_t now);
+
+    std::uint64_t id() const { return id_; }
+    const ServerEntry& entry() const { return entry_; }
+    bool finished() const { return finished_; }
+
+    // From the ends.
+    void Connected(RelaySocket& end, int error);
+    void Readable(RelaySocket& end);
+    void Sent(RelaySocket& end, std::size_t backlog);
+    void Closed(RelaySocket& end, int error);
+
+  private:
+    RelaySocket& Other(RelaySocket& end) { return &end == &client_ ? server_ : client_; }
+    /// Runs `work`; anything it throws ends this session with a notice.
+    void Guarded(const std::function<void()>& work);
+    void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
+    /// Tries the server's next address; false when none is left.
+    bool ConnectNext(std::string& error);
+    void ServerConnected();
+    /// The server cannot be reached: a notice, and the session ends.
+    void Fail(const std::string& detail);
+    /// Relays what `from` has to read, as far as the other end's queue allows.
+    void Pump(RelaySocket& from);
+    /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
+    void RelayBlock(RelaySocket& from, std::string_view block);
+    void Deliver(RelaySocket& to, std::string_view bytes);
+    /// Nothing more comes from `from` (`broken`: its connection failed).
+    void EndOfStream(RelaySocket& from, bool broken);
+    /// Sends the end of the stream through `to` once everything before it is sent.
+    void EndDirection(RelaySocket& to);
+    void ResumeIfDrained(RelaySocket& to);
+    void CheckFinished();
+    void Finish();
+
+    RelayEngine& engine_;
+    const std::uint64_t id_;
+    const ServerEntry entry_;
+    RelaySocket client_;
+    RelaySocket server_;
+    std::vector<SocketAddress> addressesToTry_;
+    std::uint64_t connectDeadline_ = 0;  ///< NowMs by which the server must have spoken; 0: none
+    std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
+    bool finished_ = false;
+    std::string batch_;
+};
+
+}  // namespace vantel
