@@ -2,15 +2,15 @@
 
 #include <ctime>
 
-#include "dialogs/AboutDialog.h"
-#include "dialogs/GeneralSettingsPage.h"
-#include "dialogs/KludgesPage.h"
-#include "dialogs/OptionsDialog.h"
-#include "dialogs/SchemesDialog.h"
-#include "dialogs/ServersPage.h"
-#include "dialogs/SpecialKludgesPage.h"
 #include "tray/ResourceStrings.h"
 #include "tray/TrayMenu.h"
+#include "tray/dialogs/AboutDialog.h"
+#include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/OptionsDialog.h"
+#include "tray/dialogs/SchemesDialog.h"
+#include "tray/dialogs/ServersPage.h"
+#include "tray/dialogs/SpecialKludgesPage.h"
 #include "tray/resource.h"
 
 namespace vantel {

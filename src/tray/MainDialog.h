@@ -15,14 +15,14 @@
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/MessageRewriter.h"
-#include "dialogs/Dialog.h"
-#include "dialogs/DialogContext.h"
-#include "dialogs/LinkLauncher.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
 #include "platform/TraceSink.h"
 #include "tray/TraySink.h"
+#include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/DialogContext.h"
+#include "tray/dialogs/LinkLauncher.h"
 
 namespace vantel {
 
