@@ -16,8 +16,6 @@
 namespace vantel {
 namespace {
 
-constexpr int kSmtpKind = 0;
-constexpr int kPop3Kind = 1;
 /// The tooltip room of the first-version notification record, less its terminator.
 constexpr std::size_t kTipLength = 63;
 
@@ -179,8 +177,8 @@ void MainDialog::SetTrayIcon(DWORD action, HICON icon, const char* tip) {
 void MainDialog::UpdateTrayIcon() {
     const int enabled = engine_.relayEnabled() ? 1 : 0;
     const bool busy = engine_.relayBusy();
-    const int smtp = engine_.FindDefaultListener(kSmtpKind);
-    const int pop = engine_.FindDefaultListener(kPop3Kind);
+    const int smtp = engine_.FindDefaultListener(static_cast<int>(ServerType::Smtp));
+    const int pop = engine_.FindDefaultListener(static_cast<int>(ServerType::Pop3));
     const std::string none = LoadResourceString(IDS_NONE);
     std::string smtpName = none;
     std::string popName = none;
@@ -303,11 +301,11 @@ void MainDialog::ShowTrayMenu(int x, int y) {
 
 void MainDialog::RunCommand(UINT id) {
     if (id >= ID_SMTP_FIRST && id <= ID_SMTP_LAST) {
-        ChooseDefaultServer(static_cast<int>(id - ID_SMTP_FIRST), kSmtpKind);
+        ChooseDefaultServer(static_cast<int>(id - ID_SMTP_FIRST), ServerType::Smtp);
         return;
     }
     if (id >= ID_POP_FIRST && id <= ID_POP_LAST) {
-        ChooseDefaultServer(static_cast<int>(id - ID_POP_FIRST), kPop3Kind);
+        ChooseDefaultServer(static_cast<int>(id - ID_POP_FIRST), ServerType::Pop3);
         return;
     }
     if (id >= ID_SCHEMA_FIRST && id <= ID_SCHEMA_LAST) {
@@ -344,10 +342,10 @@ void MainDialog::RunCommand(UINT id) {
     }
 }
 
-void MainDialog::ChooseDefaultServer(int ordinal, int kind) {
-    int& stored = kind == kSmtpKind ? settings_.DefaultServer : settings_.DefaultPOPServer;
+void MainDialog::ChooseDefaultServer(int ordinal, ServerType type) {
+    int& stored = type == ServerType::Smtp ? settings_.DefaultServer : settings_.DefaultPOPServer;
     if (ordinal != stored) {
-        engine_.SelectDefaultServer(ordinal, kind);
+        engine_.SelectDefaultServer(ordinal, static_cast<int>(type));
         stored = ordinal;
     }
     SaveEverywhere();

@@ -94,7 +94,7 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     void RunCommand(UINT id);
     void OnExit();
     void OnAbout();
-    void ChooseDefaultServer(int ordinal, int kind);
+    void ChooseDefaultServer(int ordinal, ServerType type);
     void StartService();
     void StopService();
     bool ServiceRunning();

@@ -78,7 +78,7 @@ class MainDialogTest : public ::testing::Test {
     }
     static ServerEntry Entry(ServerType type, int localPort, int remotePort, std::string name) {
         ServerEntry entry;
-        entry.Type = static_cast<int>(type);
+        entry.Type = StoredServerType(type);
         entry.LocalPort = localPort;
         entry.RemotePort = remotePort;
         entry.Name = std::move(name);
@@ -364,14 +364,14 @@ TEST_F(MainDialogTest, MenuCommandsChangeSettingsAndSaveThemEverywhere) {
 
     Command(ID_SMTP_FIRST + 1);
     EXPECT_EQ(dialog.settings().DefaultServer, 1);
-    EXPECT_EQ(dialog.engine().FindDefaultListener(0), 1);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(static_cast<int>(ServerType::Smtp)), 1);
     EXPECT_EQ(Stored("DefaultServer"), "1");
     EXPECT_EQ(Stored("DefaultServer", StoreRoot::LocalMachine), "1");
     EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop1.example.org");
 
     Command(ID_POP_FIRST + 2);
     EXPECT_EQ(dialog.settings().DefaultPOPServer, 2);
-    EXPECT_EQ(dialog.engine().FindDefaultListener(1), 3);
+    EXPECT_EQ(dialog.engine().FindDefaultListener(static_cast<int>(ServerType::Pop3)), 3);
     EXPECT_EQ(Stored("DefaultPOPServer"), "2");
     EXPECT_EQ(tray_.LastTip(), "Relay is enabled - second.example.org / pop2.example.org");
 

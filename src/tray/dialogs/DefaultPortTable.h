@@ -2,24 +2,24 @@
 // otherwise; the Server Settings dialog moves ports that still hold the old default.
 #pragma once
 
-#include <array>
-#include <cstddef>
-
 #include "core/config/ServerEntry.h"
 
 namespace vantel {
 
 class DefaultPortTable {
   public:
-    static constexpr int kTypeCount = 3;
-
-    /// Whether `type` has a row (and a radio button of its own): Smtp, Pop3 or Imap4.
-    static constexpr bool Has(int type) { return type >= 0 && type < kTypeCount; }
-
-    static constexpr int PortOf(ServerType type) { return kPorts[static_cast<std::size_t>(type)]; }
-
-  private:
-    static constexpr std::array<int, kTypeCount> kPorts{25, 110, 143};
+    /// The well-known port of `type`; 0 for a value outside the enumeration.
+    static constexpr int PortOf(ServerType type) {
+        switch (type) {
+            case ServerType::Smtp:
+                return 25;
+            case ServerType::Pop3:
+                return 110;
+            case ServerType::Imap4:
+                return 143;
+        }
+        return 0;
+    }
 };
 
 }  // namespace vantel

@@ -32,16 +32,29 @@ bool ParseWholeInt(const std::string& text, int& value) {
     return true;
 }
 
+struct TypeRadio {
+    ServerType type;
+    int id;
+};
+constexpr TypeRadio kTypeRadios[] = {{ServerType::Smtp, ServerSettingsDialog::kSmtpRadio},
+                                     {ServerType::Pop3, ServerSettingsDialog::kPop3Radio},
+                                     {ServerType::Imap4, ServerSettingsDialog::kImap4Radio}};
+
+int RadioOf(ServerType type) {
+    for (const TypeRadio& radio : kTypeRadios) {
+        if (radio.type == type) {
+            return radio.id;
+        }
+    }
+    return ServerSettingsDialog::kSmtpRadio;
+}
+
 }  // namespace
 
 ServerSettingsDialog::ServerSettingsDialog(const DialogContext& context)
     : Dialog(context.instance, IDD_SERVER_SETTINGS), notifier_(*context.notifier) {}
 
 bool ServerSettingsDialog::OnInitDialog() {
-    if (!DefaultPortTable::Has(serverType)) {
-        // No radio button can show this type; the entry is edited (and kept) as SMTP.
-        serverType = static_cast<int>(ServerType::Smtp);
-    }
     SendMessageA(Item(kServerNameEdit), EM_LIMITTEXT, ServerEntry::kMaxNameLength, 0);
     SendMessageA(Item(kUserNameEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
     SendMessageA(Item(kPasswordEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
@@ -51,7 +64,7 @@ bool ServerSettingsDialog::OnInitDialog() {
 }
 
 void ServerSettingsDialog::LoadControls() {
-    CheckRadioButton(window(), kSmtpRadio, kImap4Radio, kSmtpRadio + serverType);
+    CheckRadioButton(window(), kSmtpRadio, kImap4Radio, RadioOf(serverType));
     SetItemInt(window(), kLocalPortEdit, localPort);
     SetItemText(window(), kServerNameEdit, serverName);
     SetItemInt(window(), kRemotePortEdit, remotePort);
@@ -59,22 +72,22 @@ void ServerSettingsDialog::LoadControls() {
     SetItemText(window(), kPasswordEdit, password);
 }
 
-int ServerSettingsDialog::CheckedType() const {
-    for (int type = 0; type < DefaultPortTable::kTypeCount; ++type) {
-        if (IsItemChecked(window(), kSmtpRadio + type)) {
-            return type;
+ServerType ServerSettingsDialog::CheckedType() const {
+    for (const TypeRadio& radio : kTypeRadios) {
+        if (IsItemChecked(window(), radio.id)) {
+            return radio.type;
         }
     }
     return serverType;
 }
 
 void ServerSettingsDialog::TypeChanged() {
-    const int oldDefault = DefaultPortTable::PortOf(static_cast<ServerType>(serverType));
+    const int oldDefault = DefaultPortTable::PortOf(serverType);
     serverType = CheckedType();
-    const int newDefault = DefaultPortTable::PortOf(static_cast<ServerType>(serverType));
+    const int newDefault = DefaultPortTable::PortOf(serverType);
 
     // Only POP3 logins are replaced on the way; the texts stay for a switch back.
-    const bool pop3 = serverType == static_cast<int>(ServerType::Pop3);
+    const bool pop3 = serverType == ServerType::Pop3;
     EnableWindow(Item(kUserNameEdit), pop3 ? TRUE : FALSE);
     EnableWindow(Item(kPasswordEdit), pop3 ? TRUE : FALSE);
 
@@ -98,7 +111,7 @@ bool ServerSettingsDialog::OnCommand(UINT id, UINT code, HWND control) {
 }
 
 void ServerSettingsDialog::OnOK() {
-    const int type = CheckedType();
+    const ServerType type = CheckedType();
     int local = localPort;
     if (!ReadItemInt(window(), kLocalPortEdit, local, notifier_)) {
         return;

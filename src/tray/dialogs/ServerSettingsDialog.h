@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "core/config/ServerEntry.h"
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
 
@@ -22,7 +23,7 @@ class ServerSettingsDialog : public Dialog {
     explicit ServerSettingsDialog(const DialogContext& context);
 
     // Set by the caller before the run, read back after OK.
-    int serverType = 0;  ///< A ServerType number; one without a radio button opens as SMTP.
+    ServerType serverType = ServerType::Smtp;
     int localPort = 25;
     std::string serverName;
     int remotePort = 25;
@@ -36,8 +37,8 @@ class ServerSettingsDialog : public Dialog {
 
   private:
     void LoadControls();
-    /// The number of the checked radio button, or `serverType` when none is checked.
-    int CheckedType() const;
+    /// The type of the checked radio button, or `serverType` when none is checked.
+    ServerType CheckedType() const;
     /// Follows a new type: the login edits, and ports that still hold the old default.
     void TypeChanged();
 

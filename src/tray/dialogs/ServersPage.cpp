@@ -27,7 +27,13 @@ void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
     entry.Name = editor.serverName;
     entry.LocalPort = editor.localPort;
     entry.RemotePort = editor.remotePort;
-    entry.Type = editor.serverType;
+    entry.Type = StoredServerType(editor.serverType);
+}
+
+/// A row's picture: its type's, or none for a number that names no type.
+int RowImage(const ServerEntry& entry) {
+    return IsKnownServerType(entry.Type) ? TypeImageIndex(ServerTypeFromStored(entry.Type))
+                                         : kNoRowImage;
 }
 
 void PackLogin(ServerEntry& entry, const ServerSettingsDialog& editor) {
@@ -73,7 +79,7 @@ void ServersPage::LoadControls() {
     ClearListRows(List());
     for (std::size_t i = 0; i < servers_.size(); ++i) {
         // The ports are asked for when drawn, so they always show the live entry.
-        InsertListRow(List(), static_cast<int>(i), servers_[i].Name, servers_[i].Type,
+        InsertListRow(List(), static_cast<int>(i), servers_[i].Name, RowImage(servers_[i]),
                       kColumnCount);
     }
 }
@@ -107,7 +113,7 @@ void ServersPage::Edit() {
     editor.serverName = entry.Name;
     editor.localPort = entry.LocalPort;
     editor.remotePort = entry.RemotePort;
-    editor.serverType = entry.Type;
+    editor.serverType = ServerTypeFromStored(entry.Type);
     UnpackCredentials(entry.Credentials, entry.CredentialLength, editor.userName, editor.password);
     if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
         return;
@@ -123,7 +129,7 @@ void ServersPage::Edit() {
         entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
     }
     servers_[static_cast<std::size_t>(index)] = entry;
-    SetListRow(List(), index, entry.Name, entry.Type);
+    SetListRow(List(), index, entry.Name, RowImage(entry));
 }
 
 void ServersPage::Add() {
@@ -140,7 +146,7 @@ void ServersPage::Add() {
         }
     }
     servers_.push_back(entry);
-    InsertListRow(List(), static_cast<int>(servers_.size()) - 1, entry.Name, entry.Type,
+    InsertListRow(List(), static_cast<int>(servers_.size()) - 1, entry.Name, RowImage(entry),
                   kColumnCount);
 }
 

@@ -68,14 +68,14 @@ TEST_F(ServerSettingsDialogTest, TypeChangeMovesOnlyPortsThatHoldTheOldDefault) 
         test::Click(window, IDOK);
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(editor.serverType, 0);
+    EXPECT_EQ(editor.serverType, ServerType::Smtp);
     EXPECT_EQ(editor.localPort, 1025);
     EXPECT_EQ(editor.remotePort, 25);
 }
 
 TEST_F(ServerSettingsDialogTest, NonIntegerPortKeepsTheDialogOpen) {
     Editor editor(context_);
-    editor.serverType = 1;
+    editor.serverType = ServerType::Pop3;
     editor.localPort = 1110;
     editor.remotePort = 995;
     editor.serverName = "pop.example.org";
@@ -98,7 +98,7 @@ TEST_F(ServerSettingsDialogTest, NonIntegerPortKeepsTheDialogOpen) {
         test::Click(window, IDOK);
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(editor.serverType, 1);
+    EXPECT_EQ(editor.serverType, ServerType::Pop3);
     EXPECT_EQ(editor.localPort, 1110);
     EXPECT_EQ(editor.remotePort, 110);
     EXPECT_EQ(editor.serverName, "pop.example.org");
@@ -108,7 +108,7 @@ TEST_F(ServerSettingsDialogTest, NonIntegerPortKeepsTheDialogOpen) {
 
 TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
     Editor editor(context_);
-    editor.serverType = 1;
+    editor.serverType = ServerType::Pop3;
     const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
         SetItemText(window, Editor::kUserNameEdit, std::string(200, 'u'));
         SetItemText(window, Editor::kPasswordEdit, std::string(54, 'p'));
@@ -123,23 +123,6 @@ TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(editor.userName.size() + editor.password.size(), 253u);
-}
-
-TEST_F(ServerSettingsDialogTest, TypeWithoutRadioButtonOpensAndLeavesAsSmtp) {
-    for (int type : {7, -1}) {
-        Editor editor(context_);
-        editor.serverType = type;
-        editor.localPort = 110;
-        editor.remotePort = 587;
-        const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
-            EXPECT_TRUE(IsItemChecked(window, Editor::kSmtpRadio)) << type;
-            EXPECT_EQ(Ports(window), PortTexts("110", "587")) << type;
-            test::Click(window, IDOK);
-        });
-        EXPECT_EQ(result, IDOK);
-        EXPECT_EQ(editor.serverType, 0) << type;
-        EXPECT_EQ(editor.localPort, 110) << type;
-    }
 }
 
 }  // namespace

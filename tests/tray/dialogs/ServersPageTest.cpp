@@ -9,6 +9,7 @@
 #include "FakeNotifier.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/ListViewRows.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/ServerSettingsDialog.h"
 
@@ -19,7 +20,7 @@ using Editor = ServerSettingsDialog;
 
 ServerEntry Entry(ServerType type, int localPort, int remotePort, std::string name) {
     ServerEntry entry;
-    entry.Type = static_cast<int>(type);
+    entry.Type = StoredServerType(type);
     entry.LocalPort = localPort;
     entry.RemotePort = remotePort;
     entry.Name = std::move(name);
@@ -305,20 +306,29 @@ TEST_F(ServersPageTest, DeleteKeyAsksOnceAndOnlyOkRemoves) {
 }
 
 TEST_F(ServersPageTest, EntryOfUnknownTypeIsEditedAndSavedAsSmtp) {
-    servers_ = {Entry(ServerType::Smtp, 1025, 25, "odd")};
-    servers_[0].Type = 5;
-    editors_.acts = {[](HWND editor) {
-        EXPECT_TRUE(IsItemChecked(editor, Editor::kSmtpRadio));
-        EXPECT_FALSE(IsItemChecked(editor, Editor::kPop3Radio));
-        test::Click(editor, IDOK);
-    }};
-    Open();
-    Focus(0);
-    DoubleClick();
-    EXPECT_EQ(editors_.ran, 1);
-    EXPECT_TRUE(servers_[0].Is(ServerType::Smtp));
-    EXPECT_EQ(servers_[0].LocalPort, 1025);
-    EXPECT_EQ(Image(0), 0);
+    // -1 as an image index would have the list ask the page for the picture.
+    for (int stored : {5, -1}) {
+        servers_ = {Entry(ServerType::Smtp, 110, 587, "odd")};
+        servers_[0].Type = stored;
+        editors_ = {};
+        editors_.acts = {[stored](HWND editor) {
+            EXPECT_TRUE(IsItemChecked(editor, Editor::kSmtpRadio)) << stored;
+            EXPECT_FALSE(IsItemChecked(editor, Editor::kPop3Radio)) << stored;
+            // Opening as SMTP moves no port: neither holds the SMTP default.
+            EXPECT_EQ(GetItemText(editor, Editor::kLocalPortEdit), "110") << stored;
+            EXPECT_EQ(GetItemText(editor, Editor::kRemotePortEdit), "587") << stored;
+            test::Click(editor, IDOK);
+        }};
+        Open();
+        EXPECT_EQ(Image(0), kNoRowImage) << stored;
+        Focus(0);
+        DoubleClick();
+        EXPECT_EQ(editors_.ran, 1) << stored;
+        EXPECT_TRUE(servers_[0].Is(ServerType::Smtp)) << stored;
+        EXPECT_EQ(servers_[0].LocalPort, 110) << stored;
+        EXPECT_EQ(servers_[0].RemotePort, 587) << stored;
+        EXPECT_EQ(Image(0), 0) << stored;
+    }
 }
 
 TEST(ServersPagePassData, NewIndexIsTheTickUnlessTakenOrNone) {
