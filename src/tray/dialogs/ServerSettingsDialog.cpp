@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "core/config/DefaultPortTable.h"
 #include "core/rewrite/CredentialCodec.h"
-#include "tray/dialogs/DefaultPortTable.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/resource.h"
 

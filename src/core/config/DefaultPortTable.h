@@ -1,5 +1,5 @@
 // The port a server entry of each type listens on and connects to unless the user says
-// otherwise; the Server Settings dialog moves ports that still hold the old default.
+// otherwise; the entry editor moves ports that still hold the old type's default.
 #pragma once
 
 #include "core/config/ServerEntry.h"
