@@ -51,8 +51,10 @@ bench: build-linux-release
 bench-relay: build-linux-release
 	scripts/bench-relay.sh
 
+# Formatting, and the core's includes kept to the platform interfaces.
 lint:
 	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "clang-format: $(words $(FORMAT_FILES)) files clean"
+	@scripts/check-layers.sh && echo "check-layers: src/core includes no backend, program or system header"
 
 format:
 	@clang-format -i $(FORMAT_FILES)

@@ -3,7 +3,7 @@
 
 Also draws the 15x15 list images of the dialogs (one per server type) and the hand cursor
 of the About box's links. The files are committed; run this only to change the artwork:
-    scripts/make-icons.py src/tray/icons src/dialogs/res
+    scripts/make-icons.py src/tray/icons src/tray/dialogs/res
 Every state keeps the envelope so the icon still reads as the mail relay; colour and a
 badge tell the states apart: green = enabled, grey with a red bar = disabled, amber with a
 blue activity dot = busy.
@@ -175,7 +175,7 @@ def main():
     target.mkdir(parents=True, exist_ok=True)
     for state in ("enabled", "disabled", "busy"):
         write_icon(target / f"{state}.ico", state)
-    dialogs = Path(sys.argv[2] if len(sys.argv) > 2 else "src/dialogs/res")
+    dialogs = Path(sys.argv[2] if len(sys.argv) > 2 else "src/tray/dialogs/res")
     dialogs.mkdir(parents=True, exist_ok=True)
     for kind in LIST_COLOURS:
         write_list_bitmap(dialogs / f"{kind}.bmp", kind)

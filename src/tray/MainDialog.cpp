@@ -2,15 +2,15 @@
 
 #include <ctime>
 
-#include "dialogs/AboutDialog.h"
-#include "dialogs/GeneralSettingsPage.h"
-#include "dialogs/KludgesPage.h"
-#include "dialogs/OptionsDialog.h"
-#include "dialogs/SchemesDialog.h"
-#include "dialogs/ServersPage.h"
-#include "dialogs/SpecialKludgesPage.h"
 #include "tray/ResourceStrings.h"
 #include "tray/TrayMenu.h"
+#include "tray/dialogs/AboutDialog.h"
+#include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/OptionsDialog.h"
+#include "tray/dialogs/SchemesDialog.h"
+#include "tray/dialogs/ServersPage.h"
+#include "tray/dialogs/SpecialKludgesPage.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -341,10 +341,10 @@ void MainDialog::RunCommand(UINT id) {
     }
 }
 
-void MainDialog::ChooseDefaultServer(int ordinal, ServerType kind) {
-    int& stored = kind == ServerType::Smtp ? settings_.DefaultServer : settings_.DefaultPOPServer;
+void MainDialog::ChooseDefaultServer(int ordinal, ServerType type) {
+    int& stored = type == ServerType::Smtp ? settings_.DefaultServer : settings_.DefaultPOPServer;
     if (ordinal != stored) {
-        engine_.SelectDefaultServer(ordinal, kind);
+        engine_.SelectDefaultServer(ordinal, type);
         stored = ordinal;
     }
     SaveEverywhere();

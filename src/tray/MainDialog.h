@@ -14,14 +14,14 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
-#include "dialogs/Dialog.h"
-#include "dialogs/DialogContext.h"
-#include "dialogs/LinkLauncher.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
 #include "platform/TraceSink.h"
 #include "tray/TraySink.h"
+#include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/DialogContext.h"
+#include "tray/dialogs/LinkLauncher.h"
 
 namespace vantel {
 
@@ -99,7 +99,7 @@ class MainDialog : public Dialog, private RelayControl {
     void RunCommand(UINT id);
     void OnExit();
     void OnAbout();
-    void ChooseDefaultServer(int ordinal, ServerType kind);
+    void ChooseDefaultServer(int ordinal, ServerType type);
     void StartService();
     void StopService();
     bool ServiceRunning();

@@ -40,11 +40,9 @@ TrayMenu::TrayMenu(HINSTANCE instance, const RelaySettings& settings, const Tray
     StringList smtpNames;
     StringList popNames;
     for (const ServerEntry& entry : settings.ServerList) {
-        if (entry.Type == static_cast<int>(ServerType::Pop3) &&
-            entry.LocalPort == settings.DefaultPOPPort) {
+        if (entry.Is(ServerType::Pop3) && entry.LocalPort == settings.DefaultPOPPort) {
             popNames.push_back(entry.Name);
-        } else if (entry.Type == static_cast<int>(ServerType::Smtp) &&
-                   entry.LocalPort == settings.DefaultPort) {
+        } else if (entry.Is(ServerType::Smtp) && entry.LocalPort == settings.DefaultPort) {
             smtpNames.push_back(entry.Name);
         }
     }

@@ -158,7 +158,7 @@ class Pop3ClientTest : public MessageRewriterTest {
   protected:
     void SetUp() override {
         ServerEntry entry;
-        entry.Type = static_cast<int>(ServerType::Pop3);
+        entry.Type = StoredServerType(ServerType::Pop3);
         CredentialBlock block{};
         entry.CredentialLength = PackCredentials(block, "stored", "pw");
         entry.Credentials = block;

@@ -23,7 +23,7 @@ TEST(ServerEntryTest, ServerLineRoundTrips) {
     ServerEntry entry;
     entry.LocalPort = 1110;
     entry.RemotePort = 110;
-    entry.Type = 1;
+    entry.Type = StoredServerType(ServerType::Pop3);
     entry.PassDataIndex = 12345;
     entry.Name = "pop.example.org";
     EXPECT_EQ(FormatServerLine(entry), "1110 110 1 12345 pop.example.org");
@@ -58,6 +58,21 @@ TEST(ServerEntryTest, LenientParsingOfDamagedLines) {
     // A name longer than an entry holds is cut, never overrun.
     const ServerEntry longName = ParseServerLine("25 25 0 -1 " + std::string(1000, 'h'));
     EXPECT_EQ(longName.Name, std::string(ServerEntry::kMaxNameLength, 'h'));
+}
+
+TEST(ServerEntryTest, StoredNumbersWithoutATypeAreEditedAsSmtp) {
+    for (ServerType type : {ServerType::Smtp, ServerType::Pop3, ServerType::Imap4}) {
+        EXPECT_TRUE(IsKnownServerType(StoredServerType(type)));
+        EXPECT_EQ(ServerTypeFromStored(StoredServerType(type)), type);
+    }
+    for (int stored : {-1, 3, 7}) {
+        EXPECT_FALSE(IsKnownServerType(stored)) << stored;
+        EXPECT_EQ(ServerTypeFromStored(stored), ServerType::Smtp) << stored;
+    }
+    // Is stays exact: an entry of no known type is in no group of the tray menu.
+    ServerEntry odd;
+    odd.Type = -1;
+    EXPECT_FALSE(odd.Is(ServerType::Smtp));
 }
 
 }  // namespace

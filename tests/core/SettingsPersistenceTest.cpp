@@ -36,7 +36,7 @@ ServerEntry Pop3Entry(const std::string& name, int passDataIndex, const char* us
     entry.Name = name;
     entry.LocalPort = 110;
     entry.RemotePort = 110;
-    entry.Type = static_cast<int>(ServerType::Pop3);
+    entry.Type = StoredServerType(ServerType::Pop3);
     entry.PassDataIndex = passDataIndex;
     CredentialBlock block{};
     entry.CredentialLength = PackCredentials(block, user, password);
@@ -186,7 +186,7 @@ TEST_P(SettingsPersistenceTest, DamagedServerLinesStillGiveEntries) {
 TEST_P(SettingsPersistenceTest, OnlyPop3EntriesStoreTheirLogin) {
     RelaySettings s;
     ServerEntry smtp = Pop3Entry("smtphost", 99, "bob", "pw");
-    smtp.Type = static_cast<int>(ServerType::Smtp);
+    smtp.Type = StoredServerType(ServerType::Smtp);
     s.ServerList = {smtp, Pop3Entry("nologin", 98, "", "pw")};
     persistence_.SaveSettings(s);
     EXPECT_EQ(Read("Settings", "Servers0"), "110 110 0 99 smtphost");

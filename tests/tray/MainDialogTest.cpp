@@ -9,16 +9,16 @@
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
-#include "dialogs/DialogData.h"
-#include "dialogs/KludgesPage.h"
-#include "dialogs/ListPageDriver.h"
-#include "dialogs/ModalDriver.h"
-#include "dialogs/SetKludgeDialog.h"
-#include "dialogs/SpecialKludgeDialog.h"
-#include "dialogs/SpecialKludgesPage.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/TrayFakes.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/ListPageDriver.h"
+#include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/SetKludgeDialog.h"
+#include "tray/dialogs/SpecialKludgeDialog.h"
+#include "tray/dialogs/SpecialKludgesPage.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -78,7 +78,7 @@ class MainDialogTest : public ::testing::Test {
     }
     static ServerEntry Entry(ServerType type, int localPort, int remotePort, std::string name) {
         ServerEntry entry;
-        entry.Type = static_cast<int>(type);
+        entry.Type = StoredServerType(type);
         entry.LocalPort = localPort;
         entry.RemotePort = remotePort;
         entry.Name = std::move(name);

@@ -56,7 +56,7 @@ std::vector<Item> Items(HMENU menu) {
 
 ServerEntry Entry(ServerType type, int localPort, std::string name) {
     ServerEntry entry;
-    entry.Type = static_cast<int>(type);
+    entry.Type = StoredServerType(type);
     entry.LocalPort = localPort;
     entry.RemotePort = localPort;
     entry.Name = std::move(name);

@@ -22,8 +22,8 @@ ServerEntry ParseServerLine(std::string_view line) {
         *field = value;
         rest.remove_prefix(consumed);
     }
-    if (entry.Type >= 3) {
-        entry.Type = static_cast<int>(ServerType::Smtp);
+    if (entry.Type > StoredServerType(ServerType::Imap4)) {
+        entry.Type = StoredServerType(ServerType::Smtp);
     }
     const std::size_t blank = line.rfind(' ');
     if (blank != std::string_view::npos) {

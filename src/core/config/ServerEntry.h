@@ -12,6 +12,23 @@ namespace vantel {
 /// Protocol of a server entry; stored as its number, so unknown numbers survive as ints.
 enum class ServerType : int { Smtp = 0, Pop3 = 1, Imap4 = 2 };
 
+/// The number `type` is stored as.
+constexpr int StoredServerType(ServerType type) {
+    return static_cast<int>(type);
+}
+
+/// Whether a stored number names a ServerType; damaged or newer settings may hold others.
+constexpr bool IsKnownServerType(int stored) {
+    return stored >= StoredServerType(ServerType::Smtp) &&
+           stored <= StoredServerType(ServerType::Imap4);
+}
+
+/// The type a stored number stands for where one has to be chosen (the entry editor): a
+/// number that names none is taken as Smtp, as the line parser takes the high ones.
+constexpr ServerType ServerTypeFromStored(int stored) {
+    return IsKnownServerType(stored) ? static_cast<ServerType>(stored) : ServerType::Smtp;
+}
+
 struct ServerEntry {
     static constexpr std::size_t kCredentialsSize = 255;
     static constexpr std::size_t kMaxNameLength = 255;
@@ -19,12 +36,13 @@ struct ServerEntry {
     std::string Name;  ///< Remote host name or address, at most kMaxNameLength characters.
     int LocalPort = 0;
     int RemotePort = 0;
-    int Type = static_cast<int>(ServerType::Smtp);  ///< A ServerType number.
+    int Type = StoredServerType(ServerType::Smtp);  ///< A ServerType number.
     int CredentialLength = 0;                       ///< Bytes of Credentials in use; 0 = none.
     std::array<std::uint8_t, kCredentialsSize> Credentials{};  ///< Scrambled login.
     int PassDataIndex = -1;  ///< Number of the "PassData%d" value; -1 = none.
 
-    bool Is(ServerType type) const { return Type == static_cast<int>(type); }
+    /// Exactly `type`: a number that names no type is none of them.
+    bool Is(ServerType type) const { return Type == StoredServerType(type); }
 
     bool operator==(const ServerEntry& other) const {
         return Name == other.Name && LocalPort == other.LocalPort &&

@@ -1,0 +1,24 @@
+// What every dialog of the Options family needs from the program.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "platform/Notifier.h"
+#include "tray/dialogs/Dialog.h"
+
+namespace vantel {
+
+/// How a dialog runs one of its editors modally; the tests put a driver in its place.
+using ModalRunner = std::function<INT_PTR(Dialog& dialog, HWND owner)>;
+
+struct DialogContext {
+    HINSTANCE instance = nullptr;
+    Notifier* notifier = nullptr;
+    /// The system has services (the Windows NT family).
+    bool isNT = false;
+    ModalRunner runModal = [](Dialog& dialog, HWND owner) { return dialog.RunModal(owner); };
+};
+
+}  // namespace vantel

@@ -1,0 +1,159 @@
+#include "tray/dialogs/KludgesPage.h"
+
+#include <string>
+
+#include "core/config/DecimalText.h"
+#include "core/rewrite/KludgeEntry.h"
+#include "tray/ResourceStrings.h"
+#include "tray/dialogs/ListViewRows.h"
+#include "tray/dialogs/SetKludgeDialog.h"
+#include "tray/dialogs/TypeImages.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+constexpr int kColumnCount = 3;
+
+/// An entry of either list ("%d %s" of string 112): the number, one blank, the text.
+std::string FormatEntry(int number, const std::string& text) {
+    return FormatDecimal(number) + ' ' + text;
+}
+
+struct SubstEntry {
+    int action = -1;  ///< -1 when the entry has no number: no action shows
+    std::string text;
+};
+
+/// The action is the leading number, the text everything after the first blank.
+SubstEntry ParseSubstEntry(const std::string& entry) {
+    SubstEntry result;
+    std::size_t consumed = 0;
+    const int action = ParseDecimalPrefix(entry, consumed);
+    if (consumed > 0) {
+        result.action = action;
+    }
+    const std::size_t blank = entry.find(' ');
+    if (blank != std::string::npos) {
+        result.text = entry.substr(blank + 1);
+    }
+    return result;
+}
+
+std::string ActionTitle(int action) {
+    switch (action) {
+        case 0:
+            return LoadResourceString(IDS_ACTION_CHANGE);
+        case 1:
+            return LoadResourceString(IDS_ACTION_DELETE);
+        case 2:
+            return LoadResourceString(IDS_ACTION_FILE);
+        case 3:
+            return LoadResourceString(IDS_ACTION_SPECIAL);
+        default:
+            return {};
+    }
+}
+
+/// The image of a kludge type; a negative number (which would ask the page for the image)
+/// shows none.
+int TypeImage(int type) {
+    return type >= 0 ? type : kNoRowImage;
+}
+
+}  // namespace
+
+KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host,
+                         const StringList& liveSignalStr)
+    : ListPage(context.instance, IDD_KLUDGES_PAGE, host, *context.notifier, kList),
+      context_(context),
+      liveSignalStr_(liveSignalStr) {}
+
+bool KludgesPage::OnInitDialog() {
+    AddListColumn(List(), 0, LoadResourceString(IDS_COLUMN_KLUDGE), 100);
+    AddListColumn(List(), 1, LoadResourceString(IDS_COLUMN_ACTION), 90);
+    AddListColumn(List(), 2, LoadResourceString(IDS_COLUMN_SUBSTITUTION), 250);
+    // The list view owns the image list from here on and destroys it with itself.
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_SMALL,
+                 reinterpret_cast<LPARAM>(CreateTypeImageList(instance())));
+    LoadControls();
+    return true;
+}
+
+void KludgesPage::LoadControls() {
+    // Positions pair the two lists; a pair broken outside the program is mended here, so
+    // that every row has its action and an added kludge cannot pair with another's.
+    Subst.resize(Kludges.size());
+    ClearListRows(List());
+    for (std::size_t i = 0; i < Kludges.size(); ++i) {
+        const KludgeEntry entry = ParseKludgeEntry(Kludges[i]);
+        InsertListRow(List(), static_cast<int>(i), std::string(entry.headerName),
+                      TypeImage(entry.type), kColumnCount);
+    }
+}
+
+std::string KludgesPage::CellText(int row, int column) {
+    if (row < 0 || static_cast<std::size_t>(row) >= Subst.size()) {
+        return {};
+    }
+    const SubstEntry entry = ParseSubstEntry(Subst[static_cast<std::size_t>(row)]);
+    if (column == 1) {
+        return ActionTitle(entry.action);
+    }
+    if (column == 2) {
+        return entry.text;
+    }
+    return {};
+}
+
+void KludgesPage::Add() {
+    SetKludgeDialog editor(context_, liveSignalStr_);
+    if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
+        return;
+    }
+    Subst.resize(Kludges.size());
+    InsertListRow(List(), static_cast<int>(Kludges.size()), editor.kludgeText,
+                  TypeImage(editor.kludgeType), kColumnCount);
+    Subst.push_back(FormatEntry(editor.action, editor.changeToText));
+    Kludges.push_back(FormatEntry(editor.kludgeType, editor.kludgeText));
+}
+
+void KludgesPage::Edit() {
+    const int row = FocusedListRow(List());
+    if (row < 0 || static_cast<std::size_t>(row) >= Kludges.size()) {
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(row);
+    Subst.resize(Kludges.size());
+    SetKludgeDialog editor(context_, liveSignalStr_);
+    const SubstEntry subst = ParseSubstEntry(Subst[n]);
+    editor.action = subst.action;
+    editor.changeToText = subst.text;
+    const KludgeEntry kludge = ParseKludgeEntry(Kludges[n]);
+    editor.kludgeType = kludge.type;
+    editor.kludgeText = std::string(kludge.headerName);
+    if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
+        return;
+    }
+    SetListRow(List(), row, editor.kludgeText, TypeImage(editor.kludgeType));
+    Subst[n] = FormatEntry(editor.action, editor.changeToText);
+    Kludges[n] = FormatEntry(editor.kludgeType, editor.kludgeText);
+}
+
+void KludgesPage::Delete() {
+    const int row = FocusedListRow(List());
+    if (row < 0 || static_cast<std::size_t>(row) >= Kludges.size()) {
+        return;
+    }
+    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+        return;
+    }
+    const auto n = static_cast<std::ptrdiff_t>(row);
+    Kludges.erase(Kludges.begin() + n);
+    if (static_cast<std::size_t>(row) < Subst.size()) {
+        Subst.erase(Subst.begin() + n);
+    }
+    DeleteListRow(List(), row);
+}
+
+}  // namespace vantel

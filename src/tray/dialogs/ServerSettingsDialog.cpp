@@ -1,0 +1,143 @@
+#include "tray/dialogs/ServerSettingsDialog.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "core/config/DefaultPortTable.h"
+#include "core/rewrite/CredentialCodec.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+/// A whole decimal number, blanks around it allowed; no message, since a type change must
+/// not complain about a port the user is still typing.
+bool ParseWholeInt(const std::string& text, int& value) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(begin, &end, 10);
+    if (end == begin || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) {
+        return false;
+    }
+    while (*end == ' ' || *end == '\t') {
+        ++end;
+    }
+    if (*end != '\0') {
+        return false;
+    }
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+struct TypeRadio {
+    ServerType type;
+    int id;
+};
+constexpr TypeRadio kTypeRadios[] = {{ServerType::Smtp, ServerSettingsDialog::kSmtpRadio},
+                                     {ServerType::Pop3, ServerSettingsDialog::kPop3Radio},
+                                     {ServerType::Imap4, ServerSettingsDialog::kImap4Radio}};
+
+int RadioOf(ServerType type) {
+    for (const TypeRadio& radio : kTypeRadios) {
+        if (radio.type == type) {
+            return radio.id;
+        }
+    }
+    return ServerSettingsDialog::kSmtpRadio;
+}
+
+}  // namespace
+
+ServerSettingsDialog::ServerSettingsDialog(const DialogContext& context)
+    : Dialog(context.instance, IDD_SERVER_SETTINGS), notifier_(*context.notifier) {}
+
+bool ServerSettingsDialog::OnInitDialog() {
+    SendMessageA(Item(kServerNameEdit), EM_LIMITTEXT, ServerEntry::kMaxNameLength, 0);
+    SendMessageA(Item(kUserNameEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
+    SendMessageA(Item(kPasswordEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
+    LoadControls();
+    TypeChanged();
+    return true;
+}
+
+void ServerSettingsDialog::LoadControls() {
+    CheckRadioButton(window(), kSmtpRadio, kImap4Radio, RadioOf(serverType));
+    SetItemInt(window(), kLocalPortEdit, localPort);
+    SetItemText(window(), kServerNameEdit, serverName);
+    SetItemInt(window(), kRemotePortEdit, remotePort);
+    SetItemText(window(), kUserNameEdit, userName);
+    SetItemText(window(), kPasswordEdit, password);
+}
+
+ServerType ServerSettingsDialog::CheckedType() const {
+    for (const TypeRadio& radio : kTypeRadios) {
+        if (IsItemChecked(window(), radio.id)) {
+            return radio.type;
+        }
+    }
+    return serverType;
+}
+
+void ServerSettingsDialog::TypeChanged() {
+    const int oldDefault = DefaultPortTable::PortOf(serverType);
+    serverType = CheckedType();
+    const int newDefault = DefaultPortTable::PortOf(serverType);
+
+    // Only POP3 logins are replaced on the way; the texts stay for a switch back.
+    const bool pop3 = serverType == ServerType::Pop3;
+    EnableWindow(Item(kUserNameEdit), pop3 ? TRUE : FALSE);
+    EnableWindow(Item(kPasswordEdit), pop3 ? TRUE : FALSE);
+
+    // Ports the user chose stay; other edits are left exactly as typed.
+    for (int id : {kLocalPortEdit, kRemotePortEdit}) {
+        int port = 0;
+        if (ParseWholeInt(GetItemText(window(), id), port) && port == oldDefault) {
+            SetItemInt(window(), id, newDefault);
+        }
+    }
+}
+
+bool ServerSettingsDialog::OnCommand(UINT id, UINT code, HWND control) {
+    (void)control;
+    const bool radio = id == kSmtpRadio || id == kPop3Radio || id == kImap4Radio;
+    if (radio && code == BN_CLICKED) {
+        TypeChanged();
+        return true;
+    }
+    return false;
+}
+
+void ServerSettingsDialog::OnOK() {
+    const ServerType type = CheckedType();
+    int local = localPort;
+    if (!ReadItemInt(window(), kLocalPortEdit, local, notifier_)) {
+        return;
+    }
+    const std::string name =
+        GetItemText(window(), kServerNameEdit).substr(0, ServerEntry::kMaxNameLength);
+    int remote = remotePort;
+    if (!ReadItemInt(window(), kRemotePortEdit, remote, notifier_)) {
+        return;
+    }
+    const std::string user = GetItemText(window(), kUserNameEdit);
+    const std::string pass = GetItemText(window(), kPasswordEdit);
+    if (!user.empty() && !pass.empty() && user.size() + pass.size() > kMaxCredentialText) {
+        // The stored login block has no room for it; say so rather than drop the login.
+        notifier_.ShowMessage("The user name and password together can have at most " +
+                              std::to_string(kMaxCredentialText) + " characters.");
+        SetFocus(Item(kPasswordEdit));
+        return;
+    }
+    serverType = type;
+    localPort = local;
+    serverName = name;
+    remotePort = remote;
+    userName = user;
+    password = pass;
+    EndDialog(IDOK);
+}
+
+}  // namespace vantel

@@ -1,0 +1,168 @@
+#include "tray/dialogs/ServersPage.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+
+#include "core/rewrite/CredentialCodec.h"
+#include "tray/ResourceStrings.h"
+#include "tray/dialogs/ListViewRows.h"
+#include "tray/dialogs/ServerSettingsDialog.h"
+#include "tray/dialogs/TypeImages.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+struct Column {
+    unsigned textId;
+    int width;
+};
+constexpr Column kColumns[] = {
+    {IDS_COLUMN_SERVER_NAME, 130}, {IDS_COLUMN_LOCAL_PORT, 80}, {IDS_COLUMN_REMOTE_PORT, 85}};
+constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
+
+/// The editor's values into `entry`, all but the login.
+void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
+    entry.Name = editor.serverName;
+    entry.LocalPort = editor.localPort;
+    entry.RemotePort = editor.remotePort;
+    entry.Type = StoredServerType(editor.serverType);
+}
+
+/// A row's picture: its type's, or none for a number that names no type.
+int RowImage(const ServerEntry& entry) {
+    return IsKnownServerType(entry.Type) ? TypeImageIndex(ServerTypeFromStored(entry.Type))
+                                         : kNoRowImage;
+}
+
+void PackLogin(ServerEntry& entry, const ServerSettingsDialog& editor) {
+    // Bytes of an earlier, longer login have no business staying in memory.
+    entry.Credentials.fill(0);
+    entry.CredentialLength = PackCredentials(entry.Credentials, editor.userName, editor.password);
+}
+
+}  // namespace
+
+ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
+                         std::vector<ServerEntry>& liveServerList)
+    : ListPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier, kServerListView),
+      context_(context),
+      servers_(liveServerList) {}
+
+int ServersPage::ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick) {
+    const auto taken = [&servers](int index) {
+        return index == -1 ||
+               std::any_of(servers.begin(), servers.end(),
+                           [index](const ServerEntry& e) { return e.PassDataIndex == index; });
+    };
+    // Unsigned steps: the tick count may stand anywhere in its range, INT_MAX included.
+    std::uint32_t candidate = tick;
+    while (taken(static_cast<int>(candidate))) {
+        ++candidate;
+    }
+    return static_cast<int>(candidate);
+}
+
+bool ServersPage::OnInitDialog() {
+    for (int i = 0; i < kColumnCount; ++i) {
+        AddListColumn(List(), i, LoadResourceString(kColumns[i].textId), kColumns[i].width);
+    }
+    // Without LVS_SHAREIMAGELISTS the list view destroys the image list with itself.
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_SMALL,
+                 reinterpret_cast<LPARAM>(CreateTypeImageList(instance())));
+    LoadControls();
+    return true;
+}
+
+void ServersPage::LoadControls() {
+    ClearListRows(List());
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+        // The ports are asked for when drawn, so they always show the live entry.
+        InsertListRow(List(), static_cast<int>(i), servers_[i].Name, RowImage(servers_[i]),
+                      kColumnCount);
+    }
+}
+
+int ServersPage::FocusedItem() const {
+    const int item = FocusedListRow(List());
+    return (item >= 0 && static_cast<std::size_t>(item) < servers_.size()) ? item : -1;
+}
+
+std::string ServersPage::CellText(int row, int column) {
+    if (row < 0 || static_cast<std::size_t>(row) >= servers_.size()) {
+        return "N/A";
+    }
+    const ServerEntry& entry = servers_[static_cast<std::size_t>(row)];
+    if (column == 1) {
+        return std::to_string(entry.LocalPort);
+    }
+    if (column == 2) {
+        return std::to_string(entry.RemotePort);
+    }
+    return "N/A";
+}
+
+void ServersPage::Edit() {
+    const int index = FocusedItem();
+    if (index < 0) {
+        return;
+    }
+    ServerEntry entry = servers_[static_cast<std::size_t>(index)];
+    ServerSettingsDialog editor(context_);
+    editor.serverName = entry.Name;
+    editor.localPort = entry.LocalPort;
+    editor.remotePort = entry.RemotePort;
+    editor.serverType = ServerTypeFromStored(entry.Type);
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, editor.userName, editor.password);
+    if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
+        return;
+    }
+    // The editor ran its own loop: the list may have changed meanwhile, so look again.
+    if (static_cast<std::size_t>(index) >= servers_.size()) {
+        return;
+    }
+    TakeRoute(entry, editor);
+    // Any type keeps a login typed for it, though only POP3 ones are stored.
+    PackLogin(entry, editor);
+    if (entry.CredentialLength != 0 && entry.PassDataIndex == -1) {
+        entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
+    }
+    servers_[static_cast<std::size_t>(index)] = entry;
+    SetListRow(List(), index, entry.Name, RowImage(entry));
+}
+
+void ServersPage::Add() {
+    ServerSettingsDialog editor(context_);
+    if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
+        return;
+    }
+    ServerEntry entry;
+    TakeRoute(entry, editor);
+    if (entry.Is(ServerType::Pop3)) {
+        PackLogin(entry, editor);
+        if (entry.CredentialLength != 0) {
+            entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
+        }
+    }
+    servers_.push_back(entry);
+    InsertListRow(List(), static_cast<int>(servers_.size()) - 1, entry.Name, RowImage(entry),
+                  kColumnCount);
+}
+
+void ServersPage::Delete() {
+    const int index = FocusedItem();
+    if (index < 0) {
+        return;
+    }
+    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+        return;
+    }
+    if (static_cast<std::size_t>(index) >= servers_.size()) {
+        return;
+    }
+    servers_.erase(servers_.begin() + index);
+    DeleteListRow(List(), index);
+}
+
+}  // namespace vantel

@@ -1,0 +1,147 @@
+#include "tray/dialogs/SpecialKludgesPage.h"
+
+#include <string>
+
+#include "tray/ResourceStrings.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/ListViewRows.h"
+#include "tray/dialogs/SpecialKludgeDialog.h"
+#include "tray/resource.h"
+
+namespace vantel {
+namespace {
+
+constexpr int kColumnCount = 3;
+
+struct Definition {
+    std::string separator;  ///< one character, or empty for an empty entry
+    std::string kludgeName;
+};
+
+/// "%c %s" as the relay reads it: the first character, and the text after the last blank.
+Definition ParseDefinition(const std::string& entry) {
+    Definition result;
+    if (!entry.empty()) {
+        result.separator = entry.substr(0, 1);
+    }
+    const std::size_t blank = entry.rfind(' ');
+    if (blank != std::string::npos) {
+        result.kludgeName = entry.substr(blank + 1);
+    }
+    return result;
+}
+
+std::string FormatDefinition(const std::string& separator, const std::string& kludgeName) {
+    return separator.substr(0, 1) + ' ' + kludgeName;
+}
+
+}  // namespace
+
+SpecialKludgesPage::SpecialKludgesPage(const DialogContext& context, OptionsPageHost& host,
+                                       RelaySettings& live)
+    : ListPage(context.instance, IDD_SPECIAL_KLUDGES_PAGE, host, *context.notifier, kList),
+      context_(context),
+      live_(live) {}
+
+bool SpecialKludgesPage::OnInitDialog() {
+    AddListColumn(List(), 0, LoadResourceString(IDS_COLUMN_SIGNAL), 100);
+    AddListColumn(List(), 1, LoadResourceString(IDS_COLUMN_SEPARATOR), 80);
+    AddListColumn(List(), 2, LoadResourceString(IDS_COLUMN_NEW_NAME), 120);
+    LoadControls();
+    return true;
+}
+
+void SpecialKludgesPage::LoadControls() {
+    // Positions pair the two lists; a pair broken outside the program is mended here, so
+    // that every row has its definition and an added one cannot pair with another's.
+    SpecialKludges.resize(SignalStr.size());
+    ClearListRows(List());
+    for (std::size_t i = 0; i < SignalStr.size(); ++i) {
+        InsertListRow(List(), static_cast<int>(i), SignalStr[i], kNoRowImage, kColumnCount);
+    }
+    SetItemInt(window(), kTimeoutEdit, operationTimeout);
+}
+
+bool SpecialKludgesPage::ReadBack() {
+    int value = operationTimeout;
+    if (!ReadItemInt(window(), kTimeoutEdit, value, notifier())) {
+        return false;
+    }
+    // Like every range-checked field, it keeps what was entered even when that is refused.
+    operationTimeout = value;
+    return CheckItemRange(window(), kTimeoutEdit, value, kMinTimeout, kMaxTimeout, notifier());
+}
+
+std::string SpecialKludgesPage::CellText(int row, int column) {
+    Definition definition;
+    if (row >= 0 && static_cast<std::size_t>(row) < SpecialKludges.size()) {
+        definition = ParseDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
+    }
+    if (column == 1) {
+        return definition.separator;
+    }
+    if (column == 2) {
+        return definition.kludgeName;
+    }
+    return "N/A";
+}
+
+void SpecialKludgesPage::Add() {
+    SpecialKludgeDialog editor(context_);
+    if (context_.runModal(editor, window()) != IDOK) {
+        return;
+    }
+    SpecialKludges.resize(SignalStr.size());
+    InsertListRow(List(), static_cast<int>(SignalStr.size()), editor.signalString, kNoRowImage,
+                  kColumnCount);
+    SignalStr.push_back(editor.signalString);
+    SpecialKludges.push_back(FormatDefinition(editor.separator, editor.kludgeName));
+    WriteLive();
+}
+
+void SpecialKludgesPage::Edit() {
+    const int row = FocusedListRow(List());
+    if (row < 0 || static_cast<std::size_t>(row) >= SignalStr.size()) {
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(row);
+    SpecialKludges.resize(SignalStr.size());
+    SpecialKludgeDialog editor(context_);
+    editor.signalString = SignalStr[n];
+    const Definition definition = ParseDefinition(SpecialKludges[n]);
+    if (!definition.separator.empty()) {
+        editor.separator = definition.separator;
+    }
+    editor.kludgeName = definition.kludgeName;
+    if (context_.runModal(editor, window()) != IDOK) {
+        return;
+    }
+    SetListRow(List(), row, editor.signalString, kNoRowImage);
+    SignalStr[n] = editor.signalString;
+    SpecialKludges[n] = FormatDefinition(editor.separator, editor.kludgeName);
+    WriteLive();
+}
+
+void SpecialKludgesPage::Delete() {
+    const int row = FocusedListRow(List());
+    if (row < 0 || static_cast<std::size_t>(row) >= SignalStr.size()) {
+        return;
+    }
+    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+        return;
+    }
+    const auto n = static_cast<std::ptrdiff_t>(row);
+    SignalStr.erase(SignalStr.begin() + n);
+    if (static_cast<std::size_t>(row) < SpecialKludges.size()) {
+        SpecialKludges.erase(SpecialKludges.begin() + n);
+    }
+    DeleteListRow(List(), row);
+    WriteLive();
+}
+
+void SpecialKludgesPage::WriteLive() {
+    live_.SpecialKludges = SpecialKludges;
+    live_.SignalStr = SignalStr;
+}
+
+}  // namespace vantel

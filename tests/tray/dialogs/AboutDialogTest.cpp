@@ -1,0 +1,165 @@
+#include "tray/dialogs/AboutDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <map>
+
+#include "FakeNotifier.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/ModalDriver.h"
+
+namespace vantel {
+namespace {
+
+/// A shell and registry that answer as the test says, and remember what was launched.
+class FakeLauncher : public LinkLauncher {
+  public:
+    INT_PTR shellResult = 42;
+    std::map<std::string, std::string> classes;
+    INT_PTR runResult = 33;
+    std::vector<std::string> opened;
+    std::vector<std::string> ran;
+
+  protected:
+    INT_PTR ShellOpen(const std::string& url, int) override {
+        opened.push_back(url);
+        return shellResult;
+    }
+    bool ReadClassesValue(const std::string& key, std::string& value) override {
+        const auto found = classes.find(key);
+        if (found == classes.end()) {
+            return false;
+        }
+        value = found->second;
+        return true;
+    }
+    INT_PTR Run(const std::string& commandLine, int) override {
+        ran.push_back(commandLine);
+        return runResult;
+    }
+};
+
+SIZE TextExtent(HWND control) {
+    const std::string text = GetItemText(GetParent(control), GetDlgCtrlID(control));
+    HDC dc = GetDC(control);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return size;
+}
+
+class AboutDialogTest : public ::testing::Test {
+  protected:
+    AboutDialogTest() {
+        context_.instance = GetModuleHandleA(nullptr);
+        context_.notifier = &notifier_;
+    }
+    test::FakeNotifier notifier_;
+    DialogContext context_;
+    FakeLauncher launcher_;
+};
+
+TEST_F(AboutDialogTest, LinksKeepTheirTextsPointAtTheirUrlsAndFitTheirText) {
+    AboutDialog about(context_, launcher_);
+    test::RunModalWith(about, [&](HWND dialog) {
+        EXPECT_EQ(GetItemText(dialog, AboutDialog::kMailLink), "Vantel mail");
+        EXPECT_EQ(GetItemText(dialog, AboutDialog::kHomepageLink), "Vantel Homepage");
+        EXPECT_EQ(about.mailLink().url().rfind("mailto:", 0), 0u);
+        EXPECT_EQ(about.homepageLink().url().rfind("https://", 0), 0u);
+        for (int id : {AboutDialog::kMailLink, AboutDialog::kHomepageLink}) {
+            HWND control = GetDlgItem(dialog, id);
+            RECT rect{};
+            GetWindowRect(control, &rect);
+            const SIZE text = TextExtent(control);
+            EXPECT_EQ(rect.right - rect.left, text.cx) << id;
+            EXPECT_EQ(rect.bottom - rect.top, text.cy) << id;
+            EXPECT_NE(GetWindowLongPtrA(control, GWL_STYLE) & SS_NOTIFY, 0) << id;
+            LOGFONTA font{};
+            GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)),
+                       sizeof font, &font);
+            EXPECT_TRUE(font.lfUnderline) << id;
+        }
+        // Link colour until opened, the visited colour after.
+        HWND mail = GetDlgItem(dialog, AboutDialog::kMailLink);
+        HDC dc = GetDC(mail);
+        SendMessageA(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(mail));
+        EXPECT_EQ(GetTextColor(dc), HyperLink::kLinkColour);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kMailLink, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(mail));
+        EXPECT_TRUE(about.mailLink().visited());
+        EXPECT_FALSE(about.homepageLink().visited());
+        SendMessageA(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(mail));
+        EXPECT_EQ(GetTextColor(dc), HyperLink::kVisitedColour);
+        ReleaseDC(mail, dc);
+        test::Click(dialog, IDOK);
+    });
+    EXPECT_EQ(launcher_.opened, std::vector<std::string>{about.mailLink().url()});
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(AboutDialogTest, FailedOpenIsReportedAndTheLinkStaysUnvisited) {
+    launcher_.shellResult = SE_ERR_FNF;
+    AboutDialog about(context_, launcher_);
+    test::RunModalWith(about, [&](HWND dialog) {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kHomepageLink, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, AboutDialog::kHomepageLink)));
+        test::Click(dialog, IDOK);
+    });
+    EXPECT_FALSE(about.homepageLink().visited());
+    EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Unable to open hyperlink:\n\n"
+                                                           "The specified file was not found."});
+}
+
+TEST_F(AboutDialogTest, ALinkWithoutTextShowsItsUrl) {
+    AboutDialog about(context_, launcher_);
+    test::RunModalWith(about, [&](HWND dialog) {
+        HWND blank = CreateWindowA("STATIC", "", WS_CHILD | WS_VISIBLE, 10, 60, 200, 20, dialog,
+                                   nullptr, GetModuleHandleA(nullptr), nullptr);
+        SendMessageA(blank, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+        HyperLink link(launcher_, notifier_);
+        link.SetURL("https://example.org/");
+        link.Attach(blank);
+        char text[64] = {};
+        GetWindowTextA(blank, text, sizeof text);
+        EXPECT_STREQ(text, "https://example.org/");
+        test::Click(dialog, IDOK);
+    });
+}
+
+TEST(LinkLauncher, FallsBackToTheHtmBrowserCutAtItsPlaceholder) {
+    const std::string url = "https://vantel.example/";
+    EXPECT_EQ(LinkLauncher::BrowserCommandLine("\"C:\\b\\web.exe\" -new \"%1\" -tail", url),
+              "\"C:\\b\\web.exe\" -new  " + url);
+    EXPECT_EQ(LinkLauncher::BrowserCommandLine("C:\\b\\web.exe %1 -tail", url),
+              "C:\\b\\web.exe  " + url);
+    EXPECT_EQ(LinkLauncher::BrowserCommandLine("C:\\b\\web.exe", url), "C:\\b\\web.exe " + url);
+
+    FakeLauncher launcher;
+    launcher.shellResult = SE_ERR_NOASSOC;
+    EXPECT_EQ(launcher.GotoURL(url, SW_SHOWNORMAL), SE_ERR_NOASSOC) << "no .htm handler";
+    launcher.classes[".htm"] = "htmlfile";
+    EXPECT_EQ(launcher.GotoURL(url, SW_SHOWNORMAL), SE_ERR_NOASSOC) << "handler without command";
+    EXPECT_TRUE(launcher.ran.empty());
+    launcher.classes["htmlfile\\shell\\open\\command"] = "web.exe \"%1\"";
+    EXPECT_EQ(launcher.GotoURL(url, SW_SHOWNORMAL), 33);
+    EXPECT_EQ(launcher.ran, std::vector<std::string>{"web.exe  " + url});
+}
+
+TEST(LinkLauncher, ErrorTexts) {
+    EXPECT_EQ(LinkLauncher::ErrorText(0), "The operating system is out\nof memory or resources.");
+    EXPECT_EQ(LinkLauncher::ErrorText(26), "A sharing violation occurred. ");
+    EXPECT_EQ(LinkLauncher::ErrorText(31),
+              "There is no application associated\nwith the given filename extension.");
+    EXPECT_EQ(LinkLauncher::ErrorText(4), "Unknown Error (4) occurred.");
+}
+
+}  // namespace
+}  // namespace vantel

@@ -1,0 +1,38 @@
+// Drives a modal dialog from inside its own message loop, as a user would.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/OptionsPageHost.h"
+
+namespace vantel::test {
+
+/// Runs `dialog` modally over a hidden owner window; when the dialog's loop first goes idle,
+/// `act` runs with the dialog's window (it should end the dialog, say by clicking OK).
+/// Returns the dialog's result.
+INT_PTR RunModalWith(Dialog& dialog, const std::function<void(HWND)>& act);
+
+/// Clicks the button `id` of `dialog` (BM_CLICK: the button's command as a click sends it).
+void Click(HWND dialog, int id);
+
+/// A ModalRunner for DialogContext::runModal that drives each editor with the next of
+/// `acts`, in order, and records how many ran.
+struct ScriptedEditors {
+    std::vector<std::function<void(HWND)>> acts;
+    int ran = 0;
+    INT_PTR operator()(Dialog& dialog, HWND owner);
+};
+
+/// An Options dialog stand-in that counts the pages' hooks.
+class CountingHost : public OptionsPageHost {
+  public:
+    void OptionsPageHook(int code) override { ++(code == 1 ? oks : cancels); }
+    int oks = 0;
+    int cancels = 0;
+};
+
+}  // namespace vantel::test

@@ -1,0 +1,151 @@
+#include "tray/dialogs/OptionsDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include "FakeNotifier.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/ModalDriver.h"
+
+namespace vantel {
+namespace {
+
+using Page = GeneralSettingsPage;
+
+/// Runs the dialog's own message handling for what was posted, as its modal loop would.
+void Pump(HWND dialog) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!IsDialogMessageA(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+class OptionsDialogTest : public ::testing::Test {
+  protected:
+    OptionsDialogTest() {
+        context_.instance = GetModuleHandleA(nullptr);
+        context_.notifier = &notifier_;
+        context_.isNT = true;
+        dialog_ = std::make_unique<OptionsDialog>(context_);
+        for (int i = 0; i < 4; ++i) {
+            pages_[i] = &dialog_->AddPage(std::make_unique<Page>(context_, *dialog_));
+            pages_[i]->DefaultPort = 100 + i;
+            pages_[i]->DefaultPOPPort = 200 + i;
+        }
+    }
+    static void SelectTab(HWND dialog, int index) {
+        HWND tabs = GetDlgItem(dialog, OptionsDialog::kTabControl);
+        NMHDR header{tabs, OptionsDialog::kTabControl, static_cast<UINT>(TCN_SELCHANGING)};
+        SendMessageA(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+        SendMessageA(tabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+        header.code = static_cast<UINT>(TCN_SELCHANGE);
+        SendMessageA(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+    }
+
+    test::FakeNotifier notifier_;
+    DialogContext context_;
+    std::unique_ptr<OptionsDialog> dialog_;
+    Page* pages_[4] = {};
+};
+
+TEST_F(OptionsDialogTest, OpensOnTheFirstTabWithEveryPageInTheTabArea) {
+    test::RunModalWith(*dialog_, [&](HWND dialog) {
+        HWND tabs = GetDlgItem(dialog, OptionsDialog::kTabControl);
+        EXPECT_EQ(TabCtrl_GetItemCount(tabs), 4);
+        const char* titles[] = {"Servers", "Kludges", "Special", "General Settings"};
+        for (int i = 0; i < 4; ++i) {
+            char text[64] = {};
+            TCITEMA item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            SendMessageA(tabs, TCM_GETITEMA, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(&item));
+            EXPECT_STREQ(text, titles[i]);
+        }
+        EXPECT_EQ(dialog_->CurrentTab(), 0);
+
+        RECT area{};
+        GetWindowRect(tabs, &area);
+        TabCtrl_AdjustRect(tabs, FALSE, &area);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(IsWindowVisible(pages_[i]->window()) != FALSE, i == 0) << i;
+            RECT page{};
+            GetWindowRect(pages_[i]->window(), &page);
+            EXPECT_TRUE(EqualRect(&page, &area)) << i;
+            EXPECT_EQ(GetItemText(pages_[i]->window(), Page::kSmtpPortEdit),
+                      std::to_string(100 + i))
+                << "controls loaded from the fields";
+        }
+
+        SelectTab(dialog, 3);
+        EXPECT_FALSE(IsWindowVisible(pages_[0]->window()));
+        EXPECT_TRUE(IsWindowVisible(pages_[3]->window()));
+        SelectTab(dialog, 1);
+        EXPECT_FALSE(IsWindowVisible(pages_[3]->window()));
+        EXPECT_TRUE(IsWindowVisible(pages_[1]->window()));
+        test::Click(dialog, IDCANCEL);
+    });
+}
+
+TEST_F(OptionsDialogTest, EnterAndEscapeInsideAPageCloseNothing) {
+    bool stillOpen = false;
+    const INT_PTR result = test::RunModalWith(*dialog_, [&](HWND dialog) {
+        HWND edit = GetDlgItem(pages_[0]->window(), Page::kSmtpPortEdit);
+        SetFocus(edit);
+        for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+            PostMessageA(edit, WM_KEYDOWN, key, 0);
+            PostMessageA(edit, WM_KEYUP, key, 0);
+            Pump(dialog);
+        }
+        stillOpen = IsWindowVisible(dialog) != FALSE;
+        test::Click(dialog, IDCANCEL);
+    });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(OptionsDialogTest, OkReadsEveryPageBackEvenAfterOneRefusesAField) {
+    const INT_PTR result = test::RunModalWith(*dialog_, [&](HWND) {
+        for (int i = 0; i < 4; ++i) {
+            SetItemText(pages_[i]->window(), Page::kSmtpPortEdit, std::to_string(1000 + i));
+            SetItemText(pages_[i]->window(), Page::kPopPortEdit, std::to_string(2000 + i));
+        }
+        // The second page refuses its POP3 port: it and the fields after it stay.
+        SetItemText(pages_[1]->window(), Page::kPopPortEdit, "pop");
+        SetItemText(pages_[1]->window(), Page::kConnectTimeoutEdit, "77");
+        test::Click(dialog_->window(), IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(pages_[1]->DefaultPort, 1001);
+    EXPECT_EQ(pages_[1]->DefaultPOPPort, 201);
+    EXPECT_EQ(pages_[1]->ConnectTimeout, 0);
+    for (int i : {0, 2, 3}) {
+        EXPECT_EQ(pages_[i]->DefaultPort, 1000 + i);
+        EXPECT_EQ(pages_[i]->DefaultPOPPort, 2000 + i);
+    }
+}
+
+TEST_F(OptionsDialogTest, CancelReadsNothingAndSchemesRunsOverTheDialog) {
+    HWND schemesOwner = nullptr;
+    dialog_->onSchemes = [&](HWND owner) { schemesOwner = owner; };
+    HWND shown = nullptr;
+    const INT_PTR result = test::RunModalWith(*dialog_, [&](HWND dialog) {
+        shown = dialog;
+        SetItemText(pages_[0]->window(), Page::kSmtpPortEdit, "9999");
+        test::Click(dialog, OptionsDialog::kSchemesButton);
+        test::Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(schemesOwner, shown);
+    EXPECT_EQ(pages_[0]->DefaultPort, 100);
+}
+
+}  // namespace
+}  // namespace vantel

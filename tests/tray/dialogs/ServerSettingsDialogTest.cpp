@@ -1,0 +1,129 @@
+#include "tray/dialogs/ServerSettingsDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FakeNotifier.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/ModalDriver.h"
+
+namespace vantel {
+namespace {
+
+using Editor = ServerSettingsDialog;
+
+class ServerSettingsDialogTest : public ::testing::Test {
+  protected:
+    ServerSettingsDialogTest() {
+        context_.instance = GetModuleHandleA(nullptr);
+        context_.notifier = &notifier_;
+    }
+    static std::string Text(HWND window, int id) { return GetItemText(window, id); }
+    static bool Enabled(HWND window, int id) {
+        return IsWindowEnabled(GetDlgItem(window, id)) != FALSE;
+    }
+    /// Local and remote port as the edits show them.
+    static std::pair<std::string, std::string> Ports(HWND window) {
+        return {Text(window, Editor::kLocalPortEdit), Text(window, Editor::kRemotePortEdit)};
+    }
+
+    test::FakeNotifier notifier_;
+    DialogContext context_;
+};
+
+using PortTexts = std::pair<std::string, std::string>;
+
+TEST_F(ServerSettingsDialogTest, TypeChangeMovesOnlyPortsThatHoldTheOldDefault) {
+    Editor editor(context_);
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_TRUE(IsItemChecked(window, Editor::kSmtpRadio));
+        EXPECT_EQ(Ports(window), PortTexts("25", "25"));
+        EXPECT_FALSE(Enabled(window, Editor::kUserNameEdit));
+        EXPECT_FALSE(Enabled(window, Editor::kImap4Radio));
+
+        test::Click(window, Editor::kPop3Radio);
+        EXPECT_EQ(Ports(window), PortTexts("110", "110"));
+        EXPECT_TRUE(Enabled(window, Editor::kUserNameEdit));
+        EXPECT_TRUE(Enabled(window, Editor::kPasswordEdit));
+        SetItemText(window, Editor::kUserNameEdit, "joe");
+
+        test::Click(window, Editor::kSmtpRadio);
+        EXPECT_EQ(Ports(window), PortTexts("25", "25"));
+        EXPECT_FALSE(Enabled(window, Editor::kUserNameEdit));
+        EXPECT_EQ(Text(window, Editor::kUserNameEdit), "joe");  // disabled, not cleared
+
+        // A port of the user's own stays; so do a half-typed port and the other fields.
+        SetItemText(window, Editor::kLocalPortEdit, "1025");
+        SetItemText(window, Editor::kRemotePortEdit, "2x");
+        SetItemText(window, Editor::kServerNameEdit, "mail.example.org");
+        test::Click(window, Editor::kPop3Radio);
+        EXPECT_EQ(Ports(window), PortTexts("1025", "2x"));
+        EXPECT_EQ(Text(window, Editor::kServerNameEdit), "mail.example.org");
+        EXPECT_TRUE(notifier_.messages.empty());
+
+        SetItemText(window, Editor::kRemotePortEdit, " 110 ");
+        test::Click(window, Editor::kSmtpRadio);
+        EXPECT_EQ(Ports(window), PortTexts("1025", "25"));
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.serverType, ServerType::Smtp);
+    EXPECT_EQ(editor.localPort, 1025);
+    EXPECT_EQ(editor.remotePort, 25);
+}
+
+TEST_F(ServerSettingsDialogTest, NonIntegerPortKeepsTheDialogOpen) {
+    Editor editor(context_);
+    editor.serverType = ServerType::Pop3;
+    editor.localPort = 1110;
+    editor.remotePort = 995;
+    editor.serverName = "pop.example.org";
+    editor.userName = "joe";
+    editor.password = "secret";
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_TRUE(IsItemChecked(window, Editor::kPop3Radio));
+        EXPECT_EQ(Ports(window), PortTexts("1110", "995"));
+        EXPECT_EQ(Text(window, Editor::kPasswordEdit), "secret");
+        EXPECT_TRUE(Enabled(window, Editor::kPasswordEdit));
+
+        SetItemText(window, Editor::kRemotePortEdit, "pop3");
+        test::Click(window, IDOK);
+        ASSERT_TRUE(IsWindow(window));
+        EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Please enter an integer."});
+        EXPECT_EQ(GetFocus(), GetDlgItem(window, Editor::kRemotePortEdit));
+
+        SetItemText(window, Editor::kRemotePortEdit, "110");
+        SetItemText(window, Editor::kUserNameEdit, "ann");
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.serverType, ServerType::Pop3);
+    EXPECT_EQ(editor.localPort, 1110);
+    EXPECT_EQ(editor.remotePort, 110);
+    EXPECT_EQ(editor.serverName, "pop.example.org");
+    EXPECT_EQ(editor.userName, "ann");
+    EXPECT_EQ(editor.password, "secret");
+}
+
+TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
+    Editor editor(context_);
+    editor.serverType = ServerType::Pop3;
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        SetItemText(window, Editor::kUserNameEdit, std::string(200, 'u'));
+        SetItemText(window, Editor::kPasswordEdit, std::string(54, 'p'));
+        test::Click(window, IDOK);
+        ASSERT_TRUE(IsWindow(window));
+        ASSERT_EQ(notifier_.messages.size(), 1u);
+        EXPECT_EQ(notifier_.messages[0],
+                  "The user name and password together can have at most 253 characters.");
+
+        SetItemText(window, Editor::kPasswordEdit, std::string(53, 'p'));
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.userName.size() + editor.password.size(), 253u);
+}
+
+}  // namespace
+}  // namespace vantel
