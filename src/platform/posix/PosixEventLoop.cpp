@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/LookUpOnWorker.h"
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/PosixSocket.h"
 
@@ -151,7 +150,7 @@ void PosixEventLoop::Post(std::function<void()> work) {
 }
 
 void PosixEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
-    LookUpOnWorker(posts_, &LookUpHost, host, port, std::move(done));
+    lookups_.Resolve(posts_, host, port, std::move(done));
 }
 
 void PosixEventLoop::Run() {

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/LookupPool.h"
 #include "platform/PostQueue.h"
+#include "platform/posix/AddressConversion.h"
 
 namespace vantel {
 
@@ -73,6 +75,7 @@ class PosixEventLoop : public EventLoop {
     int epollFd_ = -1;
     int wakeFd_ = -1;
     std::shared_ptr<PostQueue> posts_;
+    LookupPool lookups_{&LookUpHost};
     std::deque<std::function<void()>> pending_;  // taken from posts_, not yet run
     std::atomic<bool> quit_{false};
 
