@@ -11,7 +11,7 @@ RelayDaemon::RelayDaemon(EventLoop& loop, Options options)
     : loop_(loop),
       options_(std::move(options)),
       random_(static_cast<std::uint32_t>(std::time(nullptr))),
-      rewriter_(settings_, random_, notifier_),
+      rewriter_(settings_, random_, notifier_, kludgeFiles_),
       engine_(settings_, loop_, rewriter_, notifier_, options_.trace ? &trace_ : nullptr, *this) {}
 
 bool RelayDaemon::Load() {

@@ -9,6 +9,7 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "daemon/ConsoleNotifier.h"
 #include "daemon/ConsoleTrace.h"
@@ -48,6 +49,7 @@ class RelayDaemon : private RelayStateObserver {
     ConsoleNotifier notifier_;
     ConsoleTrace trace_;
     CRuntimeRandom random_;
+    CachedKludgeFiles kludgeFiles_;
     MessageRewriter rewriter_;
     RelayEngine engine_;
 };

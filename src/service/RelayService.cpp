@@ -8,6 +8,7 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "platform/win32/DebugOutputNotifier.h"
 #include "platform/win32/DebugOutputTrace.h"
@@ -118,7 +119,8 @@ void RelayService::Serve() {
     NoTray tray;
     RelaySettings settings = LoadMachineSettings(store);
     CRuntimeRandom random(static_cast<std::uint32_t>(std::time(nullptr)));
-    MessageRewriter rewriter(settings, random, notifier);
+    CachedKludgeFiles kludgeFiles;
+    MessageRewriter rewriter(settings, random, notifier, kludgeFiles);
     {
         RelayEngine engine(settings, *loop, rewriter, notifier, &trace, tray);
         engine.StartRelay();

@@ -33,7 +33,7 @@ MainDialog::MainDialog(const MainDialogContext& context)
       context_(context),
       persistence_(*context.store),
       random_(static_cast<std::uint32_t>(std::time(nullptr))),
-      rewriter_(settings_, random_, *context.notifier),
+      rewriter_(settings_, random_, *context.notifier, kludgeFiles_),
       engine_(settings_, *context.loop, rewriter_, *context.notifier, context.trace, *this),
       schemas_(settings_, persistence_, *context.service, *this, *context.notifier, context.isNT) {
     const int small = GetSystemMetrics(SM_CXSMICON);

@@ -14,6 +14,7 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "dialogs/Dialog.h"
 #include "dialogs/DialogContext.h"
@@ -105,6 +106,7 @@ class MainDialog : public Dialog, private RelayStateObserver, private RelayContr
     RelaySettings settings_;
     SettingsPersistence persistence_;
     CRuntimeRandom random_;
+    CachedKludgeFiles kludgeFiles_;
     MessageRewriter rewriter_;
     RelayEngine engine_;
     SchemaManager schemas_;

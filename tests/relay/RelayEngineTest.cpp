@@ -8,6 +8,7 @@
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/CredentialCodec.h"
 
 namespace vantel {
@@ -35,7 +36,8 @@ class RelayEngineTest : public ::testing::Test {
 
     RelayEngine& Engine() {
         if (!engine_) {
-            rewriter_ = std::make_unique<MessageRewriter>(settings_, random_, notifier_);
+            rewriter_ =
+                std::make_unique<MessageRewriter>(settings_, random_, notifier_, kludgeFiles_);
             engine_ = std::make_unique<RelayEngine>(settings_, *loop_, *rewriter_, notifier_,
                                                     &trace_, observer_);
         }
@@ -63,6 +65,7 @@ class RelayEngineTest : public ::testing::Test {
     RelaySettings settings_;
     CRuntimeRandom random_{7};
     test::FakeNotifier notifier_;
+    CachedKludgeFiles kludgeFiles_;
     RecordingTrace trace_;
     CountingObserver observer_;
     std::unique_ptr<MessageRewriter> rewriter_;
