@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {
@@ -87,7 +88,8 @@ class BenchRelay : public Notifier {
 
     RelaySettings settings;
     CRuntimeRandom random{1};
-    MessageRewriter rewriter{settings, random, *this};
+    CachedKludgeFiles kludgeFiles;
+    MessageRewriter rewriter{settings, random, *this, kludgeFiles};
 };
 
 /// Passes every block through `pass` and copies what comes out into `sink`, as the relay

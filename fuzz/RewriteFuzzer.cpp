@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/MessageRewriter.h"
 
@@ -35,7 +36,8 @@ class Relay : public Notifier {
   public:
     RelaySettings settings;
     CRuntimeRandom random{1};
-    MessageRewriter rewriter{settings, random, *this};
+    CachedKludgeFiles kludgeFiles;
+    MessageRewriter rewriter{settings, random, *this, kludgeFiles};
 
     void ShowMessage(std::string_view) override { __builtin_trap(); }
 };

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
 #include "FakeNotifier.h"
 #include "TempDir.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/SignalKludge.h"
 
@@ -41,7 +44,8 @@ class KludgeEngineTest : public ::testing::Test {
     RelaySettings settings_;
     ScriptedRandom random_;
     test::FakeNotifier notifier_;
-    KludgeEngine engine_{settings_, random_, notifier_};
+    CachedKludgeFiles files_;
+    KludgeEngine engine_{settings_, random_, notifier_, files_};
     test::TempDir dir_;
     bool handled_ = false;
 };
@@ -203,6 +207,32 @@ TEST_F(KludgeEngineTest, EmptyMissingAndHugeFiles) {
     const std::string out = Apply("X-Quote: a\r\n");
     EXPECT_EQ(out,
               "X-Quote:  " + std::string(KludgeEngine::kReplacementCapacity - 4, 'q') + "\r\n");
+}
+
+TEST_F(KludgeEngineTest, UnreadablePathsGiveTheNoticeAndNewFilesAreTakenUp) {
+    // A directory reads like a missing file: a notice and an empty replacement.
+    const std::string directory = dir_.path().string();
+    AddKludge("0 X-Quote:", "2 " + directory);
+    EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
+    EXPECT_TRUE(handled_);
+    EXPECT_EQ(notifier_.messages,
+              std::vector<std::string>{"Error opening file '" + directory + "'."});
+
+    // Missing at first, then created.
+    const std::string path = (dir_.path() / "later.txt").string();
+    settings_.Subst[0] = "2 " + path;
+    EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
+    EXPECT_EQ(notifier_.messages.size(), 2u);
+    WriteFile("later.txt", "first\r\n");
+    EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  first\r\n");
+    EXPECT_EQ(Apply("X-Quote: b\r\n"), "X-Quote:  first\r\n");
+
+    // Replaced by a file of the same size but a later time: its line is used.
+    const auto written = std::filesystem::last_write_time(path);
+    WriteFile("later.txt", "again\r\n");
+    std::filesystem::last_write_time(path, written + std::chrono::seconds(10));
+    EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  again\r\n");
+    EXPECT_EQ(notifier_.messages.size(), 2u);
 }
 
 }  // namespace

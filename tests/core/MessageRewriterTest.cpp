@@ -4,6 +4,7 @@
 
 #include "FakeNotifier.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/LineSplitter.h"
 
@@ -32,7 +33,8 @@ class MessageRewriterTest : public ::testing::Test {
     RelaySettings settings_;
     CRuntimeRandom random_{1};
     test::FakeNotifier notifier_;
-    MessageRewriter rewriter_{settings_, random_, notifier_};
+    CachedKludgeFiles kludgeFiles_;
+    MessageRewriter rewriter_{settings_, random_, notifier_, kludgeFiles_};
     StreamState state_;
 };
 

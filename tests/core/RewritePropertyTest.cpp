@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/MessageRewriter.h"
 
@@ -27,7 +28,8 @@ class Relay : public Notifier {
   public:
     RelaySettings settings;
     CRuntimeRandom random{1};
-    MessageRewriter rewriter{settings, random, *this};
+    CachedKludgeFiles kludgeFiles;
+    MessageRewriter rewriter{settings, random, *this, kludgeFiles};
 
     void ShowMessage(std::string_view text) override { ADD_FAILURE() << "notice: " << text; }
 };

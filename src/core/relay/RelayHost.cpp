@@ -8,7 +8,7 @@ RelayHost::RelayHost(EventLoop& loop, Notifier& notifier, TraceSink* trace,
                      RelayStateObserver& observer, std::uint32_t randomSeed)
     : random_(randomSeed),
       sessionNotices_(loop, notifier),
-      rewriter_(settings_, random_, sessionNotices_),
+      rewriter_(settings_, random_, sessionNotices_, kludgeFiles_),
       engine_(settings_, loop, rewriter_, notifier, trace, observer) {}
 
 void RelayHost::Load(SettingsStore& store, bool machine) {

@@ -9,6 +9,7 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayStateObserver.h"
 #include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
@@ -48,6 +49,7 @@ class RelayHost {
   private:
     RelaySettings settings_;
     CRuntimeRandom random_;
+    CachedKludgeFiles kludgeFiles_;
     /// Notices from the rewriting come from inside socket events: they are shown later.
     PostingNotifier sessionNotices_;
     MessageRewriter rewriter_;

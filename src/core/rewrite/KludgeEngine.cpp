@@ -1,8 +1,5 @@
 #include "core/rewrite/KludgeEngine.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "core/config/DecimalText.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/SignalKludge.h"
@@ -52,11 +49,9 @@ std::string_view KludgeEngine::ChooseFileLine(std::string_view content, int r) {
 }
 
 bool KludgeEngine::ReadKludgeFile(const std::string& path, std::string& content) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    if (!files_.Read(path, content)) {
         return false;
     }
-    content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     FoldCrLf(content);
     return true;
 }

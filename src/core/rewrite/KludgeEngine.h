@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/config/RelaySettings.h"
+#include "core/rewrite/KludgeFileReader.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "core/rewrite/RandomSource.h"
 #include "platform/Notifier.h"
@@ -19,9 +20,10 @@ class KludgeEngine {
     static constexpr std::size_t kReplacementCapacity = 1023;
 
     /// Reads the kludge lists of `settings` afresh for every line, so edits apply at once.
-    /// `notifier` hears of kludge files that cannot be opened.
-    KludgeEngine(const RelaySettings& settings, RandomSource& random, Notifier& notifier)
-        : settings_(settings), random_(random), notifier_(notifier) {}
+    /// Kludge files come through `files`; `notifier` hears of those that cannot be read.
+    KludgeEngine(const RelaySettings& settings, RandomSource& random, Notifier& notifier,
+                 KludgeFileReader& files)
+        : settings_(settings), random_(random), notifier_(notifier), files_(files) {}
 
     /// Appends to `output` what every kludge of `type` makes of `line` (a whole logical line
     /// with its CR LF), in list order. True when the line itself was changed, deleted or
@@ -43,6 +45,7 @@ class KludgeEngine {
     const RelaySettings& settings_;
     RandomSource& random_;
     Notifier& notifier_;
+    KludgeFileReader& files_;
 };
 
 }  // namespace vantel

@@ -17,8 +17,9 @@ namespace vantel {
 /// came, and text still carried when a stream ends comes back from FlushStream.
 class MessageRewriter {
   public:
-    MessageRewriter(const RelaySettings& settings, RandomSource& random, Notifier& notifier)
-        : settings_(settings), kludges_(settings, random, notifier) {}
+    MessageRewriter(const RelaySettings& settings, RandomSource& random, Notifier& notifier,
+                    KludgeFileReader& files)
+        : settings_(settings), kludges_(settings, random, notifier, files) {}
 
     /// A block of a client stream (`SmtpKludge`) or of a POP3 server stream (`Pop3Kludge`):
     /// header lines go through the kludges of that type, and from the blank line after a

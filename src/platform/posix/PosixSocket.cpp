@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "platform/posix/AddressConversion.h"
-#include "platform/posix/PosixEventLoop.h"
+#include "platform/posix/EpollEventLoop.h"
 
 namespace vantel {
 
@@ -23,7 +23,7 @@ constexpr int kBacklog = SOMAXCONN > 65535 ? SOMAXCONN : 65535;
 
 }  // namespace
 
-PosixSocket::PosixSocket(PosixEventLoop& loop, SocketEvents& events)
+PosixSocket::PosixSocket(EpollEventLoop& loop, SocketEvents& events)
     : AsyncSocket(events), loop_(loop), token_(loop.Attach(this)) {}
 
 PosixSocket::~PosixSocket() {
@@ -277,7 +277,7 @@ void PosixSocket::ShutDownNow() {
 }
 
 void PosixSocket::ReportFailureLater(int error) {
-    PosixEventLoop& loop = loop_;
+    EpollEventLoop& loop = loop_;
     const std::uint64_t token = token_;
     loop_.Post([&loop, token, this, error] {
         // Tokens are never reused: an attached token still names this very socket.
@@ -315,7 +315,7 @@ SocketAddress PosixSocket::LocalAddress() const {
 
 void PosixSocket::HandleEvents(std::uint32_t events) {
     // Any callback may destroy this socket: afterwards only these copies are safe to use.
-    PosixEventLoop& loop = loop_;
+    EpollEventLoop& loop = loop_;
     const std::uint64_t token = token_;
 
     if (state_ == State::Listening) {

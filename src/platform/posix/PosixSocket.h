@@ -7,11 +7,11 @@
 
 namespace vantel {
 
-class PosixEventLoop;
+class EpollEventLoop;
 
 class PosixSocket : public AsyncSocket {
   public:
-    PosixSocket(PosixEventLoop& loop, SocketEvents& events);
+    PosixSocket(EpollEventLoop& loop, SocketEvents& events);
     ~PosixSocket() override;
     PosixSocket(const PosixSocket&) = delete;
     PosixSocket& operator=(const PosixSocket&) = delete;
@@ -42,7 +42,7 @@ class PosixSocket : public AsyncSocket {
     /// Brings the epoll registration in line with what the owner may be told next.
     bool UpdateInterest();
 
-    PosixEventLoop& loop_;
+    EpollEventLoop& loop_;
     std::uint64_t token_;
     int fd_ = -1;
     State state_ = State::Idle;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/LookUpOnWorker.h"
 #include "platform/win32/AddressConversion.h"
 #include "platform/win32/Win32Socket.h"
 
@@ -135,7 +134,7 @@ void Win32EventLoop::Post(std::function<void()> work) {
 }
 
 void Win32EventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
-    LookUpOnWorker(posts_, &LookUpHost, host, port, std::move(done));
+    lookups_.Resolve(posts_, host, port, std::move(done));
 }
 
 void Win32EventLoop::Run() {

@@ -15,7 +15,9 @@
 #include <unordered_map>
 
 #include "platform/EventLoop.h"
+#include "platform/LookupPool.h"
 #include "platform/PostQueue.h"
+#include "platform/win32/AddressConversion.h"
 
 namespace vantel {
 
@@ -63,6 +65,7 @@ class Win32EventLoop : public EventLoop {
     std::string className_;
     HWND window_ = nullptr;
     std::shared_ptr<PostQueue> posts_;
+    LookupPool lookups_{&LookUpHost};
     std::deque<std::function<void()>> pending_;  // taken from posts_, not yet run
     std::atomic<bool> quit_{false};
 

@@ -13,18 +13,20 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/LookupPool.h"
 #include "platform/PostQueue.h"
+#include "platform/posix/AddressConversion.h"
 
 namespace vantel {
 
 class PosixSocket;
 
-class PosixEventLoop : public EventLoop {
+class EpollEventLoop : public EventLoop {
   public:
-    PosixEventLoop();
-    ~PosixEventLoop() override;
-    PosixEventLoop(const PosixEventLoop&) = delete;
-    PosixEventLoop& operator=(const PosixEventLoop&) = delete;
+    EpollEventLoop();
+    ~EpollEventLoop() override;
+    EpollEventLoop(const EpollEventLoop&) = delete;
+    EpollEventLoop& operator=(const EpollEventLoop&) = delete;
 
     /// False when the system refused an epoll or eventfd descriptor.
     bool ok() const { return epollFd_ >= 0 && wakeFd_ >= 0; }
@@ -73,6 +75,7 @@ class PosixEventLoop : public EventLoop {
     int epollFd_ = -1;
     int wakeFd_ = -1;
     std::shared_ptr<PostQueue> posts_;
+    LookupPool lookups_{&LookUpHost};
     std::deque<std::function<void()>> pending_;  // taken from posts_, not yet run
     std::atomic<bool> quit_{false};
 

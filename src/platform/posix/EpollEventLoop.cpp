@@ -1,4 +1,4 @@
-#include "platform/posix/PosixEventLoop.h"
+#include "platform/posix/EpollEventLoop.h"
 
 #include <sys/eventfd.h>
 #include <time.h>
@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/LookUpOnWorker.h"
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/PosixSocket.h"
 
@@ -21,7 +20,7 @@ constexpr std::size_t kMaxEventsPerWait = 256;
 
 }  // namespace
 
-PosixEventLoop::PosixEventLoop() : ready_(kMaxEventsPerWait) {
+EpollEventLoop::EpollEventLoop() : ready_(kMaxEventsPerWait) {
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     const int wakeFd = wakeFd_;
@@ -35,7 +34,7 @@ PosixEventLoop::PosixEventLoop() : ready_(kMaxEventsPerWait) {
     }
 }
 
-PosixEventLoop::~PosixEventLoop() {
+EpollEventLoop::~EpollEventLoop() {
     // After Close no thread touches the wake descriptor, so it can go.
     posts_->Close();
     if (wakeFd_ >= 0) {
@@ -46,18 +45,18 @@ PosixEventLoop::~PosixEventLoop() {
     }
 }
 
-std::uint64_t PosixEventLoop::NowMs() {
+std::uint64_t EpollEventLoop::NowMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
            static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-std::unique_ptr<AsyncSocket> PosixEventLoop::CreateSocket(SocketEvents& events) {
+std::unique_ptr<AsyncSocket> EpollEventLoop::CreateSocket(SocketEvents& events) {
     return std::make_unique<PosixSocket>(*this, events);
 }
 
-TimerId PosixEventLoop::StartTimer(std::uint32_t delayMs, bool periodic,
+TimerId EpollEventLoop::StartTimer(std::uint32_t delayMs, bool periodic,
                                    std::function<void()> callback) {
     const TimerId id = nextTimer_++;
     Timer& timer = timers_[id];
@@ -68,18 +67,18 @@ TimerId PosixEventLoop::StartTimer(std::uint32_t delayMs, bool periodic,
     return id;
 }
 
-void PosixEventLoop::StopTimer(TimerId id) {
+void EpollEventLoop::StopTimer(TimerId id) {
     timers_.erase(id);
     DropStaleEntries();
 }
 
-void PosixEventLoop::Schedule(TimerId id, Timer& timer, std::uint64_t due) {
+void EpollEventLoop::Schedule(TimerId id, Timer& timer, std::uint64_t due) {
     timer.sequence = nextSequence_++;
     heap_.push_back(HeapEntry{due, timer.sequence, id});
     std::push_heap(heap_.begin(), heap_.end(), std::greater<>());
 }
 
-void PosixEventLoop::DropStaleEntries() {
+void EpollEventLoop::DropStaleEntries() {
     // Timers restarted on every read would otherwise leave the heap growing until each old
     // due time passed.
     if (heap_.size() <= 2 * timers_.size() + 64) {
@@ -95,7 +94,7 @@ void PosixEventLoop::DropStaleEntries() {
     std::make_heap(heap_.begin(), heap_.end(), std::greater<>());
 }
 
-int PosixEventLoop::WaitTimeoutMs() {
+int EpollEventLoop::WaitTimeoutMs() {
     if (!pending_.empty()) {
         return 0;
     }
@@ -115,7 +114,7 @@ int PosixEventLoop::WaitTimeoutMs() {
     return -1;
 }
 
-void PosixEventLoop::RunDueTimers() {
+void EpollEventLoop::RunDueTimers() {
     const std::uint64_t now = NowMs();
     // Timers started by these callbacks wait for the next pass, so a callback that keeps
     // restarting itself at delay 0 cannot hold the loop here.
@@ -146,15 +145,15 @@ void PosixEventLoop::RunDueTimers() {
     }
 }
 
-void PosixEventLoop::Post(std::function<void()> work) {
+void EpollEventLoop::Post(std::function<void()> work) {
     posts_->Push(std::move(work));
 }
 
-void PosixEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
-    LookUpOnWorker(posts_, &LookUpHost, host, port, std::move(done));
+void EpollEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
+    lookups_.Resolve(posts_, host, port, std::move(done));
 }
 
-void PosixEventLoop::Run() {
+void EpollEventLoop::Run() {
     while (!quit_) {
         const int timeout = WaitTimeoutMs();
         const int count =
@@ -180,7 +179,7 @@ void PosixEventLoop::Run() {
     quit_ = false;
 }
 
-void PosixEventLoop::RunPosted() {
+void EpollEventLoop::RunPosted() {
     // What is left when Quit comes stays for the next Run.
     while (!pending_.empty() && !quit_) {
         const std::function<void()> work = std::move(pending_.front());
@@ -189,30 +188,30 @@ void PosixEventLoop::RunPosted() {
     }
 }
 
-void PosixEventLoop::DispatchSocket(std::uint64_t token, std::uint32_t events) {
+void EpollEventLoop::DispatchSocket(std::uint64_t token, std::uint32_t events) {
     const auto it = sockets_.find(token);
     if (it != sockets_.end()) {
         it->second->HandleEvents(events);
     }
 }
 
-void PosixEventLoop::Quit() {
+void EpollEventLoop::Quit() {
     quit_ = true;
     const std::uint64_t one = 1;
     (void)!write(wakeFd_, &one, sizeof one);
 }
 
-std::uint64_t PosixEventLoop::Attach(PosixSocket* socket) {
+std::uint64_t EpollEventLoop::Attach(PosixSocket* socket) {
     const std::uint64_t token = nextToken_++;
     sockets_.emplace(token, socket);
     return token;
 }
 
-void PosixEventLoop::Detach(std::uint64_t token) {
+void EpollEventLoop::Detach(std::uint64_t token) {
     sockets_.erase(token);
 }
 
-bool PosixEventLoop::Watch(int op, int fd, std::uint64_t token, std::uint32_t events) {
+bool EpollEventLoop::Watch(int op, int fd, std::uint64_t token, std::uint32_t events) {
     epoll_event event{};
     event.events = events;
     event.data.u64 = token;
@@ -220,7 +219,7 @@ bool PosixEventLoop::Watch(int op, int fd, std::uint64_t token, std::uint32_t ev
 }
 
 std::unique_ptr<EventLoop> CreateEventLoop() {
-    auto loop = std::make_unique<PosixEventLoop>();
+    auto loop = std::make_unique<EpollEventLoop>();
     if (!loop->ok()) {
         return nullptr;
     }
