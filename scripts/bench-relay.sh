@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Load benchmark of vantel-relay. Every measurement runs, in the same run and interleaved, against
 # three paths to the same fake server: direct, through socat (a plain forwarder with the relay's
-# 2,048-byte blocks: the baseline), and through the relay. Prints the medians and the ratios.
-# Environment: VANTEL_BIN (build/linux-release), BENCH_REPS (3), BENCH_SESSIONS (2000),
-# BENCH_CONCURRENT (500), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64).
+# 2,048-byte blocks: the baseline), and through the relay; with VANTEL_BASELINE_BIN (a folder
+# with an earlier build's vantel-relay) a fourth path goes through that build, so a change can be
+# judged against the figures before it on the same machine at the same time. Prints the medians
+# and the ratios, and how many connections failed while the relay reloaded its settings.
+# Environment: VANTEL_BIN (build/linux-release), VANTEL_BASELINE_BIN (none), BENCH_REPS (3),
+# BENCH_SESSIONS (2000), BENCH_CONCURRENT (500), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64),
+# BENCH_RELOADS (100).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${VANTEL_BIN:-build/linux-release}
+baseline=${VANTEL_BASELINE_BIN:-}
 reps=${BENCH_REPS:-3}
+reloads=${BENCH_RELOADS:-100}
 size=$((${BENCH_SIZE_MIB:-64} * 1024 * 1024))
 sessions=${BENCH_SESSIONS:-2000}
 concurrent=${BENCH_CONCURRENT:-500}
 messages=${BENCH_MESSAGES:-5000}
 client_timeout=60   # seconds for one client run
-deadline=600        # seconds for the whole script
+deadline=${BENCH_DEADLINE:-900}  # seconds for the whole script
 
-for tool in "$bin/vantel-load" "$bin/vantel-relay" socat; do
+for tool in "$bin/vantel-load" "$bin/vantel-relay" socat ${baseline:+"$baseline/vantel-relay"}; do
     if ! command -v "$tool" >/dev/null; then
         echo "bench-relay: $tool is missing (make build-linux-release; make deps)" >&2
         exit 1
@@ -25,9 +31,10 @@ done
 work=$(mktemp -d)
 pids=()
 relay_pid=
+before_pid=
 cleanup() {
     trap - EXIT INT TERM
-    for pid in "${pids[@]}" $relay_pid; do
+    for pid in "${pids[@]}" $relay_pid $before_pid; do
         # socat serves each connection in a child of its own.
         pkill -TERM -P "$pid" 2>/dev/null || true
         kill -TERM "$pid" 2>/dev/null || true
@@ -39,8 +46,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 source scripts/lib/ports.sh
-free_ports=$(pick_ports 6)
-read -r smtp_port pop3_port socat_smtp socat_pop3 relay_smtp relay_pop3 <<<"$free_ports"
+free_ports=$(pick_ports 8)
+read -r smtp_port pop3_port socat_smtp socat_pop3 relay_smtp relay_pop3 before_smtp before_pop3 \
+    <<<"$free_ports"
 
 echo "Starting the fake servers (the POP3 one builds its $((size / 1048576)) MiB message)..." >&2
 "$bin/vantel-load" smtp-server "$smtp_port" --timeout "$deadline" >"$work/smtp-server.out" &
@@ -58,17 +66,17 @@ for p in "$smtp_port" "$pop3_port" "$socat_smtp" "$socat_pop3"; do wait_for_port
 printf 'Relayed by Vantel\nSent through the load test\nAnother line from the file\n' \
     >"$work/lines.txt"
 
-write_settings() {  # write_settings FILE [kludges]
+write_settings() {  # write_settings FILE SMTP_PORT POP3_PORT [kludges]
     {
         printf 'Windows Registry Editor Version 5.00\r\n\r\n'
         printf '[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n'
-        printf '"DefaultPort"="%s"\r\n' "$relay_smtp"
-        printf '"DefaultPOPPort"="%s"\r\n' "$relay_pop3"
+        printf '"DefaultPort"="%s"\r\n' "$2"
+        printf '"DefaultPOPPort"="%s"\r\n' "$3"
         printf '"DefaultPOPServer"="1"\r\n'
         printf '"ServersCount"="2"\r\n'
-        printf '"Servers0"="%s %s 0 -1 127.0.0.1"\r\n' "$relay_smtp" "$smtp_port"
-        printf '"Servers1"="%s %s 1 -1 127.0.0.1"\r\n' "$relay_pop3" "$pop3_port"
-        if [ "${2:-}" = kludges ]; then
+        printf '"Servers0"="%s %s 0 -1 127.0.0.1"\r\n' "$2" "$smtp_port"
+        printf '"Servers1"="%s %s 1 -1 127.0.0.1"\r\n' "$3" "$pop3_port"
+        if [ "${4:-}" = kludges ]; then
             # Twenty SMTP kludges on headers every load message has: 0 replaces the text,
             # 1 deletes the line, 2 takes a random line of a file, 3 adds a line.
             local kludges=(
@@ -95,18 +103,27 @@ write_settings() {  # write_settings FILE [kludges]
 
 start_relay() {  # start_relay NAME [kludges]: a fresh relay, so its peak memory is its own
     stop_relay
-    write_settings "$work/$1.reg" "${2:-}"
+    write_settings "$work/$1.reg" "$relay_smtp" "$relay_pop3" "${2:-}"
     "$bin/vantel-relay" --store "$work/$1.reg" 2>>"$work/relay.log" &
     relay_pid=$!
     wait_for_port "$relay_smtp"
     wait_for_port "$relay_pop3"
+    if [ -n "$baseline" ]; then
+        write_settings "$work/$1-before.reg" "$before_smtp" "$before_pop3" "${2:-}"
+        "$baseline/vantel-relay" --store "$work/$1-before.reg" 2>>"$work/before.log" &
+        before_pid=$!
+        wait_for_port "$before_smtp"
+        wait_for_port "$before_pop3"
+    fi
 }
 stop_relay() {
-    if [ -n "$relay_pid" ]; then
-        kill -TERM "$relay_pid" 2>/dev/null || true
-        wait "$relay_pid" 2>/dev/null || true
-        relay_pid=
-    fi
+    local pid
+    for pid in $relay_pid $before_pid; do
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    relay_pid=
+    before_pid=
 }
 peak_rss_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$relay_pid/status"; }
 
@@ -119,14 +136,16 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else 
 rows=()
 notes=()
 failures=0
-# measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT
+paths=(direct socat relay)
+if [ -n "$baseline" ]; then paths+=(before); fi
+# measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT [BEFORE_PORT]
 measure() {
     local label=$1 unit=$2 mode=$3 arg=$4 options=$5
-    local -A ports=([direct]=$6 [socat]=$7 [relay]=$8)
-    local -A values=([direct]="" [socat]="" [relay]="")
+    local -A ports=([direct]=$6 [socat]=$7 [relay]=$8 [before]=${9:-})
+    local -A values=([direct]="" [socat]="" [relay]="" [before]="")
     local rep path line value count
     for rep in $(seq "$reps"); do
-        for path in direct socat relay; do
+        for path in "${paths[@]}"; do
             if [ "$SECONDS" -ge "$deadline" ]; then
                 echo "bench-relay: over $deadline s, stopping" >&2
                 exit 1
@@ -146,41 +165,71 @@ measure() {
             printf '  %-32s %-6s run %d: %s %s\n' "$label" "$path" "$rep" "${value:-0}" "$unit" >&2
         done
     done
-    local d s r
+    local d s r b=-
     d=$(median "${values[direct]}")
     s=$(median "${values[socat]}")
     r=$(median "${values[relay]}")
-    rows+=("$(printf '%-32s %-11s %10s %10s %10s %12s %13s' "$label" "$unit" "$d" "$s" "$r" \
-        "$(ratio "$r" "$s")" "$(ratio "$r" "$d")")")
+    if [ -n "$baseline" ]; then b=$(median "${values[before]}"); fi
+    rows+=("$(printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s' "$label" "$unit" "$d" "$s" \
+        "$r" "$b" "$(ratio "$r" "$s")" "$(ratio "$r" "$d")" "$(ratio "$r" "$b")")")
+}
+
+# measure_reload LABEL SESSIONS: short sessions one after another while the relay is told to
+# reload its settings every 20 ms; counts the connections that failed. Only the relays reload.
+measure_reload() {
+    local label=$1 count=$2
+    local -A failed=([relay]=- [before]=-)
+    local -A pids=([relay]=$relay_pid [before]=$before_pid)
+    local -A ports=([relay]=$relay_smtp [before]=$before_smtp)
+    local path line hup sent
+    for path in relay ${baseline:+before}; do
+        (for _ in $(seq "$reloads"); do kill -HUP "${pids[$path]}" 2>/dev/null; sleep 0.02; done) &
+        hup=$!
+        line=$("$bin/vantel-load" sessions "${ports[$path]}" "$count" --timeout "$client_timeout") || true
+        wait "$hup" 2>/dev/null || true
+        failed[$path]=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$line")
+        sent=$(sed -n 's/.* succeeded=\([0-9]*\).*/\1/p' <<<"$line")
+        printf '  %-32s %-6s: %s failed, %s succeeded, %s reloads\n' "$label" "$path" \
+            "${failed[$path]:-?}" "${sent:-?}" "$reloads" >&2
+        if [ "$path" = relay ] && [ "${failed[$path]:-1}" != 0 ]; then
+            failures=$((failures + 1))
+            notes+=("$label: ${failed[$path]:-?} connections failed through the relay")
+        fi
+    done
+    rows+=("$(printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s' "$label" failed - - \
+        "${failed[relay]}" "${failed[before]}" - - -)")
 }
 
 echo "Measuring ($reps runs of each, paths interleaved)..." >&2
 mib=$((size / 1048576))
 t="--timeout $client_timeout"
 start_relay plain
-measure "SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$smtp_port" "$socat_smtp" "$relay_smtp"
-measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3" "$relay_pop3"
+measure "SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$smtp_port" "$socat_smtp" "$relay_smtp" \
+    "$before_smtp"
+measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3" "$relay_pop3" \
+    "$before_pop3"
 measure "short sessions ($sessions)" sessions/s sessions "$sessions" "$t" \
-    "$smtp_port" "$socat_smtp" "$relay_smtp"
+    "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
+measure_reload "sessions under $reloads reloads" "$sessions"
 throughput_rss=$(peak_rss_kib)
 
 start_relay concurrent
 idle_rss=$(peak_rss_kib)
 # Sessions not open after half of this count as failed: socat's listen backlog of 5 loses some.
 measure "concurrent sessions ($concurrent)" succeeded concurrent "$concurrent" "--timeout 20" \
-    "$smtp_port" "$socat_smtp" "$relay_smtp"
+    "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
 concurrent_rss=$(peak_rss_kib)
 
 start_relay kludges kludges
 # socat lets Nagle hold back the end of each message, so its runs are cut short.
 measure "messages ($messages, 20 kludges)" messages/s messages "$messages" "$t --stop-after 15" \
-    "$smtp_port" "$socat_smtp" "$relay_smtp"
+    "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
 messages_rss=$(peak_rss_kib)
 stop_relay
 
 echo
-printf '%-32s %-11s %10s %10s %10s %12s %13s\n' measurement unit direct socat relay relay/socat \
-    relay/direct
+printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s\n' measurement unit direct socat relay \
+    before relay/socat relay/direct relay/before
 printf '%s\n' "${rows[@]}"
 echo
 echo "Medians of $reps runs; the kludges apply on the relay path only."

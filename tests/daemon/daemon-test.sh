@@ -78,6 +78,27 @@ check "deleted file: the port stays open" port_open "$port"
 kill -INT "$pid"
 check "reload: stops on SIGINT" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
 
+# A kludge file that is a directory is a file that cannot be opened, not the end of the relay.
+read -r dir_sink dir_port <<<"$(pick_ports 2)"
+"$bin/vantel-smtp-sink" "$dir_sink" >"$work/dir-sink.out" 2>&1 &
+wait_until 5 port_open "$dir_sink"
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"DefaultPort"="%d"\r\n"ServersCount"="1"\r\n"Servers0"="%d %d 0 -1 127.0.0.1"\r\n"KludgesCount"="1"\r\n"Kludges0"="0 X-Quote:"\r\n"SubstCount"="1"\r\n"Subst0"="2 %s"\r\n' \
+    "$header" "$dir_port" "$dir_port" "$dir_sink" "$work" >"$work/dir.reg"
+"$bin/vantel-relay" --store "$work/dir.reg" 2>"$work/dir.log" &
+pid=$!
+wait_until 5 port_open "$dir_port"
+if exec {fd}<>"/dev/tcp/127.0.0.1/$dir_port"; then
+    printf 'MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\nX-Quote: hi\r\nSubject: dir\r\n\r\nbody\r\n.\r\nQUIT\r\n' >&"$fd"
+    timeout 5 cat <&"$fd" >/dev/null
+    exec {fd}>&-
+fi
+check "directory as kludge file: reported" wait_until 5 grep -q "Error opening file '$work'" "$work/dir.log"
+check "directory as kludge file: the relay goes on" kill -0 "$pid"
+check "directory as kludge file: the message arrives" wait_until 5 grep -q "Subject: dir" "$work/dir-sink.out"
+kill -TERM "$pid"
+wait "$pid"
+check "directory as kludge file: clean exit" test $? -eq 0
+
 # Out of descriptors: accepting pauses and resumes instead of spinning, reported once. The
 # sanitizers need descriptors of their own to check a program (and report false errors
 # without them), so this runs on the release build.
