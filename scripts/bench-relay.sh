@@ -174,26 +174,31 @@ measure() {
         "$r" "$b" "$(ratio "$r" "$s")" "$(ratio "$r" "$d")" "$(ratio "$r" "$b")")")
 }
 
-# measure_reload LABEL SESSIONS: short sessions one after another while the relay is told to
-# reload its settings every 20 ms; counts the connections that failed. Only the relays reload.
+# measure_reload LABEL SESSIONS: rounds of SESSIONS sessions open at once while the relay is
+# told to reload its settings every 20 ms ($reloads times); counts the sessions that failed.
+# Only the relays reload.
 measure_reload() {
     local label=$1 count=$2
     local -A failed=([relay]=- [before]=-)
     local -A pids=([relay]=$relay_pid [before]=$before_pid)
     local -A ports=([relay]=$relay_smtp [before]=$before_smtp)
-    local path line hup sent
+    local path line hup ok bad
     for path in relay ${baseline:+before}; do
         (for _ in $(seq "$reloads"); do kill -HUP "${pids[$path]}" 2>/dev/null; sleep 0.02; done) &
         hup=$!
-        line=$("$bin/vantel-load" sessions "${ports[$path]}" "$count" --timeout "$client_timeout") || true
+        ok=0
+        bad=0
+        while kill -0 "$hup" 2>/dev/null; do
+            line=$("$bin/vantel-load" concurrent "${ports[$path]}" "$count" --timeout 20) || true
+            ok=$((ok + $(sed -n 's/.* succeeded=\([0-9]*\).*/\1/p' <<<"$line")))
+            bad=$((bad + $(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$line")))
+        done
         wait "$hup" 2>/dev/null || true
-        failed[$path]=$(sed -n 's/.* failed=\([0-9]*\).*/\1/p' <<<"$line")
-        sent=$(sed -n 's/.* succeeded=\([0-9]*\).*/\1/p' <<<"$line")
-        printf '  %-32s %-6s: %s failed, %s succeeded, %s reloads\n' "$label" "$path" \
-            "${failed[$path]:-?}" "${sent:-?}" "$reloads" >&2
-        if [ "$path" = relay ] && [ "${failed[$path]:-1}" != 0 ]; then
+        failed[$path]=$bad
+        printf '  %-32s %-6s: %s failed, %s succeeded\n' "$label" "$path" "$bad" "$ok" >&2
+        if [ "$path" = relay ] && [ "$bad" != 0 ]; then
             failures=$((failures + 1))
-            notes+=("$label: ${failed[$path]:-?} connections failed through the relay")
+            notes+=("$label: $bad sessions failed through the relay")
         fi
     done
     rows+=("$(printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s' "$label" failed - - \
@@ -210,7 +215,7 @@ measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3"
     "$before_pop3"
 measure "short sessions ($sessions)" sessions/s sessions "$sessions" "$t" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
-measure_reload "sessions under $reloads reloads" "$sessions"
+measure_reload "300 at once, $reloads reloads" 300
 throughput_rss=$(peak_rss_kib)
 
 start_relay concurrent

@@ -13,19 +13,31 @@ void AsyncSocket::Write(std::string_view bytes) {
     if (bytes.empty() || sendError_ != 0 || shutDownWanted_) {
         return;
     }
-    const bool wasEmpty = queue_.empty();
-    if (!wasEmpty && !queue_.back().shared && queue_.back().owned.size() < kCoalesceLimit) {
+    // With bytes queued before, the backend is waiting for room (or for the connection) and
+    // sends these with them. Otherwise they go straight from the caller's buffer, and only
+    // what the system does not take now is copied into the queue.
+    if (queue_.empty() && CanSend()) {
+        int error = 0;
+        const long n = SendSome(bytes.data(), bytes.size(), error);
+        if (n == kError) {
+            sendError_ = error != 0 ? error : -1;
+            ReportFailureLater(sendError_);
+            return;
+        }
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        if (bytes.empty()) {
+            return;
+        }
+    }
+    if (!queue_.empty() && !queue_.back().shared && queue_.back().owned.size() < kCoalesceLimit) {
         queue_.back().owned.append(bytes);
     } else {
         queue_.emplace_back();
         queue_.back().owned.assign(bytes);
     }
     backlog_ += bytes.size();
-    // With bytes queued before, the backend is waiting for room (or for the connection) and
-    // sends these with them.
-    if (wasEmpty && CanSend()) {
-        Flush();
-    }
 }
 
 void AsyncSocket::Write(std::shared_ptr<const std::string> block) {
