@@ -465,6 +465,47 @@ TEST_F(MainDialogTest, OptionsOkSavesAndRestartsOnlyAnEnabledRelay) {
     EXPECT_FALSE(dialog.engine().relayEnabled());
 }
 
+TEST_F(MainDialogTest, RestartWhileASessionRunsKeepsTheStateTrueAndOpensNoPortTwice) {
+    LoopbackServer server(loop_);
+    server.onConnection = [](LoopbackPeer& p) {
+        p.Send("220 ready\r\n");
+        p.onEnd = [](LoopbackPeer& q) { q.Close(); };
+    };
+    const std::uint16_t port = test::FreePort(loop_);
+    MainDialog& dialog = StartWithSmtpEntry(port, server.port());
+    // A client connects while Options is open; OK then restarts the listeners under it.
+    std::unique_ptr<LoopbackPeer> client;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr) {
+            return;
+        }
+        if (!client) {
+            client = std::make_unique<LoopbackPeer>(loop_);
+            client->Connect(port);
+        } else if (client->received == "220 ready\r\n") {
+            PostMessageA(options, WM_COMMAND, IDOK, 0);
+        }
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+    ASSERT_TRUE(client && client->received == "220 ready\r\n");
+    EXPECT_TRUE(dialog.engine().relayBusy());
+    EXPECT_EQ(tray_.LastTip(), "Relay is busy - 127.0.0.1 / none");
+    EXPECT_EQ(dialog.engine().Listeners().size(), 1u);
+
+    client->Close();
+    ASSERT_TRUE(Run([&] { return dialog.engine().SessionCount() == 0; }));
+    EXPECT_TRUE(dialog.engine().relayEnabled());
+    EXPECT_EQ(tray_.LastTip(), "Relay is enabled - 127.0.0.1 / none");
+    dialog.OnEnable();
+    EXPECT_TRUE(dialog.engine().Listeners().empty());
+    dialog.OnEnable();
+    EXPECT_EQ(dialog.engine().Listeners().size(), 1u);
+    Run([] { return false; }, 100);  // notices come from the loop
+    EXPECT_TRUE(notifier_.messages.empty()) << notifier_.messages.front();
+}
+
 TEST_F(MainDialogTest, AboutOpensFromTheMenuAndTheSystemMenu) {
     Store(RelaySettings{});
     MainDialog& dialog = Start();

@@ -34,6 +34,7 @@ class RelayEngine {
     /// The notices the engine gives, through Notifier::ShowError.
     static constexpr std::string_view kListenFailedText = "Unable to listen on local port";
     static constexpr std::string_view kConnectFailedText = "Error connecting to host";
+    static constexpr std::string_view kSocketFailedText = "Could not create new socket";
     static constexpr std::string_view kAcceptFailedText =
         "Unable to accept connections on local port";
 

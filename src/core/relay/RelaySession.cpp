@@ -90,8 +90,11 @@ bool RelaySession::ConnectNext(std::string& error) {
         addressesToTry_.erase(addressesToTry_.begin());
         server_.socket = engine_.loop().CreateSocket(server_);
         if (!server_.socket) {
-            error = "Could not create new socket";
-            continue;
+            // Its own notice: the host is fine, this computer is out of sockets.
+            engine_.Notify(std::string(RelayEngine::kSocketFailedText),
+                           entry_.Name + ": " + address.ToString());
+            Abort();
+            return true;
         }
         int code = 0;
         switch (server_.socket->Connect(address, code)) {

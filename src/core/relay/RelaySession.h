@@ -69,7 +69,8 @@ class RelaySession {
     /// Runs `work`; anything it throws ends this session with a notice.
     void Guarded(const std::function<void()>& work);
     void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
-    /// Tries the server's next address; false when none is left.
+    /// Tries the server's next address; false when none is left. True also when the session
+    /// had to end here (no socket could be made).
     bool ConnectNext(std::string& error);
     void ServerConnected();
     /// The server cannot be reached: a notice, and the session ends.
