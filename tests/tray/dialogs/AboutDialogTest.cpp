@@ -8,6 +8,8 @@
 #include <map>
 
 #include "FakeNotifier.h"
+#include "platform/win32/Win32EventLoop.h"
+#include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/ModalDriver.h"
 
@@ -116,6 +118,38 @@ TEST_F(AboutDialogTest, FailedOpenIsReportedAndTheLinkStaysUnvisited) {
     EXPECT_FALSE(about.homepageLink().visited());
     EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Unable to open hyperlink:\n\n"
                                                            "The specified file was not found."});
+}
+
+TEST_F(AboutDialogTest, FailedOpenWarnsWithAnExclamationMark) {
+    launcher_.shellResult = SE_ERR_FNF;
+    MessageBoxNotifier boxes;
+    context_.notifier = &boxes;
+    Win32EventLoop loop;
+    bool boxSeen = false;
+    HICON icon = nullptr;
+    const TimerId watcher = loop.StartTimer(20, true, [&] {
+        HWND box = FindWindowA("#32770", "Vantel");
+        if (box == nullptr || boxSeen) {
+            return;
+        }
+        boxSeen = true;
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr && icon == nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+            }
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    AboutDialog about(context_, launcher_);
+    test::RunModalWith(about, [&](HWND dialog) {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kHomepageLink, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, AboutDialog::kHomepageLink)));
+        test::Click(dialog, IDOK);
+    });
+    loop.StopTimer(watcher);
+    ASSERT_TRUE(boxSeen);
+    EXPECT_EQ(icon, LoadIconA(nullptr, IDI_EXCLAMATION));
 }
 
 TEST_F(AboutDialogTest, ALinkWithoutTextShowsItsUrl) {
