@@ -9,6 +9,7 @@
 
 #include "FakeNotifier.h"
 #include "platform/win32/Win32EventLoop.h"
+#include "tray/BuiltPrograms.h"
 #include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/ModalDriver.h"
@@ -150,6 +151,32 @@ TEST_F(AboutDialogTest, FailedOpenWarnsWithAnExclamationMark) {
     loop.StopTimer(watcher);
     ASSERT_TRUE(boxSeen);
     EXPECT_EQ(icon, LoadIconA(nullptr, IDI_EXCLAMATION));
+}
+
+TEST_F(AboutDialogTest, ShowsTheVersionTheVersionResourceCarries) {
+    const std::string path = test::BuiltProgram("vantel.exe");
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    char* text = nullptr;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904b0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string version(text);
+    EXPECT_EQ(version, std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(HIWORD(fixed->dwFileVersionLS)));
+
+    AboutDialog about(context_, launcher_);
+    std::string shown;
+    test::RunModalWith(about, [&](HWND dialog) {
+        shown = GetItemText(dialog, AboutDialog::kVersionText);
+        test::Click(dialog, IDOK);
+    });
+    EXPECT_EQ(shown, "Vantel v. " + version);
 }
 
 TEST_F(AboutDialogTest, ALinkWithoutTextShowsItsUrl) {
