@@ -13,6 +13,7 @@
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/TrayFakes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
@@ -515,6 +516,28 @@ TEST_F(MainDialogTest, OptionsHandsTheValuesToThePagesAndTakesThemBackOnOk) {
     EXPECT_EQ(Stored("DefaultPort"), std::to_string(newPort));
     EXPECT_EQ(operationTimeout_, 30);
     EXPECT_FALSE(IsWindowVisible(dialog.window()));
+}
+
+TEST_F(MainDialogTest, NegativeStoredConnectTimeoutIsNoLimitOnThePageAndInTheStore) {
+    RelaySettings settings;
+    settings.ConnectTimeout = -7;  // as a hand-edited store may hold it
+    Store(settings);
+    MainDialog& dialog = Start();
+    EXPECT_EQ(dialog.settings().ConnectTimeout, 0) << "what the relay goes by";
+    std::string shown;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr || !shown.empty()) {
+            return;
+        }
+        const int edit = GeneralSettingsPage::kConnectTimeoutEdit;
+        shown = GetItemText(PageWith(options, edit, "Edit"), edit);
+        PostMessageA(options, WM_COMMAND, IDOK, 0);
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+    EXPECT_EQ(shown, "0");
+    EXPECT_EQ(Stored("ConnectTimeout"), "0");
 }
 
 TEST_F(MainDialogTest, OptionsCancelStillFollowsServerListEdits) {
