@@ -21,6 +21,10 @@ void MessageBoxNotifier::ShowMessage(std::string_view text) {
     Box(text, MB_OK);
 }
 
+void MessageBoxNotifier::ShowWarning(std::string_view text) {
+    Box(text, MB_OK | MB_ICONEXCLAMATION);
+}
+
 void MessageBoxNotifier::ShowError(std::string_view text, std::string_view detail) {
     // The details (which port, which host) go to the debug output with the trace.
     OutputDebugStringA(("[Vantel] " + std::string(text) + ": " + std::string(detail)).c_str());

@@ -8,6 +8,7 @@ namespace vantel {
 class MessageBoxNotifier : public Notifier {
   public:
     void ShowMessage(std::string_view text) override;
+    void ShowWarning(std::string_view text) override;
     /// Relay failures come system-modal, so they are seen over every window; a port that
     /// cannot be opened also beeps.
     void ShowError(std::string_view text, std::string_view detail) override;

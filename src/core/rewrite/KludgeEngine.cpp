@@ -76,7 +76,9 @@ int KludgeEngine::BuildReplacement(std::string_view substEntry, std::string& rep
             std::string content;
             replacement = "  ";
             if (!ReadKludgeFile(path, content)) {
-                notifier_.ShowMessage("Error opening file '" + path + "'.");
+                std::string text(kFileOpenErrorText);
+                text.replace(text.find("%s"), 2, path);
+                notifier_.ShowMessage(text);
             } else {
                 const std::string_view line = ChooseFileLine(content, random_.Next());
                 replacement.append(line.substr(0, kReplacementCapacity - 4));

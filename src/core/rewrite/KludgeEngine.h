@@ -18,6 +18,9 @@ class KludgeEngine {
     /// Longest replacement a kludge puts out after its header name, CR LF included; a file
     /// line is cut to fit.
     static constexpr std::size_t kReplacementCapacity = 1023;
+    /// What the user is told of a kludge file that cannot be read; "%s" is its path. The
+    /// tray program's string table holds the same text.
+    static constexpr std::string_view kFileOpenErrorText = "Error opening file '%s'.";
 
     /// Reads the kludge lists of `settings` afresh for every line, so edits apply at once.
     /// Kludge files come through `files`; `notifier` hears of those that cannot be read.
