@@ -232,6 +232,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     std::string_view out;
     switch (from.kind) {
         case SocketKind::SendClientSide:
+            if (entry_.Is(ServerType::Smtp)) {
+                ehloFilter_.ClientSent(block);
+            }
             out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
             break;
         case SocketKind::Pop3ServerSide:
@@ -241,7 +244,7 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
             out = rewriter.ProcessPop3ClientBlock(block, from.stream, entry_);
             break;
         case SocketKind::SendServerSide:
-            out = block;
+            out = entry_.Is(ServerType::Smtp) ? FilterSmtpServerBlock(block) : block;
             break;
     }
     engine_.CountRead(block.size());
@@ -258,6 +261,18 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
         client_.masker.ServerReplied(block);
     }
     batch_.append(out);
+}
+
+std::string_view RelaySession::FilterSmtpServerBlock(std::string_view block) {
+    return ehloFilter_.Filter(block);
+}
+
+std::string RelaySession::FlushHeld(RelaySocket& from) {
+    std::string held = MessageRewriter::FlushStream(from.stream);
+    if (&from == &server_ && entry_.Is(ServerType::Smtp)) {
+        held.append(ehloFilter_.Flush());
+    }
+    return held;
 }
 
 void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
@@ -278,7 +293,7 @@ void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     from.endSeen = false;
     from.broken = from.broken || broken;
     RelaySocket& to = Other(from);
-    Deliver(to, MessageRewriter::FlushStream(from.stream));
+    Deliver(to, FlushHeld(from));
     if (&from == &client_ && !server_.connected && server_.held.empty()) {
         Abort();  // the client left before saying anything: nobody is waiting for the server
         return;
@@ -325,7 +340,7 @@ void RelaySession::Stop() {
                 if (end->socket) {
                     end->socket->PauseReceive(true);
                 }
-                Deliver(Other(*end), MessageRewriter::FlushStream(end->stream));
+                Deliver(Other(*end), FlushHeld(*end));
             }
         }
         if (!server_.connected && server_.held.empty()) {

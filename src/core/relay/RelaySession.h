@@ -11,6 +11,7 @@
 
 #include "core/config/ServerEntry.h"
 #include "core/relay/RelaySocket.h"
+#include "core/rewrite/EhloAnswerFilter.h"
 #include "platform/SocketAddress.h"
 
 namespace vantel {
@@ -78,6 +79,10 @@ class RelaySession {
     void Pump(RelaySocket& from);
     /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
     void RelayBlock(RelaySocket& from, std::string_view block);
+    /// An SMTP server's block: the EHLO answer without the extensions the relay cannot pass.
+    std::string_view FilterSmtpServerBlock(std::string_view block);
+    /// What `from`'s processing still holds when nothing more is read from it.
+    std::string FlushHeld(RelaySocket& from);
     void Deliver(RelaySocket& to, std::string_view bytes);
     /// Nothing more comes from `from` (`broken`: its connection failed).
     void EndOfStream(RelaySocket& from, bool broken);
@@ -97,6 +102,8 @@ class RelaySession {
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;
     std::string batch_;
+    // SMTP entries only.
+    EhloAnswerFilter ehloFilter_;
 };
 
 }  // namespace vantel
