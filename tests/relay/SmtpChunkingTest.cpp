@@ -51,6 +51,10 @@ class SmtpChunkingTest : public test::RelayFixture {
     }
 };
 
+const std::string kHeader = "X-Mailer: Other\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n";
+const std::string kRewrittenHeader =
+    "X-Mailer:  Vantel\r\nDate: Mon, 1 Jan 2024 10:00:00  +0000\r\n";
+
 TEST_F(SmtpChunkingTest, TheEhloAnswerLosesChunkingWhereverItIsCut) {
     LoopbackServer server(*loop_);
     std::unique_ptr<LoopbackPeer> client;
@@ -100,6 +104,55 @@ TEST_F(SmtpChunkingTest, OtherEntriesPassTheAnswerUnchanged) {
     ASSERT_TRUE(Run([&] { return mx.received == "EHLO me\r\n"; }));
     mx.Send("250-mx\r\n250 CHUNKING\r\n");
     ASSERT_TRUE(Run([&] { return client->received == "220 mx\r\n250-mx\r\n250 CHUNKING\r\n"; }));
+}
+
+TEST_F(SmtpChunkingTest, ChunksArriveByteExactWhereverTheyAreCutAndDataIsStillRewritten) {
+    LoopbackServer server(*loop_);
+    std::unique_ptr<LoopbackPeer> client;
+    LoopbackPeer& mx = Greeted(server, client, RelayTo(server));
+
+    // A header line the kludge would change and a Date line the relay would mark; the first
+    // chunk ends inside the Date line, the second holds what look like commands.
+    const std::string first = kHeader.substr(0, 30);
+    const std::string second = kHeader.substr(30) + "\r\nBody\r\nDATA\r\nBDAT 5\r\n";
+    const std::string transaction = "MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nbdat " +
+                                    std::to_string(first.size()) + "\r\n" + first + "BDAT " +
+                                    std::to_string(second.size()) + " LAST\r\n" + second;
+    std::string expected;
+    std::string replies = client->received;
+    for (std::size_t cut = 1; cut < transaction.size(); ++cut) {
+        SendCut(*client, transaction, cut);
+        expected += transaction;
+        ASSERT_TRUE(Run([&] { return mx.received.size() >= expected.size(); })) << "cut at " << cut;
+        ASSERT_EQ(mx.received, expected) << "cut at " << cut;
+        mx.Send("250 ok\r\n250 ok\r\n250 ok\r\n250 queued\r\n");
+        replies += "250 ok\r\n250 ok\r\n250 ok\r\n250 queued\r\n";
+        ASSERT_TRUE(Run([&] { return client->received == replies; }));
+    }
+
+    // A chunk far larger than a read.
+    std::string large;
+    while (large.size() < 300000) {
+        large += kHeader + "\r\n";
+    }
+    const std::string big = "BDAT " + std::to_string(large.size()) + " LAST\r\n" + large;
+    client->Send(big);
+    expected += big;
+    ASSERT_TRUE(Run([&] { return mx.received.size() >= expected.size(); }));
+    EXPECT_TRUE(mx.received == expected);
+    mx.Send("250 queued\r\n");
+
+    // The next message comes with DATA and is rewritten as ever.
+    const std::string envelope = "MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n";
+    client->Send(envelope);
+    expected += envelope;
+    ASSERT_TRUE(Run([&] { return mx.received.size() >= expected.size(); }));
+    mx.Send("250 ok\r\n250 ok\r\n354 go\r\n");
+    ASSERT_TRUE(Run([&] { return client->received.size() >= replies.size() + 35; }));
+    client->Send(kHeader + "\r\nBody\r\n.\r\n");
+    expected += kRewrittenHeader + "\r\nBody\r\n.\r\n";
+    ASSERT_TRUE(Run([&] { return mx.received.size() >= expected.size(); }));
+    EXPECT_TRUE(mx.received == expected);
 }
 
 }  // namespace

@@ -232,10 +232,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     std::string_view out;
     switch (from.kind) {
         case SocketKind::SendClientSide:
-            if (entry_.Is(ServerType::Smtp)) {
-                ehloFilter_.ClientSent(block);
-            }
-            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
+            out = entry_.Is(ServerType::Smtp)
+                      ? RewriteSmtpClientBlock(block)
+                      : rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
             break;
         case SocketKind::Pop3ServerSide:
             out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::Pop3Kludge);
@@ -263,7 +262,28 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     batch_.append(out);
 }
 
+std::string_view RelaySession::RewriteSmtpClientBlock(std::string_view block) {
+    MessageRewriter& rewriter = engine_.rewriter();
+    framed_.clear();
+    while (!block.empty()) {
+        bool chunk = false;
+        const std::string_view piece = block.substr(0, chunks_.Next(block, chunk));
+        block.remove_prefix(piece.size());
+        std::string_view out = piece;
+        if (!chunk) {
+            ehloFilter_.ClientSent(piece);
+            out = rewriter.ProcessMessageBlock(piece, client_.stream, KludgeType::SmtpKludge);
+        }
+        if (block.empty() && framed_.empty()) {
+            return out;  // one piece, as nearly every block is: no copy
+        }
+        framed_.append(out);
+    }
+    return framed_;
+}
+
 std::string_view RelaySession::FilterSmtpServerBlock(std::string_view block) {
+    chunks_.ServerSent(block);
     return ehloFilter_.Filter(block);
 }
 

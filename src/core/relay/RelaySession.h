@@ -12,6 +12,7 @@
 #include "core/config/ServerEntry.h"
 #include "core/relay/RelaySocket.h"
 #include "core/rewrite/EhloAnswerFilter.h"
+#include "core/rewrite/SmtpChunkFramer.h"
 #include "platform/SocketAddress.h"
 
 namespace vantel {
@@ -79,6 +80,8 @@ class RelaySession {
     void Pump(RelaySocket& from);
     /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
     void RelayBlock(RelaySocket& from, std::string_view block);
+    /// An SMTP client's block: commands and message text rewritten, BDAT chunks as they came.
+    std::string_view RewriteSmtpClientBlock(std::string_view block);
     /// An SMTP server's block: the EHLO answer without the extensions the relay cannot pass.
     std::string_view FilterSmtpServerBlock(std::string_view block);
     /// What `from`'s processing still holds when nothing more is read from it.
@@ -103,7 +106,9 @@ class RelaySession {
     bool finished_ = false;
     std::string batch_;
     // SMTP entries only.
+    SmtpChunkFramer chunks_;
     EhloAnswerFilter ehloFilter_;
+    std::string framed_;  ///< a client block put together from rewritten text and chunks
 };
 
 }  // namespace vantel
