@@ -235,7 +235,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     std::string_view out;
     switch (from.kind) {
         case SocketKind::SendClientSide:
-            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
+            out = entry_.Is(ServerType::Smtp)
+                      ? RewriteSmtpClientBlock(block)
+                      : rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
             break;
         case SocketKind::Pop3ServerSide:
             out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::Pop3Kludge);
@@ -244,7 +246,7 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
             out = rewriter.ProcessPop3ClientBlock(block, from.stream, entry_);
             break;
         case SocketKind::SendServerSide:
-            out = block;
+            out = entry_.Is(ServerType::Smtp) ? FilterSmtpServerBlock(block) : block;
             break;
     }
     engine_.CountRead(block.size());
@@ -261,6 +263,39 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
         client_.masker.ServerReplied(block);
     }
     batch_.append(out);
+}
+
+std::string_view RelaySession::RewriteSmtpClientBlock(std::string_view block) {
+    MessageRewriter& rewriter = engine_.rewriter();
+    framed_.clear();
+    while (!block.empty()) {
+        bool chunk = false;
+        const std::string_view piece = block.substr(0, chunks_.Next(block, chunk));
+        block.remove_prefix(piece.size());
+        std::string_view out = piece;
+        if (!chunk) {
+            ehloFilter_.ClientSent(piece);
+            out = rewriter.ProcessMessageBlock(piece, client_.stream, KludgeType::SmtpKludge);
+        }
+        if (block.empty() && framed_.empty()) {
+            return out;  // one piece, as nearly every block is: no copy
+        }
+        framed_.append(out);
+    }
+    return framed_;
+}
+
+std::string_view RelaySession::FilterSmtpServerBlock(std::string_view block) {
+    chunks_.ServerSent(block);
+    return ehloFilter_.Filter(block);
+}
+
+std::string RelaySession::FlushHeld(RelaySocket& from) {
+    std::string held = MessageRewriter::FlushStream(from.stream);
+    if (&from == &server_ && entry_.Is(ServerType::Smtp)) {
+        held.append(ehloFilter_.Flush());
+    }
+    return held;
 }
 
 void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
@@ -281,7 +316,7 @@ void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     from.endSeen = false;
     from.broken = from.broken || broken;
     RelaySocket& to = Other(from);
-    Deliver(to, MessageRewriter::FlushStream(from.stream));
+    Deliver(to, FlushHeld(from));
     if (&from == &client_ && !server_.connected && server_.held.empty()) {
         Abort();  // the client left before saying anything: nobody is waiting for the server
         return;
@@ -328,7 +363,7 @@ void RelaySession::Stop() {
                 if (end->socket) {
                     end->socket->PauseReceive(true);
                 }
-                Deliver(Other(*end), MessageRewriter::FlushStream(end->stream));
+                Deliver(Other(*end), FlushHeld(*end));
             }
         }
         if (!server_.connected && server_.held.empty()) {
