@@ -79,6 +79,8 @@ class RelaySession {
     /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
     void RelayBlock(RelaySocket& from, std::string_view block);
     void Deliver(RelaySocket& to, std::string_view bytes);
+    /// Traces and delivers the text `from`'s rewriting still carries when its stream ends.
+    void DeliverCarried(RelaySocket& from);
     /// Nothing more comes from `from` (`broken`: its connection failed).
     void EndOfStream(RelaySocket& from, bool broken);
     /// Sends the end of the stream through `to` once everything before it is sent.
