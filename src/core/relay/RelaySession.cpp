@@ -23,8 +23,8 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
     : engine_(engine),
       id_(id),
       entry_(entry),
-      client_(*this, ClientKind(entry)),
-      server_(*this, ServerKind(entry)) {
+      client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
+      server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)) {
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
@@ -311,12 +311,25 @@ void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
     }
 }
 
+void RelaySession::DeliverCarried(RelaySocket& from) {
+    const std::string carried = FlushHeld(from);
+    if (carried.empty()) {
+        return;
+    }
+    // Relayed text like any other: traced (and so masked) before it goes.
+    engine_.TraceBlock(from, carried);
+    if (&from == &server_) {
+        client_.masker.ServerReplied(carried);
+    }
+    Deliver(Other(from), carried);
+}
+
 void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     from.readEnded = true;
     from.endSeen = false;
     from.broken = from.broken || broken;
     RelaySocket& to = Other(from);
-    Deliver(to, FlushHeld(from));
+    DeliverCarried(from);
     if (&from == &client_ && !server_.connected && server_.held.empty()) {
         Abort();  // the client left before saying anything: nobody is waiting for the server
         return;
@@ -363,7 +376,7 @@ void RelaySession::Stop() {
                 if (end->socket) {
                     end->socket->PauseReceive(true);
                 }
-                Deliver(Other(*end), FlushHeld(*end));
+                DeliverCarried(*end);
             }
         }
         if (!server_.connected && server_.held.empty()) {

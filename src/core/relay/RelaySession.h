@@ -88,6 +88,8 @@ class RelaySession {
     /// What `from`'s processing still holds when nothing more is read from it.
     std::string FlushHeld(RelaySocket& from);
     void Deliver(RelaySocket& to, std::string_view bytes);
+    /// Traces and delivers what `from`'s processing still holds when its stream ends.
+    void DeliverCarried(RelaySocket& from);
     /// Nothing more comes from `from` (`broken`: its connection failed).
     void EndOfStream(RelaySocket& from, bool broken);
     /// Sends the end of the stream through `to` once everything before it is sent.

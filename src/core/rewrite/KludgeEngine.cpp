@@ -26,6 +26,8 @@ void FoldCrLf(std::string& text) {
 }  // namespace
 
 std::string_view KludgeEngine::ChooseFileLine(std::string_view content, int r) {
+    // The text ends at a NUL: what follows is neither counted nor put into a header.
+    content = content.substr(0, content.find('\0'));
     std::size_t lineCount = 0;
     for (std::size_t i = 1; i < content.size(); ++i) {
         lineCount += content[i] == '\n';

@@ -39,7 +39,8 @@ class KludgeEngine {
     int BuildReplacement(std::string_view substEntry, std::string& replacement);
 
     /// The line of a kludge file that the random number `r` (0 to 32767) picks; `content` has
-    /// LF line ends. Only lines ended by an LF can be picked, unless there is just one line.
+    /// LF line ends and ends at its first NUL byte. Only lines ended by an LF can be picked,
+    /// unless there is just one line.
     static std::string_view ChooseFileLine(std::string_view content, int r);
 
   private:
