@@ -136,14 +136,19 @@ held=()
 for _ in $(seq 30); do
     exec {fd}<>"/dev/tcp/127.0.0.1/$fd_port" && held+=("$fd")
 done
-check "descriptors: reported once" wait_until 5 grep -q "Unable to accept connections on local port" "$work/fd.log"
+# Whether the last descriptor goes to an accept or to the server's socket depends on how many
+# the daemon inherited; either way it is reported, and the listener backs off.
+out_of_descriptors="Unable to accept connections on local port|Could not create new socket"
+check "descriptors: reported" wait_until 5 grep -Eq "$out_of_descriptors" "$work/fd.log"
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 before=$(cpu_ticks "$pid")
+reports=$(grep -Ec "$out_of_descriptors" "$work/fd.log")
 sleep 2
 after=$(cpu_ticks "$pid")
 check "descriptors: the relay waits instead of spinning ($((after - before)) ticks in 2 s)" \
     test $((after - before)) -lt 40
-check "descriptors: reported only once" test "$(grep -c "Unable to accept" "$work/fd.log")" -eq 1
+# Backing off (100 ms doubling), at most a handful of tries in those 2 s.
+check "descriptors: few reports" test $(($(grep -Ec "$out_of_descriptors" "$work/fd.log") - reports)) -le 5
 for fd in "${held[@]}"; do exec {fd}>&-; done
 greeting=
 if exec {fd}<>"/dev/tcp/127.0.0.1/$fd_port"; then

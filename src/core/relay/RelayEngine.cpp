@@ -187,6 +187,12 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     started.Start(std::move(accepted));
 }
 
+void RelayEngine::PauseAccepting() {
+    for (auto& listener : listeners_) {
+        listener->PauseAfterFailure(loop_);
+    }
+}
+
 void RelayEngine::CloseAllSessions() {
     std::vector<std::uint64_t> ids;
     for (const auto& [id, session] : sessions_) {

@@ -89,6 +89,8 @@ class RelayEngine {
     void Notify(std::string text, std::string detail);
     void TraceBlock(RelaySocket& end, std::string_view text);
     void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
+    /// The system is out of sockets: every listener backs off as after a failed accept.
+    void PauseAccepting();
     /// The session has closed its connections; it is destroyed once the current event is over.
     void SessionFinished(RelaySession& session);
 

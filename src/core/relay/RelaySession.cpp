@@ -90,9 +90,11 @@ bool RelaySession::ConnectNext(std::string& error) {
         addressesToTry_.erase(addressesToTry_.begin());
         server_.socket = engine_.loop().CreateSocket(server_);
         if (!server_.socket) {
-            // Its own notice: the host is fine, this computer is out of sockets.
+            // Its own notice: the host is fine, this computer is out of sockets. New clients
+            // wait in the listeners' queues for a while rather than be taken and dropped.
             engine_.Notify(std::string(RelayEngine::kSocketFailedText),
                            entry_.Name + ": " + address.ToString());
+            engine_.PauseAccepting();
             Abort();
             return true;
         }
