@@ -16,9 +16,12 @@
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/OptionsDialog.h"
+#include "tray/dialogs/ServersPage.h"
 #include "tray/dialogs/SetKludgeDialog.h"
 #include "tray/dialogs/SpecialKludgeDialog.h"
 #include "tray/dialogs/SpecialKludgesPage.h"
+#include "tray/dialogs/WindowGeometry.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -579,6 +582,52 @@ TEST_F(MainDialogTest, OptionsCancelDropsKludgeEditsButKeepsSpecialKludges) {
     EXPECT_EQ(dialog.settings().Kludges, StringList{"0 X-Mailer:"});
     EXPECT_EQ(dialog.settings().SignalStr, StringList{"Ticket:"});
     EXPECT_EQ(dialog.settings().SpecialKludges, StringList{"# X-Ticket:"});
+}
+
+TEST_F(MainDialogTest, AboutAndOptionsOpenInTheMiddleOfTheScreenAndEditorsOverOptions) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    RECT screen{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &screen, 0);
+
+    RECT about{};
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        if (HWND box = FindWindowA(nullptr, "About Vantel")) {
+            about = test::WindowRect(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    });
+    Command(IDM_ABOUTBOX);  // before the Options dialog has ever been open
+    loop_.StopTimer(watcher);
+    EXPECT_TRUE(test::CentredOn(about, screen));
+
+    RECT options{};
+    std::vector<RECT> editors;
+    const auto measure = [&](HWND editor) {
+        editors.push_back(test::WindowRect(editor));
+        SendMessageA(editor, WM_COMMAND, IDCANCEL, 0);  // the Schemes dialog has no such button
+    };
+    test::ScriptedEditors runner;
+    runner.overOwner = true;
+    runner.acts = {
+        [&](HWND window) {
+            options = test::WindowRect(window);
+            for (int list :
+                 {ServersPage::kServerListView, KludgesPage::kList, SpecialKludgesPage::kList}) {
+                test::NotifyList(PageWith(window, list, "SysListView32"), list, NM_RCLICK);
+            }
+            test::Click(window, OptionsDialog::kSchemesButton);
+            test::Click(window, IDCANCEL);
+        },
+        measure, measure, measure, measure};
+    dialog.SetModalRunner(std::ref(runner));
+    dialog.OnOptions();
+    EXPECT_EQ(runner.ran, 5);
+    EXPECT_TRUE(test::CentredOn(options, screen));
+    ASSERT_EQ(editors.size(), 4u);
+    for (const RECT& editor : editors) {
+        EXPECT_TRUE(test::CentredOn(editor, options));
+    }
 }
 
 TEST_F(MainDialogTest, ExitRemovesTheIconAndEndsTheWindow) {

@@ -4,16 +4,20 @@
 #include <utility>
 
 #include "tray/ResourceStrings.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
 
 AboutDialog::AboutDialog(const DialogContext& context, LinkLauncher& launcher)
     : Dialog(context.instance, IDD_ABOUTBOX),
+      workArea_(context.workArea),
       mailLink_(launcher, *context.notifier),
       homepageLink_(launcher, *context.notifier) {}
 
 bool AboutDialog::OnInitDialog() {
+    // Its owner, the hidden main window, may be anywhere.
+    CentreInArea(window(), workArea_());
     mailLink_.Attach(Item(kMailLink));
     homepageLink_.Attach(Item(kHomepageLink));
     HCURSOR hand = LoadCursorA(instance(), MAKEINTRESOURCEA(IDC_LINK_HAND));

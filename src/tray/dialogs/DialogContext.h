@@ -7,6 +7,7 @@
 
 #include "platform/Notifier.h"
 #include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/Placement.h"
 
 namespace vantel {
 
@@ -19,6 +20,8 @@ struct DialogContext {
     /// The system has services (the Windows NT family).
     bool isNT = false;
     ModalRunner runModal = [](Dialog& dialog, HWND owner) { return dialog.RunModal(owner); };
+    /// Where the Options dialog and the About box open, in the middle.
+    std::function<RECT()> workArea = TrayWorkArea;
 };
 
 }  // namespace vantel

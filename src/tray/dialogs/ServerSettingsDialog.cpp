@@ -7,6 +7,7 @@
 #include "core/config/DefaultPortTable.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -55,6 +56,7 @@ ServerSettingsDialog::ServerSettingsDialog(const DialogContext& context)
     : Dialog(context.instance, IDD_SERVER_SETTINGS), notifier_(*context.notifier) {}
 
 bool ServerSettingsDialog::OnInitDialog() {
+    CentreOnOwner(window());
     SendMessageA(Item(kServerNameEdit), EM_LIMITTEXT, ServerEntry::kMaxNameLength, 0);
     SendMessageA(Item(kUserNameEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
     SendMessageA(Item(kPasswordEdit), EM_LIMITTEXT, kMaxCredentialText, 0);

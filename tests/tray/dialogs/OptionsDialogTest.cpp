@@ -7,7 +7,11 @@
 #include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/ServersPage.h"
+#include "tray/dialogs/SpecialKludgesPage.h"
+#include "tray/dialogs/WindowGeometry.h"
 
 namespace vantel {
 namespace {
@@ -145,6 +149,60 @@ TEST_F(OptionsDialogTest, CancelReadsNothingAndSchemesRunsOverTheDialog) {
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(schemesOwner, shown);
     EXPECT_EQ(pages_[0]->DefaultPort, 100);
+}
+
+/// The Options dialog with the program's four pages.
+class OptionsPagesTest : public ::testing::Test {
+  protected:
+    OptionsPagesTest() {
+        context_.instance = GetModuleHandleA(nullptr);
+        context_.isNT = true;
+        context_.runModal = std::ref(editors_);
+        for (const char* name : {"smtp.example.org", "pop.example.org"}) {
+            settings_.ServerList.emplace_back();
+            settings_.ServerList.back().Name = name;
+        }
+    }
+    void Build() {
+        context_.notifier = &notifier_;
+        dialog_ = std::make_unique<OptionsDialog>(context_);
+        servers_ = &dialog_->AddPage(
+            std::make_unique<ServersPage>(context_, *dialog_, settings_.ServerList));
+        kludges_ = &dialog_->AddPage(
+            std::make_unique<KludgesPage>(context_, *dialog_, settings_.SignalStr));
+        special_ =
+            &dialog_->AddPage(std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_));
+        general_ = &dialog_->AddPage(std::make_unique<GeneralSettingsPage>(context_, *dialog_));
+    }
+
+    test::FakeNotifier notifier_;
+    test::ScriptedEditors editors_;
+    DialogContext context_;
+    RelaySettings settings_;
+    std::unique_ptr<OptionsDialog> dialog_;
+    OptionsPage* servers_ = nullptr;
+    OptionsPage* kludges_ = nullptr;
+    OptionsPage* special_ = nullptr;
+    OptionsPage* general_ = nullptr;
+};
+
+TEST_F(OptionsPagesTest, OpensInTheMiddleOfTheWorkAreaWithItsCaptionOnScreen) {
+    const auto openIn = [this](const RECT& area) {
+        context_.workArea = [area] { return area; };
+        Build();
+        RECT shown{};
+        test::RunModalWith(*dialog_, [&](HWND window) {
+            shown = test::WindowRect(window);
+            test::Click(window, IDCANCEL);
+        });
+        return shown;
+    };
+    const RECT roomy{150, 90, 950, 690};  // away from the screen's corner
+    EXPECT_TRUE(test::CentredOn(openIn(roomy), roomy));
+    const RECT small{40, 30, 240, 180};  // smaller than the dialog
+    const RECT shown = openIn(small);
+    EXPECT_EQ(shown.left, small.left);
+    EXPECT_EQ(shown.top, small.top);
 }
 
 }  // namespace
