@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "FakeNotifier.h"
 #include "FaultyLoop.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
@@ -13,6 +12,7 @@
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/TrayFakes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
@@ -94,7 +94,7 @@ class MainDialogTest : public ::testing::Test {
     test::FaultyLoop failing_;
     test::FakeTraySink tray_;
     test::FakeCompanionService service_;
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     bool isNT_ = true;
     int operationTimeout_ = 30;
     std::unique_ptr<MainDialog> dialog_;

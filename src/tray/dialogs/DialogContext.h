@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "platform/Notifier.h"
 #include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/DialogNotifier.h"
 #include "tray/dialogs/Placement.h"
 
 namespace vantel {
@@ -16,7 +16,7 @@ using ModalRunner = std::function<INT_PTR(Dialog& dialog, HWND owner)>;
 
 struct DialogContext {
     HINSTANCE instance = nullptr;
-    Notifier* notifier = nullptr;
+    DialogNotifier* notifier = nullptr;
     /// The system has services (the Windows NT family).
     bool isNT = false;
     ModalRunner runModal = [](Dialog& dialog, HWND owner) { return dialog.RunModal(owner); };

@@ -11,7 +11,7 @@ namespace vantel {
 
 class ListPage : public OptionsPage {
   public:
-    ListPage(HINSTANCE instance, int templateId, OptionsPageHost& host, Notifier& notifier,
+    ListPage(HINSTANCE instance, int templateId, OptionsPageHost& host, DialogNotifier& notifier,
              int listId)
         : OptionsPage(instance, templateId, host, notifier), listId_(listId) {}
 

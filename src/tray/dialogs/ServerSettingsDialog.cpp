@@ -128,8 +128,8 @@ void ServerSettingsDialog::OnOK() {
     const std::string pass = GetItemText(window(), kPasswordEdit);
     if (!user.empty() && !pass.empty() && user.size() + pass.size() > kMaxCredentialText) {
         // The stored login block has no room for it; say so rather than drop the login.
-        notifier_.ShowMessage("The user name and password together can have at most " +
-                              std::to_string(kMaxCredentialText) + " characters.");
+        notifier_.ShowMessage(window(), "The user name and password together can have at most " +
+                                            std::to_string(kMaxCredentialText) + " characters.");
         SetFocus(Item(kPasswordEdit));
         return;
     }

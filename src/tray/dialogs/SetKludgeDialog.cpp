@@ -82,7 +82,7 @@ void SetKludgeDialog::OnOK() {
         // A special kludge without its signal string would name none and never act.
         if (signalIndex_ < 0) {
             if (notifier_ != nullptr) {
-                notifier_->ShowMessage(kChooseSignalText);
+                notifier_->ShowMessage(window(), kChooseSignalText);
             }
             SetFocus(Item(kSignalCombo));
             return;

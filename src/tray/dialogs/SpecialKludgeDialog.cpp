@@ -43,7 +43,7 @@ void SpecialKludgeDialog::OnOK() {
 
 void SpecialKludgeDialog::Refuse(int id, const char* text) {
     if (notifier_ != nullptr) {
-        notifier_->ShowMessage(text);
+        notifier_->ShowMessage(window(), text);
     }
     SetFocus(Item(id));
 }

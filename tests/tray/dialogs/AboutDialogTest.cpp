@@ -7,8 +7,8 @@
 
 #include <map>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
@@ -60,7 +60,7 @@ class AboutDialogTest : public ::testing::Test {
         context_.instance = GetModuleHandleA(nullptr);
         context_.notifier = &notifier_;
     }
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     FakeLauncher launcher_;
 };
@@ -111,6 +111,8 @@ TEST_F(AboutDialogTest, FailedOpenIsReportedAndTheLinkStaysUnvisited) {
     test::RunModalWith(about, [&](HWND dialog) {
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kHomepageLink, STN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, AboutDialog::kHomepageLink)));
+        EXPECT_EQ(notifier_.askers,
+                  std::vector<HWND>{GetDlgItem(dialog, AboutDialog::kHomepageLink)});
         test::Click(dialog, IDOK);
     });
     EXPECT_FALSE(about.homepageLink().visited());

@@ -1,5 +1,6 @@
 #include "tray/dialogs/ModalDriver.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vantel::test {
@@ -73,6 +74,17 @@ void Watching(Watch& watch, const std::function<void()>& body) {
     DestroyWindow(watcher);
 }
 
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> ThreadWindows() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
 }  // namespace
 
 INT_PTR RunModalOver(Dialog& dialog, HWND owner, const std::function<void(HWND)>& act) {
@@ -84,6 +96,24 @@ INT_PTR RunModalOver(Dialog& dialog, HWND owner, const std::function<void(HWND)>
     INT_PTR result = -1;
     Watching(watch, [&] { result = dialog.RunModal(owner); });
     return result;
+}
+
+bool AnswerBox(const std::function<void()>& body, const std::function<void(HWND box)>& act) {
+    const std::vector<HWND> before = ThreadWindows();
+    Watch watch{[&before]() -> HWND {
+                    for (HWND window : ThreadWindows()) {
+                        char name[16] = {};
+                        GetClassNameA(window, name, sizeof name);
+                        if (lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window) &&
+                            std::find(before.begin(), before.end(), window) == before.end()) {
+                            return window;
+                        }
+                    }
+                    return nullptr;
+                },
+                &act};
+    Watching(watch, body);
+    return watch.done;
 }
 
 INT_PTR RunModalWith(Dialog& dialog, const std::function<void(HWND)>& act) {

@@ -20,6 +20,10 @@ INT_PTR RunModalWith(Dialog& dialog, const std::function<void(HWND)>& act);
 /// checked); once it shows, `act` runs with its window.
 INT_PTR RunModalOver(Dialog& dialog, HWND owner, const std::function<void(HWND)>& act);
 
+/// Runs `body`; the first dialog window it opens (a message box, say) is handed to `act`,
+/// which should close it. Returns whether one opened.
+bool AnswerBox(const std::function<void()>& body, const std::function<void(HWND box)>& act);
+
 /// Clicks the button `id` of `dialog` (BM_CLICK: the button's command as a click sends it).
 void Click(HWND dialog, int id);
 

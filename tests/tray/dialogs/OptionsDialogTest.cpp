@@ -4,10 +4,12 @@
 
 #include <commctrl.h>
 
-#include "FakeNotifier.h"
+#include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/ServersPage.h"
 #include "tray/dialogs/SpecialKludgesPage.h"
@@ -51,7 +53,7 @@ class OptionsDialogTest : public ::testing::Test {
         SendMessageA(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     std::unique_ptr<OptionsDialog> dialog_;
     Page* pages_[4] = {};
@@ -163,8 +165,8 @@ class OptionsPagesTest : public ::testing::Test {
             settings_.ServerList.back().Name = name;
         }
     }
-    void Build() {
-        context_.notifier = &notifier_;
+    void Build(DialogNotifier& notifier) {
+        context_.notifier = &notifier;
         dialog_ = std::make_unique<OptionsDialog>(context_);
         servers_ = &dialog_->AddPage(
             std::make_unique<ServersPage>(context_, *dialog_, settings_.ServerList));
@@ -175,7 +177,7 @@ class OptionsPagesTest : public ::testing::Test {
         general_ = &dialog_->AddPage(std::make_unique<GeneralSettingsPage>(context_, *dialog_));
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     DialogContext context_;
     RelaySettings settings_;
@@ -186,10 +188,41 @@ class OptionsPagesTest : public ::testing::Test {
     OptionsPage* general_ = nullptr;
 };
 
+TEST_F(OptionsPagesTest, DeleteConfirmationHoldsTheDialogUntilAnsweredAndOpensOverIt) {
+    MessageBoxNotifier boxes;
+    Build(boxes);
+    HWND options = nullptr;
+    HWND owner = nullptr;
+    bool enabledUnderBox = true;
+    RECT box{};
+    RECT under{};
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        options = window;
+        test::FocusRow(servers_->Item(ServersPage::kServerListView), 0);
+        const auto pressDelete = [this] {
+            test::PressListKey(servers_->window(), ServersPage::kServerListView, VK_DELETE);
+        };
+        EXPECT_TRUE(test::AnswerBox(pressDelete, [&](HWND shown) {
+            owner = GetWindow(shown, GW_OWNER);
+            enabledUnderBox = IsWindowEnabled(window) != FALSE;
+            box = test::WindowRect(shown);
+            under = test::WindowRect(window);
+            test::Click(shown, IDOK);
+        }));
+        EXPECT_TRUE(IsWindowEnabled(window)) << "enabled again once answered";
+        test::Click(window, IDCANCEL);
+    });
+    EXPECT_EQ(owner, options);
+    EXPECT_FALSE(enabledUnderBox);
+    EXPECT_TRUE(test::CentredOn(box, under));
+    ASSERT_EQ(settings_.ServerList.size(), 1u);
+    EXPECT_EQ(settings_.ServerList[0].Name, "pop.example.org");
+}
+
 TEST_F(OptionsPagesTest, OpensInTheMiddleOfTheWorkAreaWithItsCaptionOnScreen) {
     const auto openIn = [this](const RECT& area) {
         context_.workArea = [area] { return area; };
-        Build();
+        Build(notifier_);
         RECT shown{};
         test::RunModalWith(*dialog_, [&](HWND window) {
             shown = test::WindowRect(window);
