@@ -4,6 +4,9 @@
 
 #include <commctrl.h>
 
+#include <cctype>
+#include <map>
+
 #include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
@@ -153,6 +156,39 @@ TEST_F(OptionsDialogTest, CancelReadsNothingAndSchemesRunsOverTheDialog) {
     EXPECT_EQ(pages_[0]->DefaultPort, 100);
 }
 
+/// The key a caption's '&' marks (upper case), or 0.
+char AccessKey(const std::string& caption) {
+    for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] == '&') {
+            if (caption[i + 1] != '&') {
+                return static_cast<char>(std::toupper(static_cast<unsigned char>(caption[i + 1])));
+            }
+            ++i;
+        }
+    }
+    return 0;
+}
+
+/// The captions of `window`'s own buttons and labels that the template shows.
+std::vector<std::string> Captions(HWND window) {
+    std::vector<std::string> captions;
+    for (HWND control = GetWindow(window, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        char name[32] = {};
+        GetClassNameA(control, name, sizeof name);
+        const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
+        const bool label = lstrcmpiA(name, "Static") == 0 && (style & SS_NOPREFIX) == 0;
+        char text[128] = {};
+        GetWindowTextA(control, text, sizeof text);
+        const std::string caption = text;
+        if ((label || lstrcmpiA(name, "Button") == 0) && (style & WS_VISIBLE) != 0 &&
+            !caption.empty()) {
+            captions.push_back(caption);
+        }
+    }
+    return captions;
+}
+
 /// The Options dialog with the program's four pages.
 class OptionsPagesTest : public ::testing::Test {
   protected:
@@ -175,6 +211,12 @@ class OptionsPagesTest : public ::testing::Test {
         special_ =
             &dialog_->AddPage(std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_));
         general_ = &dialog_->AddPage(std::make_unique<GeneralSettingsPage>(context_, *dialog_));
+    }
+    /// Each list page with its list's id.
+    std::vector<std::pair<OptionsPage*, int>> Lists() const {
+        return {{servers_, ServersPage::kServerListView},
+                {kludges_, KludgesPage::kList},
+                {special_, SpecialKludgesPage::kList}};
     }
 
     test::FakeDialogNotifier notifier_;
@@ -217,6 +259,51 @@ TEST_F(OptionsPagesTest, DeleteConfirmationHoldsTheDialogUntilAnsweredAndOpensOv
     EXPECT_TRUE(test::CentredOn(box, under));
     ASSERT_EQ(settings_.ServerList.size(), 1u);
     EXPECT_EQ(settings_.ServerList[0].Name, "pop.example.org");
+}
+
+TEST_F(OptionsPagesTest, ListsKeepOneMarginAllRoundAndShowTheirSelectionUnfocused) {
+    Build(notifier_);
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        for (auto [page, id] : Lists()) {
+            HWND list = page->Item(id);
+            RECT area{};
+            GetClientRect(page->window(), &area);
+            RECT rect = test::WindowRect(list);
+            MapWindowPoints(nullptr, page->window(), reinterpret_cast<POINT*>(&rect), 2);
+            const LONG margins[] = {rect.left, rect.top, area.right - rect.right,
+                                    area.bottom - rect.bottom};
+            EXPECT_GT(margins[0], 0) << id;
+            for (LONG margin : margins) {
+                EXPECT_LE(std::abs(margin - margins[0]), 2)
+                    << id << ": left, top, right, bottom " << margins[0] << " " << margins[1] << " "
+                    << margins[2] << " " << margins[3];
+            }
+            EXPECT_NE(GetWindowLongPtrA(list, GWL_STYLE) & LVS_SHOWSELALWAYS, 0) << id;
+        }
+        test::Click(window, IDCANCEL);
+    });
+}
+
+TEST_F(OptionsPagesTest, EveryCaptionOnAPageHasAnAccessKeyNoOtherOneInSightShares) {
+    Build(notifier_);
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        for (OptionsPage* page : {servers_, kludges_, special_, general_}) {
+            // The dialog's own buttons take keys while any page shows.
+            std::map<char, std::string> taken;
+            for (const std::string& caption : Captions(window)) {
+                if (const char key = AccessKey(caption)) {
+                    taken.emplace(key, caption);
+                }
+            }
+            for (const std::string& caption : Captions(page->window())) {
+                const char key = AccessKey(caption);
+                EXPECT_NE(key, 0) << caption;
+                const auto [holder, added] = taken.emplace(key, caption);
+                EXPECT_TRUE(key == 0 || added) << caption << " has the key of " << holder->second;
+            }
+        }
+        test::Click(window, IDCANCEL);
+    });
 }
 
 TEST_F(OptionsPagesTest, OpensInTheMiddleOfTheWorkAreaWithItsCaptionOnScreen) {
