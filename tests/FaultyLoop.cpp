@@ -47,6 +47,10 @@ class FaultyLoop::Socket : public AsyncSocket {
 };
 
 std::unique_ptr<AsyncSocket> FaultyLoop::CreateSocket(SocketEvents& events) {
+    if (failingCreates > 0) {
+        --failingCreates;
+        return nullptr;
+    }
     auto real = real_.CreateSocket(events);
     if (!real || !wrapSockets) {
         return real;

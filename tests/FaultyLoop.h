@@ -23,6 +23,8 @@ class FaultyLoop : public EventLoop {
     bool wrapSockets = true;
     /// Lookups answer this much later.
     std::uint32_t resolveDelayMs = 0;
+    /// So many CreateSockets fail, as a system out of descriptors would.
+    int failingCreates = 0;
     static constexpr int kOutOfDescriptors = 24;
 
     std::uint64_t NowMs() override { return real_.NowMs(); }

@@ -23,6 +23,11 @@ class LoopbackPeer : public SocketEvents {
     void Adopt(std::unique_ptr<AsyncSocket> socket) { socket_ = std::move(socket); }
     void Send(std::string_view data);
     void Close() { socket_.reset(); }
+    /// Small writes go out at once instead of waiting for the previous one's ACK.
+    void SetNoDelay() {
+        if (socket_)
+            socket_->SetNoDelay();
+    }
     void ShutDownSend() {
         if (socket_)
             socket_->ShutDownSend();

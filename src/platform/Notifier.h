@@ -11,6 +11,8 @@ class Notifier {
     virtual ~Notifier() = default;
     /// A plain message the user acknowledges (a box with an OK button on the desktop).
     virtual void ShowMessage(std::string_view text) = 0;
+    /// Something went wrong that the user should heed (an exclamation mark on the desktop).
+    virtual void ShowWarning(std::string_view text) { ShowMessage(text); }
     /// A failure: `text` is what the user is shown; `detail` (which port, which host, why)
     /// is for logs, where there is room for it.
     virtual void ShowError(std::string_view text, std::string_view detail) {

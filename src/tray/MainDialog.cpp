@@ -453,8 +453,13 @@ void MainDialog::OnOptions() {
         settings_.DefaultPOPPort = general.DefaultPOPPort;
         settings_.ConnectTimeout = general.ConnectTimeout;
         settings_.MessageTimeout = general.MessageTimeout;
+        const bool serviceDropped = settings_.UseService != 0 && general.UseService == 0;
         settings_.UseService = general.UseService;
         settings_.ListenAddress = general.ListenAddress;
+        if (serviceDropped && context_.isNT) {
+            // Removed now, not at the next start: it would start with the system meanwhile.
+            context_.service->StopRelayService();
+        }
         SaveEverywhere();
     }
     // After Cancel the Servers page's edits stand all the same: the listeners must follow

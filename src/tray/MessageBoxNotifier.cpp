@@ -71,6 +71,14 @@ void MessageBoxNotifier::ShowMessage(HWND asking, std::string_view text) {
     Box(asking, text, MB_OK);
 }
 
+void MessageBoxNotifier::ShowWarning(std::string_view text) {
+    ShowWarning(GetActiveWindow(), text);
+}
+
+void MessageBoxNotifier::ShowWarning(HWND asking, std::string_view text) {
+    Box(asking, text, MB_OK | MB_ICONEXCLAMATION);
+}
+
 void MessageBoxNotifier::ShowError(std::string_view text, std::string_view detail) {
     // The details (which port, which host) go to the debug output with the trace.
     OutputDebugStringA(("[Vantel] " + std::string(text) + ": " + std::string(detail)).c_str());

@@ -11,6 +11,8 @@ class MessageBoxNotifier : public DialogNotifier {
     /// in: this thread's active window, if it is shown.
     void ShowMessage(std::string_view text) override;
     void ShowMessage(HWND asking, std::string_view text) override;
+    void ShowWarning(std::string_view text) override;
+    void ShowWarning(HWND asking, std::string_view text) override;
     /// Relay failures come system-modal, so they are seen over every window; a port that
     /// cannot be opened also beeps.
     void ShowError(std::string_view text, std::string_view detail) override;

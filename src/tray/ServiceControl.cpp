@@ -88,7 +88,7 @@ bool ServiceControl::StartRelayService() {
 }
 
 bool ServiceControl::StopRelayService() {
-    SC_HANDLE service = OpenRelayService(true);
+    SC_HANDLE service = OpenRelayService(false);
     if (service != nullptr) {
         SERVICE_STATUS status{};
         ControlService(service, SERVICE_CONTROL_STOP, &status);

@@ -40,7 +40,8 @@ class ServiceControl : public CompanionService {
     bool IsServiceRunning() override;
     /// Installs when missing and starts; false with message 139 when that fails.
     bool StartRelayService() override;
-    /// Stops the service and deletes it whether or not it stopped. Always true, silent.
+    /// Stops the service and deletes it whether or not it stopped; a missing one is left
+    /// missing. Always true, silent.
     bool StopRelayService() override;
     /// Installs when missing; asks a running service to reload its settings.
     void NotifyServiceReload() override;

@@ -190,6 +190,28 @@ TEST_F(KludgeEngineTest, ChoiceNeverLeavesTheLines) {
     }
 }
 
+TEST_F(KludgeEngineTest, FileTextEndsAtItsFirstNul) {
+    using namespace std::string_literals;
+    // The line holding the NUL is cut there; no NUL reaches the header.
+    AddKludge("0 X-Quote:", "2 " + WriteFile("cut.txt", "ab\0cd\nef\n"s));
+    for (int r : {0, 16000, RandomSource::kMax}) {
+        random_.values = {r};
+        EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  ab\r\n") << r;
+    }
+    settings_.Subst[0] = "2 " + WriteFile("lead.txt", "\0one\ntwo\n"s);
+    EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
+
+    // Lines after the NUL are neither chosen nor counted: the draw spreads over the two
+    // lines before it.
+    const std::string content = "one\ntwo\n\0three\nfour\nfive\nsix\n"s;
+    std::map<std::string, int> seen;
+    for (int r = 0; r <= RandomSource::kMax; ++r) {
+        ++seen[std::string(KludgeEngine::ChooseFileLine(content, r))];
+    }
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_NEAR(seen["one"], seen["two"], 2);
+}
+
 TEST_F(KludgeEngineTest, EmptyMissingAndHugeFiles) {
     AddKludge("0 X-Quote:", "2 " + WriteFile("empty.txt", ""));
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");

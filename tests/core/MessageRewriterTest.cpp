@@ -171,10 +171,14 @@ class Pop3ClientTest : public MessageRewriterTest {
 
 TEST_F(Pop3ClientTest, LoginIsReplacedAndEverythingElsePasses) {
     EXPECT_EQ(FeedPop3Client("USER me\r\nPASS mine\r\n"), "USER stored\r\nPASS pw\r\n");
-    EXPECT_EQ(FeedPop3Client("user me\r\nUSER\r\nSTAT\r\nRETR 1\r\n"),
-              "user me\r\nUSER\r\nSTAT\r\nRETR 1\r\n");
+    // The commands in any case; the replacement is written in capitals. Without the blank
+    // (or with more letters) it is some other command.
+    EXPECT_EQ(FeedPop3Client("user me\r\nPaSs mine\r\nUSER\r\nSTAT\r\nusers x\r\n"),
+              "USER stored\r\nPASS pw\r\nUSER\r\nSTAT\r\nusers x\r\n");
     EXPECT_EQ(FeedPop3Client("US"), "");
     EXPECT_EQ(FeedPop3Client("ER x\r\n"), "USER stored\r\n");
+    EXPECT_EQ(FeedPop3Client("pa"), "");
+    EXPECT_EQ(FeedPop3Client("ss x\r\n"), "PASS pw\r\n");
 }
 
 TEST_F(Pop3ClientTest, EntriesWithoutLoginOrOutOfRangePassTheClientsLogin) {

@@ -62,19 +62,25 @@ class SchemaManagerTest : public ::testing::TestWithParam<test::StoreFactory> {
     test::FakeNotifier notifier_;
 };
 
-TEST_P(SchemaManagerTest, SaveEverywhereWritesBothRootsOnlyOnNT) {
+TEST_P(SchemaManagerTest, SaveEverywhereWritesBothRootsOnlyOnNTAndAsksOnlyAWantedService) {
     settings_.DefaultPort = 2525;
+    settings_.UseService = 1;
     Manager(false).SaveEverywhere();
     EXPECT_EQ(Read("Settings", "DefaultPort"), "2525");
     EXPECT_EQ(Read("Settings", "DefaultPort", StoreRoot::LocalMachine), "<absent>");
     EXPECT_EQ(service_.reloads, 0);
 
     settings_.DefaultPort = 2626;
+    settings_.UseService = 0;
     Manager(true).SaveEverywhere();
     EXPECT_EQ(Read("Settings", "DefaultPort"), "2626");
     EXPECT_EQ(Read("Settings", "DefaultPort", StoreRoot::LocalMachine), "2626");
-    EXPECT_EQ(service_.reloads, 1);
+    EXPECT_EQ(service_.reloads, 0) << "the service would be installed";
     EXPECT_FALSE(persistence_.UseMachineStore());
+
+    settings_.UseService = 1;
+    Manager(true).SaveEverywhere();
+    EXPECT_EQ(service_.reloads, 1);
 }
 
 TEST_P(SchemaManagerTest, SelectSchemaSavesLeavesAndLoads) {

@@ -68,6 +68,14 @@ TEST_P(SettingsPersistenceTest, DefaultPortsReadAsNumbersWithFallbacks) {
     EXPECT_EQ(Load().DefaultPOPPort, 110);
 }
 
+TEST_P(SettingsPersistenceTest, NegativeConnectTimeoutLoadsAsNoLimit) {
+    for (const auto& [stored, expected] :
+         std::vector<std::pair<const char*, int>>{{"-7", 0}, {"-1", 0}, {"0", 0}, {"12", 12}}) {
+        Write("Settings", "ConnectTimeout", stored);
+        EXPECT_EQ(Load().ConnectTimeout, expected) << "stored as '" << stored << "'";
+    }
+}
+
 TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
     RelaySettings s;
     s.ConnectTimeout = 7;

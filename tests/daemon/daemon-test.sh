@@ -78,6 +78,22 @@ check "deleted file: the port stays open" port_open "$port"
 kill -INT "$pid"
 check "reload: stops on SIGINT" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
 
+# A client that ends its stream after QUIT still gets the replies the server sends after that.
+read -r half_server half_port <<<"$(pick_ports 2)"
+printf '#!/bin/sh\nprintf "220 hi\\r\\n"\ncat >/dev/null\nprintf "250 ok\\r\\n221 bye\\r\\n"\n' >"$work/answer-at-end.sh"
+chmod +x "$work/answer-at-end.sh"
+socat "TCP-LISTEN:$half_server,reuseaddr,fork,bind=127.0.0.1" "EXEC:$work/answer-at-end.sh" &
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="%d %d 2 -1 127.0.0.1"\r\n' \
+    "$header" "$half_port" "$half_server" >"$work/half.reg"
+"$bin/vantel-relay" --store "$work/half.reg" 2>"$work/half.log" &
+pid=$!
+wait_until 5 port_open "$half_server"
+wait_until 5 port_open "$half_port"
+replies=$(printf 'EHLO x\r\nQUIT\r\n' | timeout 10 socat -t 5 - "TCP:127.0.0.1:$half_port" | tr -d '\r')
+check "half-close: every reply arrives" test "$replies" = $'220 hi\n250 ok\n221 bye'
+kill -TERM "$pid"
+wait "$pid"
+
 # A kludge file that is a directory is a file that cannot be opened, not the end of the relay.
 read -r dir_sink dir_port <<<"$(pick_ports 2)"
 "$bin/vantel-smtp-sink" "$dir_sink" >"$work/dir-sink.out" 2>&1 &

@@ -285,6 +285,22 @@ TEST_F(RelaySessionTest, AcceptFailuresBackOffAndAreReportedOnce) {
     EXPECT_EQ(NoticesSaying(RelayEngine::kAcceptFailedText), 1u);
 }
 
+TEST_F(RelaySessionTest, NoSocketForTheServerIsReportedAsSuchAndLetsTheClientGo) {
+    test::FaultyLoop loop(*loop_);
+    loop.wrapSockets = false;
+    RelayHost host(loop, notifier_, &trace_, observer_, 7);
+    LoopbackServer server(*loop_);
+    const std::uint16_t port = test::FreePort(*loop_);
+    host.settings().ServerList = {Entry(ServerType::Imap4, port, server)};
+    host.Start();
+    loop.failingCreates = 1;  // the server end's socket
+    auto client = Client(port);
+    ASSERT_TRUE(Run([&] { return client->closed && !notifier_.messages.empty(); }));
+    EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Could not create new socket"});
+    EXPECT_EQ(host.engine().SessionCount(), 0u);
+    EXPECT_EQ(host.engine().Listeners().size(), 1u);
+}
+
 TEST_F(RelaySessionTest, AFailureInsideOneSessionEndsThatSessionOnly) {
     LoopbackServer server(*loop_);
     server.onConnection = [](LoopbackPeer& p) {

@@ -2,30 +2,194 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace vantel {
 namespace {
 
-TEST(SecretMaskerTest, PasswordsNeverShow) {
-    SecretMasker masker;
-    EXPECT_EQ(masker.MaskClientText("USER me\r\nPASS s3cret\r\nSTAT\r\n"),
-              "USER me\r\nPASS ****\r\nSTAT\r\n");
-    EXPECT_EQ(masker.MaskClientText("pass lower\r\n"), "pass ****\r\n");
-    EXPECT_EQ(masker.MaskClientText("PASS"), "PASS");  // no argument, nothing to hide
+using namespace std::string_literals;
+
+/// One turn of a conversation: the client's text and what the trace shows of it, or a
+/// server's reply.
+struct Turn {
+    bool client;
+    std::string text;
+    std::string shown;
+};
+
+Turn C(std::string text, std::string shown) {
+    return {true, std::move(text), std::move(shown)};
+}
+Turn C(const std::string& text) {
+    return {true, text, text};
+}
+Turn S(std::string reply) {
+    return {false, std::move(reply), ""};
+}
+
+/// What is shown of each turn, with every turn fed `piece` bytes at a time (0: whole), or
+/// with turn `cut` alone split at byte `at`.
+std::vector<std::string> Feed(ServerType protocol, const std::vector<Turn>& turns,
+                              std::size_t piece, std::size_t cut = ~std::size_t{0},
+                              std::size_t at = 0) {
+    SecretMasker masker(protocol);
+    std::vector<std::string> shown;
+    for (std::size_t i = 0; i < turns.size(); ++i) {
+        const std::string& text = turns[i].text;
+        std::vector<std::string_view> pieces;
+        if (i == cut) {
+            pieces = {std::string_view(text).substr(0, at), std::string_view(text).substr(at)};
+        } else {
+            for (std::size_t p = 0; p < text.size(); p += piece == 0 ? text.size() : piece) {
+                pieces.push_back(
+                    std::string_view(text).substr(p, piece == 0 ? text.size() : piece));
+            }
+        }
+        shown.emplace_back();
+        for (std::string_view part : pieces) {
+            if (turns[i].client) {
+                shown.back() += masker.MaskClientText(part);
+            } else {
+                masker.ServerReplied(part);
+            }
+        }
+    }
+    return shown;
+}
+
+/// Plays the conversation whole, a byte at a time, and with each turn split at every byte:
+/// what a line start has shown decides its rest, however the reads fall.
+void Play(ServerType protocol, const std::vector<Turn>& turns) {
+    std::vector<std::string> expected;
+    for (const Turn& turn : turns) {
+        expected.push_back(turn.shown);
+    }
+    EXPECT_EQ(Feed(protocol, turns, 0), expected);
+    EXPECT_EQ(Feed(protocol, turns, 1), expected);
+    for (std::size_t cut = 0; cut < turns.size(); ++cut) {
+        for (std::size_t at = 1; at < turns[cut].text.size(); ++at) {
+            if (Feed(protocol, turns, 0, cut, at) != expected) {
+                ADD_FAILURE() << "turn " << cut << " split at " << at << ": " << turns[cut].text;
+                return;
+            }
+        }
+    }
+}
+
+TEST(SecretMaskerTest, Pop3PasswordsDigestsAndAuthExchanges) {
+    Play(ServerType::Pop3,
+         {C("USER me\r\nPASS s3cret\r\nSTAT\r\n", "USER me\r\nPASS ****\r\nSTAT\r\n"),
+          C("pass lower\r\npAsS  two blanks\r\n", "pass ****\r\npAsS ****\r\n"),
+          C("PASS\r\nPASSWORD x\r\n"),  // no argument, or another word: nothing to hide
+          C("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", "APOP mrose ****\r\n"),
+          // The lines answering "+ " challenges are secret up to +OK or -ERR.
+          C("AUTH PLAIN\r\n"), S("+ \r\n"), C("AGFsaWNlAHNlY3JldA==\r\n", "****\r\n"),
+          S("+OK maildrop locked\r\n"), C("STAT\r\n"), C("auth login\r\n"), S("+ VXNlcm5hbWU6\r\n"),
+          C("YWxpY2U=\r\n", "****\r\n"), S("+ UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"),
+          S("-ERR failed\r\n"), C("AUTH PLAIN AGFsaWNl\r\nLIST\r\n", "AUTH PLAIN ****\r\n****\r\n"),
+          S("+OK\r\n"), C("LIST\r\n"),
+          // AUTH alone asks for the mechanisms: no exchange starts.
+          C("AUTH\r\n"), S("+OK\r\nPLAIN\r\n.\r\n"), C("UIDL\r\n")});
 }
 
 TEST(SecretMaskerTest, SmtpAuthExchangeIsMaskedUntilTheServerStopsChallenging) {
-    SecretMasker masker;
-    EXPECT_EQ(masker.MaskClientText("AUTH PLAIN AGFsaWNlAHNlY3JldA==\r\n"), "AUTH PLAIN ****\r\n");
-    masker.ServerReplied("235 ok\r\n");
-    EXPECT_EQ(masker.MaskClientText("MAIL FROM:<a@b>\r\n"), "MAIL FROM:<a@b>\r\n");
+    Play(ServerType::Smtp,
+         {C("AUTH PLAIN AGFsaWNlAHNlY3JldA==\r\n", "AUTH PLAIN ****\r\n"), S("235 ok\r\n"),
+          C("MAIL FROM:<a@b>\r\n"), C("AUTH LOGIN\r\n"), S("334 VXNlcm5hbWU6\r\n"),
+          C("YWxpY2U=\r\n", "****\r\n"), S("334 UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"),
+          S("235 2.7.0 accepted\r\n"), C("RCPT TO:<c@d>\r\n")});
+}
 
-    EXPECT_EQ(masker.MaskClientText("AUTH LOGIN\r\n"), "AUTH LOGIN\r\n");
-    masker.ServerReplied("334 VXNlcm5hbWU6\r\n");
-    EXPECT_EQ(masker.MaskClientText("YWxpY2U=\r\n"), "****\r\n");
-    masker.ServerReplied("334 UGFzc3dvcmQ6\r\n");
-    EXPECT_EQ(masker.MaskClientText("c2VjcmV0\r\n"), "****\r\n");
-    masker.ServerReplied("235 2.7.0 accepted\r\n");
-    EXPECT_EQ(masker.MaskClientText("RCPT TO:<c@d>\r\n"), "RCPT TO:<c@d>\r\n");
+TEST(SecretMaskerTest, NewsPasswordsAndSaslExchanges) {
+    Play(ServerType::Smtp,
+         {C("AUTHINFO USER alice\r\n"), S("381 password required\r\n"),
+          C("authinfo pass s3cret\r\n", "authinfo pass ****\r\n"), S("281 ok\r\n"),
+          C("AUTHINFO SASL PLAIN AGFsaWNl\r\n", "AUTHINFO SASL PLAIN ****\r\n"), S("281 ok\r\n"),
+          C("AUTHINFO SASL DIGEST-MD5\r\n"), S("383 bm9uY2U9\r\n"),
+          C("dXNlcm5hbWU9\r\n", "****\r\n"), S("383 cnNwYXV0aA==\r\n"),
+          C("\r\n"),  // an empty response has nothing to hide
+          S("281 accepted\r\n"), C("GROUP misc.test\r\n")});
+}
+
+TEST(SecretMaskerTest, ImapLoginArgumentsAndAuthenticateExchanges) {
+    Play(
+        ServerType::Imap4,
+        {C("a001 CAPABILITY\r\n"), C("a002 login \"alice\" \"s3 cret\"\r\n", "a002 login ****\r\n"),
+         C("A8 AUTHENTICATE PLAIN\r\n"), S("+ \r\n"), C("AGFsaWNl\r\n", "****\r\n"),
+         // Only the command's own tag ends the exchange.
+         S("* OK still going\r\nA88 OK other\r\n+ \r\n"), C("*\r\n", "****\r\n"),
+         S("A8 BAD cancelled\r\n"),
+         C("A9 Authenticate PLAIN dGVzdA==\r\n", "A9 Authenticate PLAIN ****\r\n"), S("A9 OK\r\n"),
+         C("A10 LIST \"\" *\r\n")});
+}
+
+TEST(SecretMaskerTest, ImapLiteralsAreSecretInALoginAndNeverCommands) {
+    Play(ServerType::Imap4,
+         {// Each sent once the server says "+"; counted in bytes, line ends or not.
+          C("A1 LOGIN {5}\r\n", "A1 LOGIN ****\r\n"), S("+ Ready\r\n"),
+          C("alice {8}\r\n", "****\r\n"), S("+ Ready\r\n"), C("s3\r\ncret\r\n", "****\r\n"),
+          C("A2 NOOP\r\n"),
+          // Sent at once.
+          C("A3 LOGIN alice {6+}\r\ns3cret\r\nA4 NOOP\r\n", "A3 LOGIN ****\r\n****\r\nA4 NOOP\r\n"),
+          // Refused before it came: the next line is a command again.
+          C("A5 LOGIN {5}\r\n", "A5 LOGIN ****\r\n"), S("A5 NO [PRIVACYREQUIRED] no\r\n"),
+          C("A6 CAPABILITY\r\n"),
+          // Another command's literal is text, whatever it looks like.
+          C("A7 APPEND INBOX {23}\r\n"), S("+ Ready\r\n"),
+          C("b1 LOGIN alice secret\r\n\r\nA8 LOGIN bob pw\r\n",
+            "b1 LOGIN alice secret\r\n\r\nA8 LOGIN ****\r\n")});
+}
+
+TEST(SecretMaskerTest, MessageTextIsNoCommand) {
+    const std::string body =
+        "Subject: x\r\n\r\nauth plain AGFsaWNl\r\npass word\r\nAUTH LOGIN\r\nnext\r\n..pass\r\n";
+    Play(ServerType::Smtp,
+         {C("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n"),
+          S("250 ok\r\n250 ok\r\n354 go ahead\r\n"), C(body), C(".\r\n"), S("250 queued\r\n"),
+          C("AUTH PLAIN AGFs\r\n", "AUTH PLAIN ****\r\n"), S("235 ok\r\n"),
+          // Refused: what follows is commands.
+          C("DATA\r\n"), S("554 no valid recipients\r\n"),
+          C("AUTH PLAIN AGFs\r\n", "AUTH PLAIN ****\r\n"), S("235 ok\r\n"),
+          // A chunk is as many bytes as it says; after it, commands again.
+          C("BDAT 20 LAST\r\npass: none\r\nauth x\r\nAUTH PLAIN AGFs\r\n",
+            "BDAT 20 LAST\r\npass: none\r\nauth x\r\nAUTH PLAIN ****\r\n")});
+
+    // Articles: after the go-ahead of POST and IHAVE, at once after TAKETHIS.
+    const std::string article =
+        "Subject: a\r\n\r\nAUTHINFO PASS not a secret\r\nauthinfo sasl x\r\n";
+    for (const auto& [command, goAhead] : {std::pair{"POST\r\n", "340 send it\r\n"},
+                                           std::pair{"IHAVE <i@d>\r\n", "335 send it\r\n"}}) {
+        Play(ServerType::Smtp, {C(command), S(goAhead), C(article + ".\r\n"),
+                                C("AUTHINFO PASS pw\r\n", "AUTHINFO PASS ****\r\n")});
+    }
+    Play(ServerType::Smtp, {C("TAKETHIS <m@d>\r\n" + article + ".\r\nAUTHINFO PASS pw\r\n",
+                              "TAKETHIS <m@d>\r\n" + article + ".\r\nAUTHINFO PASS ****\r\n")});
+}
+
+TEST(SecretMaskerTest, HostileInputStaysBounded) {
+    // A command whose shown arguments never end: the rest is taken as secret.
+    SecretMasker pop3(ServerType::Pop3);
+    const std::string blanks(100000, ' ');
+    const std::string shown = pop3.MaskClientText("AUTH" + blanks + "PLAIN secret\r\n");
+    EXPECT_EQ(shown.find("secret"), std::string::npos);
+    EXPECT_LE(shown.size(), SecretMasker::kMaxHead + 16);
+    EXPECT_EQ(pop3.MaskClientText("PASS se\0cret\r\n"s), "PASS ****\r\n");
+
+    // A tag too long to be one, NULs, server lines without end.
+    SecretMasker imap(ServerType::Imap4);
+    const std::string junk = std::string(100000, 'a') + "\0 x\r\n"s;
+    EXPECT_EQ(imap.MaskClientText(junk), junk);
+    EXPECT_EQ(imap.MaskClientText("b LOGIN x y\r\n"), "b LOGIN ****\r\n");
+    // A literal too big to count, refused as a server would.
+    EXPECT_EQ(imap.MaskClientText("c LOGIN {99999999999999999999}\r\n"), "c LOGIN ****\r\n");
+    imap.ServerReplied(std::string(1 << 20, 'x'));
+    imap.ServerReplied("\r\nc NO\r\n");
+    EXPECT_EQ(imap.MaskClientText("d NOOP\r\n"), "d NOOP\r\n");
+    // Sent at once, it takes whatever follows.
+    EXPECT_EQ(imap.MaskClientText("e LOGIN {99999999999999999999+}\r\n" +
+                                  std::string(1 << 20, 'z') + "\r\nf NOOP\r\n"),
+              "e LOGIN ****\r\n****");
 }
 
 }  // namespace

@@ -5,10 +5,19 @@
 #include "FakeNotifier.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
+#include "StoreFactory.h"
+#include "core/config/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
+#include "tray/MainDialog.h"
+#include "tray/ServiceProbe.h"
+#include "tray/TrayFakes.h"
+#include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
+#include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
 namespace {
@@ -26,24 +35,10 @@ class ServiceControlTest : public ::testing::Test {
     }
     ~ServiceControlTest() override {
         control_.StopRelayService();
-        Run([&] { return !Installed(); }, 10000);
+        Run([&] { return !test::ServiceInstalled(); }, 10000);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kProductKey).c_str());
     }
 
-    static bool Installed() {
-        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-        if (manager == nullptr) {
-            return false;
-        }
-        SC_HANDLE service =
-            OpenServiceA(manager, ServiceControl::kServiceName, SERVICE_QUERY_CONFIG);
-        const bool found = service != nullptr;
-        if (service != nullptr) {
-            CloseServiceHandle(service);
-        }
-        CloseServiceHandle(manager);
-        return found;
-    }
     bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 15000) {
         return test::RunUntil(loop_, done, timeoutMs);
     }
@@ -67,7 +62,7 @@ class ServiceControlTest : public ::testing::Test {
     }
 
     Win32EventLoop loop_;
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;  // the main window's too, in one test
     ServiceControl control_;
 };
 
@@ -76,12 +71,12 @@ TEST_F(ServiceControlTest, InstallStartReloadRelayStopAndDelete) {
     server.onConnection = [](LoopbackPeer& p) { p.Send("220 ready\r\n"); };
     const std::uint16_t firstPort = test::FreePort(loop_);
     StoreMachineSettings(firstPort, server.port());
-    ASSERT_FALSE(Installed());
+    ASSERT_FALSE(test::ServiceInstalled());
     EXPECT_FALSE(control_.IsServiceRunning());
 
     // A save installs the missing service but does not start it.
     control_.NotifyServiceReload();
-    EXPECT_TRUE(Installed());
+    EXPECT_TRUE(test::ServiceInstalled());
     EXPECT_FALSE(control_.lastReloadSent());
     EXPECT_FALSE(control_.IsServiceRunning());
 
@@ -109,7 +104,7 @@ TEST_F(ServiceControlTest, InstallStartReloadRelayStopAndDelete) {
     EXPECT_TRUE(Run([&] { return !Accepts(firstPort); }));
 
     EXPECT_TRUE(control_.StopRelayService());
-    EXPECT_TRUE(Run([&] { return !Installed(); }));
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
     EXPECT_FALSE(control_.IsServiceRunning());
     EXPECT_TRUE(Run([&] { return !Accepts(secondPort); }));
     EXPECT_TRUE(notifier_.messages.empty());
@@ -122,9 +117,97 @@ TEST_F(ServiceControlTest, EnsureRunningInstallsAndStartsAndRemovalUninstalls) {
     EXPECT_TRUE(control_.EnsureServiceRunning());
 
     EXPECT_TRUE(control_.RemoveServiceAtStartup());
-    EXPECT_TRUE(Run([&] { return !Installed(); }));
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
     EXPECT_FALSE(control_.IsServiceRunning());
     EXPECT_TRUE(control_.StopRelayService()) << "stopping a missing service is quiet";
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+/// The program's settings under a key of the test's own, removed afterwards.
+class OwnSettings {
+  public:
+    OwnSettings() : key_(test::UniqueProductKey()), store_(key_) {}
+    ~OwnSettings() {
+        RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
+    }
+    OwnSettings(const OwnSettings&) = delete;
+    OwnSettings& operator=(const OwnSettings&) = delete;
+    RegistryStore& store() { return store_; }
+
+  private:
+    std::string key_;
+    RegistryStore store_;
+};
+
+class NoRelay : public RelayControl {
+  public:
+    void RestartListeners() override {}
+    void OnRelayStateChanged() override {}
+};
+
+TEST_F(ServiceControlTest, SavesInstallTheServiceOnlyWhileItIsWantedUnderAQuotedPath) {
+    OwnSettings own;
+    SettingsPersistence persistence(own.store());
+    RelaySettings settings;
+    NoRelay relay;
+    // Never started, so it need not exist; the blank is what the quotes are for.
+    const std::string image = "C:\\Program Files\\Vantel\\vantel.srv";
+    ServiceControl service(true, image, notifier_);
+    SchemaManager schemas(settings, persistence, service, relay, notifier_, true);
+
+    ASSERT_TRUE(schemas.SaveEverywhere());
+    EXPECT_FALSE(test::ServiceInstalled()) << "UseService is off";
+
+    settings.UseService = 1;
+    schemas.SaveEverywhere();
+    EXPECT_EQ(test::InstalledImagePath(), "\"" + image + "\"");
+    schemas.SaveEverywhere();
+    EXPECT_TRUE(test::ServiceInstalled()) << "a later save keeps it";
+    EXPECT_FALSE(service.IsServiceRunning());
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ServiceControlTest, TurningUseServiceOffInOptionsStopsAndRemovesTheService) {
+    StoreMachineSettings(test::FreePort(loop_), 9);
+    OwnSettings own;
+    RelaySettings stored;
+    stored.UseService = 1;
+    SettingsPersistence(own.store()).SaveSettings(stored);
+    test::FakeTraySink tray;
+    int operationTimeout = 30;
+    MainDialogContext context;
+    context.instance = GetModuleHandleA(nullptr);
+    context.store = &own.store();
+    context.loop = &loop_;
+    context.tray = &tray;
+    context.service = &control_;
+    context.notifier = &notifier_;
+    context.isNT = true;
+    context.operationTimeout = &operationTimeout;
+    MainDialog dialog(context);
+    dialog.LoadSettings(-1);
+    ASSERT_NE(dialog.Create(), nullptr);
+    ASSERT_TRUE(Run([&] { return control_.IsServiceRunning(); }));
+
+    bool pressed = false;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr || pressed) {
+            return;
+        }
+        const int box = GeneralSettingsPage::kUseServiceCheck;
+        CheckItem(test::PageWith(options, box, "Button"), box, false);
+        PostMessageA(options, WM_COMMAND, IDOK, 0);
+        pressed = true;
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+
+    EXPECT_EQ(dialog.settings().UseService, 0);
+    EXPECT_EQ(own.store().ReadValueText("Settings", "UseService", "", StoreRoot::CurrentUser), "0");
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
+    EXPECT_FALSE(control_.IsServiceRunning());
     EXPECT_TRUE(notifier_.messages.empty());
 }
 
@@ -135,7 +218,7 @@ TEST_F(ServiceControlTest, StartFailureIsReported) {
     EXPECT_EQ(notifier.messages, std::vector<std::string>{"Unable to start service"});
     EXPECT_FALSE(broken.IsServiceRunning());
     broken.StopRelayService();
-    EXPECT_TRUE(Run([&] { return !Installed(); }));
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
 }
 
 TEST_F(ServiceControlTest, WithoutServicesNothingTouchesTheSystem) {
@@ -145,7 +228,7 @@ TEST_F(ServiceControlTest, WithoutServicesNothingTouchesTheSystem) {
     none.NotifyServiceReload();
     EXPECT_TRUE(none.StopRelayService());
     EXPECT_FALSE(none.IsServiceRunning());
-    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(test::ServiceInstalled());
     EXPECT_TRUE(notifier.messages.empty());
 }
 

@@ -13,6 +13,7 @@
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
 #include "tray/ServiceControl.h"
+#include "tray/ServiceProbe.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -185,6 +186,7 @@ TEST_F(VantelExeTest, RelaysRewritesRefusesASecondCopyAndSavesAtExit) {
     EXPECT_EQ(after.count("HKLM\\" + kKey + "\\Settings\\DefaultPort"), 1u);
     EXPECT_EQ(after.at(kKey + "\\Settings\\Kludges1"), before.at(kKey + "\\Settings\\Kludges1"));
     EXPECT_FALSE(Accepts(port));
+    EXPECT_FALSE(test::ServiceInstalled()) << "UseService is off: nothing may start at boot";
 }
 
 TEST(VantelExeResources, CarryVersionAndManifest) {

@@ -8,7 +8,8 @@ class CompanionService {
     virtual ~CompanionService() = default;
     /// True while the service is installed and running (it then owns the listening ports).
     virtual bool IsServiceRunning() = 0;
-    /// Asks a running service to re-read the machine copy of the settings.
+    /// Installs the service when missing and asks a running one to re-read the machine copy
+    /// of the settings. Only for a service the user wants.
     virtual void NotifyServiceReload() = 0;
     /// Installs the service when missing and starts it; false (the user was told) when it
     /// did not start.

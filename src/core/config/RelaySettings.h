@@ -20,7 +20,9 @@ struct RelaySettings {
     int CustomValue = 0;     ///< Read from the store only, never written.
     int UseService = 0;      ///< Nonzero: the companion service does the relaying.
     int MessageTimeout = 5;  ///< Edited and stored; not applied by the relay.
-    int ConnectTimeout = 5;  ///< Seconds a new session may wait for the server; 0 = forever.
+    /// Seconds a new session may wait for the server; 0 = forever (a stored negative loads
+    /// as 0).
+    int ConnectTimeout = 5;
     int DefaultPOPPort = 110;
     int POPCycleChange = 0;    ///< Nonzero: each POP3 connection advances DefaultPOPServer.
     int DefaultPOPServer = 0;  ///< 1-based ordinal in the default POP3 group; 0 = none.

@@ -26,7 +26,8 @@ bool SchemaManager::SaveEverywhere() {
     }
     persistence_.SetUseMachineStore(false);
     const bool saved = persistence_.SaveSettings(settings_);
-    if (isNT_) {
+    // Only a wanted service is installed: it starts with the system and holds the ports.
+    if (isNT_ && settings_.UseService != 0) {
         service_.NotifyServiceReload();
     }
     return saved;

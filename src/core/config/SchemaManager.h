@@ -28,8 +28,9 @@ class SchemaManager {
           notifier_(notifier),
           isNT_(isNT) {}
 
-    /// Writes the settings in use to the machine copy (NT family), then to the user's copy,
-    /// then tells a running service to reload. False when the user's copy could not be saved.
+    /// Writes the settings in use to the machine copy (NT family), then to the user's copy;
+    /// while UseService is on, then keeps the service installed and tells it to reload (with
+    /// it off no service is touched). False when the user's copy could not be saved.
     bool SaveEverywhere();
 
     /// Leaves the current schema (saving it) and loads schema `index` (0 = default).

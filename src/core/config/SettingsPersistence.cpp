@@ -116,7 +116,9 @@ void SettingsPersistence::LoadSettings(RelaySettings& settings, int schemaIndex)
     if (settings.DefaultPOPPort == 0) {
         settings.DefaultPOPPort = 110;
     }
-    settings.ConnectTimeout = readInt("ConnectTimeout");
+    // A negative time-out (a hand-edited store) means no limit, as 0 does; made 0 here so that
+    // the relay, the service and the Options dialog all see the same value.
+    settings.ConnectTimeout = std::max(0, readInt("ConnectTimeout"));
     settings.MessageTimeout = readInt("MessageTimeout");
     settings.DefaultServer = readInt("DefaultServer");
     settings.DefaultPOPServer = readInt("DefaultPOPServer");

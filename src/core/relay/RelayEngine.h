@@ -31,9 +31,11 @@ class RelayEngine {
     static constexpr std::uint32_t kSweepPeriodMs = 1000;
     /// How long a stopping relay lets its sessions send on what they had read.
     static constexpr std::uint64_t kStopDrainMs = 10000;
-    /// The notices the engine gives, through Notifier::ShowError.
+    /// The notices the engine gives, through Notifier::ShowError (the first is also in the
+    /// tray program's string table).
     static constexpr std::string_view kListenFailedText = "Unable to listen on local port";
     static constexpr std::string_view kConnectFailedText = "Error connecting to host";
+    static constexpr std::string_view kSocketFailedText = "Could not create new socket";
     static constexpr std::string_view kAcceptFailedText =
         "Unable to accept connections on local port";
 

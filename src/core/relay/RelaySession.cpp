@@ -23,8 +23,8 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
     : engine_(engine),
       id_(id),
       entry_(entry),
-      client_(*this, ClientKind(entry)),
-      server_(*this, ServerKind(entry)) {
+      client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
+      server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)) {
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
@@ -90,8 +90,11 @@ bool RelaySession::ConnectNext(std::string& error) {
         addressesToTry_.erase(addressesToTry_.begin());
         server_.socket = engine_.loop().CreateSocket(server_);
         if (!server_.socket) {
-            error = "Could not create new socket";
-            continue;
+            // Its own notice: the host is fine, this computer is out of sockets.
+            engine_.Notify(std::string(RelayEngine::kSocketFailedText),
+                           entry_.Name + ": " + address.ToString());
+            Abort();
+            return true;
         }
         int code = 0;
         switch (server_.socket->Connect(address, code)) {
@@ -232,7 +235,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     std::string_view out;
     switch (from.kind) {
         case SocketKind::SendClientSide:
-            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
+            out = entry_.Is(ServerType::Smtp)
+                      ? RewriteSmtpClientBlock(block)
+                      : rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
             break;
         case SocketKind::Pop3ServerSide:
             out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::Pop3Kludge);
@@ -241,7 +246,7 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
             out = rewriter.ProcessPop3ClientBlock(block, from.stream, entry_);
             break;
         case SocketKind::SendServerSide:
-            out = block;
+            out = entry_.Is(ServerType::Smtp) ? FilterSmtpServerBlock(block) : block;
             break;
     }
     engine_.CountRead(block.size());
@@ -260,6 +265,39 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     batch_.append(out);
 }
 
+std::string_view RelaySession::RewriteSmtpClientBlock(std::string_view block) {
+    MessageRewriter& rewriter = engine_.rewriter();
+    framed_.clear();
+    while (!block.empty()) {
+        bool chunk = false;
+        const std::string_view piece = block.substr(0, chunks_.Next(block, chunk));
+        block.remove_prefix(piece.size());
+        std::string_view out = piece;
+        if (!chunk) {
+            ehloFilter_.ClientSent(piece);
+            out = rewriter.ProcessMessageBlock(piece, client_.stream, KludgeType::SmtpKludge);
+        }
+        if (block.empty() && framed_.empty()) {
+            return out;  // one piece, as nearly every block is: no copy
+        }
+        framed_.append(out);
+    }
+    return framed_;
+}
+
+std::string_view RelaySession::FilterSmtpServerBlock(std::string_view block) {
+    chunks_.ServerSent(block);
+    return ehloFilter_.Filter(block);
+}
+
+std::string RelaySession::FlushHeld(RelaySocket& from) {
+    std::string held = MessageRewriter::FlushStream(from.stream);
+    if (&from == &server_ && entry_.Is(ServerType::Smtp)) {
+        held.append(ehloFilter_.Flush());
+    }
+    return held;
+}
+
 void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
     if (bytes.empty() || to.broken) {
         return;  // an end whose connection failed takes nothing more
@@ -273,12 +311,25 @@ void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
     }
 }
 
+void RelaySession::DeliverCarried(RelaySocket& from) {
+    const std::string carried = FlushHeld(from);
+    if (carried.empty()) {
+        return;
+    }
+    // Relayed text like any other: traced (and so masked) before it goes.
+    engine_.TraceBlock(from, carried);
+    if (&from == &server_) {
+        client_.masker.ServerReplied(carried);
+    }
+    Deliver(Other(from), carried);
+}
+
 void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     from.readEnded = true;
     from.endSeen = false;
     from.broken = from.broken || broken;
     RelaySocket& to = Other(from);
-    Deliver(to, MessageRewriter::FlushStream(from.stream));
+    DeliverCarried(from);
     if (&from == &client_ && !server_.connected && server_.held.empty()) {
         Abort();  // the client left before saying anything: nobody is waiting for the server
         return;
@@ -325,7 +376,7 @@ void RelaySession::Stop() {
                 if (end->socket) {
                     end->socket->PauseReceive(true);
                 }
-                Deliver(Other(*end), MessageRewriter::FlushStream(end->stream));
+                DeliverCarried(*end);
             }
         }
         if (!server_.connected && server_.held.empty()) {

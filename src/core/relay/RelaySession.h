@@ -11,6 +11,8 @@
 
 #include "core/config/ServerEntry.h"
 #include "core/relay/RelaySocket.h"
+#include "core/rewrite/EhloAnswerFilter.h"
+#include "core/rewrite/SmtpChunkFramer.h"
 #include "platform/SocketAddress.h"
 
 namespace vantel {
@@ -69,7 +71,8 @@ class RelaySession {
     /// Runs `work`; anything it throws ends this session with a notice.
     void Guarded(const std::function<void()>& work);
     void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
-    /// Tries the server's next address; false when none is left.
+    /// Tries the server's next address; false when none is left. True also when the session
+    /// had to end here (no socket could be made).
     bool ConnectNext(std::string& error);
     void ServerConnected();
     /// The server cannot be reached: a notice, and the session ends.
@@ -78,7 +81,15 @@ class RelaySession {
     void Pump(RelaySocket& from);
     /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
     void RelayBlock(RelaySocket& from, std::string_view block);
+    /// An SMTP client's block: commands and message text rewritten, BDAT chunks as they came.
+    std::string_view RewriteSmtpClientBlock(std::string_view block);
+    /// An SMTP server's block: the EHLO answer without the extensions the relay cannot pass.
+    std::string_view FilterSmtpServerBlock(std::string_view block);
+    /// What `from`'s processing still holds when nothing more is read from it.
+    std::string FlushHeld(RelaySocket& from);
     void Deliver(RelaySocket& to, std::string_view bytes);
+    /// Traces and delivers what `from`'s processing still holds when its stream ends.
+    void DeliverCarried(RelaySocket& from);
     /// Nothing more comes from `from` (`broken`: its connection failed).
     void EndOfStream(RelaySocket& from, bool broken);
     /// Sends the end of the stream through `to` once everything before it is sent.
@@ -97,6 +108,10 @@ class RelaySession {
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;
     std::string batch_;
+    // SMTP entries only.
+    SmtpChunkFramer chunks_;
+    EhloAnswerFilter ehloFilter_;
+    std::string framed_;  ///< a client block put together from rewritten text and chunks
 };
 
 }  // namespace vantel

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/config/ServerEntry.h"
 #include "core/relay/SecretMasker.h"
 #include "core/relay/SocketKind.h"
 #include "core/rewrite/StreamState.h"
@@ -17,7 +18,9 @@ class RelaySession;
 /// The session owns both of its ends; an end hands its socket's events to the session.
 class RelaySocket : public SocketEvents {
   public:
-    RelaySocket(RelaySession& session, SocketKind kind) : kind(kind), session_(session) {}
+    /// `protocol`: the session entry's type, which tells the masker what its client says.
+    RelaySocket(RelaySession& session, SocketKind kind, ServerType protocol)
+        : kind(kind), masker(protocol), session_(session) {}
     RelaySocket(const RelaySocket&) = delete;
     RelaySocket& operator=(const RelaySocket&) = delete;
 

@@ -1,70 +1,460 @@
 #include "core/relay/SecretMasker.h"
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
+
 namespace vantel {
 namespace {
 
-constexpr std::string_view kMask = "****";
+/// Room for an IMAP literal's announcement: "{", a count of twenty digits, "+}", a CR.
+constexpr std::size_t kMaxTail = 32;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+/// `word` is in capitals; `text` may be in any case.
+bool StartsWithNoCase(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (c != prefix[i]) {
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (Upper(text[i]) != word[i]) {
             return false;
         }
     }
     return true;
 }
 
-/// Splits a line into its content and its line end (CR LF, LF, or nothing).
-std::string_view LineEnd(std::string_view line) {
-    std::size_t content = line.size();
-    while (content > 0 && (line[content - 1] == '\n' || line[content - 1] == '\r')) {
-        --content;
+bool EqualNoCase(std::string_view text, std::string_view word) {
+    return text.size() == word.size() && StartsWithNoCase(text, word);
+}
+
+std::string_view WithoutCr(std::string_view text) {
+    while (!text.empty() && text.back() == '\r') {
+        text.remove_suffix(1);
     }
-    return line.substr(content);
+    return text;
+}
+
+/// A reply line carrying the three-digit `code`.
+bool HasCode(std::string_view line, std::string_view code) {
+    return line.substr(0, 3) == code && (line.size() == 3 || !IsDigit(line[3]));
+}
+
+/// Leading digits as a number; one too big for the type stays at its maximum.
+std::uint64_t ParseCount(std::string_view digits) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) {
+            break;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return value;
+}
+
+void KeepFirst(std::string& kept, std::string_view more, std::size_t limit) {
+    if (kept.size() < limit) {
+        kept.append(more.substr(0, limit - kept.size()));
+    }
+}
+
+void KeepLast(std::string& kept, std::string_view more) {
+    if (more.size() >= kMaxTail) {
+        kept.assign(more.substr(more.size() - kMaxTail));
+        return;
+    }
+    kept.append(more);
+    if (kept.size() > kMaxTail) {
+        kept.erase(0, kept.size() - kMaxTail);
+    }
+}
+
+constexpr std::string_view kBlanks = " \t";
+
+/// One word of a line start, and whether a blank ended it.
+struct Word {
+    std::string_view text;
+    bool ended;
+};
+
+/// The word at `pos`; `pos` moves past it and the blanks after it.
+Word NextWord(std::string_view head, std::size_t& pos) {
+    const std::size_t blank = head.find_first_of(kBlanks, pos);
+    const Word word{head.substr(pos, blank - pos), blank != std::string_view::npos};
+    pos = word.ended ? head.find_first_not_of(kBlanks, blank) : head.size();
+    if (pos == std::string_view::npos) {
+        pos = head.size();
+    }
+    return word;
+}
+
+/// How a line start stands to one command.
+enum class Fit {
+    None,       ///< it is not this command
+    Keyword,    ///< it may still become this command
+    Arguments,  ///< it is this command; shown arguments still come
+    Plain,      ///< it is this command, and no secret follows
+    Secret,     ///< it is this command; what follows is its secret
+};
+
+/// How `head` stands to the command of `words` (in capitals) with `shown` arguments before
+/// its secret (-1: none). `arguments`: the shown arguments are all there.
+Fit FitOf(std::string_view head, std::string_view words, int shown, bool complete,
+          bool& arguments) {
+    std::size_t pos = 0;
+    while (!words.empty()) {
+        const std::size_t blank = words.find(' ');
+        const std::string_view word = words.substr(0, blank);
+        words = blank == std::string_view::npos ? std::string_view() : words.substr(blank + 1);
+        const Word token = NextWord(head, pos);
+        if (!token.ended) {
+            if (!complete) {
+                return token.text.size() <= word.size() &&
+                               EqualNoCase(token.text, word.substr(0, token.text.size()))
+                           ? Fit::Keyword
+                           : Fit::None;
+            }
+            arguments = false;
+            return words.empty() && EqualNoCase(token.text, word) ? Fit::Plain : Fit::None;
+        }
+        if (!EqualNoCase(token.text, word)) {
+            return Fit::None;
+        }
+    }
+    if (shown < 0) {
+        return Fit::Plain;
+    }
+    for (int i = 0; i < shown; ++i) {
+        const Word argument = NextWord(head, pos);
+        if (!argument.ended) {
+            arguments = !argument.text.empty();
+            return complete ? Fit::Plain : Fit::Arguments;
+        }
+    }
+    arguments = true;
+    return Fit::Secret;
 }
 
 }  // namespace
 
-std::string SecretMasker::MaskClientText(std::string_view text) {
-    std::string masked;
-    masked.reserve(text.size());
-    while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        const std::string_view line = text.substr(0, lf == std::string_view::npos ? lf : lf + 1);
-        text.remove_prefix(line.size());
-        const std::string_view end = LineEnd(line);
-        const std::string_view content = line.substr(0, line.size() - end.size());
+SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) const {
+    // SMTP and news share an entry type; their commands do not collide.
+    static constexpr CommandWords kSmtp[] = {
+        {"AUTH", Command::Secret, 1, Exchange::Smtp},
+        {"AUTHINFO PASS", Command::Secret, 0, Exchange::None},
+        {"AUTHINFO SASL", Command::Secret, 1, Exchange::News},
+        {"DATA", Command::Data, -1, Exchange::None},
+        {"POST", Command::Post, -1, Exchange::None},
+        {"IHAVE", Command::Ihave, -1, Exchange::None},
+        {"TAKETHIS", Command::Takethis, -1, Exchange::None},
+        {"BDAT", Command::Bdat, -1, Exchange::None},
+    };
+    static constexpr CommandWords kPop3[] = {
+        {"PASS", Command::Secret, 0, Exchange::None},
+        {"APOP", Command::Secret, 1, Exchange::None},
+        {"AUTH", Command::Secret, 1, Exchange::Pop3},
+    };
+    static constexpr CommandWords kImap[] = {
+        {"LOGIN", Command::Secret, 0, Exchange::None},
+        {"AUTHENTICATE", Command::Secret, 1, Exchange::Imap},
+    };
 
-        if (StartsWithNoCase(content, "PASS ")) {
-            masked.append(content.substr(0, 5)).append(kMask);
-        } else if (StartsWithNoCase(content, "AUTH ")) {
-            authInProgress_ = true;
-            // "AUTH PLAIN <initial response>": the mechanism may show, the response not.
-            const std::size_t argument = content.find(' ', 5);
-            masked.append(content.substr(0, argument));
-            if (argument != std::string_view::npos) {
-                masked.append(" ").append(kMask);
-            }
-        } else if (authInProgress_ && !content.empty()) {
-            masked.append(kMask);
-        } else {
-            masked.append(content);
+    const CommandWords* first = std::begin(kSmtp);
+    const CommandWords* last = std::end(kSmtp);
+    if (protocol_ == ServerType::Pop3) {
+        first = std::begin(kPop3);
+        last = std::end(kPop3);
+    } else if (protocol_ == ServerType::Imap4) {
+        first = std::begin(kImap);
+        last = std::end(kImap);
+        // Every IMAP command starts with its tag.
+        std::size_t pos = 0;
+        if (!NextWord(head, pos).ended) {
+            Reading tagOnly;
+            tagOnly.show = complete ? Show::Plain : Show::Undecided;
+            return tagOnly;
         }
-        masked.append(end);
+        head.remove_prefix(pos);
     }
-    return masked;
+
+    bool open = false;
+    for (const CommandWords* command = first; command != last; ++command) {
+        Reading reading;
+        reading.command = command->command;
+        reading.exchange = command->exchange;
+        switch (FitOf(head, command->words, command->shown, complete, reading.arguments)) {
+            case Fit::None:
+                continue;
+            case Fit::Keyword:
+                open = true;
+                continue;
+            case Fit::Arguments:
+                reading.show = Show::Undecided;
+                return reading;
+            case Fit::Plain:
+                reading.show = Show::Plain;
+                return reading;
+            case Fit::Secret:
+                reading.show = Show::Secret;
+                return reading;
+        }
+    }
+    Reading none;
+    none.show = open ? Show::Undecided : Show::Plain;
+    return none;
+}
+
+std::string SecretMasker::MaskClientText(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size() + kMask.size());
+    while (!text.empty()) {
+        if (rawLeft_ > 0) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(rawLeft_, text.size()));
+            if (!rawSecret_) {
+                shown.append(text.substr(0, n));
+            } else if (!maskShown_) {
+                shown.append(kMask);
+                maskShown_ = true;
+            }
+            literalAwaited_ = false;  // the literal is coming: the server took it
+            rawLeft_ -= n;
+            text.remove_prefix(n);
+            continue;
+        }
+        if (!lineStarted_) {
+            StartLine();
+        }
+        const std::size_t lf = text.find('\n');
+        TakeContent(text.substr(0, lf), shown);
+        if (lf == std::string_view::npos) {
+            break;
+        }
+        shown.push_back('\n');
+        text.remove_prefix(lf + 1);
+        EndLine();
+    }
+    return shown;
+}
+
+void SecretMasker::StartLine() {
+    lineStarted_ = true;
+    continuation_ = false;
+    maskShown_ = false;
+    head_.clear();
+    tail_.clear();
+    commandLine_ = !body_ && exchange_ == Exchange::None;
+    if (body_) {
+        show_ = Show::Plain;
+    } else if (exchange_ != Exchange::None) {
+        show_ = Show::Secret;  // a response to the server's challenge
+    } else {
+        show_ = Show::Undecided;
+        goAhead_ = {};  // a new command: the server did not take the message text
+    }
+}
+
+void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
+    while (!run.empty()) {
+        switch (show_) {
+            case Show::Plain:
+                shown.append(run);
+                KeepFirst(head_, run, kMaxHead);
+                KeepLast(tail_, run);
+                return;
+            case Show::Secret:
+                for (char c : run) {
+                    // A CR gives nothing away and keeps the trace's lines intact.
+                    if (c == '\r') {
+                        shown.push_back(c);
+                    } else if (!maskShown_) {
+                        shown.append(kMask);
+                        maskShown_ = true;
+                    }
+                }
+                KeepLast(tail_, run);
+                return;
+            case Show::Undecided: {
+                // The command and its shown arguments: they show while they are read.
+                const char c = run.front();
+                run.remove_prefix(1);
+                shown.push_back(c);
+                head_.push_back(c);
+                KeepLast(tail_, std::string_view(&c, 1));
+                const Reading reading = Read(head_, false);
+                if (reading.show != Show::Undecided) {
+                    show_ = reading.show;
+                } else if (head_.size() >= kMaxHead) {
+                    show_ = reading.command == Command::None ? Show::Plain : Show::Secret;
+                }
+                break;
+            }
+        }
+    }
+}
+
+void SecretMasker::EndLine() {
+    lineStarted_ = false;
+    const std::string_view head = WithoutCr(head_);
+    if (body_) {
+        if (head == ".") {
+            body_ = false;
+        }
+        return;
+    }
+    if (commandLine_) {
+        EndCommandLine();
+    }
+    if (protocol_ == ServerType::Imap4 && (commandLine_ || continuation_)) {
+        StartLiteral();
+    }
+}
+
+void SecretMasker::EndCommandLine() {
+    const std::string_view head = WithoutCr(head_);
+    const Reading reading = Read(head, true);
+    if (reading.exchange != Exchange::None && reading.arguments) {
+        exchange_ = reading.exchange;
+    }
+    switch (reading.command) {
+        case Command::Data:
+            goAhead_ = "354";
+            break;
+        case Command::Post:
+            goAhead_ = "340";
+            break;
+        case Command::Ihave:
+            goAhead_ = "335";
+            break;
+        case Command::Takethis:
+            body_ = true;
+            break;
+        case Command::Bdat: {
+            std::size_t pos = 0;
+            NextWord(head, pos);
+            rawLeft_ = ParseCount(head.substr(pos));
+            rawSecret_ = false;
+            break;
+        }
+        case Command::None:
+        case Command::Secret:
+            break;
+    }
+    if (protocol_ == ServerType::Imap4) {
+        tag_.assign(head.substr(0, head.find_first_of(kBlanks)));
+    }
+}
+
+void SecretMasker::StartLiteral() {
+    // "{<count>}" announces a literal the client sends once the server says "+",
+    // "{<count>+}" one it sends at once.
+    std::string_view tail = WithoutCr(tail_);
+    if (tail.empty() || tail.back() != '}') {
+        return;
+    }
+    tail.remove_suffix(1);
+    const bool awaited = tail.empty() || tail.back() != '+';
+    if (!awaited) {
+        tail.remove_suffix(1);
+    }
+    const std::size_t open = tail.rfind('{');
+    const std::string_view digits =
+        open == std::string_view::npos ? std::string_view() : tail.substr(open + 1);
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit)) {
+        return;
+    }
+    rawLeft_ = ParseCount(digits);
+    rawSecret_ = show_ == Show::Secret;
+    literalAwaited_ = awaited && rawLeft_ > 0;
+    // The command goes on after the literal, as secret as it was.
+    lineStarted_ = true;
+    continuation_ = true;
+    commandLine_ = false;
+    maskShown_ = false;
+    head_.clear();
+    tail_.clear();
+    show_ = rawSecret_ ? Show::Secret : Show::Plain;
+}
+
+bool SecretMasker::ListensToServer() const {
+    return exchange_ != Exchange::None || !goAhead_.empty() || literalAwaited_;
 }
 
 void SecretMasker::ServerReplied(std::string_view text) {
-    if (authInProgress_ && !text.empty() && text.substr(0, 3) != "334") {
-        authInProgress_ = false;
+    if (!ListensToServer()) {
+        // Nothing the server says matters now; where its current line started may, later.
+        const std::size_t lf = text.rfind('\n');
+        if (lf != std::string_view::npos) {
+            serverHead_.clear();
+            text.remove_prefix(lf + 1);
+        }
+        KeepFirst(serverHead_, text, kMaxHead);
+        return;
+    }
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        KeepFirst(serverHead_, text.substr(0, lf), kMaxHead);
+        if (lf == std::string_view::npos) {
+            return;
+        }
+        text.remove_prefix(lf + 1);
+        ServerLine(WithoutCr(serverHead_));
+        serverHead_.clear();
+    }
+}
+
+bool SecretMasker::IsTagged(std::string_view line) const {
+    return !tag_.empty() && line.size() > tag_.size() && line.compare(0, tag_.size(), tag_) == 0 &&
+           line[tag_.size()] == ' ';
+}
+
+void SecretMasker::ServerLine(std::string_view line) {
+    if (literalAwaited_) {
+        if (!line.empty() && line.front() == '+') {
+            literalAwaited_ = false;
+        } else if (IsTagged(line)) {
+            // Refused: the literal never comes, the client's next line is a new command.
+            literalAwaited_ = false;
+            rawLeft_ = 0;
+            lineStarted_ = false;
+            continuation_ = false;
+        }
+    }
+    switch (exchange_) {
+        case Exchange::Smtp:
+            if (!line.empty() && !HasCode(line, "334")) {
+                exchange_ = Exchange::None;
+            }
+            break;
+        case Exchange::News:
+            if (!line.empty() && !HasCode(line, "383")) {
+                exchange_ = Exchange::None;
+            }
+            break;
+        case Exchange::Pop3:
+            if (StartsWithNoCase(line, "+OK") || StartsWithNoCase(line, "-ERR")) {
+                exchange_ = Exchange::None;
+            }
+            break;
+        case Exchange::Imap:
+            if (IsTagged(line)) {
+                exchange_ = Exchange::None;
+            }
+            break;
+        case Exchange::None:
+            break;
+    }
+    if (!goAhead_.empty() && HasCode(line, goAhead_)) {
+        body_ = true;
+        goAhead_ = {};
     }
 }
 

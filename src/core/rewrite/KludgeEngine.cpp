@@ -26,6 +26,8 @@ void FoldCrLf(std::string& text) {
 }  // namespace
 
 std::string_view KludgeEngine::ChooseFileLine(std::string_view content, int r) {
+    // The text ends at a NUL: what follows is neither counted nor put into a header.
+    content = content.substr(0, content.find('\0'));
     std::size_t lineCount = 0;
     for (std::size_t i = 1; i < content.size(); ++i) {
         lineCount += content[i] == '\n';
@@ -76,7 +78,9 @@ int KludgeEngine::BuildReplacement(std::string_view substEntry, std::string& rep
             std::string content;
             replacement = "  ";
             if (!ReadKludgeFile(path, content)) {
-                notifier_.ShowMessage("Error opening file '" + path + "'.");
+                std::string text(kFileOpenErrorText);
+                text.replace(text.find("%s"), 2, path);
+                notifier_.ShowMessage(text);
             } else {
                 const std::string_view line = ChooseFileLine(content, random_.Next());
                 replacement.append(line.substr(0, kReplacementCapacity - 4));

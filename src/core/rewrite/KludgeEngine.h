@@ -18,6 +18,9 @@ class KludgeEngine {
     /// Longest replacement a kludge puts out after its header name, CR LF included; a file
     /// line is cut to fit.
     static constexpr std::size_t kReplacementCapacity = 1023;
+    /// What the user is told of a kludge file that cannot be read; "%s" is its path. The
+    /// tray program's string table holds the same text.
+    static constexpr std::string_view kFileOpenErrorText = "Error opening file '%s'.";
 
     /// Reads the kludge lists of `settings` afresh for every line, so edits apply at once.
     /// Kludge files come through `files`; `notifier` hears of those that cannot be read.
@@ -36,7 +39,8 @@ class KludgeEngine {
     int BuildReplacement(std::string_view substEntry, std::string& replacement);
 
     /// The line of a kludge file that the random number `r` (0 to 32767) picks; `content` has
-    /// LF line ends. Only lines ended by an LF can be picked, unless there is just one line.
+    /// LF line ends and ends at its first NUL byte. Only lines ended by an LF can be picked,
+    /// unless there is just one line.
     static std::string_view ChooseFileLine(std::string_view content, int r);
 
   private:

@@ -9,6 +9,21 @@ namespace {
 
 constexpr std::string_view kBlankLine = "\r\n";
 
+/// POP3 commands are case-insensitive; `command` is given in capitals.
+bool StartsWithCommand(std::string_view line, std::string_view command) {
+    if (line.size() < command.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = line[i];
+        const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        if (upper != command[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 template <typename HandleLine>
@@ -95,7 +110,7 @@ std::string_view MessageRewriter::ProcessPop3ClientBlock(std::string_view block,
             UnpackCredentials(entry.Credentials, entry.CredentialLength, login[0], login[1]);
             static constexpr std::string_view kCommands[2] = {"USER ", "PASS "};
             for (int i = 0; i < 2; ++i) {
-                if (line.substr(0, kCommands[i].size()) == kCommands[i]) {
+                if (StartsWithCommand(line, kCommands[i])) {
                     output.append(kCommands[i]).append(login[i]).append("\r\n");
                     return;
                 }

@@ -1,6 +1,7 @@
 #include "tray/dialogs/AboutDialog.h"
 
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 #include "tray/ResourceStrings.h"
@@ -18,6 +19,11 @@ AboutDialog::AboutDialog(const DialogContext& context, LinkLauncher& launcher)
 bool AboutDialog::OnInitDialog() {
     // Its owner, the hidden main window, may be anywhere.
     CentreInArea(window(), workArea_());
+    // From the build's version numbers, as the version resource is.
+    const std::string version = "Vantel v. " + std::to_string(VANTEL_VERSION_MAJOR) + "." +
+                                std::to_string(VANTEL_VERSION_MINOR) + "." +
+                                std::to_string(VANTEL_VERSION_PATCH);
+    SetDlgItemTextA(window(), kVersionText, version.c_str());
     mailLink_.Attach(Item(kMailLink));
     homepageLink_.Attach(Item(kHomepageLink));
     HCURSOR hand = LoadCursorA(instance(), MAKEINTRESOURCEA(IDC_LINK_HAND));

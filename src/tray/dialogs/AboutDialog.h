@@ -14,6 +14,8 @@ class AboutDialog : public Dialog {
   public:
     static constexpr int kHomepageLink = 1030;
     static constexpr int kMailLink = 1031;
+    /// "Vantel v. " and the version, the one the version resource carries.
+    static constexpr int kVersionText = 1032;
 
     /// `launcher` opens the links (the shell, in the program).
     AboutDialog(const DialogContext& context, LinkLauncher& launcher);

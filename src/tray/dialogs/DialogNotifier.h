@@ -14,10 +14,12 @@ class DialogNotifier : public Notifier {
   public:
     using Notifier::AskOkCancel;
     using Notifier::ShowMessage;
+    using Notifier::ShowWarning;
 
     /// `asking` is the window that asks (a dialog, a page or a control in one); the box is
     /// modal to its top-level window and opens over it.
     virtual void ShowMessage(HWND asking, std::string_view text) = 0;
+    virtual void ShowWarning(HWND asking, std::string_view text) = 0;
     virtual bool AskOkCancel(HWND asking, std::string_view text) = 0;
 };
 

@@ -185,7 +185,7 @@ void HyperLink::OnClicked() {
         return;
     }
     MessageBeep(MB_ICONEXCLAMATION);
-    notifier_.ShowMessage(control_,
+    notifier_.ShowWarning(control_,
                           "Unable to open hyperlink:\n\n" + LinkLauncher::ErrorText(result));
 }
 

@@ -15,9 +15,17 @@ namespace {
 
 constexpr int kColumnCount = 3;
 
-/// An entry of either list ("%d %s" of string 112): the number, one blank, the text.
+/// An entry of either list as string 112 ("%d %s") lays it out: the number, the text.
 std::string FormatEntry(int number, const std::string& text) {
-    return FormatDecimal(number) + ' ' + text;
+    std::string entry = LoadResourceString(IDS_ENTRY_FORMAT);
+    // The user's text goes in last, so that a "%s" in it is never taken for the field.
+    if (const std::size_t field = entry.find("%d"); field != std::string::npos) {
+        entry.replace(field, 2, FormatDecimal(number));
+    }
+    if (const std::size_t field = entry.find("%s"); field != std::string::npos) {
+        entry.replace(field, 2, text);
+    }
+    return entry;
 }
 
 struct SubstEntry {

@@ -7,6 +7,9 @@
 
 #include <map>
 
+#include "platform/win32/Win32EventLoop.h"
+#include "tray/BuiltPrograms.h"
+#include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
@@ -118,6 +121,64 @@ TEST_F(AboutDialogTest, FailedOpenIsReportedAndTheLinkStaysUnvisited) {
     EXPECT_FALSE(about.homepageLink().visited());
     EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Unable to open hyperlink:\n\n"
                                                            "The specified file was not found."});
+}
+
+TEST_F(AboutDialogTest, FailedOpenWarnsWithAnExclamationMark) {
+    launcher_.shellResult = SE_ERR_FNF;
+    MessageBoxNotifier boxes;
+    context_.notifier = &boxes;
+    Win32EventLoop loop;
+    bool boxSeen = false;
+    HICON icon = nullptr;
+    const TimerId watcher = loop.StartTimer(20, true, [&] {
+        HWND box = FindWindowA("#32770", "Vantel");
+        if (box == nullptr || boxSeen) {
+            return;
+        }
+        boxSeen = true;
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr && icon == nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+            }
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    AboutDialog about(context_, launcher_);
+    test::RunModalWith(about, [&](HWND dialog) {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kHomepageLink, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, AboutDialog::kHomepageLink)));
+        test::Click(dialog, IDOK);
+    });
+    loop.StopTimer(watcher);
+    ASSERT_TRUE(boxSeen);
+    EXPECT_EQ(icon, LoadIconA(nullptr, IDI_EXCLAMATION));
+}
+
+TEST_F(AboutDialogTest, ShowsTheVersionTheVersionResourceCarries) {
+    const std::string path = test::BuiltProgram("vantel.exe");
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    char* text = nullptr;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904b0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string version(text);
+    EXPECT_EQ(version, std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(HIWORD(fixed->dwFileVersionLS)));
+
+    AboutDialog about(context_, launcher_);
+    std::string shown;
+    test::RunModalWith(about, [&](HWND dialog) {
+        shown = GetItemText(dialog, AboutDialog::kVersionText);
+        test::Click(dialog, IDOK);
+    });
+    EXPECT_EQ(shown, "Vantel v. " + version);
 }
 
 TEST_F(AboutDialogTest, ALinkWithoutTextShowsItsUrl) {

@@ -16,6 +16,7 @@ class FakeDialogNotifier : public DialogNotifier {
         messages.emplace_back(text);
         askers.push_back(asking);
     }
+    void ShowWarning(HWND asking, std::string_view text) override { ShowMessage(asking, text); }
     bool AskYesNo(std::string_view text) override { return AskOkCancel(nullptr, text); }
     bool AskOkCancel(std::string_view text) override { return AskOkCancel(nullptr, text); }
     bool AskOkCancel(HWND asking, std::string_view text) override {

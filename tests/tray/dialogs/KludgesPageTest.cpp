@@ -111,14 +111,14 @@ TEST_F(KludgesPageTest, DoubleClickEditsTheFocusedKludgeInPlace) {
         EXPECT_TRUE(IsItemChecked(editor, Editor::kDeleteRadio));
         EXPECT_TRUE(IsItemChecked(editor, Editor::kPop3Radio));
         SetItemText(editor, Editor::kKludgeEdit, "Organization");
-        SetItemText(editor, Editor::kChangeToEdit, "Home");
+        SetItemText(editor, Editor::kChangeToEdit, "Home %d%s");  // kept, not taken as fields
         test::Click(editor, Editor::kChangeToRadio);
         test::Click(editor, Editor::kSmtpRadio);
         test::ClickOkToClose(editor);
     }};
     Notify(NM_DBLCLK);
     EXPECT_EQ(page_->Kludges, (StringList{"0 Subject:", "0 Organization:", "0 To:"}));
-    EXPECT_EQ(page_->Subst, (StringList{"0 a", "0 Home", "0 c"}));
+    EXPECT_EQ(page_->Subst, (StringList{"0 a", "0 Home %d%s", "0 c"}));
     ASSERT_EQ(test::RowCount(List()), 3);
     EXPECT_EQ(test::CellText(List(), 1, 0), "Organization:");
     EXPECT_EQ(test::RowImage(List(), 1), 0);

@@ -128,6 +128,19 @@ void Click(HWND dialog, int id) {
     SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+HWND PageWith(HWND options, int id, const char* className) {
+    for (HWND page = FindWindowExA(options, nullptr, "#32770", nullptr); page != nullptr;
+         page = FindWindowExA(options, page, "#32770", nullptr)) {
+        char name[64] = {};
+        HWND control = GetDlgItem(page, id);
+        if (control != nullptr && GetClassNameA(control, name, sizeof name) > 0 &&
+            lstrcmpiA(name, className) == 0) {
+            return page;
+        }
+    }
+    return nullptr;
+}
+
 INT_PTR ScriptedEditors::operator()(Dialog& dialog, HWND owner) {
     if (static_cast<std::size_t>(ran) >= acts.size()) {
         return IDCANCEL;

@@ -27,6 +27,9 @@ bool AnswerBox(const std::function<void()>& body, const std::function<void(HWND 
 /// Clicks the button `id` of `dialog` (BM_CLICK: the button's command as a click sends it).
 void Click(HWND dialog, int id);
 
+/// The page of the open Options dialog that holds control `id` of class `className`.
+HWND PageWith(HWND options, int id, const char* className);
+
 /// A ModalRunner for DialogContext::runModal that drives each editor with the next of
 /// `acts`, in order, and records how many ran.
 struct ScriptedEditors {

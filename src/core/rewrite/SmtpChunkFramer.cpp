@@ -1,0 +1,152 @@
+#include "core/rewrite/SmtpChunkFramer.h"
+
+#include <limits>
+
+#include "core/rewrite/AsciiText.h"
+
+namespace vantel {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+void SkipBlanks(std::string_view text, std::size_t& at) {
+    while (at < text.size() && IsBlank(text[at])) {
+        ++at;
+    }
+}
+
+/// "BDAT <size> [LAST]" in any letter case. A size beyond 64 bits does not parse: such a line
+/// is no chunk command.
+bool ParseBdat(std::string_view line, std::uint64_t& size) {
+    if (line.size() < 6 || !EqualsNoCase(line.substr(0, 4), "BDAT") || !IsBlank(line[4])) {
+        return false;
+    }
+    std::size_t at = 4;
+    SkipBlanks(line, at);
+    const std::size_t digits = at;
+    std::uint64_t value = 0;
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        const auto digit = static_cast<std::uint64_t>(line[at] - '0');
+        if (value > (kMax - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    if (at == digits) {
+        return false;
+    }
+    const std::size_t sizeEnd = at;
+    SkipBlanks(line, at);
+    if (at < line.size()) {
+        if (at == sizeEnd || !EqualsNoCase(line.substr(at, 4), "LAST")) {
+            return false;
+        }
+        at += 4;
+        SkipBlanks(line, at);
+        if (at != line.size()) {
+            return false;
+        }
+    }
+    size = value;
+    return true;
+}
+
+bool IsData(std::string_view line) {
+    while (!line.empty() && IsBlank(line.back())) {
+        line.remove_suffix(1);
+    }
+    return EqualsNoCase(line, "DATA");
+}
+
+}  // namespace
+
+std::size_t SmtpChunkFramer::Next(std::string_view text, bool& chunk) {
+    chunk = mode_ == Mode::Chunk;
+    if (chunk) {
+        const std::size_t n =
+            chunkLeft_ < text.size() ? static_cast<std::size_t>(chunkLeft_) : text.size();
+        chunkLeft_ -= n;
+        if (chunkLeft_ == 0) {
+            mode_ = Mode::Commands;
+        }
+        return n;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t lf = text.find('\n', at);
+        const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+        const bool lineEnds =
+            lf != std::string_view::npos && (lf > at ? text[lf - 1] == '\r' : crLast_);
+        Keep(text.substr(at, end - at));
+        crLast_ = text[end - 1] == '\r';
+        at = end;
+        if (lineEnds && LineEnded()) {
+            break;  // the chunk's bytes start here
+        }
+    }
+    return at;
+}
+
+void SmtpChunkFramer::Keep(std::string_view piece) {
+    if (lineTooLong_) {
+        return;
+    }
+    // In a message only its "." line matters: longer lines need not be kept.
+    const std::size_t limit = mode_ == Mode::Message ? 3 : kMaxCommandLine;
+    if (line_.size() + piece.size() > limit) {
+        lineTooLong_ = true;
+        line_.clear();
+        return;
+    }
+    line_.append(piece);
+}
+
+bool SmtpChunkFramer::LineEnded() {
+    const bool examined = !lineTooLong_;
+    // Without the CR LF; a long line is plain text whatever it starts with.
+    const std::string_view line =
+        examined ? std::string_view(line_).substr(0, line_.size() - 2) : std::string_view();
+    bool chunkFollows = false;
+    if (mode_ == Mode::Message) {
+        if (examined && line == ".") {
+            mode_ = Mode::Commands;
+        }
+    } else if (std::uint64_t size = 0; examined && ParseBdat(line, size)) {
+        chunkLeft_ = size;
+        chunkFollows = size > 0;
+        mode_ = chunkFollows ? Mode::Chunk : Mode::Commands;
+    } else if (examined && IsData(line)) {
+        mode_ = Mode::DataAnswer;
+    } else {
+        // Another command after DATA: the server turned DATA down, no message comes.
+        mode_ = Mode::Commands;
+    }
+    line_.clear();
+    lineTooLong_ = false;
+    return chunkFollows;
+}
+
+void SmtpChunkFramer::ServerSent(std::string_view text) {
+    if (text.empty()) {
+        return;
+    }
+    // Replies to commands sent before DATA may come first; only a 3xx is DATA's go-ahead.
+    for (std::size_t at = 0; mode_ == Mode::DataAnswer && at < text.size();) {
+        if (serverLineStart_ && text[at] == '3') {
+            mode_ = Mode::Message;
+            break;
+        }
+        const std::size_t lf = text.find('\n', at);
+        if (lf == std::string_view::npos) {
+            break;
+        }
+        serverLineStart_ = true;
+        at = lf + 1;
+    }
+    serverLineStart_ = text.back() == '\n';
+}
+
+}  // namespace vantel

@@ -1,0 +1,54 @@
+// Where the BDAT chunks are in what an SMTP client sends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantel {
+
+/// Cuts an SMTP client stream into text the rewriter may change and BDAT chunks: a chunk is
+/// counted, not ended by a line, so a single byte added to it would corrupt the transaction.
+/// Follows the commands: after "BDAT <n> [LAST]" the next n bytes are a chunk; after DATA and
+/// the server's 3xx go-ahead, the message runs to its "." line and no command is looked for
+/// inside it. Lines end with CR LF, as for the rewriter, so a cut after a command line falls
+/// where the rewriter holds nothing back. Holds no bytes itself.
+class SmtpChunkFramer {
+  public:
+    /// Command lines longer than this, CR LF included, are never taken for DATA or BDAT.
+    static constexpr std::size_t kMaxCommandLine = 512;
+
+    /// How many leading bytes of `text` (the client's next bytes) go together: chunk bytes
+    /// (`chunk` set) to pass exactly as they are, or text up to and including a BDAT command
+    /// line, or the whole of `text`. Not 0 unless `text` is empty.
+    std::size_t Next(std::string_view text, bool& chunk);
+
+    /// Follows the server's replies: a 3xx after DATA means the message follows.
+    void ServerSent(std::string_view text);
+
+    /// Chunk bytes still to come.
+    std::uint64_t chunkLeft() const { return chunkLeft_; }
+
+  private:
+    enum class Mode {
+        Commands,    ///< command lines
+        DataAnswer,  ///< DATA was sent: its reply decides whether a message follows
+        Message,     ///< message text up to the "." line
+        Chunk,       ///< the bytes of a BDAT chunk
+    };
+
+    /// Adds one piece of the current line, ending at the latest with its LF.
+    void Keep(std::string_view piece);
+    /// The current line ended with CR LF; true when a chunk follows it.
+    bool LineEnded();
+
+    Mode mode_ = Mode::Commands;
+    std::uint64_t chunkLeft_ = 0;
+    std::string line_;  ///< the current line, while short enough to matter
+    bool lineTooLong_ = false;
+    bool crLast_ = false;  ///< the last byte taken was a CR: an LF next ends the line
+    bool serverLineStart_ = true;
+};
+
+}  // namespace vantel
