@@ -1,6 +1,7 @@
 # Entry points for people and CI. `make deps` is the only target that installs anything.
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+# C++ sources only: resource scripts (.rc) are laid out by hand.
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
@@ -56,12 +57,15 @@ bench: build-linux-release
 bench-relay: build-linux-release
 	scripts/bench-relay.sh
 
-# Formatting, and the core's includes kept to the platform interfaces.
+# Formatting, resource scripts kept from the formatter, and the core's includes kept to the
+# platform interfaces.
 lint:
+	@scripts/check-resource-scripts.sh $(FORMAT_FILES) && echo "check-resource-scripts: no resource script for clang-format, every one laid out by hand"
 	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "clang-format: $(words $(FORMAT_FILES)) files clean"
 	@scripts/check-layers.sh && echo "check-layers: src/core includes no backend, program or system header"
 
 format:
+	@scripts/check-resource-scripts.sh $(FORMAT_FILES) >/dev/null
 	@clang-format -i $(FORMAT_FILES)
 
 run: build-linux-release

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the tray program under Xvfb, for the README: the open tray menu and two of
-# its submenus, every page of the Options dialog with its editor, the Schemes dialog and the
-# About box. Writes docs/images/*.png. Needs `make build-windows` first.
+# its submenus, every page of the Options dialog with its editor, the whole screen with the
+# Options dialog and an editor open, the Schemes dialog and the About box. Writes
+# docs/images/*.png. Needs `make build-windows` first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -114,12 +115,17 @@ wine "$bin/vantel-poke.exe" command 32771
 window_shot Options options-servers.png
 read -r ox oy <<<"$(geometry Options)"
 list_x=$((ox + 150)) list_y=$((oy + 130))
-editor() {  # right click on the page's list opens its editor
+editor() {  # right click on the page's list opens its editor; $3: a shot of the whole screen
     xdotool mousemove $list_x $list_y sleep 0.3 mousedown 3 sleep 0.2 mouseup 3
     window_shot "$1" "$2"
+    if [ -n "${3:-}" ]; then
+        import -window root -resize 50% "$out/$3"
+        echo "wrote $out/$3"
+    fi
     close_shot
 }
-editor "Server Settings" server-settings.png
+# Where the dialogs open: Options in the middle of the screen, its editor over its middle.
+editor "Server Settings" server-settings.png placement.png
 # Tab headers, from the left: Servers, Kludges, Special, General Settings (Wine's fonts).
 tab_x=(40 96 150 230)
 index=0

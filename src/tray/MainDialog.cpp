@@ -8,6 +8,7 @@
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/OptionsDialog.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/dialogs/SchemesDialog.h"
 #include "tray/dialogs/ServersPage.h"
 #include "tray/dialogs/SpecialKludgesPage.h"
@@ -408,8 +409,8 @@ void MainDialog::OnOptions() {
         return;
     }
     showAllowed_ = true;
-    SetWindowPos(window(), nullptr, GetSystemMetrics(SM_CXSCREEN) / 2,
-                 GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, SWP_NOZORDER);
+    // Beneath the middle of the Options dialog, which covers it.
+    CentreInArea(window(), dialogs_.workArea());
     ShowWindow(window(), SW_SHOW);
     optionsOpen_ = true;
 

@@ -15,12 +15,12 @@
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
 #include "platform/EventLoop.h"
-#include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
 #include "platform/TraceSink.h"
 #include "tray/TraySink.h"
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
+#include "tray/dialogs/DialogNotifier.h"
 #include "tray/dialogs/LinkLauncher.h"
 
 namespace vantel {
@@ -32,7 +32,7 @@ struct MainDialogContext {
     EventLoop* loop = nullptr;
     TraySink* tray = nullptr;
     CompanionService* service = nullptr;
-    Notifier* notifier = nullptr;
+    DialogNotifier* notifier = nullptr;
     TraceSink* trace = nullptr;  ///< may be null
     bool isNT = false;
     /// Send and receive time-out of relayed sockets; edited in the Options dialog, never

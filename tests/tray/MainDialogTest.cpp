@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "FakeNotifier.h"
 #include "FaultyLoop.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
@@ -13,13 +12,17 @@
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/TrayFakes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/OptionsDialog.h"
+#include "tray/dialogs/ServersPage.h"
 #include "tray/dialogs/SetKludgeDialog.h"
 #include "tray/dialogs/SpecialKludgeDialog.h"
 #include "tray/dialogs/SpecialKludgesPage.h"
+#include "tray/dialogs/WindowGeometry.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -92,7 +95,7 @@ class MainDialogTest : public ::testing::Test {
     test::FaultyLoop failing_;
     test::FakeTraySink tray_;
     test::FakeCompanionService service_;
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     bool isNT_ = true;
     int operationTimeout_ = 30;
     std::unique_ptr<MainDialog> dialog_;
@@ -631,6 +634,52 @@ TEST_F(MainDialogTest, OptionsCancelDropsKludgeEditsButKeepsSpecialKludges) {
     EXPECT_EQ(dialog.settings().Kludges, StringList{"0 X-Mailer:"});
     EXPECT_EQ(dialog.settings().SignalStr, StringList{"Ticket:"});
     EXPECT_EQ(dialog.settings().SpecialKludges, StringList{"# X-Ticket:"});
+}
+
+TEST_F(MainDialogTest, AboutAndOptionsOpenInTheMiddleOfTheScreenAndEditorsOverOptions) {
+    Store(RelaySettings{});
+    MainDialog& dialog = Start();
+    RECT screen{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &screen, 0);
+
+    RECT about{};
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        if (HWND box = FindWindowA(nullptr, "About Vantel")) {
+            about = test::WindowRect(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    });
+    Command(IDM_ABOUTBOX);  // before the Options dialog has ever been open
+    loop_.StopTimer(watcher);
+    EXPECT_TRUE(test::CentredOn(about, screen));
+
+    RECT options{};
+    std::vector<RECT> editors;
+    const auto measure = [&](HWND editor) {
+        editors.push_back(test::WindowRect(editor));
+        SendMessageA(editor, WM_COMMAND, IDCANCEL, 0);  // the Schemes dialog has no such button
+    };
+    test::ScriptedEditors runner;
+    runner.overOwner = true;
+    runner.acts = {
+        [&](HWND window) {
+            options = test::WindowRect(window);
+            for (int list :
+                 {ServersPage::kServerListView, KludgesPage::kList, SpecialKludgesPage::kList}) {
+                test::NotifyList(PageWith(window, list, "SysListView32"), list, NM_RCLICK);
+            }
+            test::Click(window, OptionsDialog::kSchemesButton);
+            test::Click(window, IDCANCEL);
+        },
+        measure, measure, measure, measure};
+    dialog.SetModalRunner(std::ref(runner));
+    dialog.OnOptions();
+    EXPECT_EQ(runner.ran, 5);
+    EXPECT_TRUE(test::CentredOn(options, screen));
+    ASSERT_EQ(editors.size(), 4u);
+    for (const RECT& editor : editors) {
+        EXPECT_TRUE(test::CentredOn(editor, options));
+    }
 }
 
 TEST_F(MainDialogTest, ExitRemovesTheIconAndEndsTheWindow) {

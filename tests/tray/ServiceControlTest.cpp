@@ -15,6 +15,7 @@
 #include "tray/ServiceProbe.h"
 #include "tray/TrayFakes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/ModalDriver.h"
 
@@ -61,7 +62,7 @@ class ServiceControlTest : public ::testing::Test {
     }
 
     Win32EventLoop loop_;
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;  // the main window's too, in one test
     ServiceControl control_;
 };
 

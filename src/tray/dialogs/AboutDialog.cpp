@@ -5,16 +5,20 @@
 #include <utility>
 
 #include "tray/ResourceStrings.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
 
 AboutDialog::AboutDialog(const DialogContext& context, LinkLauncher& launcher)
     : Dialog(context.instance, IDD_ABOUTBOX),
+      workArea_(context.workArea),
       mailLink_(launcher, *context.notifier),
       homepageLink_(launcher, *context.notifier) {}
 
 bool AboutDialog::OnInitDialog() {
+    // Its owner, the hidden main window, may be anywhere.
+    CentreInArea(window(), workArea_());
     // From the build's version numbers, as the version resource is.
     const std::string version = "Vantel v. " + std::to_string(VANTEL_VERSION_MAJOR) + "." +
                                 std::to_string(VANTEL_VERSION_MINOR) + "." +

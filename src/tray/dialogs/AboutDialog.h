@@ -1,6 +1,8 @@
 // The About box: icon, version line and the two links.
 #pragma once
 
+#include <functional>
+
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
 #include "tray/dialogs/HyperLink.h"
@@ -27,6 +29,7 @@ class AboutDialog : public Dialog {
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
+    std::function<RECT()> workArea_;
     HyperLink mailLink_;
     HyperLink homepageLink_;
 };

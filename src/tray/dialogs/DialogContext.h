@@ -5,8 +5,9 @@
 
 #include <functional>
 
-#include "platform/Notifier.h"
 #include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/DialogNotifier.h"
+#include "tray/dialogs/Placement.h"
 
 namespace vantel {
 
@@ -15,10 +16,12 @@ using ModalRunner = std::function<INT_PTR(Dialog& dialog, HWND owner)>;
 
 struct DialogContext {
     HINSTANCE instance = nullptr;
-    Notifier* notifier = nullptr;
+    DialogNotifier* notifier = nullptr;
     /// The system has services (the Windows NT family).
     bool isNT = false;
     ModalRunner runModal = [](Dialog& dialog, HWND owner) { return dialog.RunModal(owner); };
+    /// Where the Options dialog and the About box open, in the middle.
+    std::function<RECT()> workArea = TrayWorkArea;
 };
 
 }  // namespace vantel

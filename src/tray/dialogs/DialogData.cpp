@@ -8,8 +8,8 @@
 namespace vantel {
 namespace {
 
-void Complain(HWND dialog, int id, const std::string& text, Notifier& notifier) {
-    notifier.ShowMessage(text);
+void Complain(HWND dialog, int id, const std::string& text, DialogNotifier& notifier) {
+    notifier.ShowMessage(dialog, text);
     HWND control = GetDlgItem(dialog, id);
     if (control != nullptr) {
         SetFocus(control);
@@ -43,7 +43,7 @@ void SetItemInt(HWND dialog, int id, int value) {
     SetItemText(dialog, id, std::to_string(value));
 }
 
-bool ReadItemInt(HWND dialog, int id, int& value, Notifier& notifier) {
+bool ReadItemInt(HWND dialog, int id, int& value, DialogNotifier& notifier) {
     const std::string text = GetItemText(dialog, id);
     const char* begin = text.c_str();
     while (*begin == ' ' || *begin == '\t') {
@@ -64,7 +64,7 @@ bool ReadItemInt(HWND dialog, int id, int& value, Notifier& notifier) {
     return true;
 }
 
-bool CheckItemRange(HWND dialog, int id, int value, int low, int high, Notifier& notifier) {
+bool CheckItemRange(HWND dialog, int id, int value, int low, int high, DialogNotifier& notifier) {
     if (value >= low && value <= high) {
         return true;
     }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/Notifier.h"
+#include "tray/dialogs/DialogNotifier.h"
 
 namespace vantel {
 
@@ -20,10 +20,10 @@ void SetItemText(HWND dialog, int id, const std::string& text);
 void SetItemInt(HWND dialog, int id, int value);
 /// Reads a whole signed decimal (blanks around it allowed). On anything else: the message,
 /// the focus to the control with its text selected, `value` unchanged, false.
-bool ReadItemInt(HWND dialog, int id, int& value, Notifier& notifier);
+bool ReadItemInt(HWND dialog, int id, int& value, DialogNotifier& notifier);
 /// After a successful ReadItemInt: checks low <= value <= high, else the range message and
 /// the focus as above (the value read stays), false.
-bool CheckItemRange(HWND dialog, int id, int value, int low, int high, Notifier& notifier);
+bool CheckItemRange(HWND dialog, int id, int value, int low, int high, DialogNotifier& notifier);
 bool IsItemChecked(HWND dialog, int id);
 void CheckItem(HWND dialog, int id, bool checked);
 

@@ -185,7 +185,8 @@ void HyperLink::OnClicked() {
         return;
     }
     MessageBeep(MB_ICONEXCLAMATION);
-    notifier_.ShowWarning("Unable to open hyperlink:\n\n" + LinkLauncher::ErrorText(result));
+    notifier_.ShowWarning(control_,
+                          "Unable to open hyperlink:\n\n" + LinkLauncher::ErrorText(result));
 }
 
 LRESULT CALLBACK HyperLink::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,

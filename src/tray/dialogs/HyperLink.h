@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/Notifier.h"
+#include "tray/dialogs/DialogNotifier.h"
 #include "tray/dialogs/LinkLauncher.h"
 
 namespace vantel {
@@ -16,7 +16,7 @@ class HyperLink {
     static constexpr COLORREF kLinkColour = RGB(0, 0, 238);
     static constexpr COLORREF kVisitedColour = RGB(85, 26, 139);
 
-    HyperLink(LinkLauncher& launcher, Notifier& notifier)
+    HyperLink(LinkLauncher& launcher, DialogNotifier& notifier)
         : launcher_(launcher), notifier_(notifier) {}
     ~HyperLink();
     HyperLink(const HyperLink&) = delete;
@@ -50,7 +50,7 @@ class HyperLink {
     void Redraw();
 
     LinkLauncher& launcher_;
-    Notifier& notifier_;
+    DialogNotifier& notifier_;
     HWND control_ = nullptr;
     HWND tooltip_ = nullptr;
     HFONT originalFont_ = nullptr;

@@ -153,7 +153,7 @@ void KludgesPage::Delete() {
     if (row < 0 || static_cast<std::size_t>(row) >= Kludges.size()) {
         return;
     }
-    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+    if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
     const auto n = static_cast<std::ptrdiff_t>(row);

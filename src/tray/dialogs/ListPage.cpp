@@ -33,4 +33,20 @@ LRESULT ListPage::OnNotify(NMHDR& header, bool& handled) {
     return 0;
 }
 
+bool ListPage::OnMessage(UINT message, WPARAM, LPARAM lParam, LRESULT&) {
+    HWND list = List();
+    if (message != WM_SIZE || list == nullptr) {
+        return false;  // the first size comes before the controls exist
+    }
+    // The Options dialog sizes the page to its tab's display area; the template's left and
+    // top margins then hold on the right and at the bottom too.
+    RECT rect{};
+    GetWindowRect(list, &rect);
+    MapWindowPoints(nullptr, window(), reinterpret_cast<POINT*>(&rect), 2);
+    const int width = LOWORD(lParam) - 2 * rect.left;
+    const int height = HIWORD(lParam) - 2 * rect.top;
+    MoveWindow(list, rect.left, rect.top, width > 0 ? width : 0, height > 0 ? height : 0, TRUE);
+    return false;
+}
+
 }  // namespace vantel

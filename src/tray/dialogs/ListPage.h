@@ -1,6 +1,6 @@
 // An Options page built around one report list: a right click adds an item, a double click
 // edits the focused one, the Delete key removes it, and the page supplies the texts the list
-// asks for when it draws.
+// asks for when it draws. The list fills the page, with the template's margin all round.
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@ namespace vantel {
 
 class ListPage : public OptionsPage {
   public:
-    ListPage(HINSTANCE instance, int templateId, OptionsPageHost& host, Notifier& notifier,
+    ListPage(HINSTANCE instance, int templateId, OptionsPageHost& host, DialogNotifier& notifier,
              int listId)
         : OptionsPage(instance, templateId, host, notifier), listId_(listId) {}
 
@@ -26,6 +26,7 @@ class ListPage : public OptionsPage {
     virtual std::string CellText(int row, int column) = 0;
 
     LRESULT OnNotify(NMHDR& header, bool& handled) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
     int listId_;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "tray/ResourceStrings.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -36,6 +37,8 @@ bool OptionsDialog::OnInitDialog() {
         // Enter and Escape inside a page are the page's own OK and Cancel, not the dialog's.
         EnumChildWindows(pages_[i]->window(), HookPageControl, reinterpret_cast<LPARAM>(this));
     }
+    // The template's place is relative to the hidden main window, wherever that is.
+    CentreInArea(window(), context_.workArea());
     SetForegroundWindow(window());
     BringWindowToTop(window());
 

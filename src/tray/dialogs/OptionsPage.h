@@ -2,15 +2,15 @@
 // before the dialog runs and reads after OK.
 #pragma once
 
-#include "platform/Notifier.h"
 #include "tray/dialogs/Dialog.h"
+#include "tray/dialogs/DialogNotifier.h"
 #include "tray/dialogs/OptionsPageHost.h"
 
 namespace vantel {
 
 class OptionsPage : public Dialog {
   public:
-    OptionsPage(HINSTANCE instance, int templateId, OptionsPageHost& host, Notifier& notifier)
+    OptionsPage(HINSTANCE instance, int templateId, OptionsPageHost& host, DialogNotifier& notifier)
         : Dialog(instance, templateId), host_(host), notifier_(notifier) {}
 
     /// Fields to controls.
@@ -22,11 +22,11 @@ class OptionsPage : public Dialog {
   protected:
     void OnOK() override { host_.OptionsPageHook(1); }
     void OnCancel() override { host_.OptionsPageHook(2); }
-    Notifier& notifier() { return notifier_; }
+    DialogNotifier& notifier() { return notifier_; }
 
   private:
     OptionsPageHost& host_;
-    Notifier& notifier_;
+    DialogNotifier& notifier_;
 };
 
 }  // namespace vantel

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -26,6 +27,7 @@ SchemesDialog::SchemesDialog(const DialogContext& context, RelaySettings& settin
     : Dialog(context.instance, IDD_SCHEMES), settings_(settings), schemas_(schemas) {}
 
 bool SchemesDialog::OnInitDialog() {
+    CentreOnOwner(window());
     HWND combo = Item(kNameCombo);
     SendMessageA(combo, CB_LIMITTEXT, SchemaManager::kMaxSchemaName, 0);
     for (const std::string& name : settings_.Schemes) {

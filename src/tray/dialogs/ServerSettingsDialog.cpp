@@ -7,6 +7,7 @@
 #include "core/config/DefaultPortTable.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -55,6 +56,7 @@ ServerSettingsDialog::ServerSettingsDialog(const DialogContext& context)
     : Dialog(context.instance, IDD_SERVER_SETTINGS), notifier_(*context.notifier) {}
 
 bool ServerSettingsDialog::OnInitDialog() {
+    CentreOnOwner(window());
     SendMessageA(Item(kServerNameEdit), EM_LIMITTEXT, ServerEntry::kMaxNameLength, 0);
     SendMessageA(Item(kUserNameEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
     SendMessageA(Item(kPasswordEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
@@ -126,8 +128,8 @@ void ServerSettingsDialog::OnOK() {
     const std::string pass = GetItemText(window(), kPasswordEdit);
     if (!user.empty() && !pass.empty() && user.size() + pass.size() > kMaxCredentialText) {
         // The stored login block has no room for it; say so rather than drop the login.
-        notifier_.ShowMessage("The user name and password together can have at most " +
-                              std::to_string(kMaxCredentialText) + " characters.");
+        notifier_.ShowMessage(window(), "The user name and password together can have at most " +
+                                            std::to_string(kMaxCredentialText) + " characters.");
         SetFocus(Item(kPasswordEdit));
         return;
     }

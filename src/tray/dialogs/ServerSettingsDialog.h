@@ -42,7 +42,7 @@ class ServerSettingsDialog : public Dialog {
     /// Follows a new type: the login edits, and ports that still hold the old default.
     void TypeChanged();
 
-    Notifier& notifier_;
+    DialogNotifier& notifier_;
 };
 
 }  // namespace vantel

@@ -155,7 +155,7 @@ void ServersPage::Delete() {
     if (index < 0) {
         return;
     }
-    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+    if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
     if (static_cast<std::size_t>(index) >= servers_.size()) {

@@ -9,6 +9,7 @@
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -29,6 +30,7 @@ SetKludgeDialog::SetKludgeDialog(const DialogContext& context, const StringList&
       signalSource_(liveSignalStr) {}
 
 bool SetKludgeDialog::OnInitDialog() {
+    CentreOnOwner(window());
     SendDlgItemMessageA(window(), kKludgeEdit, EM_LIMITTEXT, kMaxTextLength, 0);
     SendDlgItemMessageA(window(), kChangeToEdit, EM_LIMITTEXT, kMaxTextLength, 0);
     for (const std::string& signal : signalSource_) {
@@ -80,7 +82,7 @@ void SetKludgeDialog::OnOK() {
         // A special kludge without its signal string would name none and never act.
         if (signalIndex_ < 0) {
             if (notifier_ != nullptr) {
-                notifier_->ShowMessage(kChooseSignalText);
+                notifier_->ShowMessage(window(), kChooseSignalText);
             }
             SetFocus(Item(kSignalCombo));
             return;

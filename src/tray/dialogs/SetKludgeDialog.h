@@ -50,7 +50,7 @@ class SetKludgeDialog : public Dialog {
     void LoadControls();
     void ReadControls();
 
-    Notifier* notifier_;
+    DialogNotifier* notifier_;
     const StringList& signalSource_;
     /// Combo position of the chosen signal string, -1 for none; kept apart from its text,
     /// since an empty signal string is a valid choice.

@@ -1,6 +1,7 @@
 #include "tray/dialogs/SpecialKludgeDialog.h"
 
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
 
 namespace vantel {
@@ -9,6 +10,7 @@ SpecialKludgeDialog::SpecialKludgeDialog(const DialogContext& context)
     : Dialog(context.instance, IDD_SPECIAL_KLUDGE), notifier_(context.notifier) {}
 
 bool SpecialKludgeDialog::OnInitDialog() {
+    CentreOnOwner(window());
     SetItemText(window(), kSignalEdit, signalString);
     SetItemText(window(), kSeparatorEdit, separator);
     SetItemText(window(), kNameEdit, kludgeName);
@@ -41,7 +43,7 @@ void SpecialKludgeDialog::OnOK() {
 
 void SpecialKludgeDialog::Refuse(int id, const char* text) {
     if (notifier_ != nullptr) {
-        notifier_->ShowMessage(text);
+        notifier_->ShowMessage(window(), text);
     }
     SetFocus(Item(id));
 }

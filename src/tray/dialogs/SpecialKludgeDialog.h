@@ -32,7 +32,7 @@ class SpecialKludgeDialog : public Dialog {
   private:
     void Refuse(int id, const char* text);
 
-    Notifier* notifier_;
+    DialogNotifier* notifier_;
 };
 
 }  // namespace vantel

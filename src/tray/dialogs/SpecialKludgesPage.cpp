@@ -127,7 +127,7 @@ void SpecialKludgesPage::Delete() {
     if (row < 0 || static_cast<std::size_t>(row) >= SignalStr.size()) {
         return;
     }
-    if (!notifier().AskOkCancel(LoadResourceString(IDS_CONFIRM_DELETE))) {
+    if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
     const auto n = static_cast<std::ptrdiff_t>(row);

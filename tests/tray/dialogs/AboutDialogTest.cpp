@@ -7,11 +7,11 @@
 
 #include <map>
 
-#include "FakeNotifier.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
 #include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
@@ -63,7 +63,7 @@ class AboutDialogTest : public ::testing::Test {
         context_.instance = GetModuleHandleA(nullptr);
         context_.notifier = &notifier_;
     }
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     FakeLauncher launcher_;
 };
@@ -114,6 +114,8 @@ TEST_F(AboutDialogTest, FailedOpenIsReportedAndTheLinkStaysUnvisited) {
     test::RunModalWith(about, [&](HWND dialog) {
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(AboutDialog::kHomepageLink, STN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, AboutDialog::kHomepageLink)));
+        EXPECT_EQ(notifier_.askers,
+                  std::vector<HWND>{GetDlgItem(dialog, AboutDialog::kHomepageLink)});
         test::Click(dialog, IDOK);
     });
     EXPECT_FALSE(about.homepageLink().visited());

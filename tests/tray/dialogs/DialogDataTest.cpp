@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeNotifier.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/resource.h"
 
@@ -26,7 +26,7 @@ class NumberDialog : public Dialog {
 
 TEST(DialogData, IntegersAreReadWholeOrRefusedWithTheStandardMessage) {
     NumberDialog dialog;
-    test::FakeNotifier notifier;
+    test::FakeDialogNotifier notifier;
     const INT_PTR result = test::RunModalWith(dialog, [&](HWND window) {
         int value = 7;
         const auto read = [&](const char* text) {
@@ -46,6 +46,7 @@ TEST(DialogData, IntegersAreReadWholeOrRefusedWithTheStandardMessage) {
         EXPECT_TRUE(CheckItemRange(window, NumberDialog::kEdit, 60, 0, 60, notifier));
         EXPECT_FALSE(CheckItemRange(window, NumberDialog::kEdit, 61, 0, 60, notifier));
         EXPECT_EQ(notifier.messages.back(), "Please enter an integer between 0 and 60.");
+        EXPECT_EQ(notifier.askers, std::vector<HWND>(6, window));
         test::Click(window, IDOK);
     });
     EXPECT_EQ(result, IDOK);

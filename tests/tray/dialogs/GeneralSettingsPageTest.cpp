@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/OptionsDialog.h"
 
@@ -50,7 +50,7 @@ class GeneralSettingsPageTest : public ::testing::Test {
         }
     };
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     Page* page_ = nullptr;
     std::string listenAddress_;

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/SetKludgeDialog.h"
@@ -34,7 +34,7 @@ class KludgesPageTest : public ::testing::Test {
     HWND List() const { return GetDlgItem(window_, KludgesPage::kList); }
     void Notify(UINT code) { test::NotifyList(window_, KludgesPage::kList, code); }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     test::CountingHost host_;
     StringList signals_ = {"[list]"};
@@ -165,6 +165,7 @@ TEST_F(KludgesPageTest, DeleteAsksOnceAndOnlyOkRemovesTheKludge) {
     notifier_.answer = true;
     test::PressListKey(window_, KludgesPage::kList, VK_DELETE);
     EXPECT_EQ(notifier_.questions.size(), 2u);
+    EXPECT_EQ(notifier_.askers, (std::vector<HWND>{window_, window_}));
     EXPECT_EQ(page_->Kludges, (StringList{"1 X-Mailer:"}));
     EXPECT_EQ(page_->Subst, (StringList{"1 b"}));
     ASSERT_EQ(test::RowCount(List()), 1);

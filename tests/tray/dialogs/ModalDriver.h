@@ -16,6 +16,14 @@ namespace vantel::test {
 /// Returns the dialog's result.
 INT_PTR RunModalWith(Dialog& dialog, const std::function<void(HWND)>& act);
 
+/// Runs `dialog` modally over `owner`, as the program would (so that where it opens can be
+/// checked); once it shows, `act` runs with its window.
+INT_PTR RunModalOver(Dialog& dialog, HWND owner, const std::function<void(HWND)>& act);
+
+/// Runs `body`; the first dialog window it opens (a message box, say) is handed to `act`,
+/// which should close it. Returns whether one opened.
+bool AnswerBox(const std::function<void()>& body, const std::function<void(HWND box)>& act);
+
 /// Clicks the button `id` of `dialog` (BM_CLICK: the button's command as a click sends it).
 void Click(HWND dialog, int id);
 
@@ -27,6 +35,8 @@ HWND PageWith(HWND options, int id, const char* className);
 struct ScriptedEditors {
     std::vector<std::function<void(HWND)>> acts;
     int ran = 0;
+    /// Each editor runs over the owner it is given rather than over a hidden window.
+    bool overOwner = false;
     INT_PTR operator()(Dialog& dialog, HWND owner);
 };
 

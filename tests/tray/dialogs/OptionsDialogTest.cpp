@@ -4,10 +4,19 @@
 
 #include <commctrl.h>
 
-#include "FakeNotifier.h"
+#include <cctype>
+#include <map>
+
+#include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
+#include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/ServersPage.h"
+#include "tray/dialogs/SpecialKludgesPage.h"
+#include "tray/dialogs/WindowGeometry.h"
 
 namespace vantel {
 namespace {
@@ -47,7 +56,7 @@ class OptionsDialogTest : public ::testing::Test {
         SendMessageA(dialog, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     std::unique_ptr<OptionsDialog> dialog_;
     Page* pages_[4] = {};
@@ -145,6 +154,175 @@ TEST_F(OptionsDialogTest, CancelReadsNothingAndSchemesRunsOverTheDialog) {
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(schemesOwner, shown);
     EXPECT_EQ(pages_[0]->DefaultPort, 100);
+}
+
+/// The key a caption's '&' marks (upper case), or 0.
+char AccessKey(const std::string& caption) {
+    for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] == '&') {
+            if (caption[i + 1] != '&') {
+                return static_cast<char>(std::toupper(static_cast<unsigned char>(caption[i + 1])));
+            }
+            ++i;
+        }
+    }
+    return 0;
+}
+
+/// The captions of `window`'s own buttons and labels that the template shows.
+std::vector<std::string> Captions(HWND window) {
+    std::vector<std::string> captions;
+    for (HWND control = GetWindow(window, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        char name[32] = {};
+        GetClassNameA(control, name, sizeof name);
+        const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
+        const bool label = lstrcmpiA(name, "Static") == 0 && (style & SS_NOPREFIX) == 0;
+        char text[128] = {};
+        GetWindowTextA(control, text, sizeof text);
+        const std::string caption = text;
+        if ((label || lstrcmpiA(name, "Button") == 0) && (style & WS_VISIBLE) != 0 &&
+            !caption.empty()) {
+            captions.push_back(caption);
+        }
+    }
+    return captions;
+}
+
+/// The Options dialog with the program's four pages.
+class OptionsPagesTest : public ::testing::Test {
+  protected:
+    OptionsPagesTest() {
+        context_.instance = GetModuleHandleA(nullptr);
+        context_.isNT = true;
+        context_.runModal = std::ref(editors_);
+        for (const char* name : {"smtp.example.org", "pop.example.org"}) {
+            settings_.ServerList.emplace_back();
+            settings_.ServerList.back().Name = name;
+        }
+    }
+    void Build(DialogNotifier& notifier) {
+        context_.notifier = &notifier;
+        dialog_ = std::make_unique<OptionsDialog>(context_);
+        servers_ = &dialog_->AddPage(
+            std::make_unique<ServersPage>(context_, *dialog_, settings_.ServerList));
+        kludges_ = &dialog_->AddPage(
+            std::make_unique<KludgesPage>(context_, *dialog_, settings_.SignalStr));
+        special_ =
+            &dialog_->AddPage(std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_));
+        general_ = &dialog_->AddPage(std::make_unique<GeneralSettingsPage>(context_, *dialog_));
+    }
+    /// Each list page with its list's id.
+    std::vector<std::pair<OptionsPage*, int>> Lists() const {
+        return {{servers_, ServersPage::kServerListView},
+                {kludges_, KludgesPage::kList},
+                {special_, SpecialKludgesPage::kList}};
+    }
+
+    test::FakeDialogNotifier notifier_;
+    test::ScriptedEditors editors_;
+    DialogContext context_;
+    RelaySettings settings_;
+    std::unique_ptr<OptionsDialog> dialog_;
+    OptionsPage* servers_ = nullptr;
+    OptionsPage* kludges_ = nullptr;
+    OptionsPage* special_ = nullptr;
+    OptionsPage* general_ = nullptr;
+};
+
+TEST_F(OptionsPagesTest, DeleteConfirmationHoldsTheDialogUntilAnsweredAndOpensOverIt) {
+    MessageBoxNotifier boxes;
+    Build(boxes);
+    HWND options = nullptr;
+    HWND owner = nullptr;
+    bool enabledUnderBox = true;
+    RECT box{};
+    RECT under{};
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        options = window;
+        test::FocusRow(servers_->Item(ServersPage::kServerListView), 0);
+        const auto pressDelete = [this] {
+            test::PressListKey(servers_->window(), ServersPage::kServerListView, VK_DELETE);
+        };
+        EXPECT_TRUE(test::AnswerBox(pressDelete, [&](HWND shown) {
+            owner = GetWindow(shown, GW_OWNER);
+            enabledUnderBox = IsWindowEnabled(window) != FALSE;
+            box = test::WindowRect(shown);
+            under = test::WindowRect(window);
+            test::Click(shown, IDOK);
+        }));
+        EXPECT_TRUE(IsWindowEnabled(window)) << "enabled again once answered";
+        test::Click(window, IDCANCEL);
+    });
+    EXPECT_EQ(owner, options);
+    EXPECT_FALSE(enabledUnderBox);
+    EXPECT_TRUE(test::CentredOn(box, under));
+    ASSERT_EQ(settings_.ServerList.size(), 1u);
+    EXPECT_EQ(settings_.ServerList[0].Name, "pop.example.org");
+}
+
+TEST_F(OptionsPagesTest, ListsKeepOneMarginAllRoundAndShowTheirSelectionUnfocused) {
+    Build(notifier_);
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        for (auto [page, id] : Lists()) {
+            HWND list = page->Item(id);
+            RECT area{};
+            GetClientRect(page->window(), &area);
+            RECT rect = test::WindowRect(list);
+            MapWindowPoints(nullptr, page->window(), reinterpret_cast<POINT*>(&rect), 2);
+            const LONG margins[] = {rect.left, rect.top, area.right - rect.right,
+                                    area.bottom - rect.bottom};
+            EXPECT_GT(margins[0], 0) << id;
+            for (LONG margin : margins) {
+                EXPECT_LE(std::abs(margin - margins[0]), 2)
+                    << id << ": left, top, right, bottom " << margins[0] << " " << margins[1] << " "
+                    << margins[2] << " " << margins[3];
+            }
+            EXPECT_NE(GetWindowLongPtrA(list, GWL_STYLE) & LVS_SHOWSELALWAYS, 0) << id;
+        }
+        test::Click(window, IDCANCEL);
+    });
+}
+
+TEST_F(OptionsPagesTest, EveryCaptionOnAPageHasAnAccessKeyNoOtherOneInSightShares) {
+    Build(notifier_);
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        for (OptionsPage* page : {servers_, kludges_, special_, general_}) {
+            // The dialog's own buttons take keys while any page shows.
+            std::map<char, std::string> taken;
+            for (const std::string& caption : Captions(window)) {
+                if (const char key = AccessKey(caption)) {
+                    taken.emplace(key, caption);
+                }
+            }
+            for (const std::string& caption : Captions(page->window())) {
+                const char key = AccessKey(caption);
+                EXPECT_NE(key, 0) << caption;
+                const auto [holder, added] = taken.emplace(key, caption);
+                EXPECT_TRUE(key == 0 || added) << caption << " has the key of " << holder->second;
+            }
+        }
+        test::Click(window, IDCANCEL);
+    });
+}
+
+TEST_F(OptionsPagesTest, OpensInTheMiddleOfTheWorkAreaWithItsCaptionOnScreen) {
+    const auto openIn = [this](const RECT& area) {
+        context_.workArea = [area] { return area; };
+        Build(notifier_);
+        RECT shown{};
+        test::RunModalWith(*dialog_, [&](HWND window) {
+            shown = test::WindowRect(window);
+            test::Click(window, IDCANCEL);
+        });
+        return shown;
+    };
+    const RECT roomy{150, 90, 950, 690};  // away from the screen's corner
+    EXPECT_TRUE(test::CentredOn(openIn(roomy), roomy));
+    const RECT small{40, 30, 240, 180};  // smaller than the dialog
+    const RECT shown = openIn(small);
+    EXPECT_EQ(shown.left, small.left);
+    EXPECT_EQ(shown.top, small.top);
 }
 
 }  // namespace

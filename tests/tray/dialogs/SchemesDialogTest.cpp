@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "FakeNotifier.h"
 #include "StoreFactory.h"
 #include "platform/win32/RegistryStore.h"
 #include "tray/TrayFakes.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
@@ -34,10 +34,11 @@ std::vector<std::string> ComboItems(HWND combo) {
 }
 
 /// Notes what the combo box showed whenever the user was told something.
-class WatchingNotifier : public test::FakeNotifier {
+class WatchingNotifier : public test::FakeDialogNotifier {
   public:
+    using FakeDialogNotifier::ShowMessage;
     void ShowMessage(std::string_view text) override {
-        FakeNotifier::ShowMessage(text);
+        FakeDialogNotifier::ShowMessage(text);
         if (combo != nullptr) {
             listedAtMessage.push_back(ComboItems(combo));
         }

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
@@ -28,7 +28,7 @@ class ServerSettingsDialogTest : public ::testing::Test {
         return {Text(window, Editor::kLocalPortEdit), Text(window, Editor::kRemotePortEdit)};
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
 };
 
@@ -117,6 +117,7 @@ TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
         ASSERT_EQ(notifier_.messages.size(), 1u);
         EXPECT_EQ(notifier_.messages[0],
                   "The user name and password together can have at most 253 characters.");
+        EXPECT_EQ(notifier_.askers, std::vector<HWND>{window});
 
         SetItemText(window, Editor::kPasswordEdit, std::string(53, 'p'));
         test::Click(window, IDOK);

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "FakeNotifier.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListViewRows.h"
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/ServerSettingsDialog.h"
@@ -110,7 +110,7 @@ class ServersPageTest : public ::testing::Test {
         return rows;
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     test::CountingHost host_;
     DialogContext context_;
@@ -298,6 +298,7 @@ TEST_F(ServersPageTest, DeleteKeyAsksOnceAndOnlyOkRemoves) {
     notifier_.answer = true;
     Key(VK_DELETE);
     EXPECT_EQ(notifier_.questions.size(), 2u);
+    EXPECT_EQ(notifier_.askers, (std::vector<HWND>{page_->window(), page_->window()}));
     ASSERT_EQ(servers_.size(), 2u);
     EXPECT_EQ(servers_[0].Name, "a");
     EXPECT_EQ(servers_[1].Name, "c");

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
 
@@ -21,7 +21,7 @@ class SetKludgeDialogTest : public ::testing::Test {
             SendDlgItemMessageA(editor, SetKludgeDialog::kSignalCombo, CB_GETCURSEL, 0, 0));
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     DialogContext context_;
     StringList signals_ = {"[list]", "[LIST]", ""};
 };
@@ -86,6 +86,7 @@ TEST_F(SetKludgeDialogTest, SpecialKludgeWithoutASignalStringIsRefused) {
         EXPECT_TRUE(IsWindowVisible(editor)) << "no signal string: the dialog stays";
         EXPECT_EQ(notifier_.messages,
                   (std::vector<std::string>{SetKludgeDialog::kChooseSignalText}));
+        EXPECT_EQ(notifier_.askers, std::vector<HWND>{editor});
         SendDlgItemMessageA(editor, SetKludgeDialog::kSignalCombo, CB_SETCURSEL, 1, 0);
         test::ClickOkToClose(editor);
     });

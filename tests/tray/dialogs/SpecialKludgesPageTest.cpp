@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "FakeNotifier.h"
 #include "tray/dialogs/DialogData.h"
+#include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
 #include "tray/dialogs/ModalDriver.h"
@@ -52,7 +52,7 @@ class SpecialKludgesPageTest : public ::testing::Test {
         EXPECT_EQ(page_->SpecialKludges, definitions);
     }
 
-    test::FakeNotifier notifier_;
+    test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     test::CountingHost host_;
     RelaySettings live_;
@@ -107,6 +107,7 @@ TEST_F(SpecialKludgesPageTest, EveryAddEditAndDeleteReachesTheLiveListsAtOnce) {
     notifier_.answer = true;
     test::PressListKey(window_, SpecialKludgesPage::kList, VK_DELETE);
     EXPECT_EQ(notifier_.questions.back(), "Are you sure you want to delete this item?");
+    EXPECT_EQ(notifier_.askers, (std::vector<HWND>{window_, window_}));
     ExpectLive({"[list]"}, {"% X-Topic:"});
     EXPECT_EQ(test::RowCount(List()), 1);
 
@@ -148,6 +149,7 @@ TEST_F(SpecialKludgesPageTest, TheEditorRefusesAnEmptySeparatorOrABlankInTheName
         test::Click(editor, IDOK);
         EXPECT_TRUE(IsWindowVisible(editor)) << "blank in the name: the dialog stays";
         EXPECT_EQ(notifier_.messages.back(), Editor::kNameBlankText);
+        EXPECT_EQ(notifier_.askers, (std::vector<HWND>{editor, editor}));
 
         SetItemText(editor, Editor::kNameEdit, "X-Topic");
         test::ClickOkToClose(editor);
