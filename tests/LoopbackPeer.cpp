@@ -25,6 +25,7 @@ bool LoopbackPeer::Connect(std::uint16_t port, bool ipv6) {
         case ConnectResult::InProgress:
             return true;
         case ConnectResult::Failed:
+        case ConnectResult::NoSocket:
             connectError = error;
             return false;
     }

@@ -32,6 +32,7 @@ bool Conversation::Connect(std::uint16_t port) {
             socket_->SetNoDelay();
             return true;
         case ConnectResult::Failed:
+        case ConnectResult::NoSocket:
             break;
     }
     socket_.reset();

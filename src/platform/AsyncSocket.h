@@ -33,7 +33,9 @@ class SocketEvents {
     virtual void OnClose(int error) { (void)error; }
 };
 
-enum class ConnectResult { Connected, InProgress, Failed };
+/// How a Connect began. NoSocket: the system would not give a socket at all (out of
+/// descriptors), which says nothing about the address.
+enum class ConnectResult { Connected, InProgress, Failed, NoSocket };
 
 /// The backends implement the system calls; the send queue is common to all of them.
 class AsyncSocket {

@@ -163,7 +163,10 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     int error = 0;
     std::unique_ptr<AsyncSocket> accepted = from.Accept(session->clientEnd(), error);
     if (accepted) {
-        listener.AcceptWorked();
+        // An accept alone proves little while server connections still find no socket.
+        if (!outOfSockets_) {
+            listener.AcceptWorked();
+        }
     } else if (error != 0 && listener.PauseAfterFailure(loop_)) {
         // Once for a run of failures: the listener tries again after a pause, growing while
         // the failures go on, so a connection left waiting does not keep the loop busy.
@@ -187,10 +190,13 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     started.Start(std::move(accepted));
 }
 
-void RelayEngine::PauseAccepting() {
+bool RelayEngine::OutOfSockets() {
+    const bool first = !outOfSockets_;
+    outOfSockets_ = true;
     for (auto& listener : listeners_) {
         listener->PauseAfterFailure(loop_);
     }
+    return first;
 }
 
 void RelayEngine::CloseAllSessions() {

@@ -89,8 +89,11 @@ class RelayEngine {
     void Notify(std::string text, std::string detail);
     void TraceBlock(RelaySocket& end, std::string_view text);
     void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
-    /// The system is out of sockets: every listener backs off as after a failed accept.
-    void PauseAccepting();
+    /// The system had no socket for a server connection: every listener backs off as after a
+    /// failed accept, until a server connection is made again. True for the first of a run.
+    bool OutOfSockets();
+    /// A server connection was made: accepting goes at full speed again.
+    void SocketsAvailable() { outOfSockets_ = false; }
     /// The session has closed its connections; it is destroyed once the current event is over.
     void SessionFinished(RelaySession& session);
 
@@ -119,6 +122,7 @@ class RelayEngine {
     bool relayBusy_ = false;
     std::vector<char> receiveBuffer_;
     std::uint64_t bytesRead_ = 0;
+    bool outOfSockets_ = false;
     /// While stopping: called once the last session has ended or the time is up.
     std::function<void()> stopDone_;
     TimerId stopTimer_ = 0;

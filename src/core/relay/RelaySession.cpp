@@ -89,17 +89,21 @@ bool RelaySession::ConnectNext(std::string& error) {
         const SocketAddress address = addressesToTry_.front();
         addressesToTry_.erase(addressesToTry_.begin());
         server_.socket = engine_.loop().CreateSocket(server_);
-        if (!server_.socket) {
-            // Its own notice: the host is fine, this computer is out of sockets. New clients
-            // wait in the listeners' queues for a while rather than be taken and dropped.
-            engine_.Notify(std::string(RelayEngine::kSocketFailedText),
-                           entry_.Name + ": " + address.ToString());
-            engine_.PauseAccepting();
-            Abort();
-            return true;
-        }
         int code = 0;
-        switch (server_.socket->Connect(address, code)) {
+        const ConnectResult result =
+            server_.socket ? server_.socket->Connect(address, code) : ConnectResult::NoSocket;
+        switch (result) {
+            case ConnectResult::NoSocket:
+                // Its own notice: the host is fine, this computer is out of sockets. New
+                // clients wait in the listeners' queues for a while rather than be taken and
+                // dropped.
+                if (engine_.OutOfSockets()) {
+                    engine_.Notify(std::string(RelayEngine::kSocketFailedText),
+                                   entry_.Name + ": " + address.ToString() +
+                                       (code != 0 ? ": error " + std::to_string(code) : ""));
+                }
+                Abort();
+                return true;
             case ConnectResult::Connected:
                 server_.socket->SetNoDelay();
                 ServerConnected();
@@ -139,6 +143,7 @@ void RelaySession::Connected(RelaySocket& end, int error) {
 }
 
 void RelaySession::ServerConnected() {
+    engine_.SocketsAvailable();
     addressesToTry_.clear();
     server_.connected = true;
     if (server_.readEnded) {

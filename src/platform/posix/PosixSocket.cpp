@@ -190,7 +190,7 @@ ConnectResult PosixSocket::Connect(const SocketAddress& address, int& error) {
     }
     error = OpenDescriptor(address.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     if (error != 0) {
-        return ConnectResult::Failed;
+        return ConnectResult::NoSocket;
     }
     sockaddr_storage storage;
     const socklen_t length = ToSockaddr(address, storage);

@@ -170,7 +170,7 @@ ConnectResult Win32Socket::Connect(const SocketAddress& address, int& error) {
     error = OpenHandle(address.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     if (error != 0) {
         state_ = State::Failed;
-        return ConnectResult::Failed;
+        return ConnectResult::NoSocket;
     }
     sockaddr_storage storage;
     const int length = ToSockaddr(address, storage);
