@@ -36,7 +36,6 @@ class RelayDaemon : private RelayStateObserver {
     void Stop();
 
     const RelaySettings& Settings() { return host_.settings(); }
-    RelayEngine& Engine() { return host_.engine(); }
 
   private:
     void OnRelayStateChanged() override {}

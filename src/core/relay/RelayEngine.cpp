@@ -56,22 +56,26 @@ void RelayEngine::SetRelayState(bool enabled, bool busy) {
     relayBusy_ = busy;
 }
 
-void RelayEngine::Later(std::uint64_t id, std::function<void()> work) {
-    loop_.Post([this, alive = std::weak_ptr<bool>(alive_), id, work = std::move(work)] {
+void RelayEngine::PostWhileAlive(std::function<void()> work) {
+    loop_.Post([alive = std::weak_ptr<bool>(alive_), work = std::move(work)] {
         const auto flag = alive.lock();
-        if (flag && *flag && FindSession(id) != nullptr) {
+        if (flag && *flag) {
+            work();
+        }
+    });
+}
+
+void RelayEngine::Later(std::uint64_t id, std::function<void()> work) {
+    PostWhileAlive([this, id, work = std::move(work)] {
+        if (FindSession(id) != nullptr) {
             work();
         }
     });
 }
 
 void RelayEngine::Notify(std::string text, std::string detail) {
-    loop_.Post([this, alive = std::weak_ptr<bool>(alive_), text = std::move(text),
-                detail = std::move(detail)] {
-        const auto flag = alive.lock();
-        if (flag && *flag) {
-            notifier_.ShowError(text, detail);
-        }
+    PostWhileAlive([this, text = std::move(text), detail = std::move(detail)] {
+        notifier_.ShowError(text, detail);
     });
 }
 
@@ -246,12 +250,7 @@ void RelayEngine::StopDone() {
         loop_.StopTimer(stopTimer_);
         stopTimer_ = 0;
     }
-    loop_.Post([alive = std::weak_ptr<bool>(alive_), done = std::move(stopDone_)] {
-        const auto flag = alive.lock();
-        if (flag && *flag) {
-            done();
-        }
-    });
+    PostWhileAlive(std::move(stopDone_));
     stopDone_ = nullptr;
 }
 
@@ -263,12 +262,7 @@ void RelayEngine::SessionFinished(RelaySession& session) {
     finished_.push_back(std::move(found->second));
     sessions_.erase(found);
     if (finished_.size() == 1) {
-        loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
-            const auto flag = alive.lock();
-            if (flag && *flag) {
-                finished_.clear();
-            }
-        });
+        PostWhileAlive([this] { finished_.clear(); });
     }
     if (sessions_.empty()) {
         UpdateState(true, false);

@@ -101,6 +101,8 @@ class RelayEngine {
     /// Opens the listener of entry `index`, or reports why it could not be opened.
     std::unique_ptr<ListenSocket> OpenListener(std::size_t index);
     void SweepSessions();
+    /// Runs `work` from the loop later, unless the engine is gone by then.
+    void PostWhileAlive(std::function<void()> work);
     void StopDone();
     void UpdateState(bool enabled, bool busy);
 
