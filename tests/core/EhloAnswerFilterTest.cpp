@@ -1,4 +1,4 @@
-#include "core/rewrite/EhloAnswerFilter.h"
+#include "core/protocol/EhloAnswerFilter.h"
 
 #include <gtest/gtest.h>
 

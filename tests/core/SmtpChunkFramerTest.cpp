@@ -1,4 +1,4 @@
-#include "core/rewrite/SmtpChunkFramer.h"
+#include "core/protocol/SmtpChunkFramer.h"
 
 #include <gtest/gtest.h>
 
@@ -124,6 +124,17 @@ TEST(SmtpChunkFramerTest, AMessageAfterDataIsNotSearchedForCommands) {
                  "DATA\r\nAUTH LOGIN\r\nBDAT 2\r\n{xy}");
     // A 3 inside a reply line is no go-ahead.
     ExpectFramed({"data\r\n", "<250 ", "<3 ok\r\n", "BDAT 1\r\nx"}, "data\r\nBDAT 1\r\n{x}");
+}
+
+TEST(SmtpChunkFramerTest, NewsArticlesAreNotSearchedForCommands) {
+    // POST and IHAVE wait for the server's 340 or 335, TAKETHIS sends its article at once.
+    const std::string article = "Subject: a\r\n\r\nBDAT 3\r\n.\r\n";
+    ExpectFramed({"POST\r\n", "<340 send it\r\n", article, "BDAT 1\r\nx"},
+                 "POST\r\n" + article + "BDAT 1\r\n{x}");
+    ExpectFramed({"IHAVE <i@d>\r\n", "<335 send it\r\n", article}, "IHAVE <i@d>\r\n" + article);
+    ExpectFramed({"TAKETHIS <i@d>\r\n" + article}, "TAKETHIS <i@d>\r\n" + article);
+    // A refused posting leaves the client's next lines commands.
+    ExpectFramed({"POST\r\n", "<440 not allowed\r\n", "BDAT 1\r\nx"}, "POST\r\nBDAT 1\r\n{x}");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/config/RelaySettings.h"
+#include "core/protocol/ImapFramer.h"
 #include "core/relay/DefaultServers.h"
 #include "core/relay/ListenSocket.h"
 #include "core/relay/RelaySession.h"
@@ -82,6 +83,10 @@ class RelayEngine {
     // For the sessions.
     EventLoop& loop() { return loop_; }
     MessageRewriter& rewriter() { return rewriter_; }
+    /// The largest message literal a session holds to rewrite; sessions started later use a
+    /// new value.
+    std::size_t maxHeldLiteral() const { return maxHeldLiteral_; }
+    void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
     char* receiveBuffer() { return receiveBuffer_.data(); }
     RelaySession* FindSession(std::uint64_t id);
     /// Runs `work` from the loop later, if session `id` is still running then.
@@ -125,6 +130,7 @@ class RelayEngine {
     std::vector<char> receiveBuffer_;
     std::uint64_t bytesRead_ = 0;
     bool outOfSockets_ = false;
+    std::size_t maxHeldLiteral_ = ImapFramer::kMaxHeldLiteral;
     /// While stopping: called once the last session has ended or the time is up.
     std::function<void()> stopDone_;
     TimerId stopTimer_ = 0;

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "core/relay/RelayEngine.h"
-#include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {
 namespace {
@@ -24,7 +23,8 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
       id_(id),
       entry_(entry),
       client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
-      server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)) {
+      server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
+      framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
@@ -154,9 +154,7 @@ void RelaySession::ServerConnected() {
         server_.held.clear();
         server_.socket->Write(held);
     }
-    if (server_.shutDownWanted) {
-        server_.socket->ShutDownSend();
-    }
+    SendEndIfDue(server_);
     CheckFinished();
 }
 
@@ -204,11 +202,12 @@ void RelaySession::Pump(RelaySocket& from) {
     }
     RelaySocket& to = Other(from);
     batch_.clear();
+    answers_.clear();
     bool ended = false;
     bool full = false;
     // After the end of the stream was seen only buffered data is left: it is read in one go.
     for (int blocks = 0; from.endSeen || blocks < kBlocksPerEvent; ++blocks) {
-        if (to.Backlog() + batch_.size() > kHighWater) {
+        if (Outgoing(to) + batch_.size() > kHighWater) {
             full = true;
             break;
         }
@@ -226,7 +225,14 @@ void RelaySession::Pump(RelaySocket& from) {
     // The blocks go on together: with TCP_NODELAY a write per 2,048-byte block would put each
     // into a TCP segment of its own, and the segments, not the bytes, are what cost the time.
     Deliver(to, batch_);
+    Deliver(from, answers_);
     batch_.clear();
+    answers_.clear();
+    if (&from == &server_) {
+        // The server's answer may have let held client bytes go.
+        SendEndIfDue(server_);
+        ResumeIfDrained(server_);
+    }
     if (ended) {
         EndOfStream(from, from.broken);
         return;
@@ -238,71 +244,24 @@ void RelaySession::Pump(RelaySocket& from) {
 }
 
 void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
-    MessageRewriter& rewriter = engine_.rewriter();
-    std::string_view out;
-    switch (from.kind) {
-        case SocketKind::SendClientSide:
-            out = entry_.Is(ServerType::Smtp)
-                      ? RewriteSmtpClientBlock(block)
-                      : rewriter.ProcessMessageBlock(block, from.stream, KludgeType::SmtpKludge);
-            break;
-        case SocketKind::Pop3ServerSide:
-            out = rewriter.ProcessMessageBlock(block, from.stream, KludgeType::Pop3Kludge);
-            break;
-        case SocketKind::Pop3ClientSide:
-            out = rewriter.ProcessPop3ClientBlock(block, from.stream, entry_);
-            break;
-        case SocketKind::SendServerSide:
-            out = entry_.Is(ServerType::Smtp) ? FilterSmtpServerBlock(block) : block;
-            break;
-    }
     engine_.CountRead(block.size());
-    engine_.TraceBlock(from, out);
-    RelaySocket& to = Other(from);
-    if (!TracesAsIn(from.kind)) {
-        // A server's reply ends a sent message, a client's command starts a new retrieved
-        // one: the next block of the other direction is header again.
-        from.stream.inBody = false;
-        to.stream.inBody = false;
-    }
+    const std::size_t onward = batch_.size();
+    const std::size_t back = answers_.size();
     if (&from == &server_) {
         connectDeadline_ = 0;  // the server has spoken
         client_.masker.ServerReplied(block);
+        framer_->FromServer(block, batch_, answers_);
+    } else {
+        framer_->FromClient(block, batch_, answers_);
     }
-    batch_.append(out);
+    engine_.TraceBlock(from, std::string_view(batch_).substr(onward));
+    if (answers_.size() > back) {
+        engine_.TraceBlock(Other(from), std::string_view(answers_).substr(back));
+    }
 }
 
-std::string_view RelaySession::RewriteSmtpClientBlock(std::string_view block) {
-    MessageRewriter& rewriter = engine_.rewriter();
-    framed_.clear();
-    while (!block.empty()) {
-        bool chunk = false;
-        const std::string_view piece = block.substr(0, chunks_.Next(block, chunk));
-        block.remove_prefix(piece.size());
-        std::string_view out = piece;
-        if (!chunk) {
-            ehloFilter_.ClientSent(piece);
-            out = rewriter.ProcessMessageBlock(piece, client_.stream, KludgeType::SmtpKludge);
-        }
-        if (block.empty() && framed_.empty()) {
-            return out;  // one piece, as nearly every block is: no copy
-        }
-        framed_.append(out);
-    }
-    return framed_;
-}
-
-std::string_view RelaySession::FilterSmtpServerBlock(std::string_view block) {
-    chunks_.ServerSent(block);
-    return ehloFilter_.Filter(block);
-}
-
-std::string RelaySession::FlushHeld(RelaySocket& from) {
-    std::string held = MessageRewriter::FlushStream(from.stream);
-    if (&from == &server_ && entry_.Is(ServerType::Smtp)) {
-        held.append(ehloFilter_.Flush());
-    }
-    return held;
+std::size_t RelaySession::Outgoing(RelaySocket& to) const {
+    return to.Backlog() + (&to == &server_ ? framer_->HeldForServer() : 0);
 }
 
 void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
@@ -319,7 +278,12 @@ void RelaySession::Deliver(RelaySocket& to, std::string_view bytes) {
 }
 
 void RelaySession::DeliverCarried(RelaySocket& from) {
-    const std::string carried = FlushHeld(from);
+    std::string carried;
+    if (&from == &client_) {
+        framer_->ClientEnded(carried);
+    } else {
+        framer_->ServerEnded(carried);
+    }
     if (carried.empty()) {
         return;
     }
@@ -356,14 +320,22 @@ void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
 
 void RelaySession::EndDirection(RelaySocket& to) {
     to.shutDownWanted = true;
-    if (to.connected && to.socket && !to.broken) {
-        to.socket->ShutDownSend();
+    SendEndIfDue(to);
+}
+
+void RelaySession::SendEndIfDue(RelaySocket& to) {
+    if (!to.shutDownWanted || !to.connected || !to.socket || to.broken) {
+        return;
     }
+    if (&to == &server_ && framer_->HeldForServer() > 0) {
+        return;  // client bytes wait for the server's go-ahead; the end follows them
+    }
+    to.socket->ShutDownSend();
 }
 
 void RelaySession::ResumeIfDrained(RelaySocket& to) {
     RelaySocket& source = Other(to);
-    if (!source.readPaused || source.readEnded || to.Backlog() > kLowWater) {
+    if (!source.readPaused || source.readEnded || Outgoing(to) > kLowWater) {
         return;
     }
     source.readPaused = false;

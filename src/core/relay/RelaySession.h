@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/ProtocolFramer.h"
 #include "core/relay/RelaySocket.h"
-#include "core/rewrite/EhloAnswerFilter.h"
-#include "core/rewrite/SmtpChunkFramer.h"
 #include "platform/SocketAddress.h"
 
 namespace vantel {
@@ -79,14 +78,11 @@ class RelaySession {
     void Fail(const std::string& detail);
     /// Relays what `from` has to read, as far as the other end's queue allows.
     void Pump(RelaySocket& from);
-    /// Rewrites and traces one block read from `from`; appends the result to `batch_`.
+    /// Frames, rewrites and traces one block read from `from`; appends what goes on to
+    /// `batch_` and what goes back to `answers_`.
     void RelayBlock(RelaySocket& from, std::string_view block);
-    /// An SMTP client's block: commands and message text rewritten, BDAT chunks as they came.
-    std::string_view RewriteSmtpClientBlock(std::string_view block);
-    /// An SMTP server's block: the EHLO answer without the extensions the relay cannot pass.
-    std::string_view FilterSmtpServerBlock(std::string_view block);
-    /// What `from`'s processing still holds when nothing more is read from it.
-    std::string FlushHeld(RelaySocket& from);
+    /// Bytes on their way out through `to`, those the framer holds for it included.
+    std::size_t Outgoing(RelaySocket& to) const;
     void Deliver(RelaySocket& to, std::string_view bytes);
     /// Traces and delivers what `from`'s processing still holds when its stream ends.
     void DeliverCarried(RelaySocket& from);
@@ -94,6 +90,8 @@ class RelaySession {
     void EndOfStream(RelaySocket& from, bool broken);
     /// Sends the end of the stream through `to` once everything before it is sent.
     void EndDirection(RelaySocket& to);
+    /// The end of the stream goes now, if it is wanted and nothing is held before it.
+    void SendEndIfDue(RelaySocket& to);
     void ResumeIfDrained(RelaySocket& to);
     void CheckFinished();
     void Finish();
@@ -107,11 +105,9 @@ class RelaySession {
     std::uint64_t connectDeadline_ = 0;  ///< NowMs by which the server must have spoken; 0: none
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;
-    std::string batch_;
-    // SMTP entries only.
-    SmtpChunkFramer chunks_;
-    EhloAnswerFilter ehloFilter_;
-    std::string framed_;  ///< a client block put together from rewritten text and chunks
+    std::unique_ptr<ProtocolFramer> framer_;
+    std::string batch_;    ///< what the blocks of one event send on
+    std::string answers_;  ///< what they send back: the framer's own answers, released bytes
 };
 
 }  // namespace vantel

@@ -8,7 +8,6 @@
 #include "core/config/ServerEntry.h"
 #include "core/relay/SecretMasker.h"
 #include "core/relay/SocketKind.h"
-#include "core/rewrite/StreamState.h"
 #include "platform/AsyncSocket.h"
 
 namespace vantel {
@@ -36,7 +35,6 @@ class RelaySocket : public SocketEvents {
 
     const SocketKind kind;
     std::unique_ptr<AsyncSocket> socket;
-    StreamState stream;
     SecretMasker masker;          ///< client ends: keeps their secrets out of the trace
     bool connected = false;       ///< the connection stands (client ends from the accept on)
     bool readEnded = false;       ///< nothing more is read from this end

@@ -1,4 +1,4 @@
-#include "core/rewrite/SmtpChunkFramer.h"
+#include "core/protocol/SmtpChunkFramer.h"
 
 #include <limits>
 
@@ -54,11 +54,24 @@ bool ParseBdat(std::string_view line, std::uint64_t& size) {
     return true;
 }
 
-bool IsData(std::string_view line) {
-    while (!line.empty() && IsBlank(line.back())) {
-        line.remove_suffix(1);
+/// The first word of a command line.
+std::string_view Verb(std::string_view line) {
+    std::size_t end = 0;
+    while (end < line.size() && !IsBlank(line[end])) {
+        ++end;
     }
-    return EqualsNoCase(line, "DATA");
+    return line.substr(0, end);
+}
+
+/// DATA, and news' POST and IHAVE: text follows once the server says 3xx.
+bool AwaitsGoAhead(std::string_view line) {
+    const std::string_view verb = Verb(line);
+    return EqualsNoCase(verb, "DATA") || EqualsNoCase(verb, "POST") || EqualsNoCase(verb, "IHAVE");
+}
+
+/// News' TAKETHIS: the article follows at once.
+bool StartsArticle(std::string_view line) {
+    return EqualsNoCase(Verb(line), "TAKETHIS");
 }
 
 }  // namespace
@@ -118,8 +131,10 @@ bool SmtpChunkFramer::LineEnded() {
         chunkLeft_ = size;
         chunkFollows = size > 0;
         mode_ = chunkFollows ? Mode::Chunk : Mode::Commands;
-    } else if (examined && IsData(line)) {
+    } else if (examined && AwaitsGoAhead(line)) {
         mode_ = Mode::DataAnswer;
+    } else if (examined && StartsArticle(line)) {
+        mode_ = Mode::Message;
     } else {
         // Another command after DATA: the server turned DATA down, no message comes.
         mode_ = Mode::Commands;

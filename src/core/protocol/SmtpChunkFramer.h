@@ -10,10 +10,11 @@ namespace vantel {
 
 /// Cuts an SMTP client stream into text the rewriter may change and BDAT chunks: a chunk is
 /// counted, not ended by a line, so a single byte added to it would corrupt the transaction.
-/// Follows the commands: after "BDAT <n> [LAST]" the next n bytes are a chunk; after DATA and
-/// the server's 3xx go-ahead, the message runs to its "." line and no command is looked for
-/// inside it. Lines end with CR LF, as for the rewriter, so a cut after a command line falls
-/// where the rewriter holds nothing back. Holds no bytes itself.
+/// Follows the commands: after "BDAT <n> [LAST]" the next n bytes are a chunk; after DATA (or
+/// a news client's POST or IHAVE) and the server's 3xx go-ahead, and at once after TAKETHIS,
+/// the message or article runs to its "." line and no command is looked for inside it. Lines end
+/// with CR LF, as for the rewriter, so a cut after a command line falls where the rewriter holds
+/// nothing back. Holds no bytes itself.
 class SmtpChunkFramer {
   public:
     /// Command lines longer than this, CR LF included, are never taken for DATA or BDAT.
@@ -33,7 +34,7 @@ class SmtpChunkFramer {
   private:
     enum class Mode {
         Commands,    ///< command lines
-        DataAnswer,  ///< DATA was sent: its reply decides whether a message follows
+        DataAnswer,  ///< DATA, POST or IHAVE was sent: its reply decides whether text follows
         Message,     ///< message text up to the "." line
         Chunk,       ///< the bytes of a BDAT chunk
     };

@@ -1,0 +1,31 @@
+// POP3 sessions: the stored login in place of the client's, retrieved messages rewritten.
+#pragma once
+
+#include "core/config/ServerEntry.h"
+#include "core/protocol/ProtocolFramer.h"
+#include "core/rewrite/StreamState.h"
+
+namespace vantel {
+
+/// USER and PASS carry the login stored with the entry, when it has one; the server's
+/// replies and the messages it delivers go through the rewriter. A client command returns
+/// the server's stream to header reading, so every retrieved message has its header
+/// rewritten.
+class Pop3Framer : public ProtocolFramer {
+  public:
+    Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
+        : rewriter_(rewriter), entry_(entry) {}
+
+    void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
+    void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
+    void ClientEnded(std::string& toServer) override;
+    void ServerEnded(std::string& toClient) override;
+
+  private:
+    MessageRewriter& rewriter_;
+    const ServerEntry& entry_;
+    StreamState client_;
+    StreamState server_;
+};
+
+}  // namespace vantel

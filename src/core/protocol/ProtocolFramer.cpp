@@ -1,0 +1,23 @@
+#include "core/protocol/ProtocolFramer.h"
+
+#include "core/protocol/ImapFramer.h"
+#include "core/protocol/Pop3Framer.h"
+#include "core/protocol/SmtpFramer.h"
+
+namespace vantel {
+
+std::unique_ptr<ProtocolFramer> MakeProtocolFramer(const ServerEntry& entry,
+                                                   MessageRewriter& rewriter,
+                                                   std::size_t maxHeldLiteral) {
+    switch (ServerTypeFromStored(entry.Type)) {
+        case ServerType::Pop3:
+            return std::make_unique<Pop3Framer>(rewriter, entry);
+        case ServerType::Imap4:
+            return std::make_unique<ImapFramer>(rewriter, maxHeldLiteral);
+        case ServerType::Smtp:
+            break;
+    }
+    return std::make_unique<SmtpFramer>(rewriter);
+}
+
+}  // namespace vantel
