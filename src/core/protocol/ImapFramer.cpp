@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/protocol/ImapCapabilityFilter.h"
 #include "core/rewrite/AsciiText.h"
 #include "core/rewrite/MessageRewriter.h"
 
@@ -184,6 +185,7 @@ void ImapFramer::StartCommand(std::string_view head) {
         word = NextWord(head, at);
     }
     append_ = EqualsNoCase(word, "APPEND");
+    compress_ = EqualsNoCase(word, "COMPRESS");
     pastMailbox_ = false;
     argumentsAt_ = at;
 }
@@ -198,7 +200,10 @@ void ImapFramer::ClientLineEnded() {
     Announcement literal;
     if (!ParseAnnouncement(line, literal)) {
         if (!longLine_) {
-            if (fresh) {
+            if (fresh && compress_) {
+                // Compressed, the client's text could not be rewritten any more.
+                toClient_->append(tag_).append(ImapCapabilityFilter::kRefusalText);
+            } else if (fresh) {
                 run_.append(line_);
             } else {
                 Send(line_);
@@ -360,7 +365,7 @@ void ImapFramer::Refused() {
 void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::string& toServer) {
     toServer_ = &toServer;
     commands_.inBody = false;  // as after an SMTP reply: the client's text is header again
-    std::size_t passFrom = 0;
+    std::size_t passFrom = 0;  // bytes from here on pass as they came
     std::size_t at = 0;
     while (at < block.size()) {
         if (serverLiteralLeft_ > 0) {
@@ -378,6 +383,8 @@ void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::
                 // The go-ahead the relay asked for: the client had its own already.
                 toClient.append(block.substr(passFrom, at - passFrom));
                 swallowing_ = true;
+            } else {
+                capabilities_ = true;  // until its start shows it holds no capability list
             }
         }
         const std::size_t lf = block.find('\n', at);
@@ -385,10 +392,24 @@ void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::
         const std::string_view piece = block.substr(at, end - at);
         KeepFirst(serverHead_, piece, kHead);
         KeepLast(serverTail_, piece);
-        at = end;
         if (swallowing_) {
-            passFrom = at;
+            passFrom = end;
+        } else if (capabilities_) {
+            if (ImapCapabilityFilter::Classify(serverHead_) == ImapCapabilityFilter::Shape::No) {
+                capabilities_ = false;
+                toClient.append(heldLine_);
+                heldLine_.clear();
+            } else if (heldLine_.size() + piece.size() > kMaxLine) {
+                capabilities_ = false;  // too long for a list: it passes as it came
+                toClient.append(heldLine_);
+                heldLine_.clear();
+            } else {
+                toClient.append(block.substr(passFrom, at - passFrom));
+                heldLine_.append(piece);
+                passFrom = end;
+            }
         }
+        at = end;
         if (lf == std::string_view::npos) {
             break;
         }
@@ -397,9 +418,14 @@ void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::
             swallowing_ = false;
             waiting_ = false;
             Release();
-        } else {
-            ServerLineEnded();
+            continue;
         }
+        if (capabilities_) {
+            capabilities_ = false;
+            toClient.append(ImapCapabilityFilter::WithoutCompress(heldLine_));
+            heldLine_.clear();
+        }
+        ServerLineEnded();
     }
     toClient.append(block.substr(passFrom));
 }
@@ -456,7 +482,10 @@ void ImapFramer::ClientEnded(std::string& toServer) {
     literalLeft_ = 0;
 }
 
-void ImapFramer::ServerEnded(std::string&) {
+void ImapFramer::ServerEnded(std::string& toClient) {
+    toClient.append(heldLine_);  // a list cut short passes as it came
+    heldLine_.clear();
+    capabilities_ = false;
     queue_.clear();
     queuedBytes_ = 0;
     waiting_ = false;

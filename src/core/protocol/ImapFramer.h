@@ -27,8 +27,11 @@ namespace vantel {
 /// client does not see, before the literal follows. Whatever the client sends meanwhile
 /// waits behind it. When the server turns the command down instead, its tagged answer goes
 /// to the client and the rest of the command is dropped. Literals above the holding limit
-/// pass unchanged, with their own count. The server's text passes unchanged, save for the
-/// go-aheads the relay asked for itself.
+/// pass unchanged, with their own count.
+///
+/// The server's text passes unchanged, save for the go-aheads the relay asked for itself and
+/// the COMPRESS capabilities (ImapCapabilityFilter); a client that sends COMPRESS all the same
+/// has the relay turn it down.
 class ImapFramer : public ProtocolFramer {
   public:
     /// The largest message literal held for rewriting: the largest message a provider takes.
@@ -107,6 +110,7 @@ class ImapFramer : public ProtocolFramer {
     std::uint64_t command_ = 0;    ///< the client's current command, counted from 1
     std::string tag_;              ///< its tag
     bool append_ = false;          ///< it is APPEND
+    bool compress_ = false;        ///< it is COMPRESS, which the relay answers itself
     bool pastMailbox_ = false;     ///< APPEND's mailbox is behind: literals now are messages
     std::size_t argumentsAt_ = 0;  ///< where the command's arguments start in its first line
     std::uint64_t literalLeft_ = 0;
@@ -130,7 +134,9 @@ class ImapFramer : public ProtocolFramer {
     // The server's side.
     std::uint64_t serverLiteralLeft_ = 0;
     bool serverLineStart_ = true;
-    bool swallowing_ = false;  ///< the go-ahead line the client does not see
+    bool swallowing_ = false;    ///< the go-ahead line the client does not see
+    bool capabilities_ = false;  ///< the line may hold a capability list: it is held
+    std::string heldLine_;
     std::string serverHead_;
     std::string serverTail_;
 };

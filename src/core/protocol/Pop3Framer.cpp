@@ -4,22 +4,45 @@
 
 namespace vantel {
 
-void Pop3Framer::FromClient(std::string_view block, std::string& toServer, std::string&) {
+Pop3Framer::Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
+    : rewriter_(rewriter), entry_(entry) {
+    if (entry.CredentialLength != 0) {
+        offers_ = std::make_unique<Pop3OfferFilter>();
+    }
+}
+
+void Pop3Framer::FromClient(std::string_view block, std::string& toServer, std::string& toClient) {
+    if (offers_) {
+        filtered_.clear();
+        offers_->FromClient(block, filtered_, toClient);
+        block = filtered_;
+    }
     toServer.append(rewriter_.ProcessPop3ClientBlock(block, client_, entry_));
     client_.inBody = false;
     server_.inBody = false;
 }
 
 void Pop3Framer::FromServer(std::string_view block, std::string& toClient, std::string&) {
+    if (offers_) {
+        filtered_.clear();
+        offers_->FromServer(block, filtered_);
+        block = filtered_;
+    }
     toClient.append(rewriter_.ProcessMessageBlock(block, server_, KludgeType::Pop3Kludge));
 }
 
 void Pop3Framer::ClientEnded(std::string& toServer) {
     toServer.append(MessageRewriter::FlushStream(client_));
+    if (offers_) {
+        toServer.append(offers_->FlushClient());
+    }
 }
 
 void Pop3Framer::ServerEnded(std::string& toClient) {
     toClient.append(MessageRewriter::FlushStream(server_));
+    if (offers_) {
+        toClient.append(offers_->FlushServer());
+    }
 }
 
 }  // namespace vantel

@@ -1,20 +1,23 @@
 // POP3 sessions: the stored login in place of the client's, retrieved messages rewritten.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "core/config/ServerEntry.h"
+#include "core/protocol/Pop3OfferFilter.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/rewrite/StreamState.h"
 
 namespace vantel {
 
-/// USER and PASS carry the login stored with the entry, when it has one; the server's
-/// replies and the messages it delivers go through the rewriter. A client command returns
-/// the server's stream to header reading, so every retrieved message has its header
-/// rewritten.
+/// USER and PASS carry the login stored with the entry, when it has one, and then the
+/// Pop3OfferFilter keeps the client from logging in any other way; the server's replies and
+/// the messages it delivers go through the rewriter. A client command returns the server's
+/// stream to header reading, so every retrieved message has its header rewritten.
 class Pop3Framer : public ProtocolFramer {
   public:
-    Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
-        : rewriter_(rewriter), entry_(entry) {}
+    Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry);
 
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
@@ -24,6 +27,8 @@ class Pop3Framer : public ProtocolFramer {
   private:
     MessageRewriter& rewriter_;
     const ServerEntry& entry_;
+    std::unique_ptr<Pop3OfferFilter> offers_;  ///< with a stored login only
+    std::string filtered_;
     StreamState client_;
     StreamState server_;
 };
