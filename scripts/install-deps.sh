@@ -9,7 +9,7 @@ packages=(
     wine wine64 xvfb xauth x11-utils xdotool imagemagick
     socat
     # The IMAP test runs a dovecot of its own; a system one the package may start goes unused.
-    dovecot-imapd curl
+    dovecot-imapd dovecot-pop3d curl python3
 )
 
 missing=()

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Messages saved through vantel-relay to a real IMAP server (a private dovecot), read back
-# straight from that server and compared byte for byte. Usage: dovecot-test.sh BUILD_DIR
-# Exits 77 (skipped) where dovecot is not installed.
+# vantel-relay in front of a real server (a private dovecot): messages saved through it,
+# read back straight from that server and compared byte for byte; and server offers that
+# would let a client get past the relay's rules, as a client library sees them through it.
+# Usage: dovecot-test.sh BUILD_DIR. Exits 77 (skipped) where dovecot or python3 is missing.
 set -uo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 dovecot=/usr/sbin/dovecot
-if [ ! -x "$dovecot" ]; then
-    echo "dovecot is not installed; skipped"
+# The interpreter itself, not a version manager's shim, which costs half a second a run.
+python=$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null)
+if [ ! -x "$dovecot" ] || [ ! -x /usr/lib/dovecot/pop3 ] || [ -z "$python" ]; then
+    echo "dovecot (IMAP and POP3) or python3 is not installed; skipped"
     exit 77
 fi
 work=$(mktemp -d)
@@ -25,7 +28,7 @@ check() {  # check NAME COMMAND...
     fi
 }
 source "$here/../../scripts/lib/ports.sh"
-read -r imap_port kludge_port plain_port <<<"$(pick_ports 3)"
+read -r imap_port pop_port kludge_port plain_port stored_port open_port <<<"$(pick_ports 6)"
 
 # Dovecot runs its login processes and the mail of its users as anyone but root: as root
 # (CI) its own package users do that, otherwise the user running the test does it all.
@@ -43,7 +46,7 @@ cat >"$work/dovecot.conf" <<CONF
 base_dir = $work/run
 state_dir = $work/state
 log_path = $work/dovecot.log
-protocols = imap
+protocols = imap pop3
 listen = 127.0.0.1
 ssl = no
 disable_plaintext_auth = no
@@ -52,6 +55,18 @@ default_internal_group = $(id -gn "$internal")
 default_login_user = $login
 first_valid_uid = 1
 mail_location = maildir:$work/mail/%u
+# What a client must not take up through the relay: compression (the relay could no longer
+# read the stream) and, where the relay holds the POP3 login, logins other than USER/PASS
+# (SASL, and APOP, which needs the plain passwords the passdb has). COMPRESS is offered
+# before login too, so that the greeting carries it; after login dovecot lists it twice.
+auth_mechanisms = plain apop
+mail_plugins = \$mail_plugins zlib
+protocol imap {
+    mail_plugins = \$mail_plugins imap_zlib
+    imap_capability = +COMPRESS=DEFLATE
+}
+# Logs the user name of each failed login: a client's own must never get here.
+auth_verbose = yes
 passdb {
     driver = passwd-file
     args = scheme=PLAIN $work/users
@@ -73,27 +88,55 @@ service imap-login {
         port = 0
     }
 }
+service pop3-login {
+    chroot =
+    inet_listener pop3 {
+        port = $pop_port
+    }
+    inet_listener pop3s {
+        port = 0
+    }
+}
 CONF
 "$dovecot" -c "$work/dovecot.conf" -F &
-wait_for_port "$imap_port" || { cat "$work/dovecot.log" >&2; exit 1; }
+{ wait_for_port "$imap_port" && wait_for_port "$pop_port"; } || { cat "$work/dovecot.log" >&2; exit 1; }
 
-# The relay in front of it: one with the kludges, one without any.
-settings() {  # settings FILE RELAY_PORT [MORE_LINES]
-    printf '%s\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\SOFTWARE\Raderador\Vantel\Settings]' '"ServersCount"="1"' \
-        "\"Servers0\"=\"$2 $imap_port 2 -1 127.0.0.1\"" "${3:-}" >"$1"
+# The relay in front of it: for IMAP one with the kludges, one without any; for POP3 one
+# entry with a stored login (which replaces the client's USER and PASS), one without.
+settings() {  # settings FILE MORE_LINES SERVER_LINE...
+    local file=$1 more=$2 i
+    shift 2
+    {
+        printf '%s\n' 'Windows Registry Editor Version 5.00' '' \
+            '[HKEY_CURRENT_USER\SOFTWARE\Raderador\Vantel\Settings]' "\"ServersCount\"=\"$#\""
+        for ((i = 1; i <= $#; i++)); do printf '"Servers%d"="%s"\n' $((i - 1)) "${!i}"; done
+        printf '%s\n' "$more"
+    } >"$file"
 }
-settings "$work/kludges.reg" "$kludge_port" '"KludgesCount"="2"
+stored_login() {  # stored_login USER PASSWORD: "user\0password", each byte's bits reversed
+    local hex=() byte bit r
+    for byte in $(printf '%s\0%s' "$1" "$2" | od -An -v -tu1); do
+        r=0
+        for bit in {0..7}; do r=$(((r << 1) | (byte >> bit & 1))); done
+        hex+=("$(printf '%02x' "$r")")
+    done
+    (IFS=, && echo "hex:${hex[*]}")
+}
+settings "$work/kludges.reg" '"KludgesCount"="2"
 "Kludges0"="0 X-Mailer:"
 "Kludges1"="0 X-Internal:"
 "SubstCount"="2"
 "Subst0"="0 Vantel test relay"
-"Subst1"="1 "'
-settings "$work/plain.reg" "$plain_port"
-"$bin/vantel-relay" --store "$work/kludges.reg" 2>"$work/relay-kludges.log" &
-"$bin/vantel-relay" --store "$work/plain.reg" 2>"$work/relay-plain.log" &
-wait_for_port "$kludge_port"
-wait_for_port "$plain_port"
+"Subst1"="1 "' "$kludge_port $imap_port 2 -1 127.0.0.1"
+settings "$work/plain.reg" '' "$plain_port $imap_port 2 -1 127.0.0.1"
+settings "$work/pop3.reg" "\"PassData0\"=$(stored_login tester secret)" \
+    "$stored_port $pop_port 1 0 127.0.0.1" "$open_port $pop_port 1 -1 127.0.0.1"
+for relay in kludges plain pop3; do
+    "$bin/vantel-relay" --store "$work/$relay.reg" 2>"$work/relay-$relay.log" &
+done
+for port in "$kludge_port" "$plain_port" "$stored_port" "$open_port"; do
+    wait_for_port "$port"
+done
 
 # The message, and what each relay must make of it: only the header is rewritten, and
 # body lines that look like commands or headers stay as they are.
@@ -155,11 +198,66 @@ stored_as Literal "$work/kludged.eml"
 check "Large: saved through the relay" relayed "$kludge_port" Large "$work/large-in.eml"
 stored_as Large "$work/large-kludged.eml"
 
+# Each offer first straight from dovecot, then as a client sees it through the relay.
+client() {  # client NAME ARGS...: the client's account of a session, kept as NAME.out
+    timeout 60 "$python" "$here/offers-client.py" "${@:2}" >"$work/$1.out" 2>&1
+}
+said() { sed -n "s/^$2 //p" "$work/$1.out"; }  # said NAME KEY: the lines NAME printed as KEY
+no_compress() { sed -E 's/ COMPRESS=[^] ]+//g'; }
+any_stamp() { sed 's/<[^>]*>$/<>/'; }  # APOP's time stamp differs from one connection to the next
+stamp_gone() { [[ $2 == "${1% <*}"* && $2 != *"<"*">"* ]]; }  # stamp_gone DIRECT RELAYED
+plus_ok() { [[ $1 == "+OK"* ]]; }
+refused() { [[ $1 == "-ERR"* ]]; }
+logged_in() { [[ $1 =~ ^\+OK\ [0-9]+\ [0-9]+ ]]; }  # STAT's reply: only a logged-in session gets it
+absent() { ! grep -q "$@"; }
+
+client imap-direct imap "$imap_port"
+client imap-relayed imap "$kludge_port" compress
+for key in greeting capability login; do
+    check "IMAP $key: dovecot offers COMPRESS=DEFLATE" grep -q ' COMPRESS=DEFLATE' <<<"$(said imap-direct $key)"
+    check "IMAP $key: through the relay, dovecot's without COMPRESS" \
+        test "$(said imap-relayed $key)" = "$(said imap-direct $key | no_compress)"
+done
+check "IMAP: COMPRESS refused by the relay" grep -q '^TAG NO \[CANNOT\]' <<<"$(said imap-relayed compress)"
+check "IMAP: the session goes on uncompressed" grep -q '^TAG OK' <<<"$(said imap-relayed select)"
+
+client pop3-direct pop3 "$pop_port"
+client pop3-open pop3 "$open_port"
+client pop3-open-sasl pop3-sasl "$open_port" tester secret
+client pop3-stored pop3 "$stored_port" relay-client wrong
+client pop3-refused pop3-refused "$stored_port" relay-client wrong
+greeting=$(said pop3-direct greeting)
+check "POP3: dovecot offers APOP (a time stamp in its greeting)" grep -q ' <[^>]*>$' <<<"$greeting"
+check "POP3: dovecot offers SASL PLAIN" grep -qx 'SASL PLAIN' <<<"$(said pop3-direct capa)"
+
+# Without a stored login the client logs in as it likes: every offer passes unchanged.
+check "POP3 without stored login: greeting with its time stamp" \
+    test "$(said pop3-open greeting | any_stamp)" = "$(any_stamp <<<"$greeting")"
+check "POP3 without stored login: CAPA unchanged" test "$(said pop3-open capa)" = "$(said pop3-direct capa)"
+check "POP3 without stored login: APOP logs in" plus_ok "$(said pop3-open-sasl apop)"
+check "POP3 without stored login: AUTH PLAIN logs in" plus_ok "$(said pop3-open-sasl auth)"
+
+# With one, only USER/PASS carries it: APOP and SASL are neither offered nor let through.
+# Dovecot would refuse the client's own APOP too; its log tells whether it got there.
+check "POP3 stored login: greeting without a time stamp" stamp_gone "$greeting" "$(said pop3-stored greeting)"
+check "POP3 stored login: CAPA without SASL" \
+    test "$(said pop3-stored capa)" = "$(said pop3-direct capa | grep -v '^SASL')"
+check "POP3 stored login: any USER/PASS logs in" logged_in "$(said pop3-stored login)"
+check "POP3 stored login: AUTH refused by the relay" refused "$(said pop3-refused auth)"
+check "POP3 stored login: USER/PASS after the refused AUTH" logged_in "$(said pop3-refused auth-then-login)"
+check "POP3 stored login: APOP refused" refused "$(said pop3-refused apop)"
+check "POP3 stored login: USER/PASS after the refused APOP" logged_in "$(said pop3-refused apop-then-login)"
+check "POP3 stored login: the client's own login never reaches dovecot" absent relay-client "$work/dovecot.log"
+
 echo "$passed passed, $failed failed"
 if [ "$failed" -ne 0 ]; then
-    for log in dovecot.log relay-kludges.log relay-plain.log; do
+    for log in dovecot.log relay-kludges.log relay-plain.log relay-pop3.log; do
         echo "=== $log" >&2
         grep -v 'Info: Login:' "$work/$log" | tail -n 30 >&2
+    done
+    for out in "$work"/*.out; do
+        echo "=== $(basename "$out")" >&2
+        cat "$out" >&2
     done
 fi
 test "$failed" -eq 0
