@@ -36,6 +36,7 @@ class FaultyLoop : public EventLoop {
     void StopTimer(TimerId id) override { real_.StopTimer(id); }
     void Post(std::function<void()> work) override { real_.Post(std::move(work)); }
     void Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) override;
+    std::string DescribeError(int code) const override { return real_.DescribeError(code); }
     void Run() override { real_.Run(); }
     void Quit() override { real_.Quit(); }
 

@@ -13,10 +13,7 @@ class ConsoleNotifier : public Notifier {
     void ShowMessage(std::string_view text) override {
         std::fprintf(stderr, "vantel-relay: %.*s\n", static_cast<int>(text.size()), text.data());
     }
-    void ShowError(std::string_view text, std::string_view detail) override {
-        std::fprintf(stderr, "vantel-relay: %.*s: %.*s\n", static_cast<int>(text.size()),
-                     text.data(), static_cast<int>(detail.size()), detail.data());
-    }
+    void ShowError(const Notice& notice) override { ShowMessage(notice.Line()); }
 };
 
 }  // namespace vantel

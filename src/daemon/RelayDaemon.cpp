@@ -9,19 +9,45 @@ namespace vantel {
 RelayDaemon::RelayDaemon(EventLoop& loop, Options options)
     : loop_(loop),
       options_(std::move(options)),
-      host_(loop_, notifier_, options_.trace ? &trace_ : nullptr, *this,
-            static_cast<std::uint32_t>(std::time(nullptr))) {}
+      logFile_(options_.logPath.empty()
+                   ? nullptr
+                   : std::make_unique<RollingLogFile>(options_.logPath, 0)),  // rotated outside
+      logNotifier_(logFile_ ? std::make_unique<LogNotifier>(*logFile_) : nullptr),
+      tee_(logNotifier_ ? std::make_unique<TeeNotifier>(console_, *logNotifier_) : nullptr),
+      coalescer_(loop_, Output(), NoticeCoalescer::kLogHoldMs, true),
+      logTrace_(logFile_ && options_.trace ? std::make_unique<LogTrace>(*logFile_, &trace_)
+                                           : nullptr),
+      host_(loop_, coalescer_, Trace(), *this, static_cast<std::uint32_t>(std::time(nullptr))) {
+    if (logTrace_) {
+        logTrace_->SetEnabled(true);
+    }
+}
+
+Notifier& RelayDaemon::Output() {
+    return tee_ ? static_cast<Notifier&>(*tee_) : console_;
+}
+
+TraceSink* RelayDaemon::Trace() {
+    if (!options_.trace) {
+        return nullptr;
+    }
+    return logTrace_ ? static_cast<TraceSink*>(logTrace_.get()) : &trace_;
+}
 
 bool RelayDaemon::Load() {
+    if (logFile_ && !logFile_->Ready()) {
+        console_.ShowMessage(logFile_->LastError());
+        return false;
+    }
     FileStore store(options_.storePath);
     if (!store.Load()) {
-        notifier_.ShowMessage(store.LastError());
+        coalescer_.ShowMessage(store.LastError());
         return false;
     }
     std::error_code ignored;
     if (!std::filesystem::exists(options_.storePath, ignored)) {
-        notifier_.ShowMessage("no settings file at " + options_.storePath.string() +
-                              "; relaying nothing until one is written there");
+        coalescer_.ShowMessage("no settings file at " + options_.storePath.string() +
+                               "; relaying nothing until one is written there");
     }
     host_.Load(store, options_.machine);
     return true;
@@ -40,15 +66,15 @@ void RelayDaemon::Reload() {
     std::error_code error;
     const auto size = std::filesystem::file_size(options_.storePath, error);
     if (error || size == 0) {
-        notifier_.ShowMessage(options_.storePath.string() +
-                              (error ? ": " + error.message() : ": the file is empty") +
-                              "; settings not reloaded, the running ones stay");
+        coalescer_.ShowMessage(options_.storePath.string() +
+                               (error ? ": " + error.message() : ": the file is empty") +
+                               "; settings not reloaded, the running ones stay");
         return;
     }
     FileStore store(options_.storePath);
     if (!store.Load()) {
-        notifier_.ShowMessage(store.LastError());
-        notifier_.ShowMessage("settings not reloaded; the running ones stay");
+        coalescer_.ShowMessage(store.LastError());
+        coalescer_.ShowMessage("settings not reloaded; the running ones stay");
         return;
     }
     host_.Reload(store, options_.machine);

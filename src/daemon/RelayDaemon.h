@@ -6,11 +6,16 @@
 #include <string>
 
 #include "core/config/RelaySettings.h"
+#include "core/notice/LogNotifier.h"
+#include "core/notice/LogTrace.h"
+#include "core/notice/NoticeCoalescer.h"
+#include "core/notice/TeeNotifier.h"
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
 #include "daemon/ConsoleNotifier.h"
 #include "daemon/ConsoleTrace.h"
 #include "platform/EventLoop.h"
+#include "platform/RollingLogFile.h"
 
 namespace vantel {
 
@@ -20,13 +25,16 @@ class RelayDaemon : private RelayStateObserver {
         std::filesystem::path storePath;
         bool machine = false;  ///< the machine-wide copy instead of the user's
         bool trace = false;
+        std::filesystem::path logPath;  ///< empty: no log file
     };
 
     RelayDaemon(EventLoop& loop, Options options);
 
-    /// Loads the settings; false (with the reason on standard error) when the file cannot
-    /// be read.
+    /// Opens the log file and loads the settings; false (with the reason on standard error)
+    /// when either cannot be read or written.
     bool Load();
+    /// A line for the user: standard error and the log.
+    void Say(std::string_view text) { coalescer_.ShowMessage(text); }
     /// Opens the listeners of the loaded settings.
     void Start();
     /// Re-reads the settings; listeners follow them and sessions in progress go on. A file
@@ -42,8 +50,16 @@ class RelayDaemon : private RelayStateObserver {
 
     EventLoop& loop_;
     Options options_;
-    ConsoleNotifier notifier_;
+    Notifier& Output();
+    TraceSink* Trace();
+
+    ConsoleNotifier console_;
+    std::unique_ptr<RollingLogFile> logFile_;
+    std::unique_ptr<LogNotifier> logNotifier_;
+    std::unique_ptr<TeeNotifier> tee_;
+    NoticeCoalescer coalescer_;
     ConsoleTrace trace_;
+    std::unique_ptr<LogTrace> logTrace_;
     RelayHost host_;
     bool stopping_ = false;
 };

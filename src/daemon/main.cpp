@@ -11,13 +11,15 @@ namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: vantel-relay [--store FILE] [--machine] [--trace] [--version] [--help]\n"
+        "Usage: vantel-relay [--store FILE] [--machine] [--trace] [--log FILE] [--version]\n"
+        "                    [--help]\n"
         "Relays mail and news between local clients and their servers, rewriting headers\n"
         "with the rules in the settings file.\n"
         "  --store FILE  settings file (default: $XDG_CONFIG_HOME/vantel/settings.reg,\n"
         "                else ~/.config/vantel/settings.reg)\n"
         "  --machine     use the machine-wide settings in the file instead of the user's\n"
         "  --trace       write every relayed block to standard error\n"
+        "  --log FILE    write the same lines, with the time, to FILE too\n"
         "Signals: SIGHUP reloads the settings; SIGINT and SIGTERM stop.\n",
         out);
 }
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
             options.machine = true;
         } else if (arg == "--trace") {
             options.trace = true;
+        } else if (arg == "--log" && i + 1 < argc) {
+            options.logPath = argv[++i];
         } else if (arg == "--version") {
             std::printf("vantel-relay %s\n", VANTEL_VERSION);
             return 0;
@@ -61,10 +65,10 @@ int main(int argc, char** argv) {
     if (!daemon.Load()) {
         return 1;
     }
-    std::fprintf(stderr, "vantel-relay: settings from %s, %zu server entries\n",
-                 options.storePath.string().c_str(), daemon.Settings().ServerList.size());
+    daemon.Say("settings from " + options.storePath.string() + ", " +
+               std::to_string(daemon.Settings().ServerList.size()) + " server entries");
     daemon.Start();
     loop->Run();
-    std::fputs("vantel-relay: stopped\n", stderr);
+    daemon.Say("stopped");
     return 0;
 }

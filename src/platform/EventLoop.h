@@ -41,6 +41,9 @@ class EventLoop {
         std::function<void(std::vector<SocketAddress> addresses, std::string error)>;
     virtual void Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) = 0;
 
+    /// A socket error code of this system in words a user can act on ("connection refused").
+    virtual std::string DescribeError(int code) const = 0;
+
     /// Dispatches events until Quit. The Windows loop also dispatches window messages, so
     /// dialogs and the tray keep working.
     virtual void Run() = 0;

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "platform/Notice.h"
+
 namespace vantel {
 
 class Notifier {
@@ -13,12 +15,8 @@ class Notifier {
     virtual void ShowMessage(std::string_view text) = 0;
     /// Something went wrong that the user should heed (an exclamation mark on the desktop).
     virtual void ShowWarning(std::string_view text) { ShowMessage(text); }
-    /// A failure: `text` is what the user is shown; `detail` (which port, which host, why)
-    /// is for logs, where there is room for it.
-    virtual void ShowError(std::string_view text, std::string_view detail) {
-        (void)detail;
-        ShowMessage(text);
-    }
+    /// A failure of the relay, with the entry, host and reason that go with it.
+    virtual void ShowError(const Notice& notice) { ShowMessage(notice.Box()); }
     /// A question with Yes and No; true unless the user answers No. Where nobody can answer
     /// (the daemon), the answer is Yes.
     virtual bool AskYesNo(std::string_view text) {

@@ -79,13 +79,12 @@ void MessageBoxNotifier::ShowWarning(HWND asking, std::string_view text) {
     Box(asking, text, MB_OK | MB_ICONEXCLAMATION);
 }
 
-void MessageBoxNotifier::ShowError(std::string_view text, std::string_view detail) {
-    // The details (which port, which host) go to the debug output with the trace.
-    OutputDebugStringA(("[Vantel] " + std::string(text) + ": " + std::string(detail)).c_str());
-    if (text == RelayEngine::kListenFailedText) {
+void MessageBoxNotifier::ShowError(const Notice& notice) {
+    OutputDebugStringA(("[Vantel] " + notice.Line()).c_str());
+    if (notice.text == RelayEngine::kListenFailedText) {
         Beep(500, 100);
     }
-    Box(nullptr, text, MB_OK | MB_SYSTEMMODAL);
+    Box(nullptr, notice.Box(), MB_OK | MB_SYSTEMMODAL);
 }
 
 bool MessageBoxNotifier::AskYesNo(std::string_view text) {

@@ -15,7 +15,7 @@ class MessageBoxNotifier : public DialogNotifier {
     void ShowWarning(HWND asking, std::string_view text) override;
     /// Relay failures come system-modal, so they are seen over every window; a port that
     /// cannot be opened also beeps.
-    void ShowError(std::string_view text, std::string_view detail) override;
+    void ShowError(const Notice& notice) override;
     /// System-modal Yes/No.
     bool AskYesNo(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;

@@ -40,7 +40,9 @@ TEST(MessageBoxNotifier, NoticesHoldTheActiveDialogAndRelayFailuresHoldNothing) 
         // The core's notices (a schema saved) name no window.
         notice =
             ShowBox(window, [&] { boxes.ShowMessage("Schema 'Home' was successfully saved"); });
-        failure = ShowBox(window, [&] { boxes.ShowError("Unable to reach the server", "x"); });
+        failure = ShowBox(window, [&] {
+            boxes.ShowError({"Unable to reach the server", "", "", ""});
+        });
         // The modal driver's owner window is never shown.
         overHidden = ShowBox(window, [&] { boxes.ShowMessage(GetWindow(window, GW_OWNER), "?"); });
         test::Click(window, IDCANCEL);

@@ -39,6 +39,8 @@ struct RelaySettings {
     /// Where the listeners accept connections: empty = this computer only (loopback), "*" =
     /// every interface, or one local address.
     std::string ListenAddress;
+    /// Nonzero: the trace of relayed traffic (credentials masked) goes to the log file too.
+    int LogTraffic = 0;
 
     /// Name of the current schema; empty for the default schema or an index naming none.
     std::string GetSchemaName() const;

@@ -4,6 +4,11 @@
 
 namespace vantel {
 
+std::string ServerEntry::Label() const {
+    return "local port " + std::to_string(LocalPort) + ", server " + Name + " port " +
+           std::to_string(RemotePort);
+}
+
 std::string FormatServerLine(const ServerEntry& entry) {
     return FormatDecimal(entry.LocalPort) + ' ' + FormatDecimal(entry.RemotePort) + ' ' +
            FormatDecimal(entry.Type) + ' ' + FormatDecimal(entry.PassDataIndex) + ' ' + entry.Name;

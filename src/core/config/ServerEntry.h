@@ -44,6 +44,9 @@ struct ServerEntry {
     /// Exactly `type`: a number that names no type is none of them.
     bool Is(ServerType type) const { return Type == StoredServerType(type); }
 
+    /// How notices name the entry: "local port 2525, server mail.example.org port 25".
+    std::string Label() const;
+
     bool operator==(const ServerEntry& other) const {
         return Name == other.Name && LocalPort == other.LocalPort &&
                RemotePort == other.RemotePort && Type == other.Type &&

@@ -125,6 +125,7 @@ void SettingsPersistence::LoadSettings(RelaySettings& settings, int schemaIndex)
     settings.POPCycleChange = readInt("POPCycleChange");
     settings.UseService = readInt("UseService");
     settings.ListenAddress = ReadSetting("ListenAddress", true);
+    settings.LogTraffic = readInt("LogTraffic") != 0 ? 1 : 0;
 
     settings.CustomValue = ParseDecimal(ReadSetting("CustomValue", false));
     TextToServers(settings);
@@ -167,6 +168,7 @@ bool SettingsPersistence::SaveSettings(RelaySettings& settings) {
     writeInt("UseService", settings.UseService);
     writeInt("POPCycleChange", settings.POPCycleChange);
     WriteSetting("ListenAddress", settings.ListenAddress, true);
+    writeInt("LogTraffic", settings.LogTraffic);
     return store_.EndUpdate();
 }
 

@@ -13,12 +13,11 @@ void PostingNotifier::ShowMessage(std::string_view text) {
     });
 }
 
-void PostingNotifier::ShowError(std::string_view text, std::string_view detail) {
-    loop_.Post([alive = std::weak_ptr<bool>(alive_), &target = target_, text = std::string(text),
-                detail = std::string(detail)] {
+void PostingNotifier::ShowError(const Notice& notice) {
+    loop_.Post([alive = std::weak_ptr<bool>(alive_), &target = target_, notice] {
         const auto flag = alive.lock();
         if (flag && *flag) {
-            target.ShowError(text, detail);
+            target.ShowError(notice);
         }
     });
 }

@@ -22,7 +22,7 @@ class PostingNotifier : public Notifier {
     ~PostingNotifier() override { *alive_ = false; }
 
     void ShowMessage(std::string_view text) override;
-    void ShowError(std::string_view text, std::string_view detail) override;
+    void ShowError(const Notice& notice) override;
     bool AskYesNo(std::string_view text) override { return target_.AskYesNo(text); }
     bool AskOkCancel(std::string_view text) override { return target_.AskOkCancel(text); }
 

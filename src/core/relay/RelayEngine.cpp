@@ -73,10 +73,8 @@ void RelayEngine::Later(std::uint64_t id, std::function<void()> work) {
     });
 }
 
-void RelayEngine::Notify(std::string text, std::string detail) {
-    PostWhileAlive([this, text = std::move(text), detail = std::move(detail)] {
-        notifier_.ShowError(text, detail);
-    });
+void RelayEngine::Notify(Notice notice) {
+    PostWhileAlive([this, notice = std::move(notice)] { notifier_.ShowError(notice); });
 }
 
 std::unique_ptr<ListenSocket> RelayEngine::OpenListener(std::size_t index) {
@@ -93,8 +91,8 @@ std::unique_ptr<ListenSocket> RelayEngine::OpenListener(std::size_t index) {
         }
     }
     if (!failure.empty() || listener->empty()) {
-        Notify(std::string(kListenFailedText),
-               "port " + std::to_string(entry.LocalPort) + " for " + entry.Name + ": " + failure);
+        Notify({std::string(kListenFailedText), entry.Label(), "",
+                failure.empty() ? "no address to listen on" : failure});
         return nullptr;
     }
     return listener;
@@ -174,8 +172,8 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     } else if (error != 0 && listener.PauseAfterFailure(loop_)) {
         // Once for a run of failures: the listener tries again after a pause, growing while
         // the failures go on, so a connection left waiting does not keep the loop busy.
-        Notify(std::string(kAcceptFailedText),
-               "port " + std::to_string(listener.port) + ": error " + std::to_string(error));
+        Notify({std::string(kAcceptFailedText), "local port " + std::to_string(listener.port), "",
+                loop_.DescribeError(error)});
     }
     if (!accepted || !knownEntry) {
         // Nothing to relay: a failed accept, or an entry removed while the port stayed open

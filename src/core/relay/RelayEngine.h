@@ -91,7 +91,8 @@ class RelayEngine {
     RelaySession* FindSession(std::uint64_t id);
     /// Runs `work` from the loop later, if session `id` is still running then.
     void Later(std::uint64_t id, std::function<void()> work);
-    void Notify(std::string text, std::string detail);
+    /// Tells the user, from the loop.
+    void Notify(Notice notice);
     void TraceBlock(RelaySocket& end, std::string_view text);
     void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
     /// The system had no socket for a server connection: every listener backs off as after a

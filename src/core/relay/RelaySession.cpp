@@ -25,6 +25,7 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
       client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
       server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
       framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
+    connectTimeoutSeconds_ = connectTimeoutSeconds;
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
@@ -38,10 +39,10 @@ void RelaySession::Guarded(const std::function<void()>& work) {
     try {
         work();
     } catch (const std::exception& e) {
-        engine_.Notify(std::string(kFailedText), entry_.Name + ": " + e.what());
+        engine_.Notify({std::string(kFailedText), entry_.Label(), "", e.what()});
         Abort();
     } catch (...) {
-        engine_.Notify(std::string(kFailedText), entry_.Name + ": unknown error");
+        engine_.Notify({std::string(kFailedText), entry_.Label(), "", "unknown error"});
         Abort();
     }
 }
@@ -52,10 +53,8 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
     client_.connected = true;
     Guarded([this] {
         if (entry_.RemotePort <= 0 || entry_.RemotePort > 65535) {
-            const std::string detail = entry_.Name + ": remote port " +
-                                       std::to_string(entry_.RemotePort) + " is out of range";
             // From the loop, like every other end of a session.
-            engine_.Later(id_, [this, detail] { Fail(detail); });
+            engine_.Later(id_, [this] { Fail(entry_.Name, "the remote port is out of range"); });
             return;
         }
         // Resolving may take seconds; the loop goes on meanwhile and the client's first lines
@@ -74,20 +73,20 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
 
 void RelaySession::Resolved(std::vector<SocketAddress> addresses, const std::string& error) {
     if (addresses.empty()) {
-        Fail(entry_.Name + ": " + (error.empty() ? "no address" : error));
+        Fail(entry_.Name, error.empty() ? "no such host" : error);
         return;
     }
     addressesToTry_ = std::move(addresses);
-    std::string connectError;
-    if (!ConnectNext(connectError)) {
-        Fail(entry_.Name + ": " + connectError);
+    if (!ConnectNext()) {
+        FailConnect();
     }
 }
 
-bool RelaySession::ConnectNext(std::string& error) {
+bool RelaySession::ConnectNext() {
     while (!addressesToTry_.empty()) {
         const SocketAddress address = addressesToTry_.front();
         addressesToTry_.erase(addressesToTry_.begin());
+        tried_ = address.ToString();
         server_.socket = engine_.loop().CreateSocket(server_);
         int code = 0;
         const ConnectResult result =
@@ -98,9 +97,10 @@ bool RelaySession::ConnectNext(std::string& error) {
                 // clients wait in the listeners' queues for a while rather than be taken and
                 // dropped.
                 if (engine_.OutOfSockets()) {
-                    engine_.Notify(std::string(RelayEngine::kSocketFailedText),
-                                   entry_.Name + ": " + address.ToString() +
-                                       (code != 0 ? ": error " + std::to_string(code) : ""));
+                    engine_.Notify({std::string(RelayEngine::kSocketFailedText), entry_.Label(),
+                                    tried_,
+                                    code != 0 ? engine_.loop().DescribeError(code)
+                                              : "the system has no socket left"});
                 }
                 Abort();
                 return true;
@@ -112,13 +112,10 @@ bool RelaySession::ConnectNext(std::string& error) {
                 server_.socket->SetNoDelay();
                 return true;
             case ConnectResult::Failed:
-                error = address.ToString() + ": error " + std::to_string(code);
+                failure_ = engine_.loop().DescribeError(code);
                 server_.socket.reset();
                 break;
         }
-    }
-    if (error.empty()) {
-        error = "no address left to try";
     }
     return false;
 }
@@ -132,9 +129,9 @@ void RelaySession::Connected(RelaySocket& end, int error) {
             // Refused or unreachable: the name's other addresses come first, then the client,
             // who would otherwise wait for a greeting that never comes, is let go.
             server_.socket.reset();
-            std::string why = "connection failed, error " + std::to_string(error);
-            if (!ConnectNext(why)) {
-                Fail(entry_.Name + ": " + why);
+            failure_ = engine_.loop().DescribeError(error);
+            if (!ConnectNext()) {
+                FailConnect();
             }
             return;
         }
@@ -158,9 +155,16 @@ void RelaySession::ServerConnected() {
     CheckFinished();
 }
 
-void RelaySession::Fail(const std::string& detail) {
-    engine_.Notify(std::string(RelayEngine::kConnectFailedText), detail);
+void RelaySession::Fail(std::string host, std::string reason) {
+    engine_.Notify({std::string(RelayEngine::kConnectFailedText), entry_.Label(), std::move(host),
+                    std::move(reason)});
     Abort();
+}
+
+void RelaySession::FailConnect() {
+    // With several addresses, the last one tried and why it failed.
+    Fail(tried_.empty() ? entry_.Name : tried_,
+         failure_.empty() ? "no address left to try" : failure_);
 }
 
 void RelaySession::Readable(RelaySocket& end) {
@@ -386,9 +390,13 @@ void RelaySession::Sweep(std::uint64_t now) {
     if (finished_) {
         return;
     }
-    if ((connectDeadline_ != 0 && connectDeadline_ <= now) ||
-        (drainDeadline_ != 0 && drainDeadline_ <= now)) {
-        Abort();
+    if (connectDeadline_ != 0 && connectDeadline_ <= now && !server_.connected) {
+        // The connection itself never came about: the user hears of it like of a refusal.
+        Fail(tried_.empty() ? entry_.Name : tried_,
+             "timed out after " + std::to_string(connectTimeoutSeconds_) + " s");
+    } else if ((connectDeadline_ != 0 && connectDeadline_ <= now) ||
+               (drainDeadline_ != 0 && drainDeadline_ <= now)) {
+        Abort();  // a server that connected but never spoke is let go quietly
     }
 }
 

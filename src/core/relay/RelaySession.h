@@ -72,10 +72,12 @@ class RelaySession {
     void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
     /// Tries the server's next address; false when none is left. True also when the session
     /// had to end here (no socket could be made).
-    bool ConnectNext(std::string& error);
+    bool ConnectNext();
     void ServerConnected();
-    /// The server cannot be reached: a notice, and the session ends.
-    void Fail(const std::string& detail);
+    /// The server cannot be reached at `host`: a notice, and the session ends.
+    void Fail(std::string host, std::string reason);
+    /// No address of the server could be connected.
+    void FailConnect();
     /// Relays what `from` has to read, as far as the other end's queue allows.
     void Pump(RelaySocket& from);
     /// Frames, rewrites and traces one block read from `from`; appends what goes on to
@@ -102,6 +104,9 @@ class RelaySession {
     RelaySocket client_;
     RelaySocket server_;
     std::vector<SocketAddress> addressesToTry_;
+    std::string tried_;    ///< the address tried last
+    std::string failure_;  ///< why it failed, in words
+    int connectTimeoutSeconds_ = 0;
     std::uint64_t connectDeadline_ = 0;  ///< NowMs by which the server must have spoken; 0: none
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;

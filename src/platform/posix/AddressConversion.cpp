@@ -10,6 +10,18 @@
 #include <system_error>
 
 namespace vantel {
+namespace {
+
+/// System texts start a sentence; in a notice they follow a label.
+std::string LowerFirst(std::string text) {
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' &&
+        (text.size() < 2 || !(text[1] >= 'A' && text[1] <= 'Z'))) {
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    }
+    return text;
+}
+
+}  // namespace
 
 SocketAddress FromSockaddr(const sockaddr* address) {
     SocketAddress result;
@@ -73,8 +85,11 @@ std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t por
     addrinfo* found = nullptr;
     const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (rc != 0) {
-        error = "cannot resolve " + host + ": " +
-                (rc == EAI_SYSTEM ? ErrorText(errno) : std::string(gai_strerror(rc)));
+        if (rc == EAI_NONAME || rc == EAI_NODATA) {
+            error = "no such host";
+        } else {
+            error = rc == EAI_SYSTEM ? ErrorText(errno) : LowerFirst(gai_strerror(rc));
+        }
         return {};
     }
     std::vector<SocketAddress> addresses;
@@ -94,13 +109,31 @@ std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t por
     }
     freeaddrinfo(found);
     if (addresses.empty()) {
-        error = "cannot resolve " + host + ": no IPv4 or IPv6 address";
+        error = "no IPv4 or IPv6 address";
     }
     return addresses;
 }
 
 std::string ErrorText(int error) {
-    return std::system_category().message(error);
+    switch (error) {
+        case ECONNREFUSED:
+            return "connection refused";
+        case ETIMEDOUT:
+            return "timed out";
+        case EHOSTUNREACH:
+            return "host unreachable";
+        case ENETUNREACH:
+            return "network unreachable";
+        case ECONNRESET:
+            return "connection reset";
+        case EADDRINUSE:
+            return "address already in use";
+        case EMFILE:
+        case ENFILE:
+            return "too many open files";
+        default:
+            return LowerFirst(std::system_category().message(error));
+    }
 }
 
 }  // namespace vantel

@@ -114,6 +114,10 @@ int EpollEventLoop::WaitTimeoutMs() {
     return -1;
 }
 
+std::string EpollEventLoop::DescribeError(int code) const {
+    return ErrorText(code);
+}
+
 void EpollEventLoop::RunDueTimers() {
     const std::uint64_t now = NowMs();
     // Timers started by these callbacks wait for the next pass, so a callback that keeps

@@ -38,6 +38,7 @@ class EpollEventLoop : public EventLoop {
     void StopTimer(TimerId id) override;
     void Post(std::function<void()> work) override;
     void Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) override;
+    std::string DescribeError(int code) const override;
     void Run() override;
     void Quit() override;
 

@@ -70,7 +70,7 @@ std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t por
     const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (rc != 0) {
         // Not gai_strerror: it writes into one static buffer, and lookups run in parallel.
-        error = "cannot resolve " + host + ": " + ErrorText(rc);
+        error = ErrorText(rc);
         return {};
     }
     std::vector<SocketAddress> addresses;
@@ -90,12 +90,33 @@ std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t por
     }
     freeaddrinfo(found);
     if (addresses.empty()) {
-        error = "cannot resolve " + host + ": no IPv4 or IPv6 address";
+        error = "no IPv4 or IPv6 address";
     }
     return addresses;
 }
 
 std::string ErrorText(int error) {
+    switch (error) {
+        case WSAECONNREFUSED:
+            return "connection refused";
+        case WSAETIMEDOUT:
+            return "timed out";
+        case WSAEHOSTUNREACH:
+            return "host unreachable";
+        case WSAENETUNREACH:
+            return "network unreachable";
+        case WSAECONNRESET:
+            return "connection reset";
+        case WSAEADDRINUSE:
+            return "address already in use";
+        case WSAEMFILE:
+            return "too many open sockets";
+        case WSAHOST_NOT_FOUND:
+        case WSANO_DATA:
+            return "no such host";
+        default:
+            break;
+    }
     char buffer[512];
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

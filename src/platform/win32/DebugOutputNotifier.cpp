@@ -10,9 +10,8 @@ void DebugOutputNotifier::ShowMessage(std::string_view text) {
     OutputDebugStringA(("[Vantel] " + std::string(text) + "\n").c_str());
 }
 
-void DebugOutputNotifier::ShowError(std::string_view text, std::string_view detail) {
-    OutputDebugStringA(
-        ("[Vantel] " + std::string(text) + ": " + std::string(detail) + "\n").c_str());
+void DebugOutputNotifier::ShowError(const Notice& notice) {
+    OutputDebugStringA(("[Vantel] " + notice.Line() + "\n").c_str());
 }
 
 }  // namespace vantel

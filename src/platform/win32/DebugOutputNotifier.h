@@ -10,7 +10,7 @@ class DebugOutputNotifier : public Notifier {
     /// One OutputDebugStringA line "[Vantel] <text>".
     void ShowMessage(std::string_view text) override;
     /// "[Vantel] <text>: <detail>".
-    void ShowError(std::string_view text, std::string_view detail) override;
+    void ShowError(const Notice& notice) override;
 };
 
 }  // namespace vantel

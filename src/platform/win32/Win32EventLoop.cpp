@@ -80,6 +80,10 @@ void Win32EventLoop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+std::string Win32EventLoop::DescribeError(int code) const {
+    return ErrorText(code);
+}
+
 void Win32EventLoop::RunPosted() {
     while (!pending_.empty()) {
         if (quit_) {

@@ -40,6 +40,7 @@ class Win32EventLoop : public EventLoop {
     void StopTimer(TimerId id) override;
     void Post(std::function<void()> work) override;
     void Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) override;
+    std::string DescribeError(int code) const override;
     void Run() override;
     void Quit() override;
 

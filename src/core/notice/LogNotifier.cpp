@@ -1,0 +1,25 @@
+#include "core/notice/LogNotifier.h"
+
+namespace vantel {
+
+std::string LogNotifier::Stamp(std::time_t when) {
+    // The relay's one thread writes the log; localtime's shared result is safe there.
+    const std::tm* local = std::localtime(&when);
+    char text[32] = {};
+    if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local) == 0) {
+        return "0000-00-00 00:00:00";
+    }
+    return text;
+}
+
+void LogNotifier::ShowMessage(std::string_view text) {
+    std::string line = Stamp(std::time(nullptr));
+    line.append(" ");
+    // One line each: a line break inside a message would start what looks like another.
+    for (const char c : text) {
+        line.push_back(c == '\n' ? ' ' : c == '\r' ? ' ' : c);
+    }
+    log_.WriteLine(line);
+}
+
+}  // namespace vantel
