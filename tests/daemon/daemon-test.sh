@@ -115,6 +115,33 @@ kill -TERM "$pid"
 wait "$pid"
 check "directory as kludge file: clean exit" test $? -eq 0
 
+# A server that refuses: the notice names the entry, the host and the reason, once for a run
+# of clients; --log writes the same lines with the time.
+read -r refused_port gone_port <<<"$(pick_ports 2)"
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="%d %d 0 -1 127.0.0.1"\r\n' \
+    "$header" "$refused_port" "$gone_port" >"$work/refused.reg"
+"$bin/vantel-relay" --store "$work/refused.reg" --log "$work/logs/relay.log" 2>"$work/refused.err" &
+pid=$!
+wait_until 5 port_open "$refused_port"
+for _ in 1 2 3 4 5; do
+    if exec {fd}<>"/dev/tcp/127.0.0.1/$refused_port"; then
+        timeout 5 cat <&"$fd" >/dev/null
+        exec {fd}>&-
+    fi
+done
+refusal="Error connecting to host: local port $refused_port, server 127.0.0.1 port $gone_port; 127.0.0.1:$gone_port; connection refused"
+check "notice: entry, host and reason" grep -qF "vantel-relay: $refusal" "$work/refused.err"
+check "notice: told once for five clients" test "$(grep -c 'Error connecting' "$work/refused.err")" -eq 1
+check "log: the same line with the time" \
+    grep -Eq "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} Error connecting to host: local port $refused_port," "$work/logs/relay.log"
+check "log: the start too" grep -q "settings from $work/refused.reg" "$work/logs/relay.log"
+kill -TERM "$pid"
+wait "$pid"
+check "log: the end too" grep -q " stopped$" "$work/logs/relay.log"
+"$bin/vantel-relay" --store "$work/refused.reg" --log /proc/none/relay.log 2>"$work/nolog.err"
+check "log: a file that cannot be written stops the start" test $? -eq 1
+check "log: says which file" grep -q "cannot open /proc/none/relay.log" "$work/nolog.err"
+
 # Out of descriptors: accepting pauses and resumes instead of spinning, reported once. The
 # sanitizers need descriptors of their own to check a program (and report false errors
 # without them), so this runs on the release build.

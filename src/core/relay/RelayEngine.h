@@ -89,6 +89,8 @@ class RelayEngine {
     void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
     char* receiveBuffer() { return receiveBuffer_.data(); }
     RelaySession* FindSession(std::uint64_t id);
+    /// Expires with the engine: for answers that may come after it is gone (a name lookup).
+    std::weak_ptr<bool> lifetime() const { return alive_; }
     /// Runs `work` from the loop later, if session `id` is still running then.
     void Later(std::uint64_t id, std::function<void()> work);
     /// Tells the user, from the loop.

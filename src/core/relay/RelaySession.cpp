@@ -63,7 +63,12 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
         const std::uint64_t id = id_;
         engine_.loop().Resolve(
             entry_.Name, static_cast<std::uint16_t>(entry_.RemotePort),
-            [&engine, id](std::vector<SocketAddress> addresses, std::string error) {
+            [&engine, alive = engine_.lifetime(), id](std::vector<SocketAddress> addresses,
+                                                      std::string error) {
+                const auto engineAlive = alive.lock();
+                if (!engineAlive || !*engineAlive) {
+                    return;  // the relay was shut down while the name was looked up
+                }
                 if (RelaySession* session = engine.FindSession(id)) {
                     session->Guarded([&] { session->Resolved(std::move(addresses), error); });
                 }
