@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the tray program under Xvfb, for the README: the open tray menu and two of
 # its submenus, every page of the Options dialog with its editor, the whole screen with the
-# Options dialog and an editor open, the Schemes dialog and the About box. Writes
+# Options dialog and an editor open, the Schemes dialog, the About box and a notice. Writes
 # docs/images/*.png. Needs `make build-windows` first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +11,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 source scripts/lib/wine.sh
+source scripts/lib/ports.sh
 bin=build/windows
 out=docs/images
 mkdir -p "$out"
@@ -89,7 +90,8 @@ sleep 1
 window_shot() {
     local id
     for _ in $(seq 50); do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | tail -1) && [ -n "$id" ] && break
+        id=$(xdotool search ${visible_only:+--onlyvisible} --name "^$1\$" 2>/dev/null | tail -1) &&
+            [ -n "$id" ] && break
         sleep 0.2
     done
     if [ -z "$id" ]; then
@@ -151,3 +153,29 @@ close_shot
 wine "$bin/vantel-poke.exe" command 16
 window_shot "About Vantel" about.png
 close_shot
+
+# A notice: an entry whose server does not answer, and a client at its local port. The
+# program reads its settings when it starts, so it ends and starts again with the entry.
+wine "$bin/vantel-poke.exe" command 32773
+for _ in $(seq 100); do
+    wine "$bin/vantel-poke.exe" find >/dev/null 2>&1 || break
+    sleep 0.2
+done
+read -r local closed <<<"$(pick_ports 2)"
+{
+    echo 'Windows Registry Editor Version 5.00'
+    for key in 'Settings' 'Settings\Home'; do
+        echo
+        printf '[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\%s]\n' "$key"
+        echo '"ServersCount"="6"'
+        echo "\"Servers5\"=\"$local $closed 0 -1 127.0.0.1\""
+    done
+} > "$work/notice.reg"
+wine reg import "$(winepath -w "$work/notice.reg")" >/dev/null 2>&1
+wine "$bin/vantel.exe" >/dev/null 2>&1 &
+wait_for_port "$local"
+exec 3<>"/dev/tcp/127.0.0.1/$local"
+# The box has the caption of the hidden main window: the shown one is the box.
+visible_only=1 window_shot Vantel notice.png
+close_shot
+exec 3<&-

@@ -3,10 +3,16 @@
 #include <ctime>
 #include <memory>
 
+#include "core/notice/LogNotifier.h"
+#include "core/notice/LogTrace.h"
+#include "core/notice/NoticeCoalescer.h"
+#include "core/notice/TeeNotifier.h"
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
+#include "platform/RollingLogFile.h"
 #include "platform/win32/DebugOutputNotifier.h"
 #include "platform/win32/DebugOutputTrace.h"
+#include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "platform/win32/WinsockSession.h"
@@ -86,10 +92,15 @@ void RelayService::ReportStatus(DWORD state, DWORD exitCode) {
 
 void RelayService::Serve() {
     ReportStatus(SERVICE_START_PENDING);
-    DebugOutputNotifier notifier;
+    // A service shows no boxes: its notices go to the debug output and to its own log, whose
+    // lines are lost, not the service, when it cannot be written.
+    RollingLogFile log(LogLocation::ServiceLog());
+    DebugOutputNotifier debugOutput;
+    LogNotifier logNotifier(log);
+    TeeNotifier output(debugOutput, logNotifier);
     WinsockSession winsock;
     if (!winsock.ok()) {
-        notifier.ShowMessage("Windows sockets initialization failed.");
+        output.ShowMessage("Windows sockets initialization failed.");
         ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
         return;
     }
@@ -99,18 +110,23 @@ void RelayService::Serve() {
         return;
     }
     RegistryStore store;
-    DebugOutputTrace trace;
+    DebugOutputTrace debugTrace;
     NoTray tray;
     {
+        NoticeCoalescer notifier(*loop, output, NoticeCoalescer::kLogHoldMs, true);
+        LogTrace trace(log, &debugTrace);
         RelayHost host(*loop, notifier, &trace, tray,
                        static_cast<std::uint32_t>(std::time(nullptr)));
         host.Load(store, true);
+        trace.SetEnabled(host.settings().LogTraffic != 0);
         host.Start();
 
         // Runs on the loop's own thread, where the relay lives; sessions in progress go on.
         reload_ = [&] {
             notifier.ShowMessage("reloading the settings");
-            host.Reload(store, true);
+            host.Load(store, true);
+            trace.SetEnabled(host.settings().LogTraffic != 0);
+            host.Apply();
         };
         // A stop lets the sessions deliver what they read before the process ends.
         stop_ = [&] { host.Stop([&] { loop->Quit(); }); };

@@ -30,7 +30,8 @@ HICON LoadTrayIcon(HINSTANCE instance, int id, int size) {
 MainDialog::MainDialog(const MainDialogContext& context)
     : Dialog(context.instance, IDD_MAIN),
       context_(context),
-      host_(*context.loop, *context.notifier, context.trace, *this,
+      notices_(*context.loop, *context.notifier, *context.log, context.trace),
+      host_(*context.loop, notices_.notifier(), &notices_.trace(), *this,
             static_cast<std::uint32_t>(std::time(nullptr))),
       persistence_(*context.store),
       schemas_(settings_, persistence_, *context.service, *this, *context.notifier, context.isNT) {
@@ -63,6 +64,7 @@ MainDialog::~MainDialog() {
 
 void MainDialog::LoadSettings(int schemaIndex) {
     persistence_.LoadSettings(settings_, schemaIndex);
+    ApplyLogTraffic();
 }
 
 bool MainDialog::OnCommand(UINT id, UINT code, HWND control) {
@@ -422,7 +424,8 @@ void MainDialog::OnOptions() {
         dialog.AddPage(std::make_unique<KludgesPage>(dialogs_, dialog, settings_.SignalStr));
     auto& special =
         dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, settings_));
-    auto& general = dialog.AddPage(std::make_unique<GeneralSettingsPage>(dialogs_, dialog));
+    auto& general = dialog.AddPage(
+        std::make_unique<GeneralSettingsPage>(dialogs_, dialog, launcher_, *context_.log));
     special.operationTimeout = *context_.operationTimeout;
     special.SpecialKludges = settings_.SpecialKludges;
     special.SignalStr = settings_.SignalStr;
@@ -434,6 +437,7 @@ void MainDialog::OnOptions() {
     general.MessageTimeout = settings_.MessageTimeout;
     general.UseService = settings_.UseService;
     general.ListenAddress = settings_.ListenAddress;
+    general.LogTraffic = settings_.LogTraffic;
     dialog.onSchemes = [this](HWND owner) {
         SchemesDialog schemes(dialogs_, settings_, schemas_);
         dialogs_.runModal(schemes, owner);
@@ -456,6 +460,8 @@ void MainDialog::OnOptions() {
         const bool serviceDropped = settings_.UseService != 0 && general.UseService == 0;
         settings_.UseService = general.UseService;
         settings_.ListenAddress = general.ListenAddress;
+        settings_.LogTraffic = general.LogTraffic;
+        ApplyLogTraffic();
         if (serviceDropped && context_.isNT) {
             // Removed now, not at the next start: it would start with the system meanwhile.
             context_.service->StopRelayService();

@@ -15,8 +15,10 @@
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
 #include "platform/EventLoop.h"
+#include "platform/RollingLogFile.h"
 #include "platform/SettingsStore.h"
 #include "platform/TraceSink.h"
+#include "tray/TrayNotices.h"
 #include "tray/TraySink.h"
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
@@ -34,6 +36,8 @@ struct MainDialogContext {
     CompanionService* service = nullptr;
     DialogNotifier* notifier = nullptr;
     TraceSink* trace = nullptr;  ///< may be null
+    /// The user's log: the relay's notices, and its traffic while the settings say so.
+    RollingLogFile* log = nullptr;
     bool isNT = false;
     /// Send and receive time-out of relayed sockets; edited in the Options dialog, never
     /// stored.
@@ -61,6 +65,8 @@ class MainDialog : public Dialog, private RelayControl {
     /// Refreshes icon and tooltip when the relay state or a default server changed.
     void UpdateTrayIcon();
     void OnRelayStateChanged() override {
+        // A schema switch ends here, whether or not the relay was restarted for it.
+        ApplyLogTraffic();
         if (!exiting_) {
             UpdateTrayIcon();  // after Exit the icon stays gone while the sessions finish
         }
@@ -105,8 +111,11 @@ class MainDialog : public Dialog, private RelayControl {
     bool ServiceRunning();
     /// RelayControl: after Options OK or a schema switch. A disabled relay stays closed.
     void RestartListeners() override;
+    /// The trace goes into the log while the live settings have LogTraffic.
+    void ApplyLogTraffic() { notices_.SetLogTraffic(settings_.LogTraffic != 0); }
 
     MainDialogContext context_;
+    TrayNotices notices_;
     RelayHost host_;
     RelaySettings& settings_ = host_.settings();
     RelayEngine& engine_ = host_.engine();

@@ -4,7 +4,9 @@
 
 #include <memory>
 
+#include "platform/RollingLogFile.h"
 #include "platform/win32/DebugOutputTrace.h"
+#include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "platform/win32/WinsockSession.h"
@@ -51,6 +53,8 @@ int RelayApp::Run() {
     MessageBoxNotifier notifier;
     ShellTraySink tray;
     DebugOutputTrace trace;
+    // A log that cannot be written loses its lines; the program goes on without it.
+    RollingLogFile log(LogLocation::UserLog());
     ServiceControl service(isNT, ServiceControl::DefaultImagePath(), notifier);
 
     MainDialogContext context;
@@ -61,6 +65,7 @@ int RelayApp::Run() {
     context.service = &service;
     context.notifier = &notifier;
     context.trace = &trace;
+    context.log = &log;
     context.isNT = isNT;
     context.operationTimeout = &operationTimeout;
 

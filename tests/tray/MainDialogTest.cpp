@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <regex>
 
 #include "FaultyLoop.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
+#include "TempDir.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/TrayFakes.h"
@@ -30,6 +35,27 @@ namespace {
 
 using test::LoopbackPeer;
 using test::LoopbackServer;
+
+/// Relay failures as a message box takes them: the box stays open (running the loop, as its
+/// own message loop would) until `closeWhen` holds or ten seconds pass.
+class ModalBoxes : public test::FakeDialogNotifier {
+  public:
+    explicit ModalBoxes(EventLoop& loop) : loop_(loop) {}
+    void ShowError(const Notice& notice) override {
+        boxes.push_back(notice.Box());
+        open = true;
+        if (closeWhen) {
+            test::RunUntil(loop_, closeWhen);
+        }
+        open = false;
+    }
+    std::vector<std::string> boxes;
+    std::function<bool()> closeWhen;
+    bool open = false;
+
+  private:
+    EventLoop& loop_;
+};
 
 class MainDialogTest : public ::testing::Test {
   protected:
@@ -55,6 +81,7 @@ class MainDialogTest : public ::testing::Test {
         context.tray = &tray_;
         context.service = &service_;
         context.notifier = &notifier_;
+        context.log = &log_;
         context.isNT = isNT_;
         context.operationTimeout = &operationTimeout_;
         dialog_ = std::make_unique<MainDialog>(context);
@@ -77,6 +104,23 @@ class MainDialogTest : public ::testing::Test {
     bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 10000) {
         return test::RunUntil(loop_, done, timeoutMs);
     }
+    /// The lines of the log file as they are now.
+    std::vector<std::string> LogLines() {
+        std::ifstream in(log_.path(), std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        std::vector<std::string> lines;
+        for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        return lines;
+    }
+    std::size_t LogLinesWith(const std::string& text) {
+        const std::vector<std::string> lines = LogLines();
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& l) {
+            return l.find(text) != std::string::npos;
+        }));
+    }
     std::string Stored(const char* name, StoreRoot root = StoreRoot::CurrentUser) {
         return store_.ReadValueText("Settings", name, "<absent>", root);
     }
@@ -95,7 +139,9 @@ class MainDialogTest : public ::testing::Test {
     test::FaultyLoop failing_;
     test::FakeTraySink tray_;
     test::FakeCompanionService service_;
-    test::FakeDialogNotifier notifier_;
+    ModalBoxes notifier_{loop_};
+    test::TempDir logDir_;
+    RollingLogFile log_{logDir_.path() / "vantel.log"};
     bool isNT_ = true;
     int operationTimeout_ = 30;
     std::unique_ptr<MainDialog> dialog_;
@@ -680,6 +726,117 @@ TEST_F(MainDialogTest, AboutAndOptionsOpenInTheMiddleOfTheScreenAndEditorsOverOp
     for (const RECT& editor : editors) {
         EXPECT_TRUE(test::CentredOn(editor, options));
     }
+}
+
+TEST_F(MainDialogTest, ABurstOfFailuresIsOneBoxAndOneLogLineTheNextBoxCountsTheRest) {
+    const std::uint16_t port = test::FreePort(loop_);
+    const std::uint16_t closed = test::FreePort(loop_);
+    StartWithSmtpEntry(port, closed);
+    std::vector<std::unique_ptr<LoopbackPeer>> clients;
+    const auto connect = [&] {
+        clients.push_back(std::make_unique<LoopbackPeer>(loop_));
+        EXPECT_TRUE(clients.back()->Connect(port));
+    };
+    // The box stays open until the relay has let every client go and the notices it posted
+    // before have come through.
+    bool marked = false;
+    bool drained = false;
+    notifier_.closeWhen = [&] {
+        if (clients.size() == 20 && !marked &&
+            std::all_of(clients.begin(), clients.end(), [](auto& c) { return c->closed; })) {
+            marked = true;
+            loop_.Post([&] { drained = true; });
+        }
+        return drained;
+    };
+    for (int i = 0; i < 20; ++i) {
+        connect();
+    }
+    ASSERT_TRUE(Run([&] { return !notifier_.boxes.empty() && !notifier_.open; }));
+    ASSERT_EQ(notifier_.boxes.size(), 1u);
+    const std::string entry =
+        "local port " + std::to_string(port) + ", server 127.0.0.1 port " + std::to_string(closed);
+    const std::string host = "127.0.0.1:" + std::to_string(closed);
+    EXPECT_EQ(
+        notifier_.boxes[0].rfind(
+            "Error connecting to host\n\nEntry: " + entry + "\nHost: " + host + "\nReason: ", 0),
+        0u)
+        << notifier_.boxes[0];
+    // The log has it once, on one line after the time.
+    ASSERT_EQ(LogLines().size(), 1u);
+    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Error connecting to host: )" +
+                             entry + "; " + host + "; [a-z].*");
+    EXPECT_TRUE(std::regex_match(LogLines()[0], stamped)) << LogLines()[0];
+
+    // The next failure after the box closed opens one that counts the rest; the log holds
+    // them for a minute.
+    notifier_.closeWhen = nullptr;
+    connect();
+    ASSERT_TRUE(Run([&] { return notifier_.boxes.size() == 2; }));
+    const std::string& next = notifier_.boxes[1];
+    EXPECT_EQ(next.substr(next.rfind('\n') + 1), "(repeated 19 times)");
+    EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(MainDialogTest, LogTrafficSendsTheTraceToTheLogAfterLoadOptionsAndSchemaSwitch) {
+    LoopbackServer server(loop_);
+    int greetings = 0;
+    server.onConnection = [&](LoopbackPeer& p) {
+        p.Send("220 greeting " + std::to_string(++greetings) + "\r\n");
+        p.onEnd = [](LoopbackPeer& q) { q.Close(); };
+    };
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    settings.DefaultPort = port;
+    settings.ServerList = {Entry(ServerType::Smtp, port, server.port(), "127.0.0.1")};
+    settings.LogTraffic = 1;
+    settings.Schemes = {"logged"};
+    RelaySettings logged = settings;  // the stored schema "logged" has it too
+    logged.DefaultSchema = 1;
+    Store(logged);
+    Store(settings);
+    MainDialog& dialog = Start();
+    const auto session = [&] {
+        LoopbackPeer client(loop_);
+        EXPECT_TRUE(client.Connect(port));
+        const std::string greeting = "220 greeting " + std::to_string(greetings + 1) + "\r\n";
+        EXPECT_TRUE(Run([&] { return client.received == greeting; }));
+        client.Close();
+        EXPECT_TRUE(Run([&] { return dialog.engine().SessionCount() == 0; }));
+        return greeting.substr(0, greeting.size() - 2);
+    };
+    const std::string first = session();
+    EXPECT_EQ(LogLinesWith("[Vantel] " + first), 1u);
+
+    // Options shows the box checked; cleared and OK, the trace stays out of the log.
+    bool shownChecked = false;
+    bool pressed = false;
+    const TimerId watcher = loop_.StartTimer(20, true, [&] {
+        HWND options = dialog.optionsWindow();
+        if (options == nullptr || pressed) {
+            return;
+        }
+        const int box = GeneralSettingsPage::kLogTrafficCheck;
+        HWND general = test::PageWith(options, box, "Button");
+        shownChecked = IsItemChecked(general, box);
+        test::Click(general, box);
+        PostMessageA(options, WM_COMMAND, IDOK, 0);
+        pressed = true;
+    });
+    dialog.OnOptions();
+    loop_.StopTimer(watcher);
+    EXPECT_TRUE(shownChecked);
+    EXPECT_EQ(dialog.settings().LogTraffic, 0);
+    EXPECT_EQ(Stored("LogTraffic"), "0");
+    const std::string second = session();
+    EXPECT_EQ(LogLinesWith(second), 0u);
+
+    // The schema that logs traffic brings it back.
+    Command(ID_SCHEMA_FIRST + 1);
+    EXPECT_EQ(dialog.settings().LogTraffic, 1);
+    const std::string third = session();
+    EXPECT_EQ(LogLinesWith("[Vantel] " + third), 1u);
+    EXPECT_TRUE(notifier_.messages.empty()) << notifier_.messages.front();
 }
 
 TEST_F(MainDialogTest, ExitRemovesTheIconAndEndsTheWindow) {

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "FakeNotifier.h"
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
+#include "TempDir.h"
 #include "core/config/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
+#include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
@@ -45,7 +50,7 @@ class ServiceControlTest : public ::testing::Test {
     bool Accepts(std::uint16_t port) { return test::Accepts(loop_, port); }
     /// The machine-wide settings the service reads: one SMTP entry from `localPort` to the
     /// test server, and a kludge that rewrites the Subject.
-    void StoreMachineSettings(std::uint16_t localPort, std::uint16_t serverPort) {
+    static RelaySettings MachineSettings(std::uint16_t localPort, std::uint16_t serverPort) {
         RelaySettings settings;
         settings.DefaultPort = localPort;
         ServerEntry entry;
@@ -55,10 +60,16 @@ class ServiceControlTest : public ::testing::Test {
         settings.ServerList = {entry};
         settings.Kludges = {"0 Subject:"};
         settings.Subst = {"0 relayed by the service"};
+        return settings;
+    }
+    static void SaveMachineSettings(RelaySettings settings) {
         RegistryStore store;
         SettingsPersistence persistence(store);
         persistence.SetUseMachineStore(true);
         persistence.SaveSettings(settings);
+    }
+    void StoreMachineSettings(std::uint16_t localPort, std::uint16_t serverPort) {
+        SaveMachineSettings(MachineSettings(localPort, serverPort));
     }
 
     Win32EventLoop loop_;
@@ -123,6 +134,71 @@ TEST_F(ServiceControlTest, EnsureRunningInstallsAndStartsAndRemovalUninstalls) {
     EXPECT_TRUE(notifier_.messages.empty());
 }
 
+/// The lines of the log at `path` that hold `text`.
+std::vector<std::string> LinesWith(const std::filesystem::path& path, const std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(text) != std::string::npos) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+TEST_F(ServiceControlTest, ServiceLogsItsNoticesAndItsTrafficWhileLogTrafficIsSet) {
+    const std::filesystem::path log = LogLocation::ServiceLog();
+    ASSERT_FALSE(log.empty());
+    std::error_code ignored;
+    std::filesystem::remove(log, ignored);
+    LoopbackServer server(loop_);
+    int greetings = 0;
+    server.onConnection = [&](LoopbackPeer& p) {
+        p.Send("220 service " + std::to_string(++greetings) + "\r\n");
+    };
+    const std::uint16_t port = test::FreePort(loop_);
+    const std::uint16_t failing = test::FreePort(loop_);
+    const std::uint16_t closed = test::FreePort(loop_);
+    RelaySettings settings = MachineSettings(port, server.port());
+    ServerEntry unreachable = settings.ServerList[0];
+    unreachable.LocalPort = failing;
+    unreachable.RemotePort = closed;
+    settings.ServerList.push_back(unreachable);
+    settings.LogTraffic = 1;
+    SaveMachineSettings(settings);
+    ASSERT_TRUE(control_.StartRelayService());
+    ASSERT_TRUE(Run([&] { return Accepts(port) && Accepts(failing); }));
+
+    const auto session = [&](std::uint16_t to) {
+        LoopbackPeer client(loop_);
+        EXPECT_TRUE(client.Connect(to));
+        Run([&] { return client.closed || client.received.find('\n') != std::string::npos; });
+        return client.received.substr(0, client.received.find('\r'));
+    };
+    const std::string traced = session(port);
+    ASSERT_FALSE(traced.empty());
+    EXPECT_TRUE(Run([&] { return LinesWith(log, "[Vantel] " + traced).size() == 1; }));
+    session(failing);  // the second failure, after the probe's: held back with the first
+    const std::string notice = "Error connecting to host: local port " + std::to_string(failing) +
+                               ", server 127.0.0.1 port " + std::to_string(closed) +
+                               "; 127.0.0.1:" + std::to_string(closed) + "; ";
+    EXPECT_TRUE(Run([&] { return !LinesWith(log, notice).empty(); }));
+
+    settings.LogTraffic = 0;
+    SaveMachineSettings(settings);
+    control_.NotifyServiceReload();
+    EXPECT_TRUE(Run([&] { return !LinesWith(log, "reloading the settings").empty(); }));
+    const std::string untraced = session(port);
+    ASSERT_FALSE(untraced.empty());
+    Run([] { return false; }, 500);
+    EXPECT_TRUE(LinesWith(log, untraced).empty());
+    EXPECT_EQ(LinesWith(log, notice).size(), 1u) << "repeats wait a minute";
+
+    EXPECT_TRUE(control_.StopRelayService());
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
+    std::filesystem::remove(log, ignored);
+}
+
 /// The program's settings under a key of the test's own, removed afterwards.
 class OwnSettings {
   public:
@@ -176,6 +252,8 @@ TEST_F(ServiceControlTest, TurningUseServiceOffInOptionsStopsAndRemovesTheServic
     SettingsPersistence(own.store()).SaveSettings(stored);
     test::FakeTraySink tray;
     int operationTimeout = 30;
+    test::TempDir logDir;
+    RollingLogFile log(logDir.path() / "vantel.log");
     MainDialogContext context;
     context.instance = GetModuleHandleA(nullptr);
     context.store = &own.store();
@@ -183,6 +261,7 @@ TEST_F(ServiceControlTest, TurningUseServiceOffInOptionsStopsAndRemovesTheServic
     context.tray = &tray;
     context.service = &control_;
     context.notifier = &notifier_;
+    context.log = &log;
     context.isNT = true;
     context.operationTimeout = &operationTimeout;
     MainDialog dialog(context);

@@ -4,7 +4,8 @@
 //   vantel-poke menu X Y     right-click: the tray menu opens at (X, Y)
 //   vantel-poke click        one left click (toggles the relay after the double-click time)
 //   vantel-poke command ID   a menu command, as if chosen
-//   vantel-poke cancel TITLE Cancel in the dialog captioned TITLE
+//   vantel-poke cancel TITLE Cancel in the shown window captioned TITLE (a message box of
+//                            the program's has the hidden main window's caption)
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +14,26 @@
 
 #include "tray/resource.h"
 
+namespace {
+
+struct Search {
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindShown(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<Search*>(lParam);
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    if (IsWindowVisible(window) && std::strcmp(text, search->title) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fputs("usage: vantel-poke find | menu X Y | click | command ID | cancel TITLE\n",
@@ -20,7 +41,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (std::strcmp(argv[1], "cancel") == 0 && argc == 3) {
-        HWND dialog = FindWindowA(nullptr, argv[2]);
+        Search search{argv[2], nullptr};
+        EnumWindows(FindShown, reinterpret_cast<LPARAM>(&search));
+        HWND dialog = search.found;
         if (dialog == nullptr) {
             std::fprintf(stderr, "vantel-poke: no window \"%s\"\n", argv[2]);
             return 1;

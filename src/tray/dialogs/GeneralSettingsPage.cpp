@@ -15,9 +15,12 @@ bool IsLoopback(const std::string& address) {
 
 }  // namespace
 
-GeneralSettingsPage::GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host)
+GeneralSettingsPage::GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host,
+                                         LinkLauncher& launcher, RollingLogFile& log)
     : OptionsPage(context.instance, IDD_GENERAL_PAGE, host, *context.notifier),
-      isNT_(context.isNT) {}
+      isNT_(context.isNT),
+      launcher_(launcher),
+      log_(log) {}
 
 bool GeneralSettingsPage::OnInitDialog() {
     // Without services nothing can be relayed by one: the box is cleared and disabled.
@@ -36,6 +39,7 @@ void GeneralSettingsPage::LoadControls() {
     SetItemInt(window(), kMessageTimeoutEdit, MessageTimeout);
     CheckItem(window(), kUseServiceCheck, UseService != 0);
     CheckItem(window(), kAcceptRemoteCheck, !IsLoopback(ListenAddress));
+    CheckItem(window(), kLogTrafficCheck, LogTraffic != 0);
 }
 
 bool GeneralSettingsPage::ReadBack() {
@@ -53,7 +57,31 @@ bool GeneralSettingsPage::ReadBack() {
     } else if (IsLoopback(ListenAddress)) {
         ListenAddress = "*";  // a chosen local address stays as it is
     }
+    LogTraffic = IsItemChecked(window(), kLogTrafficCheck) ? 1 : 0;
     return true;
+}
+
+bool GeneralSettingsPage::OnCommand(UINT id, UINT code, HWND control) {
+    (void)control;
+    if (id != kOpenLogButton || code != BN_CLICKED) {
+        return false;
+    }
+    OpenLog();
+    return true;
+}
+
+void GeneralSettingsPage::OpenLog() {
+    std::string problem;
+    if (!log_.Ready()) {
+        problem = log_.LastError();
+    } else if (const INT_PTR result = launcher_.OpenFile(log_.path(), SW_SHOWNORMAL);
+               result <= 32) {
+        problem = LinkLauncher::ErrorText(result);
+    }
+    if (!problem.empty()) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        notifier().ShowWarning(Item(kOpenLogButton), "Unable to open the log:\n\n" + problem);
+    }
 }
 
 }  // namespace vantel

@@ -1,10 +1,12 @@
-// The General Settings page: default ports, time-outs, the service switch and who may
-// connect.
+// The General Settings page: default ports, time-outs, the service switch, who may connect,
+// and the log of relayed traffic.
 #pragma once
 
 #include <string>
 
+#include "platform/RollingLogFile.h"
 #include "tray/dialogs/DialogContext.h"
+#include "tray/dialogs/LinkLauncher.h"
 #include "tray/dialogs/OptionsPage.h"
 
 namespace vantel {
@@ -18,8 +20,12 @@ class GeneralSettingsPage : public OptionsPage {
     static constexpr int kMessageTimeoutEdit = 1027;
     static constexpr int kUseServiceCheck = 1028;
     static constexpr int kAcceptRemoteCheck = 1029;
+    static constexpr int kLogTrafficCheck = 1033;
+    static constexpr int kOpenLogButton = 1034;
 
-    GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host);
+    /// "Open log" opens `log` with `launcher`.
+    GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host, LinkLauncher& launcher,
+                        RollingLogFile& log);
 
     int DefaultPort = 0;
     int DefaultPOPPort = 0;
@@ -28,15 +34,24 @@ class GeneralSettingsPage : public OptionsPage {
     int UseService = 0;
     /// The listeners' address: empty (this computer only), "*", or one local address.
     std::string ListenAddress;
+    /// Whether the relayed traffic goes into the log too.
+    int LogTraffic = 0;
 
     void LoadControls() override;
     bool ReadBack() override;
 
   protected:
     bool OnInitDialog() override;
+    bool OnCommand(UINT id, UINT code, HWND control) override;
 
   private:
+    /// The log in the user's editor; made empty first if nothing was logged yet, so that
+    /// the editor has a file to open.
+    void OpenLog();
+
     bool isNT_;
+    LinkLauncher& launcher_;
+    RollingLogFile& log_;
 };
 
 }  // namespace vantel

@@ -68,6 +68,11 @@ INT_PTR LinkLauncher::ShellOpen(const std::string& url, int showCommand) {
         ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, showCommand));
 }
 
+INT_PTR LinkLauncher::ShellOpenFile(const std::filesystem::path& file, int showCommand) {
+    return reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, showCommand));
+}
+
 bool LinkLauncher::ReadClassesValue(const std::string& key, std::string& value) {
     HKEY handle = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &handle) !=

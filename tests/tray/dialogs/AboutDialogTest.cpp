@@ -5,45 +5,18 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <map>
-
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
 #include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
+#include "tray/dialogs/FakeLauncher.h"
 #include "tray/dialogs/ModalDriver.h"
 
 namespace vantel {
 namespace {
 
-/// A shell and registry that answer as the test says, and remember what was launched.
-class FakeLauncher : public LinkLauncher {
-  public:
-    INT_PTR shellResult = 42;
-    std::map<std::string, std::string> classes;
-    INT_PTR runResult = 33;
-    std::vector<std::string> opened;
-    std::vector<std::string> ran;
-
-  protected:
-    INT_PTR ShellOpen(const std::string& url, int) override {
-        opened.push_back(url);
-        return shellResult;
-    }
-    bool ReadClassesValue(const std::string& key, std::string& value) override {
-        const auto found = classes.find(key);
-        if (found == classes.end()) {
-            return false;
-        }
-        value = found->second;
-        return true;
-    }
-    INT_PTR Run(const std::string& commandLine, int) override {
-        ran.push_back(commandLine);
-        return runResult;
-    }
-};
+using test::FakeLauncher;
 
 SIZE TextExtent(HWND control) {
     const std::string text = GetItemText(GetParent(control), GetDlgCtrlID(control));

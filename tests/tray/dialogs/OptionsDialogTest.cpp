@@ -7,9 +7,11 @@
 #include <cctype>
 #include <map>
 
+#include "TempDir.h"
 #include "tray/MessageBoxNotifier.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
+#include "tray/dialogs/FakeLauncher.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
 #include "tray/dialogs/ListPageDriver.h"
@@ -42,7 +44,8 @@ class OptionsDialogTest : public ::testing::Test {
         context_.isNT = true;
         dialog_ = std::make_unique<OptionsDialog>(context_);
         for (int i = 0; i < 4; ++i) {
-            pages_[i] = &dialog_->AddPage(std::make_unique<Page>(context_, *dialog_));
+            pages_[i] =
+                &dialog_->AddPage(std::make_unique<Page>(context_, *dialog_, launcher_, log_));
             pages_[i]->DefaultPort = 100 + i;
             pages_[i]->DefaultPOPPort = 200 + i;
         }
@@ -57,6 +60,9 @@ class OptionsDialogTest : public ::testing::Test {
     }
 
     test::FakeDialogNotifier notifier_;
+    test::FakeLauncher launcher_;
+    test::TempDir dir_;
+    RollingLogFile log_{dir_.path() / "vantel.log"};
     DialogContext context_;
     std::unique_ptr<OptionsDialog> dialog_;
     Page* pages_[4] = {};
@@ -210,7 +216,8 @@ class OptionsPagesTest : public ::testing::Test {
             std::make_unique<KludgesPage>(context_, *dialog_, settings_.SignalStr));
         special_ =
             &dialog_->AddPage(std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_));
-        general_ = &dialog_->AddPage(std::make_unique<GeneralSettingsPage>(context_, *dialog_));
+        general_ = &dialog_->AddPage(
+            std::make_unique<GeneralSettingsPage>(context_, *dialog_, launcher_, log_));
     }
     /// Each list page with its list's id.
     std::vector<std::pair<OptionsPage*, int>> Lists() const {
@@ -221,6 +228,9 @@ class OptionsPagesTest : public ::testing::Test {
 
     test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
+    test::FakeLauncher launcher_;
+    test::TempDir dir_;
+    RollingLogFile log_{dir_.path() / "vantel.log"};
     DialogContext context_;
     RelaySettings settings_;
     std::unique_ptr<OptionsDialog> dialog_;
@@ -300,6 +310,29 @@ TEST_F(OptionsPagesTest, EveryCaptionOnAPageHasAnAccessKeyNoOtherOneInSightShare
                 EXPECT_NE(key, 0) << caption;
                 const auto [holder, added] = taken.emplace(key, caption);
                 EXPECT_TRUE(key == 0 || added) << caption << " has the key of " << holder->second;
+            }
+        }
+        test::Click(window, IDCANCEL);
+    });
+}
+
+TEST_F(OptionsPagesTest, EveryControlShowsWholeInsideTheTabArea) {
+    Build(notifier_);
+    test::RunModalWith(*dialog_, [&](HWND window) {
+        RECT area = test::WindowRect(GetDlgItem(window, OptionsDialog::kTabControl));
+        SendMessageA(GetDlgItem(window, OptionsDialog::kTabControl), TCM_ADJUSTRECT, FALSE,
+                     reinterpret_cast<LPARAM>(&area));
+        for (OptionsPage* page : {servers_, kludges_, special_, general_}) {
+            for (HWND control = GetWindow(page->window(), GW_CHILD); control != nullptr;
+                 control = GetWindow(control, GW_HWNDNEXT)) {
+                if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) == 0) {
+                    continue;
+                }
+                const RECT rect = test::WindowRect(control);
+                EXPECT_TRUE(rect.left >= area.left && rect.top >= area.top &&
+                            rect.right <= area.right && rect.bottom <= area.bottom)
+                    << GetDlgCtrlID(control) << " at " << test::Text(rect) << " outside "
+                    << test::Text(area);
             }
         }
         test::Click(window, IDCANCEL);
