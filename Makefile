@@ -1,6 +1,7 @@
 # Entry points for people and CI. `make deps` is the only target that installs anything.
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+FRAMER_FUZZ_SECONDS ?= 30
 # C++ sources only: resource scripts (.rc) are laid out by hand.
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
@@ -43,12 +44,17 @@ build-fuzz:
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
 
-# Fuzzes from a scratch copy of the seed corpus: new inputs and crashes stay under build/fuzz.
+# Fuzzes the rewriting and then the protocol framers, each from a scratch copy of its seed
+# corpus: new inputs and crashes stay under build/fuzz.
 fuzz: build-fuzz
 	mkdir -p build/fuzz/corpus build/fuzz/artifacts
 	cp fuzz/corpus/* build/fuzz/corpus/
 	build/fuzz/rewrite_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=12288 -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus
+	mkdir -p build/fuzz/framer-corpus
+	cp fuzz/framer-corpus/* build/fuzz/framer-corpus/
+	build/fuzz/framer_fuzzer -max_total_time=$(FRAMER_FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/framer-corpus
 
 bench: build-linux-release
 	build/linux-release/rewrite_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true

@@ -317,6 +317,9 @@ void ImapFramer::Put(std::string_view bytes) {
 
 void ImapFramer::AwaitGoAhead() {
     SendRun();
+    if (serverEnded_) {
+        refused_ = command_;  // nobody is left to say go ahead: the rest of the command stays
+    }
     if (refused_ == command_) {
         return;
     }
@@ -483,6 +486,7 @@ void ImapFramer::ClientEnded(std::string& toServer) {
 }
 
 void ImapFramer::ServerEnded(std::string& toClient) {
+    serverEnded_ = true;
     toClient.append(heldLine_);  // a list cut short passes as it came
     heldLine_.clear();
     capabilities_ = false;

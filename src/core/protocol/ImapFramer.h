@@ -137,6 +137,7 @@ class ImapFramer : public ProtocolFramer {
     bool swallowing_ = false;    ///< the go-ahead line the client does not see
     bool capabilities_ = false;  ///< the line may hold a capability list: it is held
     std::string heldLine_;
+    bool serverEnded_ = false;  ///< no go-ahead can come any more
     std::string serverHead_;
     std::string serverTail_;
 };

@@ -51,7 +51,6 @@ class Pop3OfferFilter {
     std::string serverHead_;  ///< the start of the server's current line
     std::string serverHeld_;
     Keep serverKeep_ = Keep::Hold;
-    bool serverLineStart_ = true;
     bool answerBody_ = false;  ///< the lines of a multi-line answer
 };
 
