@@ -5,29 +5,9 @@ bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
+source "$here/../../scripts/lib/checks.sh"
 source "$here/../../scripts/lib/ports.sh"
 port_open() { ! port_free "$1"; }
-wait_until() {  # wait_until SECONDS COMMAND...
-    local tries=$(($1 * 20))
-    shift
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    return 1
-}
 header='Windows Registry Editor Version 5.00'
 
 # A message relayed with its headers rewritten.

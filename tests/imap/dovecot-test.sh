@@ -15,18 +15,7 @@ if [ ! -x "$dovecot" ] || [ ! -x /usr/lib/dovecot/pop3 ] || [ -z "$python" ]; th
 fi
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
+source "$here/../../scripts/lib/checks.sh"
 source "$here/../../scripts/lib/ports.sh"
 read -r imap_port pop_port kludge_port plain_port stored_port open_port <<<"$(pick_ports 6)"
 
