@@ -1,15 +1,12 @@
 // What the user is told when a server cannot be reached, and how often.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "FaultyLoop.h"
-#include "TempDir.h"
 #include "core/notice/LogNotifier.h"
 #include "core/notice/NoticeCoalescer.h"
-#include "platform/RollingLogFile.h"
 #include "relay/RelayFixture.h"
-
-#include <fstream>
-#include <regex>
 
 namespace vantel {
 namespace {
@@ -77,64 +74,6 @@ TEST_F(NoticeTest, FailuresSayWhichEntryWhichHostAndWhy) {
     EXPECT_TRUE(server.connections.empty());
     late.reset();
     Run([] { return false; }, 3100);  // the late answer finds its session gone
-}
-
-/// Stands in for a message box: while one is open, the loop runs on inside it, as in the
-/// modal loop of a real box, until `closeWhen` holds.
-class ModalBoxes : public Notifier {
-  public:
-    ModalBoxes(EventLoop& loop, std::function<bool()> closeWhen)
-        : loop_(loop), closeWhen_(std::move(closeWhen)) {}
-    void ShowMessage(std::string_view) override {}
-    void ShowError(const Notice& notice) override {
-        shown.push_back(notice);
-        test::RunUntil(loop_, closeWhen_, 5000);
-    }
-    std::vector<Notice> shown;
-
-  private:
-    EventLoop& loop_;
-    std::function<bool()> closeWhen_;
-};
-
-/// Counts what reaches the coalescer.
-class Counting : public Notifier {
-  public:
-    explicit Counting(Notifier& next) : next_(next) {}
-    void ShowMessage(std::string_view text) override { next_.ShowMessage(text); }
-    void ShowError(const Notice& notice) override {
-        ++count;
-        next_.ShowError(notice);
-    }
-    int count = 0;
-
-  private:
-    Notifier& next_;
-};
-
-TEST_F(NoticeTest, ABurstOfFailuresOpensOneBoxAndTheNextOneCounts) {
-    int failures = 0;
-    ModalBoxes boxes(*loop_, [&] { return failures == 20; });
-    NoticeCoalescer coalescer(*loop_, boxes, 0, false);
-    Counting counting(coalescer);
-    std::uint16_t port = 0;
-    auto relay = Relay(*loop_, counting, "127.0.0.1", test::FreePort(*loop_), port);
-    std::vector<std::unique_ptr<test::LoopbackPeer>> clients;
-    for (int i = 0; i < 20; ++i) {
-        clients.push_back(Client(port));
-    }
-    ASSERT_TRUE(Run([&] {
-        failures = counting.count;
-        return failures == 20 && relay->engine().SessionCount() == 0;
-    }));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].repeats, 0);
-
-    // Once the box is closed, the next failure shows again, with the count.
-    auto late = Client(port);
-    ASSERT_TRUE(Run([&] { return boxes.shown.size() == 2; }));
-    EXPECT_EQ(boxes.shown[1].repeats, 19);
-    EXPECT_NE(boxes.shown[1].Box().find("(repeated 19 times)"), std::string::npos);
 }
 
 class LineLog : public LogSink {

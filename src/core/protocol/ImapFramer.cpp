@@ -233,7 +233,6 @@ void ImapFramer::ClientLineEnded() {
         if (message && !refused) {
             announcedHead_.assign(line_, 0, literal.start);
             announcedCount_.assign(line_, literal.start);
-            lineEnd_.assign(line_, literal.endAt);
             literalSync_ = literal.sync;
             literal_.clear();
             if (literal.sync == Sync::Wait) {
@@ -274,7 +273,9 @@ void ImapFramer::LiteralCollected() {
     }
     std::string line = announcedHead_;
     line.append("{").append(std::to_string(rewritten.size()));
-    line.append(sync == Sync::Plus ? "+}" : sync == Sync::Minus ? "-}" : "}").append(lineEnd_);
+    const std::string_view lineEnd =
+        std::string_view(announcedCount_).substr(announcedCount_.find('}') + 1);
+    line.append(sync == Sync::Plus ? "+}" : sync == Sync::Minus ? "-}" : "}").append(lineEnd);
     Send(line);
     if (sync == Sync::Wait) {
         AwaitGoAhead();

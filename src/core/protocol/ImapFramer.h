@@ -118,7 +118,6 @@ class ImapFramer : public ProtocolFramer {
     std::string literal_;          ///< a message literal being collected
     std::string announcedHead_;    ///< its announcing line up to the count
     std::string announcedCount_;   ///< the announcement as the client wrote it, line end included
-    std::string lineEnd_;          ///< CR LF or LF
     Sync literalSync_ = Sync::Wait;
     std::string run_;  ///< complete plain command lines, for the rewriter
     StreamState commands_;

@@ -47,51 +47,64 @@ std::string WithoutTimestamp(std::string_view line) {
 
 }  // namespace
 
-void Pop3OfferFilter::FromClient(std::string_view block, std::string& toServer,
-                                 std::string& toClient) {
+template <typename Decide, typename Ended>
+void Pop3OfferFilter::Feed(std::string_view block, Line& line, std::string& out, Decide decide,
+                           Ended ended) {
     while (!block.empty()) {
         const std::size_t lf = block.find('\n');
         const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
         const std::string_view piece = block.substr(0, end);
         block.remove_prefix(end);
-        if (clientHead_.size() < kHead) {
-            clientHead_.append(piece.substr(0, kHead - clientHead_.size()));
+        if (line.head.size() < kHead) {
+            line.head.append(piece.substr(0, kHead - line.head.size()));
         }
-        if (clientKeep_ == Keep::Hold) {
-            bool auth = false;
-            bool apop = false;
-            const bool decided =
-                Decided(clientHead_, "AUTH", auth) && Decided(clientHead_, "APOP", apop);
-            if (auth || apop) {
-                clientKeep_ = Keep::Drop;
-                clientHeld_.clear();
-            } else if (decided || lf != std::string_view::npos) {
-                clientKeep_ = Keep::Pass;
-                toServer.append(clientHeld_);
-                clientHeld_.clear();
+        if (line.keep == Keep::Hold) {
+            line.keep = decide(lf != std::string_view::npos);
+            if (line.keep == Keep::Pass) {
+                out.append(line.held);
+            }
+            if (line.keep != Keep::Hold) {
+                line.held.clear();
             }
         }
-        switch (clientKeep_) {
+        switch (line.keep) {
             case Keep::Pass:
-                toServer.append(piece);
+                out.append(piece);
                 break;
             case Keep::Hold:
-                clientHeld_.append(piece);
+                line.held.append(piece);
                 break;
             case Keep::Drop:
                 break;
         }
         if (lf != std::string_view::npos) {
-            ClientLineEnded(toClient);
+            ended();
         }
     }
 }
 
+void Pop3OfferFilter::FromClient(std::string_view block, std::string& toServer,
+                                 std::string& toClient) {
+    Feed(
+        block, client_, toServer, [this](bool complete) { return ClientLineKeep(complete); },
+        [&] { ClientLineEnded(toClient); });
+}
+
+Pop3OfferFilter::Keep Pop3OfferFilter::ClientLineKeep(bool complete) const {
+    bool auth = false;
+    bool apop = false;
+    const bool decided = Decided(client_.head, "AUTH", auth) && Decided(client_.head, "APOP", apop);
+    if (auth || apop) {
+        return Keep::Drop;
+    }
+    return decided || complete ? Keep::Pass : Keep::Hold;
+}
+
 void Pop3OfferFilter::ClientLineEnded(std::string& toClient) {
     std::string_view arguments;
-    const std::string_view command = FirstWord(clientHead_, arguments);
+    const std::string_view command = FirstWord(client_.head, arguments);
     const bool hasArguments = arguments.find_first_not_of(" \r\n") != std::string_view::npos;
-    if (clientKeep_ == Keep::Drop) {
+    if (client_.keep == Keep::Drop) {
         answers_.push_back(Answer::Refusal);
     } else if (EqualsNoCase(command, "CAPA")) {
         answers_.push_back(Answer::Capabilities);
@@ -102,8 +115,8 @@ void Pop3OfferFilter::ClientLineEnded(std::string& toClient) {
     } else {
         answers_.push_back(Answer::Line);
     }
-    clientHead_.clear();
-    clientKeep_ = Keep::Hold;
+    client_.head.clear();
+    client_.keep = Keep::Hold;
     AnswerDue(toClient);
 }
 
@@ -119,61 +132,33 @@ Pop3OfferFilter::Keep Pop3OfferFilter::ServerLineKeep() const {
         return Keep::Pass;  // nothing was asked: no answer to filter
     }
     if (answers_.front() == Answer::Greeting) {
-        return serverHeld_.size() > kMaxGreeting ? Keep::Pass : Keep::Hold;
+        return server_.held.size() > kMaxGreeting ? Keep::Pass : Keep::Hold;
     }
     if (answers_.front() != Answer::Capabilities || !answerBody_) {
         return Keep::Pass;
     }
     bool sasl = false;
-    if (!Decided(serverHead_, "SASL", sasl)) {
+    if (!Decided(server_.head, "SASL", sasl)) {
         return Keep::Hold;
     }
     return sasl ? Keep::Drop : Keep::Pass;
 }
 
 void Pop3OfferFilter::FromServer(std::string_view block, std::string& toClient) {
-    while (!block.empty()) {
-        const std::size_t lf = block.find('\n');
-        const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
-        const std::string_view piece = block.substr(0, end);
-        block.remove_prefix(end);
-        if (serverHead_.size() < kHead) {
-            serverHead_.append(piece.substr(0, kHead - serverHead_.size()));
-        }
-        if (serverKeep_ == Keep::Hold) {
-            serverKeep_ = ServerLineKeep();
-            if (serverKeep_ == Keep::Pass) {
-                toClient.append(serverHeld_);
-                serverHeld_.clear();
-            } else if (serverKeep_ == Keep::Drop) {
-                serverHeld_.clear();
-            }
-        }
-        switch (serverKeep_) {
-            case Keep::Pass:
-                toClient.append(piece);
-                break;
-            case Keep::Hold:
-                serverHeld_.append(piece);
-                break;
-            case Keep::Drop:
-                break;
-        }
-        if (lf != std::string_view::npos) {
-            ServerLineEnded(toClient);
-        }
-    }
+    Feed(
+        block, server_, toClient, [this](bool) { return ServerLineKeep(); },
+        [&] { ServerLineEnded(toClient); });
 }
 
 void Pop3OfferFilter::ServerLineEnded(std::string& toClient) {
-    if (serverKeep_ == Keep::Hold) {
+    if (server_.keep == Keep::Hold) {
         const bool greeting = !answers_.empty() && answers_.front() == Answer::Greeting;
-        toClient.append(greeting ? WithoutTimestamp(serverHeld_) : serverHeld_);
-        serverHeld_.clear();
+        toClient.append(greeting ? WithoutTimestamp(server_.held) : server_.held);
+        server_.held.clear();
     }
-    const std::string head = std::move(serverHead_);
-    serverHead_.clear();
-    serverKeep_ = Keep::Hold;
+    const std::string head = std::move(server_.head);
+    server_.head.clear();
+    server_.keep = Keep::Hold;
     if (answers_.empty()) {
         return;
     }
@@ -196,20 +181,18 @@ void Pop3OfferFilter::ServerLineEnded(std::string& toClient) {
     }
 }
 
-std::string Pop3OfferFilter::FlushClient() {
-    std::string held = std::move(clientHeld_);
-    clientHeld_.clear();
-    clientHead_.clear();
-    clientKeep_ = Keep::Hold;
+std::string Pop3OfferFilter::Take(Line& line) {
+    std::string held = std::move(line.held);
+    line = Line{};
     return held;
 }
 
+std::string Pop3OfferFilter::FlushClient() {
+    return Take(client_);
+}
+
 std::string Pop3OfferFilter::FlushServer() {
-    std::string held = std::move(serverHeld_);
-    serverHeld_.clear();
-    serverHead_.clear();
-    serverKeep_ = Keep::Hold;
-    return held;
+    return Take(server_);
 }
 
 }  // namespace vantel

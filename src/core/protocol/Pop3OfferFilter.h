@@ -35,7 +35,21 @@ class Pop3OfferFilter {
   private:
     enum class Answer { Greeting, Line, Lines, Capabilities, Refusal };
     enum class Keep { Pass, Hold, Drop };
+    /// One side's current line: its start, and its bytes held while its fate is open.
+    struct Line {
+        std::string head;
+        std::string held;
+        Keep keep = Keep::Hold;
+    };
 
+    /// Cuts `block` into lines of `line`'s side: each passes, is held or dropped as `decide`
+    /// (given whether the line is complete) says, and `ended` runs at each line end.
+    template <typename Decide, typename Ended>
+    static void Feed(std::string_view block, Line& line, std::string& out, Decide decide,
+                     Ended ended);
+    /// What `line` held, unchanged; the line starts afresh.
+    static std::string Take(Line& line);
+    Keep ClientLineKeep(bool complete) const;
     void ClientLineEnded(std::string& toClient);
     /// The relay's answers whose turn it is.
     void AnswerDue(std::string& toClient);
@@ -44,13 +58,8 @@ class Pop3OfferFilter {
 
     std::deque<Answer> answers_{Answer::Greeting};
 
-    std::string clientHead_;  ///< the start of the client's current line
-    std::string clientHeld_;  ///< bytes of it not yet passed on
-    Keep clientKeep_ = Keep::Hold;
-
-    std::string serverHead_;  ///< the start of the server's current line
-    std::string serverHeld_;
-    Keep serverKeep_ = Keep::Hold;
+    Line client_;
+    Line server_;
     bool answerBody_ = false;  ///< the lines of a multi-line answer
 };
 

@@ -24,8 +24,8 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
       entry_(entry),
       client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
       server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
+      connectTimeoutSeconds_(connectTimeoutSeconds),
       framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
-    connectTimeoutSeconds_ = connectTimeoutSeconds;
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;
