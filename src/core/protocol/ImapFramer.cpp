@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/protocol/ImapCapabilityFilter.h"
+#include "core/protocol/LineEnds.h"
 #include "core/rewrite/AsciiText.h"
 #include "core/rewrite/MessageRewriter.h"
 
@@ -15,23 +16,6 @@ constexpr std::size_t kHead = 256;
 /// Bytes of a line's end kept to read a literal's announcement: "~{", twenty digits, "+}",
 /// CR LF.
 constexpr std::size_t kTail = 32;
-
-void KeepFirst(std::string& kept, std::string_view piece, std::size_t limit) {
-    if (kept.size() < limit) {
-        kept.append(piece.substr(0, limit - kept.size()));
-    }
-}
-
-void KeepLast(std::string& kept, std::string_view piece) {
-    if (piece.size() >= kTail) {
-        kept.assign(piece.substr(piece.size() - kTail));
-        return;
-    }
-    kept.append(piece);
-    if (kept.size() > kTail) {
-        kept.erase(0, kept.size() - kTail);
-    }
-}
 
 bool IsLineEnd(char c) {
     return c == ' ' || c == '\r' || c == '\n';
@@ -143,7 +127,7 @@ void ImapFramer::FromClient(std::string_view block, std::string& toServer, std::
                 const std::string_view piece = block.substr(0, end);
                 block.remove_prefix(end);
                 if (longLine_) {
-                    KeepLast(tail_, piece);
+                    KeepLast(tail_, piece, kTail);
                     Send(piece);
                 } else {
                     line_.append(piece);
@@ -153,7 +137,7 @@ void ImapFramer::FromClient(std::string_view block, std::string& toServer, std::
                         longLine_ = true;
                         head_.assign(line_, 0, kHead);
                         tail_.clear();
-                        KeepLast(tail_, line_);
+                        KeepLast(tail_, line_, kTail);
                         if (!continued_) {
                             StartCommand(head_);
                         }
@@ -395,7 +379,7 @@ void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::
         const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
         const std::string_view piece = block.substr(at, end - at);
         KeepFirst(serverHead_, piece, kHead);
-        KeepLast(serverTail_, piece);
+        KeepLast(serverTail_, piece, kTail);
         if (swallowing_) {
             passFrom = end;
         } else if (capabilities_) {

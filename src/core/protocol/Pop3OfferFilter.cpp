@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/protocol/LineEnds.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
@@ -55,9 +56,7 @@ void Pop3OfferFilter::Feed(std::string_view block, Line& line, std::string& out,
         const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
         const std::string_view piece = block.substr(0, end);
         block.remove_prefix(end);
-        if (line.head.size() < kHead) {
-            line.head.append(piece.substr(0, kHead - line.head.size()));
-        }
+        KeepFirst(line.head, piece, kHead);
         if (line.keep == Keep::Hold) {
             line.keep = decide(lf != std::string_view::npos);
             if (line.keep == Keep::Pass) {

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <limits>
 
+#include "core/protocol/LineEnds.h"
+
 namespace vantel {
 namespace {
 
@@ -59,23 +61,6 @@ std::uint64_t ParseCount(std::string_view digits) {
         value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
     }
     return value;
-}
-
-void KeepFirst(std::string& kept, std::string_view more, std::size_t limit) {
-    if (kept.size() < limit) {
-        kept.append(more.substr(0, limit - kept.size()));
-    }
-}
-
-void KeepLast(std::string& kept, std::string_view more) {
-    if (more.size() >= kMaxTail) {
-        kept.assign(more.substr(more.size() - kMaxTail));
-        return;
-    }
-    kept.append(more);
-    if (kept.size() > kMaxTail) {
-        kept.erase(0, kept.size() - kMaxTail);
-    }
 }
 
 constexpr std::string_view kBlanks = " \t";
@@ -268,7 +253,7 @@ void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
             case Show::Plain:
                 shown.append(run);
                 KeepFirst(head_, run, kMaxHead);
-                KeepLast(tail_, run);
+                KeepLast(tail_, run, kMaxTail);
                 return;
             case Show::Secret:
                 for (char c : run) {
@@ -280,7 +265,7 @@ void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
                         maskShown_ = true;
                     }
                 }
-                KeepLast(tail_, run);
+                KeepLast(tail_, run, kMaxTail);
                 return;
             case Show::Undecided: {
                 // The command and its shown arguments: they show while they are read.
@@ -288,7 +273,7 @@ void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
                 run.remove_prefix(1);
                 shown.push_back(c);
                 head_.push_back(c);
-                KeepLast(tail_, std::string_view(&c, 1));
+                KeepLast(tail_, std::string_view(&c, 1), kMaxTail);
                 const Reading reading = Read(head_, false);
                 if (reading.show != Show::Undecided) {
                     show_ = reading.show;
