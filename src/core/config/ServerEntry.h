@@ -29,6 +29,21 @@ constexpr ServerType ServerTypeFromStored(int stored) {
     return IsKnownServerType(stored) ? static_cast<ServerType>(stored) : ServerType::Smtp;
 }
 
+/// How the relay talks to the server: plain text, TLS from the first byte, or plain text
+/// upgraded with the protocol's STARTTLS command. Stored as its number beside the entry.
+enum class SecurityMode : int { None = 0, SslTls = 1, StartTls = 2 };
+
+constexpr int StoredSecurityMode(SecurityMode mode) {
+    return static_cast<int>(mode);
+}
+
+/// Whether a stored number names a SecurityMode. Any other number (a newer program's mode)
+/// is never taken as None: such an entry is refused rather than sent in plain text.
+constexpr bool IsKnownSecurityMode(int stored) {
+    return stored >= StoredSecurityMode(SecurityMode::None) &&
+           stored <= StoredSecurityMode(SecurityMode::StartTls);
+}
+
 struct ServerEntry {
     static constexpr std::size_t kCredentialsSize = 255;
     static constexpr std::size_t kMaxNameLength = 255;
@@ -40,9 +55,18 @@ struct ServerEntry {
     int CredentialLength = 0;                       ///< Bytes of Credentials in use; 0 = none.
     std::array<std::uint8_t, kCredentialsSize> Credentials{};  ///< Scrambled login.
     int PassDataIndex = -1;  ///< Number of the "PassData%d" value; -1 = none.
+    int Security = StoredSecurityMode(SecurityMode::None);  ///< A SecurityMode number.
+    /// The pinned SHA-256 fingerprint of the server's certificate; empty: none is pinned and
+    /// the certificate is checked against the trusted roots and the entry's name.
+    std::string Fingerprint;
 
     /// Exactly `type`: a number that names no type is none of them.
     bool Is(ServerType type) const { return Type == StoredServerType(type); }
+    /// Exactly `mode`.
+    bool Uses(SecurityMode mode) const { return Security == StoredSecurityMode(mode); }
+    /// Whether the relay speaks TLS to the server (or a mode it does not know, which it
+    /// refuses rather than speak plain text).
+    bool Encrypted() const { return !Uses(SecurityMode::None); }
 
     /// How notices name the entry: "local port 2525, server mail.example.org port 25".
     std::string Label() const;
@@ -51,7 +75,8 @@ struct ServerEntry {
         return Name == other.Name && LocalPort == other.LocalPort &&
                RemotePort == other.RemotePort && Type == other.Type &&
                CredentialLength == other.CredentialLength && Credentials == other.Credentials &&
-               PassDataIndex == other.PassDataIndex;
+               PassDataIndex == other.PassDataIndex && Security == other.Security &&
+               Fingerprint == other.Fingerprint;
     }
     bool operator!=(const ServerEntry& other) const { return !(*this == other); }
 };
