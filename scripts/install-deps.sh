@@ -8,6 +8,8 @@ packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth x11-utils xdotool imagemagick
     socat
+    # TLS to the servers (OpenSSL 3); the benchmark compares against stunnel.
+    libssl-dev openssl stunnel4
     # The IMAP test runs a dovecot of its own; a system one the package may start goes unused.
     dovecot-imapd dovecot-pop3d curl python3
 )
