@@ -74,8 +74,9 @@ class AsyncSocket {
     void Write(std::string_view bytes);
     /// The same for a block that may be large and shared by several sockets, without a copy.
     void Write(std::shared_ptr<const std::string> block);
-    /// Bytes queued and not yet taken by the system.
-    std::size_t Backlog() const { return backlog_; }
+    /// Bytes queued and not yet taken by the system (a socket that wraps another counts what
+    /// that one holds too).
+    virtual std::size_t Backlog() const { return backlog_; }
     /// Ends our direction of the stream once the queue is sent; the peer then reads end of
     /// stream after every byte written before.
     void ShutDownSend();

@@ -30,7 +30,7 @@ bool Is250(std::string_view line) {
 }
 
 /// A "250-" or "250 " line naming, as its first word, an extension the client must not see.
-bool IsRemoved(std::string_view line) {
+bool IsRemoved(std::string_view line, bool secured) {
     if (!Is250(line) || line.size() < 5 || (line[3] != '-' && line[3] != ' ')) {
         return false;
     }
@@ -41,7 +41,7 @@ bool IsRemoved(std::string_view line) {
             return true;
         }
     }
-    return false;
+    return secured && EqualsNoCase(keyword, "STARTTLS");
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ void EhloAnswerFilter::AnswerLine(std::string_view line) {
     const bool first = firstLine_;
     firstLine_ = false;
     // The first line names the server, whatever its name is.
-    if (!first && IsRemoved(line)) {
+    if (!first && IsRemoved(line, secured_)) {
         if (IsContinued(line)) {
             return;
         }

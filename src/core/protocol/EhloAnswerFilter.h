@@ -9,14 +9,18 @@ namespace vantel {
 
 /// Removes CHUNKING and BINARYMIME from the answer to a client's EHLO, so the client sends
 /// its mail with DATA, whose header the rewriting may change: a BDAT chunk is counted and
-/// must not change. Only the removed lines go; when one of them was the answer's last line,
-/// the line before it becomes the last. Server text is filtered only while an EHLO answer is
-/// due, line by line; everything else passes as it comes.
+/// must not change. On a connection the relay has secured, STARTTLS goes too: the client
+/// must not try to upgrade what is upgraded already. Only the removed lines go; when one of them
+/// was the answer's last line, the line before it becomes the last. Server text is filtered only
+/// while an EHLO answer is due, line by line; everything else passes as it comes.
 class EhloAnswerFilter {
   public:
     /// A line still incomplete after this many bytes ends the filtering of its answer: it
     /// and the rest of the answer pass unchanged.
     static constexpr std::size_t kMaxLine = 4096;
+
+    /// `secured`: the relay speaks TLS to the server.
+    explicit EhloAnswerFilter(bool secured = false) : secured_(secured) {}
 
     /// Follows the client's commands: after an EHLO the server's next answer is filtered.
     void ClientSent(std::string_view text);
@@ -38,6 +42,7 @@ class EhloAnswerFilter {
     void Pass(std::string_view line);
     void AnswerEnded();
 
+    bool secured_ = false;
     bool answerDue_ = false;
     bool firstLine_ = true;        ///< the next line of the answer is its first, the server's name
     std::size_t clientMatch_ = 0;  ///< letters of "EHLO" the client's current line began with

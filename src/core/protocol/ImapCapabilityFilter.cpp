@@ -53,7 +53,7 @@ Shape ImapCapabilityFilter::Classify(std::string_view head) {
     return maybe ? Shape::Maybe : Shape::No;
 }
 
-std::string ImapCapabilityFilter::WithoutCompress(std::string_view line) {
+std::string ImapCapabilityFilter::WithoutCompress(std::string_view line, bool secured) {
     // The list runs from "CAPABILITY" to the "]" of a response code, or to the line end.
     std::size_t start = line.find(' ') + 1;
     while (start < line.size() &&
@@ -77,7 +77,9 @@ std::string ImapCapabilityFilter::WithoutCompress(std::string_view line) {
             line.substr(std::min(word, end), next - std::min(word, end));
         const bool compress = capability.size() > kCompress.size() &&
                               EqualsNoCase(capability.substr(0, kCompress.size()), kCompress);
-        if (!compress) {
+        const bool preTls = secured && (EqualsNoCase(capability, "STARTTLS") ||
+                                        EqualsNoCase(capability, "LOGINDISABLED"));
+        if (!compress && !preTls) {
             filtered.append(line.substr(at, next - at));
         }
         at = next;

@@ -24,9 +24,11 @@ class ImapCapabilityFilter {
     /// Whether a server line that starts with `head` holds a capability list: Maybe while the
     /// start is too short to tell.
     static Shape Classify(std::string_view head);
-    /// `line`, which Classify found to hold a list, without its COMPRESS capabilities; every
-    /// other byte stays.
-    static std::string WithoutCompress(std::string_view line);
+    /// `line`, which Classify found to hold a list, without its COMPRESS capabilities and,
+    /// when the relay has `secured` the connection, without STARTTLS and LOGINDISABLED (a
+    /// server may name them over TLS by mistake; the client would try to upgrade again or
+    /// think it may not log in). Every other byte stays.
+    static std::string WithoutCompress(std::string_view line, bool secured = false);
 };
 
 }  // namespace vantel

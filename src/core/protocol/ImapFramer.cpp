@@ -410,7 +410,7 @@ void ImapFramer::FromServer(std::string_view block, std::string& toClient, std::
         }
         if (capabilities_) {
             capabilities_ = false;
-            toClient.append(ImapCapabilityFilter::WithoutCompress(heldLine_));
+            toClient.append(ImapCapabilityFilter::WithoutCompress(heldLine_, secured_));
             heldLine_.clear();
         }
         ServerLineEnded();

@@ -43,8 +43,10 @@ class ImapFramer : public ProtocolFramer {
     /// A command line longer than this, line end included, passes as it comes, unrewritten.
     static constexpr std::size_t kMaxLine = 8192;
 
-    explicit ImapFramer(MessageRewriter& rewriter, std::size_t maxHeldLiteral = kMaxHeldLiteral)
-        : rewriter_(rewriter), maxHeldLiteral_(maxHeldLiteral) {}
+    /// `secured`: the relay speaks TLS to the server.
+    explicit ImapFramer(MessageRewriter& rewriter, std::size_t maxHeldLiteral = kMaxHeldLiteral,
+                        bool secured = false)
+        : rewriter_(rewriter), maxHeldLiteral_(maxHeldLiteral), secured_(secured) {}
 
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
@@ -97,6 +99,7 @@ class ImapFramer : public ProtocolFramer {
 
     MessageRewriter& rewriter_;
     const std::size_t maxHeldLiteral_;
+    const bool secured_;
     std::string* toServer_ = nullptr;  ///< where Send puts bytes during a call
     std::string* toClient_ = nullptr;  ///< where the relay's own answers go during a call
 

@@ -6,8 +6,9 @@ namespace vantel {
 
 Pop3Framer::Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
     : rewriter_(rewriter), entry_(entry) {
-    if (entry.CredentialLength != 0) {
-        offers_ = std::make_unique<Pop3OfferFilter>();
+    const bool storedLogin = entry.CredentialLength != 0;
+    if (storedLogin || entry.Encrypted()) {
+        offers_ = std::make_unique<Pop3OfferFilter>(storedLogin, entry.Encrypted());
     }
 }
 

@@ -27,7 +27,7 @@ class Pop3Framer : public ProtocolFramer {
   private:
     MessageRewriter& rewriter_;
     const ServerEntry& entry_;
-    std::unique_ptr<Pop3OfferFilter> offers_;  ///< with a stored login only
+    std::unique_ptr<Pop3OfferFilter> offers_;  ///< with a stored login or TLS only
     std::string filtered_;
     StreamState client_;
     StreamState server_;

@@ -90,6 +90,9 @@ void Pop3OfferFilter::FromClient(std::string_view block, std::string& toServer,
 }
 
 Pop3OfferFilter::Keep Pop3OfferFilter::ClientLineKeep(bool complete) const {
+    if (!storedLogin_) {
+        return Keep::Pass;
+    }
     bool auth = false;
     bool apop = false;
     const bool decided = Decided(client_.head, "AUTH", auth) && Decided(client_.head, "APOP", apop);
@@ -137,10 +140,11 @@ Pop3OfferFilter::Keep Pop3OfferFilter::ServerLineKeep() const {
         return Keep::Pass;
     }
     bool sasl = false;
-    if (!Decided(server_.head, "SASL", sasl)) {
+    bool stls = false;
+    if (!Decided(server_.head, "SASL", sasl) || !Decided(server_.head, "STLS", stls)) {
         return Keep::Hold;
     }
-    return sasl ? Keep::Drop : Keep::Pass;
+    return (sasl && storedLogin_) || (stls && secured_) ? Keep::Drop : Keep::Pass;
 }
 
 void Pop3OfferFilter::FromServer(std::string_view block, std::string& toClient) {
@@ -152,7 +156,7 @@ void Pop3OfferFilter::FromServer(std::string_view block, std::string& toClient) 
 void Pop3OfferFilter::ServerLineEnded(std::string& toClient) {
     if (server_.keep == Keep::Hold) {
         const bool greeting = !answers_.empty() && answers_.front() == Answer::Greeting;
-        toClient.append(greeting ? WithoutTimestamp(server_.held) : server_.held);
+        toClient.append(greeting && storedLogin_ ? WithoutTimestamp(server_.held) : server_.held);
         server_.held.clear();
     }
     const std::string head = std::move(server_.head);

@@ -14,8 +14,15 @@ namespace vantel {
 /// reach the server. Everything else passes byte for byte. Answers come in the order of the
 /// commands, and those of CAPA, RETR, TOP, and LIST and UIDL without an argument run to a
 /// "." line, so following the commands tells which server line belongs to which answer.
+/// On a connection the relay has secured, the CAPA answer also loses STLS: the client must
+/// not try to upgrade what is upgraded already.
 class Pop3OfferFilter {
   public:
+    /// `storedLogin`: the relay sends the entry's login; `secured`: it speaks TLS to the
+    /// server.
+    explicit Pop3OfferFilter(bool storedLogin = true, bool secured = false)
+        : storedLogin_(storedLogin), secured_(secured) {}
+
     /// What the relay answers AUTH and APOP.
     static constexpr std::string_view kRefusalText =
         "-ERR Log in with USER and PASS: the relay sends the stored login\r\n";
@@ -56,6 +63,8 @@ class Pop3OfferFilter {
     Keep ServerLineKeep() const;
     void ServerLineEnded(std::string& toClient);
 
+    const bool storedLogin_;
+    const bool secured_;
     std::deque<Answer> answers_{Answer::Greeting};
 
     Line client_;

@@ -13,11 +13,11 @@ std::unique_ptr<ProtocolFramer> MakeProtocolFramer(const ServerEntry& entry,
         case ServerType::Pop3:
             return std::make_unique<Pop3Framer>(rewriter, entry);
         case ServerType::Imap4:
-            return std::make_unique<ImapFramer>(rewriter, maxHeldLiteral);
+            return std::make_unique<ImapFramer>(rewriter, maxHeldLiteral, entry.Encrypted());
         case ServerType::Smtp:
             break;
     }
-    return std::make_unique<SmtpFramer>(rewriter);
+    return std::make_unique<SmtpFramer>(rewriter, entry.Encrypted());
 }
 
 }  // namespace vantel

@@ -14,7 +14,9 @@ namespace vantel {
 /// a session has its header rewritten.
 class SmtpFramer : public ProtocolFramer {
   public:
-    explicit SmtpFramer(MessageRewriter& rewriter) : rewriter_(rewriter) {}
+    /// `secured`: the relay speaks TLS to the server.
+    explicit SmtpFramer(MessageRewriter& rewriter, bool secured = false)
+        : rewriter_(rewriter), ehlo_(secured) {}
 
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;

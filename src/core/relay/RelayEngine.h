@@ -19,6 +19,7 @@
 #include "core/rewrite/MessageRewriter.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
+#include "platform/TlsClient.h"
 #include "platform/TraceSink.h"
 
 namespace vantel {
@@ -39,6 +40,7 @@ class RelayEngine {
     static constexpr std::string_view kSocketFailedText = "Could not create new socket";
     static constexpr std::string_view kAcceptFailedText =
         "Unable to accept connections on local port";
+    static constexpr std::string_view kTlsFailedText = "Error securing the connection to host";
 
     /// `trace` may be null: nothing is traced.
     RelayEngine(RelaySettings& settings, EventLoop& loop, MessageRewriter& rewriter,
@@ -83,6 +85,14 @@ class RelayEngine {
     // For the sessions.
     EventLoop& loop() { return loop_; }
     MessageRewriter& rewriter() { return rewriter_; }
+    /// What secures the server connections of encrypted entries; null (with `problem`, why)
+    /// where there is none. Sessions started later use the new one; it must outlive them.
+    void SetTls(TlsContext* context, std::string problem) {
+        tls_ = context;
+        tlsProblem_ = std::move(problem);
+    }
+    TlsContext* tls() const { return tls_; }
+    const std::string& tlsProblem() const { return tlsProblem_; }
     /// The largest message literal a session holds to rewrite; sessions started later use a
     /// new value.
     std::size_t maxHeldLiteral() const { return maxHeldLiteral_; }
@@ -134,6 +144,8 @@ class RelayEngine {
     std::uint64_t bytesRead_ = 0;
     bool outOfSockets_ = false;
     std::size_t maxHeldLiteral_ = ImapFramer::kMaxHeldLiteral;
+    TlsContext* tls_ = nullptr;
+    std::string tlsProblem_ = "this program was started without it";
     /// While stopping: called once the last session has ended or the time is up.
     std::function<void()> stopDone_;
     TimerId stopTimer_ = 0;

@@ -1,8 +1,11 @@
 #include "core/relay/RelaySession.h"
 
 #include <exception>
+#include <string_view>
 
+#include "core/protocol/StartTlsDialogue.h"
 #include "core/relay/RelayEngine.h"
+#include "core/relay/TlsSocket.h"
 
 namespace vantel {
 namespace {
@@ -13,6 +16,29 @@ SocketKind ClientKind(const ServerEntry& entry) {
 
 SocketKind ServerKind(const ServerEntry& entry) {
     return entry.Is(ServerType::Pop3) ? SocketKind::Pop3ServerSide : SocketKind::SendServerSide;
+}
+
+/// What the client is told when the server connection could not be secured, in its protocol's
+/// words: it can show that, where a dropped connection would only puzzle the user.
+std::string ClientRefusal(const ServerEntry& entry, bool news, std::string_view reason) {
+    std::string text = "Vantel could not secure the connection to " + entry.Name + ": ";
+    for (const char c : reason) {
+        // Certificate names come from the server: none of their bytes may end the line.
+        text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    switch (ServerTypeFromStored(entry.Type)) {
+        case ServerType::Pop3:
+            return "-ERR " + text + "\r\n";
+        case ServerType::Imap4:
+            return "* BYE " + text + "\r\n";
+        case ServerType::Smtp:
+            break;
+    }
+    // Before any greeting only the port tells news (563 over TLS) from mail.
+    if (news || entry.RemotePort == 563) {
+        return "400 " + text + "\r\n";
+    }
+    return "421 4.7.0 " + text + "\r\n";
 }
 
 }  // namespace
@@ -57,6 +83,10 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
             engine_.Later(id_, [this] { Fail(entry_.Name, "the remote port is out of range"); });
             return;
         }
+        if (std::string problem = SecurityProblem(); !problem.empty()) {
+            engine_.Later(id_, [this, problem] { TlsFailed(problem, false); });
+            return;
+        }
         // Resolving may take seconds; the loop goes on meanwhile and the client's first lines
         // wait on the server end.
         RelayEngine& engine = engine_;
@@ -92,7 +122,7 @@ bool RelaySession::ConnectNext() {
         const SocketAddress address = addressesToTry_.front();
         addressesToTry_.erase(addressesToTry_.begin());
         tried_ = address.ToString();
-        server_.socket = engine_.loop().CreateSocket(server_);
+        server_.socket = CreateServerSocket();
         int code = 0;
         const ConnectResult result =
             server_.socket ? server_.socket->Connect(address, code) : ConnectResult::NoSocket;
@@ -123,6 +153,64 @@ bool RelaySession::ConnectNext() {
         }
     }
     return false;
+}
+
+std::string RelaySession::SecurityProblem() const {
+    if (!entry_.Encrypted()) {
+        return "";
+    }
+    if (!IsKnownSecurityMode(entry_.Security)) {
+        return "security mode " + std::to_string(entry_.Security) +
+               " is not known to this version of Vantel";
+    }
+    if (!engine_.tls()) {
+        return "TLS is not available: " + engine_.tlsProblem();
+    }
+    return "";
+}
+
+std::unique_ptr<AsyncSocket> RelaySession::CreateServerSocket() {
+    if (!entry_.Encrypted()) {
+        return engine_.loop().CreateSocket(server_);
+    }
+    auto dialogue = entry_.Uses(SecurityMode::StartTls)
+                        ? std::make_unique<StartTlsDialogue>(ServerTypeFromStored(entry_.Type))
+                        : nullptr;
+    auto socket = std::make_unique<TlsSocket>(
+        server_, engine_.loop(), entry_.Name,
+        engine_.tls()->CreateClient({entry_.Name, entry_.Fingerprint}), std::move(dialogue));
+    if (!socket->Open()) {
+        return nullptr;
+    }
+    return socket;
+}
+
+void RelaySession::TlsFailed(const std::string& reason, bool news) {
+    Guarded([&] {
+        engine_.Notify({std::string(RelayEngine::kTlsFailedText), entry_.Label(),
+                        tried_.empty() ? entry_.Name : tried_, reason});
+        Refuse(ClientRefusal(entry_, news, reason));
+    });
+}
+
+void RelaySession::Refuse(const std::string& answer) {
+    // Whatever the client said so far was for a server it will never reach.
+    server_.socket.reset();
+    server_.held.clear();
+    server_.broken = true;
+    server_.readEnded = true;
+    addressesToTry_.clear();
+    connectDeadline_ = 0;
+    engine_.TraceBlock(server_, answer);
+    Deliver(client_, answer);
+    if (!client_.readEnded) {
+        client_.readEnded = true;
+        if (client_.socket) {
+            client_.socket->PauseReceive(true);
+        }
+    }
+    EndDirection(client_);
+    CheckFinished();
 }
 
 void RelaySession::Connected(RelaySocket& end, int error) {

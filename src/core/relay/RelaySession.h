@@ -64,12 +64,21 @@ class RelaySession {
     void Readable(RelaySocket& end);
     void Sent(RelaySocket& end, std::size_t backlog);
     void Closed(RelaySocket& end, int error);
+    /// The server connection could not be secured: nothing was relayed to it.
+    void TlsFailed(const std::string& reason, bool news);
 
   private:
     RelaySocket& Other(RelaySocket& end) { return &end == &client_ ? server_ : client_; }
     /// Runs `work`; anything it throws ends this session with a notice.
     void Guarded(const std::function<void()>& work);
     void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
+    /// A socket for the server connection: plain, or TLS as the entry says; nullptr when the
+    /// system has none.
+    std::unique_ptr<AsyncSocket> CreateServerSocket();
+    /// Why the entry's security mode cannot be had here, or empty when it can.
+    std::string SecurityProblem() const;
+    /// Gives the client `answer`, the protocol's refusal, and ends the session once it is sent.
+    void Refuse(const std::string& answer);
     /// Tries the server's next address; false when none is left. True also when the session
     /// had to end here (no socket could be made).
     bool ConnectNext();

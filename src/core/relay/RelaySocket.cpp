@@ -16,5 +16,8 @@ void RelaySocket::OnSent(std::size_t backlog) {
 void RelaySocket::OnClose(int error) {
     session_.Closed(*this, error);
 }
+void RelaySocket::OnTlsFailed(const std::string& reason, bool news) {
+    session_.TlsFailed(reason, news);
+}
 
 }  // namespace vantel

@@ -8,6 +8,7 @@
 #include "core/config/ServerEntry.h"
 #include "core/relay/SecretMasker.h"
 #include "core/relay/SocketKind.h"
+#include "core/relay/TlsSocket.h"
 #include "platform/AsyncSocket.h"
 
 namespace vantel {
@@ -15,7 +16,7 @@ namespace vantel {
 class RelaySession;
 
 /// The session owns both of its ends; an end hands its socket's events to the session.
-class RelaySocket : public SocketEvents {
+class RelaySocket : public TlsSocketEvents {
   public:
     /// `protocol`: the session entry's type, which tells the masker what its client says.
     RelaySocket(RelaySession& session, SocketKind kind, ServerType protocol)
@@ -27,6 +28,7 @@ class RelaySocket : public SocketEvents {
     void OnReceive() override;
     void OnSent(std::size_t backlog) override;
     void OnClose(int error) override;
+    void OnTlsFailed(const std::string& reason, bool news) override;
 
     /// Bytes on their way out through this end, held ones included.
     std::size_t Backlog() const { return held.size() + (socket ? socket->Backlog() : 0); }

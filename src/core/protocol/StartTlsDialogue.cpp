@@ -1,0 +1,238 @@
+#include "core/protocol/StartTlsDialogue.h"
+
+#include <algorithm>
+
+#include "core/rewrite/AsciiText.h"
+
+namespace vantel {
+namespace {
+
+constexpr std::string_view kImapTag = "V1";
+/// How much of a server's refusal the reason quotes.
+constexpr std::size_t kQuoted = 120;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+/// The three-digit code of an SMTP or news reply; -1 when the line has none.
+int ReplyCode(std::string_view line) {
+    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
+        return -1;
+    }
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+/// "ddd-": more lines of the same SMTP reply follow.
+bool IsContinued(std::string_view line) {
+    return ReplyCode(line) >= 0 && line.size() > 3 && line[3] == '-';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view upper) {
+    return text.size() >= upper.size() && EqualsNoCase(text.substr(0, upper.size()), upper);
+}
+
+/// A server line as a notice may quote it: one line, printable, not too long.
+std::string Quote(std::string_view line) {
+    std::string text;
+    for (const char c : line.substr(0, kQuoted)) {
+        if (c == '\r' || c == '\n') {
+            break;
+        }
+        text += (c >= 0x20 && c < 0x7f) ? c : '?';
+    }
+    return "\"" + text + (line.size() > kQuoted ? "...\"" : "\"");
+}
+
+/// Whether an EHLO reply line names STARTTLS.
+bool NamesStartTls(std::string_view line) {
+    if (line.size() < 4) {
+        return false;
+    }
+    const std::string_view rest = line.substr(4);
+    return EqualsNoCase(rest.substr(0, rest.find_first_of(" \t\r\n")), "STARTTLS");
+}
+
+/// An IMAP greeting without its [CAPABILITY ...] response code; `offers` tells whether one
+/// was there (`listed`) and named STARTTLS.
+std::string WithoutCapabilityCode(std::string_view line, bool& listed, bool& offers) {
+    listed = false;
+    offers = false;
+    const std::size_t open = line.find('[');
+    if (open == std::string_view::npos || !StartsWithNoCase(line.substr(open + 1), "CAPABILITY ")) {
+        return std::string(line);
+    }
+    const std::size_t close = line.find(']', open);
+    if (close == std::string_view::npos) {
+        return std::string(line);
+    }
+    listed = true;
+    std::string_view list = line.substr(open + 1, close - open - 1);
+    while (!list.empty()) {
+        const std::size_t blank = std::min(list.find(' '), list.size());
+        if (EqualsNoCase(list.substr(0, blank), "STARTTLS")) {
+            offers = true;
+        }
+        list.remove_prefix(std::min(blank + 1, list.size()));
+    }
+    std::size_t after = close + 1;
+    if (after < line.size() && line[after] == ' ') {
+        ++after;
+    }
+    return std::string(line.substr(0, open)).append(line.substr(after));
+}
+
+}  // namespace
+
+StartTlsDialogue::Step StartTlsDialogue::FromServer(std::string_view block, std::string& toServer) {
+    if (state_ == State::Done) {
+        return failure_.empty() ? Step::Upgrade : Step::Failed;
+    }
+    while (!block.empty()) {
+        const std::size_t lf = block.find('\n');
+        const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
+        partial_.append(block.substr(0, end));
+        block.remove_prefix(end);
+        seen_ += end;
+        if (partial_.size() > kMaxLine || seen_ > kMaxText) {
+            return Fail("server sent no proper answer before TLS");
+        }
+        if (partial_.back() != '\n') {
+            break;
+        }
+        const std::string line = std::move(partial_);
+        partial_.clear();
+        const Step step = Line(line, toServer);
+        if (step != Step::Talking) {
+            if (step == Step::Upgrade) {
+                rest_.assign(block);
+            }
+            return step;
+        }
+    }
+    return Step::Talking;
+}
+
+StartTlsDialogue::Step StartTlsDialogue::Line(std::string_view line, std::string& toServer) {
+    switch (state_) {
+        case State::Greeting:
+            return Greeted(line, toServer);
+        case State::Extensions:
+            // The answer to EHLO; its first line names the server.
+            if (ReplyCode(line) != 250) {
+                return Fail("server refused EHLO: " + Quote(line));
+            }
+            offered_ = offered_ || NamesStartTls(line);
+            if (IsContinued(line)) {
+                return Step::Talking;
+            }
+            if (!offered_) {
+                return Fail("server does not offer STARTTLS");
+            }
+            toServer.append("STARTTLS\r\n");
+            state_ = State::Answer;
+            return Step::Talking;
+        case State::Answer:
+            break;
+        case State::Done:
+            return Step::Talking;
+    }
+    switch (type_) {
+        case ServerType::Pop3:
+            return StartsWithNoCase(line, "+OK") ? Upgrade()
+                                                 : Fail("server refused STLS: " + Quote(line));
+        case ServerType::Imap4: {
+            if (StartsWithNoCase(line, "* ")) {
+                return Step::Talking;  // untagged data before the answer
+            }
+            const std::string tagged = std::string(kImapTag) + " ";
+            if (!StartsWithNoCase(line, tagged)) {
+                return Fail("server sent no proper answer to STARTTLS: " + Quote(line));
+            }
+            return StartsWithNoCase(line.substr(tagged.size()), "OK")
+                       ? Upgrade()
+                       : Fail("server refused STARTTLS: " + Quote(line));
+        }
+        case ServerType::Smtp:
+            break;
+    }
+    if (IsContinued(line)) {
+        return Step::Talking;
+    }
+    const int code = ReplyCode(line);
+    if (code == (news_ ? 382 : 220)) {
+        return Upgrade();
+    }
+    // A news server that does not know the command answers 500 or 502.
+    if (news_ && (code == 500 || code == 502)) {
+        return Fail("server does not offer STARTTLS");
+    }
+    return Fail("server refused STARTTLS: " + Quote(line));
+}
+
+StartTlsDialogue::Step StartTlsDialogue::Greeted(std::string_view line, std::string& toServer) {
+    switch (type_) {
+        case ServerType::Pop3:
+            if (!StartsWithNoCase(line, "+OK")) {
+                return Fail("server refused the connection: " + Quote(line));
+            }
+            greeting_.assign(line);
+            toServer.append("STLS\r\n");
+            state_ = State::Answer;
+            return Step::Talking;
+        case ServerType::Imap4: {
+            if (!StartsWithNoCase(line, "* OK")) {
+                // PREAUTH allows no STARTTLS; BYE is a refusal.
+                return Fail("server refused the connection: " + Quote(line));
+            }
+            bool listed = false;
+            bool offers = false;
+            greeting_ = WithoutCapabilityCode(line, listed, offers);
+            if (listed && !offers) {
+                return Fail("server does not offer STARTTLS");
+            }
+            toServer.append(kImapTag).append(" STARTTLS\r\n");
+            state_ = State::Answer;
+            return Step::Talking;
+        }
+        case ServerType::Smtp:
+            break;
+    }
+    greeting_.append(line);
+    if (IsContinued(line)) {
+        return Step::Talking;
+    }
+    const int code = ReplyCode(line);
+    if (code == 200 || code == 201) {
+        news_ = true;
+        toServer.append("STARTTLS\r\n");
+        state_ = State::Answer;
+        return Step::Talking;
+    }
+    if (code != 220) {
+        return Fail("server refused the connection: " + Quote(line));
+    }
+    // The client says its own EHLO once TLS stands; this one only asks what is offered.
+    toServer.append("EHLO localhost\r\n");
+    state_ = State::Extensions;
+    return Step::Talking;
+}
+
+StartTlsDialogue::Step StartTlsDialogue::Fail(std::string reason) {
+    state_ = State::Done;
+    failure_ = std::move(reason);
+    return Step::Failed;
+}
+
+StartTlsDialogue::Step StartTlsDialogue::Upgrade() {
+    state_ = State::Done;
+    return Step::Upgrade;
+}
+
+std::string StartTlsDialogue::TakeRest() {
+    std::string rest = std::move(rest_);
+    rest_.clear();
+    return rest;
+}
+
+}  // namespace vantel

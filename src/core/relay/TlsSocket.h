@@ -1,0 +1,110 @@
+// A server connection that speaks TLS: plaintext to the session, ciphertext on the wire.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/protocol/StartTlsDialogue.h"
+#include "platform/AsyncSocket.h"
+#include "platform/EventLoop.h"
+#include "platform/TlsClient.h"
+
+namespace vantel {
+
+/// What a TlsSocket tells its owner beyond the events of any socket.
+class TlsSocketEvents : public SocketEvents {
+  public:
+    /// The connection could not be secured (`reason` in words); nothing was relayed. `news`:
+    /// the server greeted as a news server. The owner is expected to destroy the socket.
+    virtual void OnTlsFailed(const std::string& reason, bool news) {
+        (void)reason;
+        (void)news;
+    }
+};
+
+/// Wraps the plain socket to the server and a TlsClient. To its owner it is a socket whose
+/// connection stands only once the server is verified (OnConnect comes then), which reads
+/// and writes plaintext, whose backlog counts the ciphertext still queued, and whose end of
+/// stream is sent as close_notify. With a StartTlsDialogue, the plain-text start of the
+/// connection is conducted first and the server's greeting is the first plaintext read.
+class TlsSocket : public AsyncSocket, private SocketEvents {
+  public:
+    /// Ciphertext queued on the wire above this holds back further encryption.
+    static constexpr std::size_t kWireHighWater = 64 * 1024;
+    /// Decrypted bytes read ahead of the owner before the wire is left unread.
+    static constexpr std::size_t kReadAhead = 64 * 1024;
+
+    /// `host`: the server as the entry names it, for the reasons given. `dialogue` null: TLS
+    /// from the first byte.
+    TlsSocket(TlsSocketEvents& events, EventLoop& loop, std::string host,
+              std::unique_ptr<TlsClient> tls, std::unique_ptr<StartTlsDialogue> dialogue);
+    ~TlsSocket() override;
+
+    /// Makes the plain socket; false when the system has none.
+    bool Open();
+
+    bool Listen(const std::string& address, std::uint16_t port, std::string& error) override;
+    std::unique_ptr<AsyncSocket> Accept(SocketEvents& events, int& error) override;
+    ConnectResult Connect(const SocketAddress& address, int& error) override;
+    long Receive(void* buffer, std::size_t size) override;
+    void PauseReceive(bool paused) override;
+    void SetNoDelay() override;
+    SocketAddress LocalAddress() const override;
+    std::size_t Backlog() const override;
+
+  protected:
+    long SendSome(const char* data, std::size_t size, int& error) override;
+    void ShutDownNow() override;
+    bool CanSend() const override;
+    void ReportFailureLater(int error) override;
+
+  private:
+    enum class Phase { Connecting, Dialogue, Handshake, Open, Failed };
+
+    // Events of the plain socket.
+    void OnConnect(int error) override;
+    void OnReceive() override;
+    void OnSent(std::size_t backlog) override;
+    void OnClose(int error) override;
+
+    void StartHandshake();
+    /// Reads what the wire holds (at most `limit` bytes; all of it with `all`).
+    void ReadWire(bool all);
+    void Process(std::string_view bytes);
+    /// Sends what the TLS client has for the wire.
+    void FlushWire();
+    void WireEnded(int error);
+    void Fail(std::string reason);
+    /// Tells the owner what has happened; call last in an event, as the owner may destroy
+    /// this socket in it.
+    void Report();
+    /// Asks the loop for a Report, when the owner has something to read it has not been told
+    /// about.
+    void ReportLater();
+    std::size_t Unread() const { return incoming_.size() - incomingAt_; }
+
+    TlsSocketEvents& owner_;
+    EventLoop& loop_;
+    const std::string host_;
+    std::unique_ptr<TlsClient> tls_;
+    std::unique_ptr<StartTlsDialogue> dialogue_;
+    std::unique_ptr<AsyncSocket> wire_;
+    Phase phase_ = Phase::Connecting;
+    std::string incoming_;  ///< plaintext for the owner, from incomingAt_ on
+    std::size_t incomingAt_ = 0;
+    std::string outgoing_;  ///< scratch for ciphertext on its way to the wire
+    bool paused_ = false;
+    bool openPending_ = false;     ///< the owner is yet to hear that the connection stands
+    bool failurePending_ = false;  ///< ... or that it failed (failure_)
+    std::string failure_;
+    bool wireEnded_ = false;  ///< nothing more comes from the server
+    int endError_ = 0;
+    bool closeReported_ = false;
+    bool reportPosted_ = false;
+    bool wantWritable_ = false;  ///< SendSome held back; Writable is owed
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vantel
