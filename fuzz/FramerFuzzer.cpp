@@ -1,8 +1,9 @@
 // Fuzzes the protocol framers with a client and a server that say anything, in any order.
 //
 // Input layout, read front to back:
-//   flags   bits 0-1 the protocol (SMTP, POP3 with a stored login, IMAP, IMAP holding at most
-//           64 bytes), bit 2 a kludge that changes X-Mailer lines
+//   flags   bits 0-1 the protocol (SMTP, POP3, IMAP, IMAP holding at most 64 bytes), bit 2 a
+//           kludge that changes X-Mailer lines, bit 3 a connection the relay secured, bit 4
+//           POP3 without a stored login
 //   turns   a byte each: bit 7 the server speaks (else the client), bits 0-6 how many of the
 //           following bytes it says; 0 ends that side's stream
 #include <cstddef>
@@ -56,22 +57,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MessageRewriter rewriter(settings, random, quiet, files);
     ServerEntry entry;
     CredentialBlock login{};
-    entry.CredentialLength = PackCredentials(login, "user", "secret");
-    entry.Credentials = login;
+    if (!(flags & 16)) {
+        entry.CredentialLength = PackCredentials(login, "user", "secret");
+        entry.Credentials = login;
+    }
+    // A connection the relay secured: the upgrade offers are filtered as well.
+    const bool secured = (flags & 8) != 0;
+    if (secured) {
+        entry.Security = StoredSecurityMode(SecurityMode::SslTls);
+    }
 
     std::unique_ptr<ProtocolFramer> framer;
     switch (flags & 3) {
         case 0:
-            framer = std::make_unique<SmtpFramer>(rewriter);
+            framer = std::make_unique<SmtpFramer>(rewriter, secured);
             break;
         case 1:
             framer = std::make_unique<Pop3Framer>(rewriter, entry);
             break;
         case 2:
-            framer = std::make_unique<ImapFramer>(rewriter);
+            framer = std::make_unique<ImapFramer>(rewriter, ImapFramer::kMaxHeldLiteral, secured);
             break;
         default:
-            framer = std::make_unique<ImapFramer>(rewriter, 64);
+            framer = std::make_unique<ImapFramer>(rewriter, 64, secured);
             break;
     }
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/TlsClient.h"
 #include "platform/store/FileStore.h"
 
 namespace vantel {
@@ -21,6 +22,9 @@ RelayDaemon::RelayDaemon(EventLoop& loop, Options options)
     if (logTrace_) {
         logTrace_->SetEnabled(true);
     }
+    std::string problem;
+    auto tls = CreateTlsContext({}, problem);
+    host_.UseTls(std::move(tls), problem);
 }
 
 Notifier& RelayDaemon::Output() {

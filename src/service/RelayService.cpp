@@ -10,6 +10,7 @@
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
 #include "platform/RollingLogFile.h"
+#include "platform/TlsClient.h"
 #include "platform/win32/DebugOutputNotifier.h"
 #include "platform/win32/DebugOutputTrace.h"
 #include "platform/win32/LogLocation.h"
@@ -117,6 +118,9 @@ void RelayService::Serve() {
         LogTrace trace(log, &debugTrace);
         RelayHost host(*loop, notifier, &trace, tray,
                        static_cast<std::uint32_t>(std::time(nullptr)));
+        std::string tlsProblem;
+        auto tls = CreateTlsContext({}, tlsProblem);
+        host.UseTls(std::move(tls), tlsProblem);
         host.Load(store, true);
         trace.SetEnabled(host.settings().LogTraffic != 0);
         host.Start();

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/TlsClient.h"
 #include "tray/ResourceStrings.h"
 #include "tray/TrayMenu.h"
 #include "tray/dialogs/AboutDialog.h"
@@ -45,6 +46,9 @@ MainDialog::MainDialog(const MainDialogContext& context)
     dialogs_.instance = context_.instance;
     dialogs_.notifier = context_.notifier;
     dialogs_.isNT = context_.isNT;
+    std::string tlsProblem;
+    auto tls = CreateTlsContext({}, tlsProblem);
+    host_.UseTls(std::move(tls), tlsProblem);
 }
 
 MainDialog::~MainDialog() {

@@ -13,6 +13,9 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
             toServer.append(piece);
         } else {
             ehlo_.ClientSent(piece);
+            if (secured_) {
+                news_.ClientSent(piece);
+            }
             toServer.append(rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge));
         }
     }
@@ -20,7 +23,8 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
 
 void SmtpFramer::FromServer(std::string_view block, std::string& toClient, std::string&) {
     chunks_.ServerSent(block);
-    toClient.append(ehlo_.Filter(block));
+    const std::string_view text = ehlo_.Filter(block);
+    toClient.append(secured_ ? news_.Filter(text) : text);
     client_.inBody = false;  // the reply ends a sent message: the next one has a header again
 }
 
@@ -29,7 +33,9 @@ void SmtpFramer::ClientEnded(std::string& toServer) {
 }
 
 void SmtpFramer::ServerEnded(std::string& toClient) {
-    toClient.append(ehlo_.Flush());
+    const std::string held = ehlo_.Flush();
+    toClient.append(secured_ ? news_.Filter(held) : held);
+    toClient.append(news_.Flush());
 }
 
 }  // namespace vantel

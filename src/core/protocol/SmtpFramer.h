@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/protocol/EhloAnswerFilter.h"
+#include "core/protocol/NewsCapabilityFilter.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/protocol/SmtpChunkFramer.h"
 #include "core/rewrite/StreamState.h"
@@ -16,7 +17,7 @@ class SmtpFramer : public ProtocolFramer {
   public:
     /// `secured`: the relay speaks TLS to the server.
     explicit SmtpFramer(MessageRewriter& rewriter, bool secured = false)
-        : rewriter_(rewriter), ehlo_(secured) {}
+        : rewriter_(rewriter), ehlo_(secured), secured_(secured) {}
 
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
@@ -28,6 +29,8 @@ class SmtpFramer : public ProtocolFramer {
     StreamState client_;
     SmtpChunkFramer chunks_;
     EhloAnswerFilter ehlo_;
+    const bool secured_;
+    NewsCapabilityFilter news_;  ///< on secured connections only
 };
 
 }  // namespace vantel

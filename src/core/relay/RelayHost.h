@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "core/config/RelaySettings.h"
 #include "core/relay/PostingNotifier.h"
@@ -14,6 +16,7 @@
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
 #include "platform/SettingsStore.h"
+#include "platform/TlsClient.h"
 #include "platform/TraceSink.h"
 
 namespace vantel {
@@ -40,6 +43,13 @@ class RelayHost {
     /// The settings changed: listeners follow them, open ports whose address and port stay
     /// are left open, and sessions in progress keep the entry they started with.
     void Apply();
+    /// Secures the server connections of encrypted entries with `context`, this platform's
+    /// TLS; null (the system could not provide it, `problem` says why): those entries are
+    /// refused with a notice rather than relayed in plain text.
+    void UseTls(std::unique_ptr<TlsContext> context, std::string problem) {
+        tls_ = std::move(context);
+        engine_.SetTls(tls_.get(), std::move(problem));
+    }
     /// Load and Apply.
     void Reload(SettingsStore& store, bool machine);
     /// Closes the listeners, lets the sessions send on what they read (for a while at most),
@@ -53,6 +63,7 @@ class RelayHost {
     /// Notices from the rewriting come from inside socket events: they are shown later.
     PostingNotifier sessionNotices_;
     MessageRewriter rewriter_;
+    std::unique_ptr<TlsContext> tls_;  ///< outlives the engine, whose sessions use it
     RelayEngine engine_;
 };
 

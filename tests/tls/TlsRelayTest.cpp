@@ -1,0 +1,427 @@
+// Sessions to servers that speak TLS, over real connections: implicit TLS and STARTTLS for
+// each protocol, large transfers with the rewriting and the login swap, and every way the
+// securing can fail, each told to the user and to the client.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/rewrite/CredentialCodec.h"
+#include "platform/TlsClient.h"
+#include "relay/RelayFixture.h"
+#include "tls/TestPki.h"
+#include "tls/TlsTestServer.h"
+
+namespace vantel {
+namespace {
+
+using test::LoopbackPeer;
+
+/// What a server's handler thread found, read by the test once the handler is done.
+struct Seen {
+    std::mutex mutex;
+    std::string lines;          ///< every line the server read, in order
+    std::string body;           ///< a message the server received
+    std::string serverName;     ///< SNI
+    bool tlsForClient = false;  ///< the client's conversation came over TLS
+    bool closeNotify = false;
+    std::atomic<bool> done{false};
+
+    void Line(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines += line;
+    }
+};
+
+class TlsRelayTest : public test::RelayFixture {
+  protected:
+    void SetUp() override {
+        std::string error;
+        context_ = CreateTlsContext({pki_.caPem()}, error);
+        ASSERT_TRUE(context_) << error;
+        Engine().SetTls(context_.get(), "");
+    }
+
+    /// Relays a fresh local port to `server` as `type` with `mode`.
+    std::uint16_t RelayTo(const TlsTestServer& server, ServerType type, SecurityMode mode,
+                          const std::string& pin = "") {
+        const std::uint16_t port = test::FreePort(*loop_);
+        ServerEntry entry;
+        entry.Type = StoredServerType(type);
+        entry.LocalPort = port;
+        entry.RemotePort = server.port();
+        entry.Name = "localhost";
+        entry.Security = StoredSecurityMode(mode);
+        entry.Fingerprint = pin;
+        entry_ = entry;
+        settings_.ServerList.push_back(entry);
+        Engine().StartRelay();
+        return port;
+    }
+    /// Waits until the client has received `text` after what it had at `from`.
+    bool Await(LoopbackPeer& client, const std::string& text, std::size_t from = 0) {
+        return Run([&] { return client.received.find(text, from) != std::string::npos; });
+    }
+    /// Sends `line` and waits for `reply`.
+    void Ask(LoopbackPeer& client, const std::string& line, const std::string& reply) {
+        const std::size_t before = client.received.size();
+        client.Send(line);
+        ASSERT_TRUE(Await(client, reply, before))
+            << "no " << reply << " after " << line << "; got " << client.received.substr(before);
+    }
+
+    test::TestPki pki_;
+    TestCertificate localhost_ = pki_.Issue({"localhost"}, {"127.0.0.1"});
+    std::unique_ptr<TlsContext> context_;
+    ServerEntry entry_;
+};
+
+/// Reads a line into `seen` and checks it starts with `expected`.
+bool Expect(TlsTestConnection& connection, Seen& seen, const std::string& expected) {
+    std::string line;
+    if (!connection.ReadLine(line)) {
+        return false;
+    }
+    seen.Line(line);
+    return line.rfind(expected, 0) == 0;
+}
+
+// --- STARTTLS, one protocol after the other -------------------------------------------------
+
+struct Upgrade {
+    const char* name;
+    ServerType type;
+    /// The server's side, up to its go-ahead.
+    std::function<bool(TlsTestConnection&, Seen&)> before;
+    /// The server's side once TLS stands.
+    std::function<bool(TlsTestConnection&, Seen&)> after;
+    const char* greeting;  ///< what the client is to read first
+    const char* question;  ///< what the client asks once greeted
+    const char* answer;    ///< what it must get, capabilities filtered
+};
+
+TEST_F(TlsRelayTest, StartTlsForEachProtocolGreetsTheClientAndFiltersTheUpgradeOffers) {
+    const Upgrade upgrades[] = {
+        {"SMTP", ServerType::Smtp,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("220 mx ESMTP\r\n") && Expect(c, s, "EHLO ") &&
+                    c.Write("250-mx\r\n250-STARTTLS\r\n250 SIZE 100\r\n") &&
+                    Expect(c, s, "STARTTLS\r\n") && c.Write("220 go ahead\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             // A careless server offers STARTTLS again over TLS.
+             return Expect(c, s, "EHLO client") &&
+                    c.Write("250-mx\r\n250-STARTTLS\r\n250 8BITMIME\r\n");
+         },
+         "220 mx ESMTP\r\n", "EHLO client\r\n", "250-mx\r\n250 8BITMIME\r\n"},
+        {"POP3", ServerType::Pop3,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("+OK pop ready\r\n") && Expect(c, s, "STLS\r\n") &&
+                    c.Write("+OK begin TLS\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             return Expect(c, s, "CAPA") && c.Write("+OK\r\nUSER\r\nSTLS\r\nUIDL\r\n.\r\n");
+         },
+         "+OK pop ready\r\n", "CAPA\r\n", "+OK\r\nUSER\r\nUIDL\r\n.\r\n"},
+        {"IMAP", ServerType::Imap4,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] hi\r\n") &&
+                    Expect(c, s, "V1 STARTTLS\r\n") && c.Write("V1 OK begin TLS\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             return Expect(c, s, "a1 CAPABILITY") &&
+                    c.Write(
+                        "* CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED AUTH=PLAIN\r\n"
+                        "a1 OK done\r\n");
+         },
+         "* OK hi\r\n", "a1 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\na1 OK"},
+        {"news", ServerType::Smtp,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("200 news ready\r\n") && Expect(c, s, "STARTTLS\r\n") &&
+                    c.Write("382 continue\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             return Expect(c, s, "CAPABILITIES") &&
+                    c.Write("101 list\r\nVERSION 2\r\nSTARTTLS\r\nREADER\r\n.\r\n");
+         },
+         "200 news ready\r\n", "CAPABILITIES\r\n", "101 list\r\nVERSION 2\r\nREADER\r\n.\r\n"},
+    };
+    for (const Upgrade& upgrade : upgrades) {
+        SCOPED_TRACE(upgrade.name);
+        auto seen = std::make_shared<Seen>();
+        TlsTestServer server(localhost_,
+                             [&upgrade, seen](TlsTestConnection& c) {
+                                 if (upgrade.before(c, *seen) && c.StartTls()) {
+                                     seen->serverName = c.serverName();
+                                     seen->tlsForClient = upgrade.after(c, *seen) && c.tls();
+                                     c.ReadToEnd();
+                                     seen->closeNotify = c.sawCloseNotify();
+                                 }
+                                 seen->done = true;
+                             },
+                             {false});
+        settings_.ServerList.clear();
+        const std::uint16_t port = RelayTo(server, upgrade.type, SecurityMode::StartTls);
+        auto client = Client(port);
+        ASSERT_TRUE(Await(*client, upgrade.greeting)) << client->received;
+        EXPECT_EQ(client->received, upgrade.greeting);
+        Ask(*client, upgrade.question, upgrade.answer);
+        client->ShutDownSend();
+        ASSERT_TRUE(Run([&] { return seen->done.load(); }));
+        EXPECT_TRUE(seen->tlsForClient);
+        EXPECT_EQ(seen->serverName, "localhost");
+        EXPECT_TRUE(seen->closeNotify) << "the client's end reaches the server as close_notify";
+        EXPECT_TRUE(notifier_.notices.empty());
+        ASSERT_TRUE(Run([&] { return Engine().SessionCount() == 0; }));
+    }
+}
+
+// --- Large transfers --------------------------------------------------------------------
+
+std::string BigBody(std::size_t bytes) {
+    std::string body;
+    body.reserve(bytes + 100);
+    for (int n = 0; body.size() < bytes; ++n) {
+        body += "line " + std::to_string(n) + " of a large message, relayed byte for byte\r\n";
+    }
+    return body;
+}
+
+TEST_F(TlsRelayTest, TwentyMegabytesEachWayArriveRewrittenAndWhole) {
+    settings_.Kludges = {"0 X-Mailer:"};
+    settings_.Subst = {"0 Vantel"};
+    const std::string body = BigBody(20 * 1024 * 1024);
+    const std::string header = "X-Mailer: Other\r\nSubject: big\r\n\r\n";
+    const std::string rewritten = "X-Mailer:  Vantel\r\nSubject: big\r\n\r\n";
+
+    // Up: an SMTP message through SSL/TLS.
+    auto upSeen = std::make_shared<Seen>();
+    TlsTestServer smtp(localhost_, [upSeen](TlsTestConnection& c) {
+        std::string line;
+        if (c.Write("220 mx\r\n") && Expect(c, *upSeen, "MAIL") && c.Write("250 ok\r\n") &&
+            Expect(c, *upSeen, "DATA") && c.Write("354 go\r\n")) {
+            while (c.ReadLine(line) && line != ".\r\n") {
+                upSeen->body += line;
+            }
+            c.Write("250 queued\r\n");
+        }
+        c.ReadToEnd();
+        upSeen->done = true;
+    });
+    const std::uint16_t smtpPort = RelayTo(smtp, ServerType::Smtp, SecurityMode::SslTls);
+    auto sender = Client(smtpPort);
+    ASSERT_TRUE(Await(*sender, "220 mx\r\n"));
+    Ask(*sender, "MAIL FROM:<a@b>\r\n", "250 ok");
+    Ask(*sender, "DATA\r\n", "354 go");
+    sender->Send(header + body + ".\r\n");
+    ASSERT_TRUE(Await(*sender, "250 queued", 0)) << sender->received;
+    sender->ShutDownSend();
+    ASSERT_TRUE(Run([&] { return upSeen->done.load(); }, 60000));
+    EXPECT_EQ(upSeen->body.size(), rewritten.size() + body.size());
+    EXPECT_TRUE(upSeen->body == rewritten + body) << "the message changed beyond its header";
+
+    // Down: a POP3 message retrieved through SSL/TLS, with the stored login sent for the
+    // client's.
+    auto downSeen = std::make_shared<Seen>();
+    TlsTestServer pop(localhost_, [&, downSeen](TlsTestConnection& c) {
+        if (c.Write("+OK pop\r\n") && Expect(c, *downSeen, "USER") && c.Write("+OK\r\n") &&
+            Expect(c, *downSeen, "PASS") && c.Write("+OK in\r\n") &&
+            Expect(c, *downSeen, "RETR 1")) {
+            c.Write("+OK message\r\n" + header + body + ".\r\n");
+        }
+        c.ReadToEnd();
+        downSeen->done = true;
+    });
+    const std::uint16_t popPort = test::FreePort(*loop_);
+    ServerEntry entry;
+    entry.Type = StoredServerType(ServerType::Pop3);
+    entry.LocalPort = popPort;
+    entry.RemotePort = pop.port();
+    entry.Name = "localhost";
+    entry.Security = StoredSecurityMode(SecurityMode::SslTls);
+    CredentialBlock block{};
+    entry.CredentialLength = PackCredentials(block, "stored", "secret");
+    entry.Credentials = block;
+    settings_.ServerList.push_back(entry);
+    Engine().StartRelay();
+    auto reader = Client(popPort);
+    ASSERT_TRUE(Await(*reader, "+OK pop\r\n"));
+    Ask(*reader, "USER mine\r\n", "+OK\r\n");
+    Ask(*reader, "PASS mine\r\n", "+OK in\r\n");
+    const std::size_t before = reader->received.size();
+    reader->Send("RETR 1\r\n");
+    const std::string expected = "+OK message\r\n" + rewritten + body + ".\r\n";
+    ASSERT_TRUE(Run([&] { return reader->received.size() >= before + expected.size(); }, 60000));
+    EXPECT_TRUE(reader->received.substr(before) == expected) << "the message changed";
+    reader->ShutDownSend();
+    ASSERT_TRUE(Run([&] { return downSeen->done.load(); }));
+    EXPECT_NE(downSeen->lines.find("USER stored\r\nPASS secret\r\n"), std::string::npos)
+        << downSeen->lines;
+    for (const std::string& write : trace_.writes) {
+        EXPECT_EQ(write.find("secret"), std::string::npos) << "a password in the trace";
+    }
+}
+
+TEST_F(TlsRelayTest, ASlowReaderHoldsTheServerBackAndAStopDeliversEveryByteRead) {
+    const std::string download = BigBody(20 * 1024 * 1024);
+    TlsTestServer server(localhost_, [&download](TlsTestConnection& c) {
+        c.Write("+OK pop\r\n");
+        std::string line;
+        if (c.ReadLine(line)) {
+            c.Write("+OK message\r\n" + download + ".\r\n");
+        }
+        c.ReadToEnd();
+    });
+    const std::uint16_t port = RelayTo(server, ServerType::Pop3, SecurityMode::SslTls);
+    auto client = Client(port);
+    ASSERT_TRUE(Await(*client, "+OK pop\r\n"));
+    client->Send("RETR 1\r\n");
+    client->ReadSlowly(64 * 1024, 1);
+    ASSERT_TRUE(Run([&] { return client->received.size() > (4 << 20); }, 30000));
+
+    bool stopped = false;
+    host_.Stop([&] { stopped = true; });
+    ASSERT_TRUE(Run([&] { return stopped; }, 15000));
+    ASSERT_TRUE(Run([&] { return client->closed; }, 15000));
+    // Read from the server only as fast as the client took it, and all of it delivered (the
+    // relay read the client's command too).
+    EXPECT_EQ(client->received.size() + std::string("RETR 1\r\n").size(), Engine().BytesRead());
+    EXPECT_LT(client->received.size(), download.size());
+    const std::string expected = "+OK pop\r\n+OK message\r\n" + download;
+    EXPECT_TRUE(expected.compare(0, client->received.size(), client->received) == 0);
+}
+
+// --- Failures ---------------------------------------------------------------------------
+
+struct Refusal {
+    const char* name;
+    ServerType type;
+    SecurityMode mode;
+    /// The server's certificate; its handler (none: TLS from the first byte, then silence).
+    std::function<TestCertificate(test::TestPki&)> certificate;
+    std::function<void(TlsTestConnection&)> handler;
+    bool implicitTls;
+    const char* reason;  ///< in the notice and after the client's error
+    const char* answer;  ///< what the client reads first
+};
+
+TEST_F(TlsRelayTest, EachFailureIsToldToTheUserAndToTheClientInItsProtocol) {
+    const auto issued = [](test::TestPki& pki) { return pki.Issue({"localhost"}, {}); };
+    const auto idle = [](TlsTestConnection& c) { c.ReadToEnd(); };
+    const Refusal refusals[] = {
+        {"self-signed", ServerType::Smtp, SecurityMode::SslTls,
+         [](test::TestPki&) { return test::TestPki::SelfSigned("localhost"); }, idle, true,
+         "certificate not trusted (self-signed); its SHA-256 fingerprint is ", "421 4.7.0 "},
+        {"wrong name", ServerType::Pop3, SecurityMode::SslTls,
+         [](test::TestPki& pki) { return pki.Issue({"mail.example.net"}, {}); }, idle, true,
+         "certificate is for mail.example.net, not localhost", "-ERR "},
+        {"expired", ServerType::Imap4, SecurityMode::SslTls,
+         [](test::TestPki& pki) { return pki.Issue({"localhost"}, {}, -30, -2); }, idle, true,
+         "certificate expired on ", "* BYE "},
+        {"pin mismatch", ServerType::Smtp, SecurityMode::SslTls, issued, idle, true,
+         "certificate is not the pinned one", "421 4.7.0 "},
+        {"no STARTTLS offered", ServerType::Smtp, SecurityMode::StartTls, issued,
+         [](TlsTestConnection& c) {
+             std::string line;
+             c.Write("220 mx\r\n");
+             c.ReadLine(line);
+             c.Write("250-mx\r\n250 SIZE\r\n");
+             c.ReadToEnd();
+         },
+         false, "server does not offer STARTTLS", "421 4.7.0 "},
+        {"upgrade refused", ServerType::Pop3, SecurityMode::StartTls, issued,
+         [](TlsTestConnection& c) {
+             std::string line;
+             c.Write("+OK pop\r\n");
+             c.ReadLine(line);
+             c.Write("-ERR not now\r\n");
+             c.ReadToEnd();
+         },
+         false, "server refused STLS: \"-ERR not now\"", "-ERR "},
+        {"news refused", ServerType::Smtp, SecurityMode::StartTls, issued,
+         [](TlsTestConnection& c) {
+             std::string line;
+             c.Write("200 news\r\n");
+             c.ReadLine(line);
+             c.Write("580 cannot\r\n");
+             c.ReadToEnd();
+         },
+         false, "server refused STARTTLS: \"580 cannot\"", "400 "},
+        {"garbage", ServerType::Smtp, SecurityMode::SslTls, issued,
+         [](TlsTestConnection& c) {
+             c.Write("220 a plain server\r\n");
+             c.ReadToEnd();
+         },
+         false, "TLS handshake failed", "421 4.7.0 "},
+        {"closed mid-handshake", ServerType::Imap4, SecurityMode::SslTls, issued,
+         [](TlsTestConnection& c) {
+             std::string hello;
+             c.ReadExactly(10, hello);
+             c.Close();
+         },
+         false, "server closed the connection during the TLS handshake", "* BYE "},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        notifier_.notices.clear();
+        settings_.ServerList.clear();
+        const TestCertificate certificate = refusal.certificate(pki_);
+        TlsTestServer server(certificate, refusal.handler, {refusal.implicitTls});
+        const std::string pin =
+            std::string(refusal.name) == "pin mismatch" ? std::string(95, '0') : "";
+        const std::uint16_t port =
+            RelayTo(server, refusal.type, refusal.mode,
+                    pin.empty() ? "" : test::TestPki::SelfSigned("other").fingerprint);
+        auto client = Client(port);
+        client->Send("HELLO\r\n");  // a client that does not wait for the greeting
+        ASSERT_TRUE(Run([&] { return client->closed; })) << client->received;
+        EXPECT_EQ(client->received.rfind(refusal.answer, 0), 0u) << client->received;
+        EXPECT_NE(client->received.find(refusal.reason), std::string::npos) << client->received;
+        EXPECT_EQ(client->received.find('\n'), client->received.size() - 1) << "one line";
+        ASSERT_TRUE(Run([&] { return !notifier_.notices.empty(); }));
+        ASSERT_EQ(notifier_.notices.size(), 1u);
+        const Notice& notice = notifier_.notices[0];
+        EXPECT_EQ(notice.text, RelayEngine::kTlsFailedText);
+        EXPECT_EQ(notice.entry, entry_.Label());
+        EXPECT_NE(notice.reason.find(refusal.reason), std::string::npos) << notice.reason;
+        if (std::string(refusal.name) == "self-signed") {
+            EXPECT_NE(notice.reason.find(certificate.fingerprint), std::string::npos)
+                << "the fingerprint to pin is in the notice";
+        }
+        ASSERT_TRUE(Run([&] { return Engine().SessionCount() == 0; }));
+    }
+}
+
+TEST_F(TlsRelayTest, APinnedSelfSignedServerIsAcceptedAndNothingEncryptedGoesWithoutTls) {
+    const TestCertificate own = test::TestPki::SelfSigned("mail.internal");
+    TlsTestServer server(own, [](TlsTestConnection& c) {
+        std::string line;
+        c.Write("220 private\r\n");
+        while (c.ReadLine(line)) {
+            c.Write("250 " + line);
+        }
+    });
+    // Pasted from the notice in another form: lower case, blanks for colons.
+    std::string pasted;
+    for (const char c : own.fingerprint) {
+        pasted += c == ':' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::uint16_t port = RelayTo(server, ServerType::Smtp, SecurityMode::SslTls, pasted);
+    auto client = Client(port);
+    ASSERT_TRUE(Await(*client, "220 private\r\n"));
+    Ask(*client, "NOOP\r\n", "250 NOOP\r\n");
+    EXPECT_TRUE(notifier_.notices.empty());
+
+    // Without TLS available, an encrypted entry is refused, never sent in plain text.
+    Engine().SetTls(nullptr, "the system has no TLS library");
+    auto second = Client(port);
+    ASSERT_TRUE(Run([&] { return second->closed; }));
+    EXPECT_EQ(second->received.rfind("421 4.7.0 ", 0), 0u) << second->received;
+    ASSERT_TRUE(Run([&] { return !notifier_.notices.empty(); }));
+    EXPECT_EQ(notifier_.notices[0].reason, "TLS is not available: the system has no TLS library");
+}
+
+}  // namespace
+}  // namespace vantel
