@@ -1,0 +1,524 @@
+#include "platform/posix/OpenSslClient.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace vantel {
+
+namespace {
+
+constexpr std::size_t kWriteChunk = 64 * 1024;
+constexpr std::size_t kNamesListed = 10;
+constexpr const char* kProtocolVersion =
+    "protocol version (the server offers neither TLS 1.2 nor 1.3)";
+constexpr const char* kNotTls = "not a TLS server";
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string FingerprintOf(X509* certificate) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (certificate == nullptr || X509_digest(certificate, EVP_sha256(), digest, &size) != 1) {
+        return "";
+    }
+    return FormatFingerprint(std::vector<std::uint8_t>(digest, digest + size));
+}
+
+/// "2026-01-02" (UTC).
+std::string DayOf(const ASN1_TIME* time) {
+    std::tm day{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &day) != 1) {
+        return "an unreadable date";
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.tm_year + 1900, day.tm_mon + 1,
+                  day.tm_mday);
+    return text;
+}
+
+std::string AddressText(const ASN1_OCTET_STRING* bytes) {
+    const int size = ASN1_STRING_length(bytes);
+    const int family = size == 4 ? AF_INET : size == 16 ? AF_INET6 : 0;
+    char text[INET6_ADDRSTRLEN];
+    if (family == 0 ||
+        inet_ntop(family, ASN1_STRING_get0_data(bytes), text, sizeof text) == nullptr) {
+        return "";
+    }
+    return text;
+}
+
+/// What the certificate is for: its DNS and IP subjectAltNames, else its common name.
+std::string NamesOf(X509* certificate) {
+    std::vector<std::string> names;
+    auto* alternatives = static_cast<GENERAL_NAMES*>(
+        X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
+        const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
+        std::string text;
+        if (name->type == GEN_DNS) {
+            const ASN1_STRING* dns = name->d.dNSName;
+            text.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
+                        static_cast<std::size_t>(ASN1_STRING_length(dns)));
+        } else if (name->type == GEN_IPADD) {
+            text = AddressText(name->d.iPAddress);
+        }
+        if (!text.empty()) {
+            names.push_back(text);
+        }
+    }
+    GENERAL_NAMES_free(alternatives);
+    if (names.empty()) {
+        const X509_NAME* subject = X509_get_subject_name(certificate);
+        const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+        unsigned char* common = nullptr;
+        const int size =
+            index < 0 ? -1
+                      : ASN1_STRING_to_UTF8(
+                            &common, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+        if (size > 0) {
+            names.emplace_back(reinterpret_cast<char*>(common), static_cast<std::size_t>(size));
+        }
+        OPENSSL_free(common);
+    }
+    if (names.empty()) {
+        return "no name";
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) {
+        joined += (i == 0 ? "" : ", ") + names[i];
+    }
+    if (names.size() > kNamesListed) {
+        joined += " and " + std::to_string(names.size() - kNamesListed) + " more";
+    }
+    return joined;
+}
+
+bool IsSelfSigned(int code) {
+    return code == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT ||
+           code == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
+}
+
+bool IsIssuerUnknown(int code) {
+    return code == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
+           code == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT ||
+           code == X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE;
+}
+
+bool IsNameMismatch(int code) {
+    return code == X509_V_ERR_HOSTNAME_MISMATCH || code == X509_V_ERR_IP_ADDRESS_MISMATCH;
+}
+
+/// Why a handshake or a record failed, in words, from one queued OpenSSL error.
+std::string Words(unsigned long error) {
+    const int reason = ERR_GET_REASON(error);
+    if (ERR_GET_LIB(error) == ERR_LIB_SSL) {
+        if (reason >= SSL_AD_REASON_OFFSET) {  // an alert from the server
+            const int alert = reason - SSL_AD_REASON_OFFSET;
+            if (alert == SSL_AD_PROTOCOL_VERSION) {
+                return kProtocolVersion;
+            }
+            const char* name = SSL_alert_desc_string_long(alert);
+            return name != nullptr && std::string(name) != "unknown"
+                       ? Lower(name)
+                       : "alert " + std::to_string(alert);
+        }
+        switch (reason) {
+            case SSL_R_UNSUPPORTED_PROTOCOL:
+            case SSL_R_UNSUPPORTED_SSL_VERSION:
+            case SSL_R_WRONG_SSL_VERSION:
+            case SSL_R_VERSION_TOO_LOW:
+            case SSL_R_VERSION_TOO_HIGH:
+            case SSL_R_NO_PROTOCOLS_AVAILABLE:
+                return kProtocolVersion;
+            case SSL_R_DECRYPTION_FAILED:
+            case SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC:
+                return "bad record mac";
+            case SSL_R_WRONG_VERSION_NUMBER:
+            case SSL_R_PACKET_LENGTH_TOO_LONG:
+            case SSL_R_RECORD_LENGTH_MISMATCH:
+            case SSL_R_ENCRYPTED_LENGTH_TOO_LONG:
+            case SSL_R_UNKNOWN_PROTOCOL:
+            case SSL_R_HTTP_REQUEST:
+            case SSL_R_HTTPS_PROXY_REQUEST:
+                return kNotTls;
+            default:
+                break;
+        }
+    }
+    const char* text = ERR_reason_error_string(error);
+    return text != nullptr ? Lower(text) : "OpenSSL error " + std::to_string(error);
+}
+
+}  // namespace
+
+std::string TakeOpenSslErrors() {
+    const unsigned long error = ERR_get_error();
+    ERR_clear_error();
+    if (error == 0) {
+        return "unknown error";
+    }
+    const char* text = ERR_reason_error_string(error);
+    return text != nullptr ? Lower(text) : "OpenSSL error " + std::to_string(error);
+}
+
+OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options) {
+    std::string host = options.host;
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    unsigned char bytes[16];
+    if (host.find(':') != std::string::npos) {
+        address_ = true;  // no name has a colon: an IPv6 literal, perhaps with a zone
+        host = host.substr(0, host.find('%'));
+    } else if (inet_pton(AF_INET, host.c_str(), bytes) == 1) {
+        address_ = true;
+    } else if (!host.empty() && host.back() == '.') {
+        host.pop_back();  // the root's dot is neither sent nor matched
+    }
+    host_ = host;
+    pinned_ = !options.pinnedSha256.empty();
+    pin_ = NormalizeFingerprint(options.pinnedSha256);
+
+    ERR_clear_error();
+    ssl_ = SSL_new(context);
+    in_ = BIO_new(BIO_s_mem());
+    out_ = BIO_new(BIO_s_mem());
+    if (ssl_ == nullptr || in_ == nullptr || out_ == nullptr) {
+        BIO_free(in_);
+        BIO_free(out_);
+        in_ = out_ = nullptr;
+        Fail(TlsProblem::Handshake, "OpenSSL could not start a connection: " + TakeOpenSslErrors());
+        return;
+    }
+    // An empty input is "more to come", never the end: EndOfInput says when it ends.
+    BIO_set_mem_eof_return(in_, -1);
+    SSL_set_bio(ssl_, in_, out_);
+    SSL_set_connect_state(ssl_);
+    SSL_set_app_data(ssl_, this);
+}
+
+OpenSslClient::~OpenSslClient() {
+    SSL_free(ssl_);
+}
+
+void OpenSslClient::Start() {
+    if (started_ || state_ != TlsState::Handshaking) {
+        return;
+    }
+    started_ = true;
+    if (!pinned_) {
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        const bool named =
+            address_ ? X509_VERIFY_PARAM_set1_ip_asc(param, host_.c_str()) == 1
+                     : !host_.empty() && X509_VERIFY_PARAM_set1_host(param, host_.c_str(), 0) == 1;
+        if (!named) {
+            ERR_clear_error();
+            Fail(TlsProblem::Handshake,
+                 host_.empty() ? "no server name to check the certificate for"
+                               : "the certificate cannot be checked for \"" + host_ + "\"");
+            return;
+        }
+    }
+    if (!address_ && !host_.empty() && SSL_set_tlsext_host_name(ssl_, host_.c_str()) != 1) {
+        ERR_clear_error();  // a name too long for SNI: the server has to do without it
+    }
+    Pump();
+}
+
+void OpenSslClient::Feed(std::string_view ciphertext) {
+    if (in_ == nullptr || state_ == TlsState::Failed || state_ == TlsState::Closed) {
+        return;
+    }
+    while (!ciphertext.empty()) {
+        const std::size_t piece = std::min<std::size_t>(ciphertext.size(), 1 << 30);
+        BIO_write(in_, ciphertext.data(), static_cast<int>(piece));
+        ciphertext.remove_prefix(piece);
+    }
+    if (started_) {
+        Pump();
+    }
+}
+
+void OpenSslClient::EndOfInput() {
+    if (state_ == TlsState::Handshaking) {
+        Fail(TlsProblem::Closed, "");
+    } else if (state_ == TlsState::Open) {
+        state_ = TlsState::Closed;
+    }
+}
+
+void OpenSslClient::TakeOutgoing(std::string& ciphertext) {
+    Drain();
+    if (ciphertext.empty()) {
+        ciphertext.swap(outgoing_);
+    } else {
+        ciphertext += outgoing_;
+    }
+    outgoing_.clear();
+}
+
+void OpenSslClient::Write(std::string_view plaintext) {
+    while (state_ == TlsState::Open && !closeSent_ && !plaintext.empty()) {
+        const std::size_t piece = std::min(plaintext.size(), kWriteChunk);
+        std::size_t written = 0;
+        ERR_clear_error();
+        const int result = SSL_write_ex(ssl_, plaintext.data(), piece, &written);
+        if (result != 1) {
+            FailFromOpenSsl(result, false);
+        } else {
+            plaintext.remove_prefix(written);
+        }
+        Drain();
+    }
+}
+
+void OpenSslClient::TakeIncoming(std::string& plaintext) {
+    if (plaintext.empty()) {
+        plaintext.swap(incoming_);
+    } else {
+        plaintext += incoming_;
+    }
+    incoming_.clear();
+}
+
+void OpenSslClient::Close() {
+    if (closeSent_ || (state_ != TlsState::Open && state_ != TlsState::Closed)) {
+        return;
+    }
+    closeSent_ = true;
+    ERR_clear_error();
+    SSL_shutdown(ssl_);  // 0: sent, the server's not yet seen; 1: both done
+    ERR_clear_error();
+    Drain();
+}
+
+std::string OpenSslClient::version() const {
+    if (state_ != TlsState::Open && state_ != TlsState::Closed) {
+        return "";
+    }
+    return SSL_get_version(ssl_);
+}
+
+int OpenSslClient::VerifyServer(X509_STORE_CTX* store, void* /*unused*/) {
+    auto* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* client = ssl == nullptr ? nullptr : static_cast<OpenSslClient*>(SSL_get_app_data(ssl));
+    if (client == nullptr) {
+        X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+        return 0;
+    }
+    if (client->Verify(store)) {
+        X509_STORE_CTX_set_error(store, X509_V_OK);
+        return 1;
+    }
+    client->refused_ = true;
+    return 0;
+}
+
+int OpenSslClient::CollectError(int ok, X509_STORE_CTX* store) {
+    if (ok == 1) {
+        return 1;
+    }
+    auto* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* client = ssl == nullptr ? nullptr : static_cast<OpenSslClient*>(SSL_get_app_data(ssl));
+    if (client == nullptr) {
+        return 0;
+    }
+    const int code = X509_STORE_CTX_get_error(store);
+    X509* certificate = X509_STORE_CTX_get_current_cert(store);
+    std::string day;
+    if (code == X509_V_ERR_CERT_HAS_EXPIRED && certificate != nullptr) {
+        day = DayOf(X509_get0_notAfter(certificate));
+    } else if (code == X509_V_ERR_CERT_NOT_YET_VALID && certificate != nullptr) {
+        day = DayOf(X509_get0_notBefore(certificate));
+    }
+    client->errors_.push_back({code, X509_STORE_CTX_get_error_depth(store), day});
+    return 1;  // go on: every check is to be heard before one is chosen
+}
+
+bool OpenSslClient::Verify(X509_STORE_CTX* store) {
+    X509* leaf = X509_STORE_CTX_get0_cert(store);
+    fingerprint_ = FingerprintOf(leaf);
+    failure_.fingerprint = fingerprint_;
+    if (pinned_) {
+        if (!pin_.empty() && pin_ == fingerprint_) {
+            return true;
+        }
+        failure_.problem = TlsProblem::PinMismatch;
+        failure_.detail = pin_.empty() ? "the pinned fingerprint is not 32 bytes of hex" : "";
+        X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
+        return false;
+    }
+    errors_.clear();
+    X509_STORE_CTX_set_verify_cb(store, &OpenSslClient::CollectError);
+    const int verified = X509_verify_cert(store);
+    if (const int chosen = ChooseFailure(leaf); chosen != X509_V_OK) {
+        X509_STORE_CTX_set_error(store, chosen);  // the alert the server gets
+        return false;
+    }
+    if (verified != 1) {  // refused without a reason given to the callback
+        failure_.problem = TlsProblem::Untrusted;
+        failure_.detail = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+        X509_STORE_CTX_set_error(store, X509_V_ERR_UNSPECIFIED);
+        return false;
+    }
+    return true;
+}
+
+int OpenSslClient::ChooseFailure(X509* leaf) {
+    if (errors_.empty()) {
+        return X509_V_OK;
+    }
+    const CertificateError* chain = nullptr;  // what makes the chain untrusted
+    const CertificateError* expired = nullptr;
+    const CertificateError* early = nullptr;
+    const CertificateError* name = nullptr;
+    for (const CertificateError& error : errors_) {
+        if (IsNameMismatch(error.code)) {
+            name = name != nullptr ? name : &error;
+        } else if (error.depth == 0 && error.code == X509_V_ERR_CERT_HAS_EXPIRED) {
+            expired = expired != nullptr ? expired : &error;
+        } else if (error.depth == 0 && error.code == X509_V_ERR_CERT_NOT_YET_VALID) {
+            early = early != nullptr ? early : &error;
+        } else if (chain == nullptr ||
+                   ((IsSelfSigned(error.code) || IsIssuerUnknown(error.code)) &&
+                    !IsSelfSigned(chain->code) && !IsIssuerUnknown(chain->code))) {
+            chain = &error;
+        }
+    }
+    const CertificateError& chosen = chain ? *chain : expired ? *expired : early ? *early : *name;
+    if (&chosen == chain) {
+        failure_.problem = TlsProblem::Untrusted;
+        if (IsSelfSigned(chosen.code)) {
+            failure_.detail = "self-signed";
+        } else if (IsIssuerUnknown(chosen.code)) {
+            failure_.detail = "issuer unknown";
+        } else if (chosen.code == X509_V_ERR_CERT_HAS_EXPIRED) {
+            failure_.detail = "an issuer's certificate expired on " + chosen.day;
+        } else if (chosen.code == X509_V_ERR_CERT_NOT_YET_VALID) {
+            failure_.detail = "an issuer's certificate is not valid before " + chosen.day;
+        } else {
+            failure_.detail = X509_verify_cert_error_string(chosen.code);
+        }
+    } else if (&chosen == expired) {
+        failure_.problem = TlsProblem::Expired;
+        failure_.detail = chosen.day;
+    } else if (&chosen == early) {
+        failure_.problem = TlsProblem::NotYetValid;
+        failure_.detail = chosen.day;
+    } else {
+        failure_.problem = TlsProblem::NameMismatch;
+        failure_.detail = NamesOf(leaf);
+    }
+    return chosen.code;
+}
+
+void OpenSslClient::Pump() {
+    if (state_ == TlsState::Handshaking) {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl_);
+        if (result != 1) {
+            if (SSL_get_error(ssl_, result) != SSL_ERROR_WANT_READ) {
+                FailFromOpenSsl(result, true);
+            }
+            Drain();
+            return;
+        }
+        X509* certificate = SSL_get0_peer_certificate(ssl_);
+        if (certificate == nullptr) {
+            Fail(TlsProblem::Handshake, "the server sent no certificate");
+            Drain();
+            return;
+        }
+        if (fingerprint_.empty()) {
+            fingerprint_ = FingerprintOf(certificate);
+        }
+        state_ = TlsState::Open;
+    }
+    if (state_ == TlsState::Open) {
+        ReadRecords();
+    }
+    Drain();
+}
+
+void OpenSslClient::ReadRecords() {
+    char buffer[16 * 1024];
+    for (;;) {
+        std::size_t size = 0;
+        ERR_clear_error();
+        const int result = SSL_read_ex(ssl_, buffer, sizeof buffer, &size);
+        if (result == 1) {
+            incoming_.append(buffer, size);
+            continue;
+        }
+        switch (SSL_get_error(ssl_, result)) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE:
+                return;
+            case SSL_ERROR_ZERO_RETURN:
+                state_ = TlsState::Closed;
+                return;
+            default:
+                FailFromOpenSsl(result, false);
+                return;
+        }
+    }
+}
+
+void OpenSslClient::Drain() {
+    if (out_ == nullptr) {
+        return;
+    }
+    const std::size_t pending = BIO_ctrl_pending(out_);
+    if (pending == 0) {
+        return;
+    }
+    const std::size_t old = outgoing_.size();
+    outgoing_.resize(old + pending);
+    const int read = BIO_read(out_, &outgoing_[old], static_cast<int>(pending));
+    outgoing_.resize(old + static_cast<std::size_t>(std::max(read, 0)));
+}
+
+void OpenSslClient::Fail(TlsProblem problem, std::string detail) {
+    state_ = TlsState::Failed;
+    failure_.problem = problem;
+    failure_.detail = std::move(detail);
+    failure_.fingerprint = fingerprint_;
+}
+
+void OpenSslClient::FailFromOpenSsl(int result, bool handshake) {
+    const int kind = SSL_get_error(ssl_, result);
+    unsigned long error = 0;
+    // The first error of the SSL library says most; the ones after it only how it got there.
+    while (const unsigned long next = ERR_get_error()) {
+        if (error == 0 || (ERR_GET_LIB(error) != ERR_LIB_SSL && ERR_GET_LIB(next) == ERR_LIB_SSL)) {
+            error = next;
+        }
+    }
+    ERR_clear_error();
+    if (handshake && refused_) {
+        state_ = TlsState::Failed;  // VerifyServer said why in failure_
+        return;
+    }
+    std::string words = error != 0                  ? Words(error)
+                        : kind == SSL_ERROR_SYSCALL ? "the connection failed"
+                                                    : "OpenSSL error " + std::to_string(kind);
+    Fail(TlsProblem::Handshake, handshake ? words : "TLS record failed: " + words);
+}
+
+}  // namespace vantel
