@@ -18,6 +18,9 @@ namespace vantel {
 namespace {
 
 using test::LoopbackPeer;
+using test::TestCertificate;
+using test::TlsTestConnection;
+using test::TlsTestServer;
 
 /// What a server's handler thread found, read by the test once the handler is done.
 struct Seen {
@@ -190,8 +193,9 @@ std::string BigBody(std::size_t bytes) {
 }
 
 TEST_F(TlsRelayTest, TwentyMegabytesEachWayArriveRewrittenAndWhole) {
-    settings_.Kludges = {"0 X-Mailer:"};
-    settings_.Subst = {"0 Vantel"};
+    // The same rewrite of mail sent (type 0) and of mail retrieved (type 1).
+    settings_.Kludges = {"0 X-Mailer:", "1 X-Mailer:"};
+    settings_.Subst = {"0 Vantel", "0 Vantel"};
     const std::string body = BigBody(20 * 1024 * 1024);
     const std::string header = "X-Mailer: Other\r\nSubject: big\r\n\r\n";
     const std::string rewritten = "X-Mailer:  Vantel\r\nSubject: big\r\n\r\n";
@@ -253,7 +257,8 @@ TEST_F(TlsRelayTest, TwentyMegabytesEachWayArriveRewrittenAndWhole) {
     const std::size_t before = reader->received.size();
     reader->Send("RETR 1\r\n");
     const std::string expected = "+OK message\r\n" + rewritten + body + ".\r\n";
-    ASSERT_TRUE(Run([&] { return reader->received.size() >= before + expected.size(); }, 60000));
+    ASSERT_TRUE(Run([&] { return reader->received.size() >= before + expected.size(); }, 60000))
+        << reader->received.size() - before << " of " << expected.size() << " bytes";
     EXPECT_TRUE(reader->received.substr(before) == expected) << "the message changed";
     reader->ShutDownSend();
     ASSERT_TRUE(Run([&] { return downSeen->done.load(); }));
@@ -369,11 +374,11 @@ TEST_F(TlsRelayTest, EachFailureIsToldToTheUserAndToTheClientInItsProtocol) {
         settings_.ServerList.clear();
         const TestCertificate certificate = refusal.certificate(pki_);
         TlsTestServer server(certificate, refusal.handler, {refusal.implicitTls});
-        const std::string pin =
-            std::string(refusal.name) == "pin mismatch" ? std::string(95, '0') : "";
+        // The pin of another certificate, where the row asks for one.
+        const bool pinOther = std::string(refusal.name) == "pin mismatch";
         const std::uint16_t port =
             RelayTo(server, refusal.type, refusal.mode,
-                    pin.empty() ? "" : test::TestPki::SelfSigned("other").fingerprint);
+                    pinOther ? test::TestPki::SelfSigned("other").fingerprint : "");
         auto client = Client(port);
         client->Send("HELLO\r\n");  // a client that does not wait for the greeting
         ASSERT_TRUE(Run([&] { return client->closed; })) << client->received;
