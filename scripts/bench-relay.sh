@@ -7,7 +7,8 @@
 # and the ratios, and how many connections failed while the relay reloaded its settings.
 # Environment: VANTEL_BIN (build/linux-release), VANTEL_BASELINE_BIN (none), BENCH_REPS (3),
 # BENCH_SESSIONS (2000), BENCH_CONCURRENT (500), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64),
-# BENCH_RELOADS (100).
+# BENCH_RELOADS (100), BENCH_TLS_SESSIONS (500). The TLS rows compare the relay with stunnel in
+# client mode, both in front of one TLS server (stunnel in server mode before the fake servers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${VANTEL_BIN:-build/linux-release}
@@ -18,10 +19,12 @@ size=$((${BENCH_SIZE_MIB:-64} * 1024 * 1024))
 sessions=${BENCH_SESSIONS:-2000}
 concurrent=${BENCH_CONCURRENT:-500}
 messages=${BENCH_MESSAGES:-5000}
+tls_sessions=${BENCH_TLS_SESSIONS:-500}
 client_timeout=60   # seconds for one client run
 deadline=${BENCH_DEADLINE:-900}  # seconds for the whole script
 
-for tool in "$bin/vantel-load" "$bin/vantel-relay" socat ${baseline:+"$baseline/vantel-relay"}; do
+for tool in "$bin/vantel-load" "$bin/vantel-relay" socat stunnel4 openssl \
+    ${baseline:+"$baseline/vantel-relay"}; do
     if ! command -v "$tool" >/dev/null; then
         echo "bench-relay: $tool is missing (make build-linux-release; make deps)" >&2
         exit 1
@@ -46,9 +49,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 source scripts/lib/ports.sh
-free_ports=$(pick_ports 8)
+free_ports=$(pick_ports 14)
 read -r smtp_port pop3_port socat_smtp socat_pop3 relay_smtp relay_pop3 before_smtp before_pop3 \
-    <<<"$free_ports"
+    tls_smtp tls_pop3 stunnel_smtp stunnel_pop3 relay_tls_smtp relay_tls_pop3 <<<"$free_ports"
 
 echo "Starting the fake servers (the POP3 one builds its $((size / 1048576)) MiB message)..." >&2
 "$bin/vantel-load" smtp-server "$smtp_port" --timeout "$deadline" >"$work/smtp-server.out" &
@@ -134,18 +137,26 @@ median() {  # median "V1 V2 ..."
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
 
 rows=()
+tls_rows=()
 notes=()
 failures=0
 paths=(direct socat relay)
 if [ -n "$baseline" ]; then paths+=(before); fi
-# measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT [BEFORE_PORT]
-measure() {
+declare -A values
+# collect LABEL UNIT MODE ARG CLIENT_OPTIONS PATH=PORT...: runs the client $reps times on every
+# path, interleaved, and leaves the medians in `values`.
+collect() {
     local label=$1 unit=$2 mode=$3 arg=$4 options=$5
-    local -A ports=([direct]=$6 [socat]=$7 [relay]=$8 [before]=${9:-})
-    local -A values=([direct]="" [socat]="" [relay]="" [before]="")
-    local rep path line value count
+    shift 5
+    local -A ports=() runs=()
+    local order=() pair rep path line value count
+    for pair in "$@"; do
+        ports[${pair%%=*}]=${pair#*=}
+        runs[${pair%%=*}]=""
+        order+=("${pair%%=*}")
+    done
     for rep in $(seq "$reps"); do
-        for path in "${paths[@]}"; do
+        for path in "${order[@]}"; do
             if [ "$SECONDS" -ge "$deadline" ]; then
                 echo "bench-relay: over $deadline s, stopping" >&2
                 exit 1
@@ -153,25 +164,38 @@ measure() {
             # shellcheck disable=SC2086 # ARG and OPTIONS are lists of words
             if ! line=$("$bin/vantel-load" "$mode" "${ports[$path]}" $arg $options); then
                 notes+=("$label via $path, run $rep: ${line#* ok=0 }")
-                # The baseline may fall short; only our own paths count as failures.
-                if [ "$path" != socat ]; then failures=$((failures + 1)); fi
+                # The baselines may fall short; only our own paths count as failures.
+                if [ "$path" = direct ] || [ "$path" = relay ]; then failures=$((failures + 1)); fi
             fi
             value=$(sed -n 's/.* value=\([0-9.]*\).*/\1/p' <<<"$line")
             count=$(sed -n 's/.* succeeded=\([0-9]*\).*/\1/p' <<<"$line")
             if [ "$mode" = messages ] && [ "${count:-0}" -lt "$arg" ] && [ -n "$value" ]; then
                 notes+=("$label via $path, run $rep: time was up after $count messages")
             fi
-            values[$path]+="${value:-0} "
-            printf '  %-32s %-6s run %d: %s %s\n' "$label" "$path" "$rep" "${value:-0}" "$unit" >&2
+            runs[$path]+="${value:-0} "
+            printf '  %-32s %-7s run %d: %s %s\n' "$label" "$path" "$rep" "${value:-0}" "$unit" >&2
         done
     done
-    local d s r b=-
-    d=$(median "${values[direct]}")
-    s=$(median "${values[socat]}")
-    r=$(median "${values[relay]}")
-    if [ -n "$baseline" ]; then b=$(median "${values[before]}"); fi
+    values=()
+    for path in "${order[@]}"; do values[$path]=$(median "${runs[$path]}"); done
+}
+# measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT [BEFORE_PORT]
+measure() {
+    local label=$1 unit=$2 mode=$3 arg=$4 options=$5
+    local -A ports=([direct]=$6 [socat]=$7 [relay]=$8 [before]=${9:-})
+    local path pairs=()
+    for path in "${paths[@]}"; do pairs+=("$path=${ports[$path]}"); done
+    collect "$label" "$unit" "$mode" "$arg" "$options" "${pairs[@]}"
+    local d=${values[direct]} s=${values[socat]} r=${values[relay]} b=${values[before]:--}
     rows+=("$(printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s' "$label" "$unit" "$d" "$s" \
         "$r" "$b" "$(ratio "$r" "$s")" "$(ratio "$r" "$d")" "$(ratio "$r" "$b")")")
+}
+# measure_tls LABEL UNIT MODE ARG CLIENT_OPTIONS STUNNEL_PORT RELAY_PORT: plain in, TLS out to
+# the same TLS server, through stunnel in client mode and through the relay.
+measure_tls() {
+    collect "$1" "$2" "$3" "$4" "$5" "stunnel=$6" "relay=$7"
+    local s=${values[stunnel]} r=${values[relay]}
+    tls_rows+=("$(printf '%-32s %-11s %10s %10s %14s' "$1" "$2" "$s" "$r" "$(ratio "$r" "$s")")")
 }
 
 # measure_reload LABEL SESSIONS: rounds of SESSIONS sessions open at once while the relay is
@@ -232,10 +256,57 @@ measure "messages ($messages, 20 kludges)" messages/s messages "$messages" "$t -
 messages_rss=$(peak_rss_kib)
 stop_relay
 
+# TLS: one stunnel in server mode is the TLS server in front of the fake servers; plain clients
+# reach it through stunnel in client mode and through the relay. Both verify the certificate
+# (chain and name); neither resumes sessions, so every session is a full handshake.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost -keyout "$work/tls.key" -out "$work/tls.pem" 2>/dev/null
+{
+    printf 'foreground = yes\npid =\n'
+    printf '[smtp]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\n' "$tls_smtp" "$smtp_port"
+    printf 'cert = %s\nkey = %s\n' "$work/tls.pem" "$work/tls.key"
+    printf '[pop3]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\n' "$tls_pop3" "$pop3_port"
+    printf 'cert = %s\nkey = %s\n' "$work/tls.pem" "$work/tls.key"
+} >"$work/stunnel-server.conf"
+{
+    printf 'foreground = yes\npid =\nclient = yes\nsslVersionMin = TLSv1.2\n'
+    printf 'verifyChain = yes\nCAfile = %s\ncheckHost = localhost\nsessionResume = no\n' \
+        "$work/tls.pem"
+    printf '[smtp]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\n' "$stunnel_smtp" "$tls_smtp"
+    printf '[pop3]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\n' "$stunnel_pop3" "$tls_pop3"
+} >"$work/stunnel-client.conf"
+for conf in server client; do
+    stunnel4 "$work/stunnel-$conf.conf" 2>>"$work/stunnel.log" &
+    pids+=("$!")
+done
+for p in "$tls_smtp" "$tls_pop3" "$stunnel_smtp" "$stunnel_pop3"; do wait_for_port "$p"; done
+{
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n'
+    printf '"ServersCount"="2"\r\n'
+    printf '"Servers0"="%s %s 0 -1 localhost"\r\n"ServerSecurity0"="1"\r\n' \
+        "$relay_tls_smtp" "$tls_smtp"
+    printf '"Servers1"="%s %s 1 -1 localhost"\r\n"ServerSecurity1"="1"\r\n' \
+        "$relay_tls_pop3" "$tls_pop3"
+} >"$work/tls.reg"
+SSL_CERT_FILE="$work/tls.pem" "$bin/vantel-relay" --store "$work/tls.reg" 2>>"$work/relay.log" &
+relay_pid=$!
+wait_for_port "$relay_tls_smtp"
+wait_for_port "$relay_tls_pop3"
+measure_tls "TLS: SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$stunnel_smtp" "$relay_tls_smtp"
+measure_tls "TLS: POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$stunnel_pop3" "$relay_tls_pop3"
+measure_tls "TLS: new sessions ($tls_sessions)" sessions/s sessions "$tls_sessions" "$t" \
+    "$stunnel_smtp" "$relay_tls_smtp"
+stop_relay
+
 echo
 printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s\n' measurement unit direct socat relay \
     before relay/socat relay/direct relay/before
 printf '%s\n' "${rows[@]}"
+echo
+echo
+printf '%-32s %-11s %10s %10s %14s\n' measurement unit stunnel relay relay/stunnel
+printf '%s\n' "${tls_rows[@]}"
 echo
 echo "Medians of $reps runs; the kludges apply on the relay path only."
 echo "Relay peak RSS (VmHWM): $concurrent_rss KiB with $concurrent concurrent sessions (the fresh" \

@@ -428,5 +428,25 @@ TEST_F(TlsRelayTest, APinnedSelfSignedServerIsAcceptedAndNothingEncryptedGoesWit
     EXPECT_EQ(notifier_.notices[0].reason, "TLS is not available: the system has no TLS library");
 }
 
+TEST_F(TlsRelayTest, ABrokenRecordOnceTheSessionRunsEndsItLikeALostConnection) {
+    TlsTestServer server(localhost_, [](TlsTestConnection& c) {
+        std::string line;
+        c.Write("+OK pop\r\n");
+        c.ReadLine(line);
+        const char record[] = "\x17\x03\x03\x00\x05garbage";  // an application record
+        c.WriteRaw(std::string_view(record, sizeof record - 1));
+        c.ReadToEnd();
+    });
+    const std::uint16_t port = RelayTo(server, ServerType::Pop3, SecurityMode::SslTls);
+    auto client = Client(port);
+    ASSERT_TRUE(Await(*client, "+OK pop\r\n"));
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(Run([&] { return client->closed; }));
+    // What came before stays; no refusal is made up in the middle of a conversation.
+    EXPECT_EQ(client->received, "+OK pop\r\n");
+    Run([] { return false; }, 50);
+    EXPECT_TRUE(notifier_.notices.empty());
+}
+
 }  // namespace
 }  // namespace vantel

@@ -260,6 +260,12 @@ void TlsSocket::Process(std::string_view bytes) {
             }
             break;
         case TlsState::Failed:
+            if (phase_ == Phase::Open) {
+                // A broken record once the session runs: the connection is lost, as by a reset.
+                wireEnded_ = true;
+                endError_ = kBrokenRecord;
+                break;
+            }
             Fail(DescribeTlsFailure(tls_->failure(), host_));
             break;
     }
@@ -321,6 +327,10 @@ void TlsSocket::Report() {
     }
     if (openPending_) {
         openPending_ = false;
+        Writable();  // anything written before the connection stood
+        if (alive.expired()) {
+            return;
+        }
         owner_.OnConnect(0);
         if (alive.expired()) {
             return;

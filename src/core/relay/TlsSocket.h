@@ -35,6 +35,8 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     static constexpr std::size_t kWireHighWater = 64 * 1024;
     /// Decrypted bytes read ahead of the owner before the wire is left unread.
     static constexpr std::size_t kReadAhead = 64 * 1024;
+    /// The error the owner's OnClose gets when a record fails once the session runs.
+    static constexpr int kBrokenRecord = -1;
 
     /// `host`: the server as the entry names it, for the reasons given. `dialogue` null: TLS
     /// from the first byte.
