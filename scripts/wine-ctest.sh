@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the Windows test executables under Wine in a throw-away prefix.
+# Runs the Windows test executables under Wine in a throw-away prefix, with the TLS test
+# servers (tests/tls/tls-test-server.py) up for the Schannel tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +12,33 @@ fi
 
 source scripts/lib/wine.sh
 work=$(mktemp -d)
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+tls_pid=
+cleanup() {
+    if [ -n "$tls_pid" ]; then kill "$tls_pid" 2>/dev/null || true; fi
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The servers make their certificates in a directory of their own and write ports.json there
+# once they listen; Wine sees the directory through its Z: drive. Without python3 or openssl
+# the TLS tests skip.
+mkdir "$work/tls"
+if command -v python3 >/dev/null && command -v openssl >/dev/null; then
+    python3 tests/tls/tls-test-server.py "$work/tls" >/dev/null 2>"$work/tls-server.log" &
+    tls_pid=$!
+    for _ in $(seq 300); do
+        if [ -f "$work/tls/ports.json" ] || ! kill -0 "$tls_pid" 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    if [ -f "$work/tls/ports.json" ]; then
+        export VANTEL_TLS_TEST_DIR="Z:${work//\//\\}\\tls"
+    else
+        echo "TLS test servers did not start; the Schannel tests skip:" >&2
+        cat "$work/tls-server.log" >&2
+    fi
+fi
+
 fresh_wine_prefix "$work/prefix"
 start_wine_server
 ctest --preset windows "$@"

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""TLS servers for the Windows TLS client's tests, one port per case.
+
+Usage: tls-test-server.py DIR
+
+Makes a test CA and server certificates in DIR with the openssl command, listens on
+127.0.0.1, and writes DIR/ports.json ({"case": port, ...}) once every port listens. Runs
+until it is killed. Nothing outside DIR is touched.
+"""
+
+import json
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import warnings
+
+LEAF_NAMES = "DNS:localhost,IP:127.0.0.1"
+LEAF_EXT = "basicConstraints=critical,CA:FALSE\nextendedKeyUsage=serverAuth\n"
+
+CA_CONFIG = """[ca]
+default_ca = test_ca
+[test_ca]
+database = {dir}/index.txt
+new_certs_dir = {dir}
+serial = {dir}/serial
+default_md = sha256
+policy = any
+copy_extensions = none
+unique_subject = no
+[any]
+commonName = supplied
+"""
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def issue(d, name, subject, names, dates=None):
+    """A certificate for the one server key, signed by the test CA."""
+    with open(os.path.join(d, name + ".ext"), "w") as f:
+        f.write(LEAF_EXT + "subjectAltName=" + names + "\n")
+    openssl("req", "-new", "-key", "server.key", "-subj", subject, "-out", name + ".csr", cwd=d)
+    if dates is None:
+        openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "30", "-sha256", "-extfile", name + ".ext",
+                "-out", name + ".pem", cwd=d)
+    else:
+        # x509 -req cannot set dates in the past or the future; the ca command can.
+        openssl("ca", "-batch", "-config", "ca.cnf", "-cert", "ca.pem", "-keyfile", "ca.key",
+                "-in", name + ".csr", "-startdate", dates[0], "-enddate", dates[1],
+                "-extfile", name + ".ext", "-notext", "-out", name + ".pem", cwd=d)
+
+
+def make_certificates(d):
+    with open(os.path.join(d, "ca.cnf"), "w") as f:
+        f.write(CA_CONFIG.format(dir=d))
+    open(os.path.join(d, "index.txt"), "w").close()
+    with open(os.path.join(d, "serial"), "w") as f:
+        f.write("1000\n")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+            "-out", "ca.pem", "-days", "30", "-subj", "/CN=Vantel Test CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=d)
+    openssl("genrsa", "-out", "server.key", "2048", cwd=d)
+    issue(d, "trusted", "/CN=localhost", LEAF_NAMES)
+    issue(d, "wrongname", "/CN=mail.example.net", "DNS:mail.example.net,DNS:*.example.net")
+    issue(d, "expired", "/CN=localhost", LEAF_NAMES, ("20200101000000Z", "20210102000000Z"))
+    issue(d, "notyet", "/CN=localhost", LEAF_NAMES, ("20990101000000Z", "21000101000000Z"))
+    openssl("req", "-x509", "-key", "server.key", "-subj", "/CN=localhost", "-days", "30",
+            "-addext", "subjectAltName=" + LEAF_NAMES, "-out", "selfsigned.pem", cwd=d)
+
+
+def tls_context(d, cert, max_version=None):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(os.path.join(d, cert + ".pem"), os.path.join(d, "server.key"))
+    if max_version is not None:
+        warnings.simplefilter("ignore", DeprecationWarning)
+        # TLS 1.1 needs the lowest security level of OpenSSL 3 to be offered at all.
+        ctx.set_ciphers("DEFAULT:@SECLEVEL=0")
+        ctx.minimum_version = ssl.TLSVersion.TLSv1
+        ctx.maximum_version = max_version
+    return ctx
+
+
+def echo(ctx):
+    """Echoes everything; answers the client's close_notify with its own."""
+    def serve(conn):
+        try:
+            tls = ctx.wrap_socket(conn, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            while True:
+                data = tls.recv(65536)
+                if not data:
+                    break
+                tls.sendall(data)
+            tls.unwrap()
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            tls.close()
+    return serve
+
+
+def say_bye(ctx):
+    """Greets, then ends the session with close_notify and waits for the client's."""
+    def serve(conn):
+        try:
+            tls = ctx.wrap_socket(conn, server_side=True)
+            tls.sendall(b"bye\r\n")
+            tls.unwrap().close()
+        except (ssl.SSLError, OSError):
+            conn.close()
+    return serve
+
+
+def garbage(conn):
+    """Not a TLS server: answers the ClientHello in plain text."""
+    try:
+        conn.recv(4096)
+        conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+    except OSError:
+        pass
+    conn.close()
+
+
+def close_mid_handshake(conn):
+    """Reads the ClientHello and hangs up."""
+    try:
+        conn.recv(4096)
+    except OSError:
+        pass
+    conn.close()
+
+
+def listen(handler):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.bind(("127.0.0.1", 0))
+    sock.listen(16)
+
+    def accept_loop():
+        while True:
+            conn, _ = sock.accept()
+            threading.Thread(target=handler, args=(conn,), daemon=True).start()
+
+    threading.Thread(target=accept_loop, daemon=True).start()
+    return sock.getsockname()[1]
+
+
+def main():
+    d = os.path.abspath(sys.argv[1])
+    make_certificates(d)
+    handlers = {
+        "trusted": echo(tls_context(d, "trusted")),
+        "selfsigned": echo(tls_context(d, "selfsigned")),
+        "wrongname": echo(tls_context(d, "wrongname")),
+        "expired": echo(tls_context(d, "expired")),
+        "notyet": echo(tls_context(d, "notyet")),
+        "tls11": echo(tls_context(d, "trusted", ssl.TLSVersion.TLSv1_1)),
+        "bye": say_bye(tls_context(d, "trusted")),
+        "garbage": garbage,
+        "midclose": close_mid_handshake,
+    }
+    ports = {name: listen(handler) for name, handler in handlers.items()}
+    with open(os.path.join(d, "ports.json.tmp"), "w") as f:
+        json.dump(ports, f)
+    os.replace(os.path.join(d, "ports.json.tmp"), os.path.join(d, "ports.json"))
+    print(json.dumps(ports), flush=True)
+    threading.Event().wait()
+
+
+if __name__ == "__main__":
+    main()
