@@ -9,26 +9,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/TlsClient.h"
+#include "platform/win32/TlsTestServers.h"
 
 namespace vantel {
 namespace {
 
 bool UnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 /// A TCP connection to a test server that carries the bytes between it and a TlsClient.
@@ -134,25 +126,14 @@ class Wire {
 class SchannelClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* dir = std::getenv("VANTEL_TLS_TEST_DIR");
-        if (dir == nullptr || *dir == 0) {
-            GTEST_SKIP() << "VANTEL_TLS_TEST_DIR not set: no TLS test servers "
-                            "(scripts/wine-ctest.sh starts them)";
+        std::string why;
+        if (!servers_.Load(why)) {
+            GTEST_SKIP() << why;
         }
-        ports_ = ReadFile(std::string(dir) + "\\ports.json");
-        caPem_ = ReadFile(std::string(dir) + "\\ca.pem");
-        ASSERT_FALSE(ports_.empty()) << "no ports.json in " << dir;
-        ASSERT_FALSE(caPem_.empty()) << "no ca.pem in " << dir;
+        caPem_ = servers_.caPem();
     }
 
-    /// The port of one server case, from {"case": port, ...}.
-    std::uint16_t Port(const std::string& name) const {
-        const std::size_t key = ports_.find("\"" + name + "\"");
-        const std::size_t colon = key == std::string::npos ? key : ports_.find(':', key);
-        return colon == std::string::npos ? 0
-                                          : static_cast<std::uint16_t>(std::strtoul(
-                                                ports_.c_str() + colon + 1, nullptr, 10));
-    }
+    std::uint16_t Port(const std::string& name) const { return servers_.Port(name); }
 
     /// A context trusting the test CA alone, or (`testRoots` false) the system's roots.
     std::unique_ptr<TlsContext> Context(bool testRoots = true) {
@@ -188,7 +169,7 @@ class SchannelClientTest : public ::testing::Test {
         return client->failure();
     }
 
-    std::string ports_;
+    test::TlsTestServers servers_;
     std::string caPem_;
 };
 
