@@ -401,7 +401,8 @@ int OpenSslClient::ChooseFailure(X509* leaf) {
             chain = &error;
         }
     }
-    const CertificateError& chosen = chain ? *chain : expired ? *expired : early ? *early : *name;
+    // The same order as on Windows: untrusted, then the name, then the dates.
+    const CertificateError& chosen = chain ? *chain : name ? *name : expired ? *expired : *early;
     if (&chosen == chain) {
         failure_.problem = TlsProblem::Untrusted;
         if (IsSelfSigned(chosen.code)) {

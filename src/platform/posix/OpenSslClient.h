@@ -17,9 +17,10 @@
 //     issuer's dates, or OpenSSL's words for anything else). A certificate nobody vouches for
 //     says nothing true about its name or dates, and pinning it (the user's remedy) skips
 //     those checks anyway.
-//  2. Expired (the day of notAfter, "2026-01-02") and NotYetValid (the day of notBefore).
-//  3. NameMismatch: detail is what the certificate is for: its DNS and IP subjectAltNames
-//     joined by ", " (the first ten, then "and N more"), else its common name.
+//  2. NameMismatch: detail is what the certificate is for: its DNS and IP subjectAltNames
+//     joined by ", " (the first ten, then "and N more"), else its common name. A certificate
+//     for another server is the wrong one whatever its dates.
+//  3. Expired (the day of notAfter, "2026-01-02") and NotYetValid (the day of notBefore).
 // failure().fingerprint (and fingerprint()) is set whenever the server sent a certificate.
 //
 // Other failures:
