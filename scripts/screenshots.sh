@@ -20,8 +20,8 @@ trap 'wine "$bin/vantel-poke.exe" command 32773 >/dev/null 2>&1 || true; wineser
 fresh_wine_prefix "$work/prefix"
 start_wine_server
 
-# Two SMTP and two POP3 accounts on the default ports, and two schemas. Ports away from the
-# well-known ones, so nothing else on this machine holds them.
+# Two SMTP and two POP3 accounts on the default ports (one of each reached over TLS), and two
+# schemas. Ports away from the well-known ones, so nothing else on this machine holds them.
 cat > "$work/settings.reg" <<'REG'
 Windows Registry Editor Version 5.00
 
@@ -40,8 +40,10 @@ Windows Registry Editor Version 5.00
 "Servers0"="2525 25 0 -1 smtp.example.org"
 "Servers1"="2525 587 0 -1 mail.example.net"
 "Servers2"="1110 110 1 -1 pop.example.org"
-"Servers3"="1110 110 1 -1 pop.example.net"
+"Servers3"="1110 995 1 -1 pop.example.net"
 "Servers4"="1119 119 0 -1 news.example.org"
+"ServerSecurity1"="2"
+"ServerSecurity3"="1"
 "KludgesCount"="3"
 "Kludges0"="0 X-Mailer:"
 "Kludges1"="0 Organization:"

@@ -40,6 +40,10 @@ class SettingsStore {
                                   const std::vector<std::uint8_t>& bytes, StoreRoot root) = 0;
     /// Deletes a key with its values; a key that still has subkeys stays (as on Windows NT).
     virtual bool DeleteStoreKey(std::string_view subkey, StoreRoot root) = 0;
+    /// Deletes one value; false when it was not there (or could not be deleted).
+    virtual bool DeleteValue(std::string_view subkey, std::string_view name, StoreRoot root) = 0;
+    /// The names of a key's values, in no particular order; empty when the key is absent.
+    virtual std::vector<std::string> ValueNames(std::string_view subkey, StoreRoot root) = 0;
 
     /// Groups the writes that follow until the matching EndUpdate, so a store that persists
     /// as a whole (a file) writes once. Calls nest; only the outermost EndUpdate persists.

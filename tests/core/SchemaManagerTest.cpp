@@ -199,6 +199,44 @@ TEST_P(SchemaManagerTest, NamesThatCannotBeKeyNamesAreRefused) {
     EXPECT_EQ(SchemaManager::CheckSchemaName(std::string(255, 'x')), "");
 }
 
+TEST_P(SchemaManagerTest, SecurityValuesGoWithTheirSchema) {
+    const std::string print(95, 'A');  // stored as given: the relay judges it
+    ServerEntry secured;
+    secured.Name = "smtp.example.org";
+    secured.RemotePort = 465;
+    secured.Security = StoredSecurityMode(SecurityMode::SslTls);
+    secured.Fingerprint = print;
+    ServerEntry plain;
+    plain.Name = "plain.example.org";
+    const std::vector<ServerEntry> secureList = {plain, secured};
+    const std::vector<ServerEntry> defaultList = {secured, plain};
+
+    settings_.ServerList = secureList;
+    ASSERT_TRUE(Manager(true).SaveSchemaAs("Secure"));
+    EXPECT_EQ(Read("Settings\\Secure", "ServerSecurity1", StoreRoot::LocalMachine), "1");
+    Manager().SelectSchema(0);
+    EXPECT_TRUE(settings_.ServerList.empty());
+
+    // The default schema holds other entries at the same ordinals: nothing crosses over.
+    settings_.ServerList = defaultList;
+    Manager().SelectSchema(1);
+    EXPECT_EQ(settings_.ServerList, secureList);
+    Manager().SelectSchema(0);
+    EXPECT_EQ(settings_.ServerList, defaultList);
+    Manager().SelectSchema(1);
+
+    // Deleting the current schema hands its entries to the default one, values and all.
+    ASSERT_TRUE(Manager(true).DeleteSchema("Secure"));
+    for (StoreRoot root : {StoreRoot::CurrentUser, StoreRoot::LocalMachine}) {
+        EXPECT_EQ(Read("Settings\\Secure", "ServerSecurity1", root), "<absent>");
+        EXPECT_EQ(Read("Settings\\Secure", "ServerFingerprint1", root), "<absent>");
+    }
+    EXPECT_EQ(settings_.DefaultSchema, 0);
+    EXPECT_EQ(Read("Settings", "ServerSecurity0"), "<absent>");
+    persistence_.LoadSettings(settings_, 0);
+    EXPECT_EQ(settings_.ServerList, secureList);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, SchemaManagerTest, ::testing::ValuesIn(test::AllStoreFactories()),
                          test::StoreFactoryName);
 

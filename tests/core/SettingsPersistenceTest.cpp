@@ -227,6 +227,121 @@ TEST_P(SettingsPersistenceTest, NamedSchemaSaveReplacesItsKeyWholeButDefaultKeep
     EXPECT_EQ(Read("Settings", "Servers1"), "110 110 1 2 b");
 }
 
+constexpr const char* kPrint =
+    "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:"
+    "EE:FF";
+
+ServerEntry SecuredEntry(const std::string& name, int remotePort, int security,
+                         std::string fingerprint = "") {
+    ServerEntry entry;
+    entry.Name = name;
+    entry.LocalPort = 2525;
+    entry.RemotePort = remotePort;
+    entry.Security = security;
+    entry.Fingerprint = std::move(fingerprint);
+    return entry;
+}
+
+constexpr int kSslTls = StoredSecurityMode(SecurityMode::SslTls);
+constexpr int kStartTls = StoredSecurityMode(SecurityMode::StartTls);
+
+TEST_P(SettingsPersistenceTest, SecurityAndPinnedFingerprintRoundTripBesideTheServerLines) {
+    RelaySettings s;
+    ServerEntry pop = Pop3Entry("pop.example.org", 77, "alice", "pw");
+    pop.Security = kStartTls;
+    s.ServerList = {
+        SecuredEntry("smtp.example.org", 465, kSslTls, kPrint),
+        pop,
+        SecuredEntry("plain.example.org", 25, 0),
+        // A newer program's mode, and a pin the relay will refuse: both kept as they are.
+        SecuredEntry("future.example.org", 25, 9),
+        SecuredEntry("typo.example.org", 465, kSslTls, "not a fingerprint"),
+    };
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    // The server lines keep the format older programs read.
+    EXPECT_EQ(Read("Settings", "Servers0"), "2525 465 0 -1 smtp.example.org");
+    EXPECT_EQ(Read("Settings", "Servers1"), "110 110 1 77 pop.example.org");
+    EXPECT_EQ(Read("Settings", "ServerSecurity0"), "1");
+    EXPECT_EQ(Read("Settings", "ServerSecurity1"), "2");
+    EXPECT_EQ(Read("Settings", "ServerFingerprint0"), kPrint);
+    // Plain entries without a pin add nothing to the store.
+    EXPECT_EQ(Read("Settings", "ServerSecurity2"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerFingerprint2"), "<absent>");
+
+    const RelaySettings back = Load();
+    EXPECT_EQ(back.ServerList, s.ServerList);
+    EXPECT_TRUE(back.ServerList[3].Encrypted());
+}
+
+TEST_P(SettingsPersistenceTest, StoredSecurityValuesLoadSafely) {
+    // A store of an older program: no mode, no pin.
+    Write("Settings", "ServersCount", "6");
+    for (int i = 0; i < 6; ++i) {
+        Write("Settings", ("Servers" + std::to_string(i)).c_str(), "25 25 0 -1 host");
+    }
+    RelaySettings s = Load();
+    ASSERT_EQ(s.ServerList.size(), 6u);
+    for (const ServerEntry& entry : s.ServerList) {
+        EXPECT_TRUE(entry.Uses(SecurityMode::None));
+        EXPECT_EQ(entry.Fingerprint, "");
+    }
+
+    // Hand-edited values: what is no number is never taken as plain text.
+    Write("Settings", "ServerSecurity0", " 2 ");
+    Write("Settings", "ServerSecurity1", "");
+    Write("Settings", "ServerSecurity2", "tls");
+    Write("Settings", "ServerSecurity3", "1x");
+    Write("Settings", "ServerSecurity4", "99999999999");
+    store_->WriteBinaryValue("Settings", "ServerSecurity5", {1, 0, 0, 0}, kUser);  // a DWORD
+    Write("Settings", "ServerFingerprint1", std::string(100000, 'f'));
+    s = Load();
+    EXPECT_TRUE(s.ServerList[0].Uses(SecurityMode::StartTls));
+    EXPECT_TRUE(s.ServerList[1].Uses(SecurityMode::None));
+    for (std::size_t i : {2u, 3u, 4u, 5u}) {
+        EXPECT_TRUE(s.ServerList[i].Encrypted()) << i;
+        EXPECT_FALSE(IsKnownSecurityMode(s.ServerList[i].Security)) << i;
+    }
+    EXPECT_EQ(s.ServerList[1].Fingerprint.size(), 100000u);
+
+    // Saved back, the unknown modes stay unknown and the long pin stays whole.
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    const RelaySettings again = Load();
+    EXPECT_EQ(again.ServerList, s.ServerList);
+}
+
+// The default schema's key is not emptied before a save (a named schema's is).
+TEST_P(SettingsPersistenceTest, ValuesOfRemovedOrMovedEntriesDoNotAttachToOthers) {
+    RelaySettings s;
+    s.ServerList = {SecuredEntry("a", 25, 0), SecuredEntry("b", 465, kSslTls, kPrint),
+                    SecuredEntry("c", 587, kStartTls, kPrint)};
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    // b goes; c moves up to ordinal 1 and drops its pin; a takes one.
+    s.ServerList.erase(s.ServerList.begin() + 1);
+    s.ServerList[1].Fingerprint.clear();
+    s.ServerList[0].Fingerprint = kPrint;
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Load().ServerList, s.ServerList);
+
+    // Entries added later, where the removed ones stood, start plain.
+    s.ServerList.push_back(SecuredEntry("d", 25, 0));
+    s.ServerList[1] = SecuredEntry("c", 25, 0);
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Load().ServerList, s.ServerList);
+
+    // Left by hand or by another program, past the list or in another letter case: gone with
+    // the next save. Names that are never read stay.
+    Write("Settings", "serversecurity5", "1");
+    Write("Settings", "SERVERFINGERPRINT1", "AA");
+    Write("Settings", "ServerSecurity01", "1");
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Read("Settings", "ServerSecurity5"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerFingerprint1"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerSecurity01"), "1");
+    EXPECT_EQ(Read("Settings", "ServerFingerprint0"), kPrint);
+}
+
 TEST_P(SettingsPersistenceTest, LoadPicksStoredOrGivenSchema) {
     Write("Settings", "SchemesCount", "2");
     Write("Settings", "Schemes0", "Home");

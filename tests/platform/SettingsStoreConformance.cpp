@@ -1,5 +1,6 @@
 #include "platform/SettingsStoreConformance.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -115,6 +116,36 @@ TEST_P(SettingsStoreConformance, EmptySubkeyIsTheProductKey) {
     EXPECT_FALSE(store_->DeleteStoreKey("", kUser));
     EXPECT_EQ(store_->ReadValueText("", "Version", "", kUser), "3");
     EXPECT_EQ(store_->ReadValueText("", "", "", kUser), "default value");
+}
+
+TEST_P(SettingsStoreConformance, ValuesAreListedAndDeletedOneByOne) {
+    const auto sorted = [](std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_TRUE(store_->ValueNames("Settings", kUser).empty());
+    ASSERT_TRUE(store_->WriteValueText("Settings", "Host", "h", kUser));
+    ASSERT_TRUE(store_->WriteBinaryValue("Settings", "PassData7", {1, 2}, kUser));
+    ASSERT_TRUE(store_->WriteValueText("Settings", "ServerSecurity0", "1", kUser));
+    ASSERT_TRUE(store_->WriteValueText("Settings", "Other", "m", kMachine));
+    ASSERT_TRUE(store_->WriteValueText("Settings\\Work", "Port", "25", kUser));
+    EXPECT_EQ(sorted(store_->ValueNames("Settings", kUser)),
+              (std::vector<std::string>{"Host", "PassData7", "ServerSecurity0"}));
+
+    EXPECT_TRUE(store_->DeleteValue("SETTINGS", "serversecurity0", kUser));
+    EXPECT_FALSE(store_->DeleteValue("Settings", "ServerSecurity0", kUser));
+    EXPECT_FALSE(store_->DeleteValue("Settings", "Other", kUser));
+    EXPECT_FALSE(store_->DeleteValue("Missing", "Host", kUser));
+    EXPECT_EQ(store_->ReadValueText("Settings", "ServerSecurity0", "gone", kUser), "gone");
+    EXPECT_EQ(sorted(store_->ValueNames("Settings", kUser)),
+              (std::vector<std::string>{"Host", "PassData7"}));
+    EXPECT_EQ(store_->ValueNames("Settings", kMachine), std::vector<std::string>{"Other"});
+    EXPECT_EQ(store_->ReadValueText("Settings\\Work", "Port", "", kUser), "25");
+
+    // The names come back in the case they were written with.
+    ASSERT_TRUE(store_->WriteValueText("Settings\\Work", "MixedCase", "x", kUser));
+    EXPECT_EQ(sorted(store_->ValueNames("settings\\work", kUser)),
+              (std::vector<std::string>{"MixedCase", "Port"}));
 }
 
 TEST_P(SettingsStoreConformance, WritesInsideAnUpdateAreVisibleAtOnce) {

@@ -1,5 +1,5 @@
 // The port a server entry of each type listens on and connects to unless the user says
-// otherwise; the entry editor moves ports that still hold the old type's default.
+// otherwise; the entry editor moves ports that still hold the old type's or mode's default.
 #pragma once
 
 #include "core/config/ServerEntry.h"
@@ -8,15 +8,34 @@ namespace vantel {
 
 class DefaultPortTable {
   public:
-    /// The well-known port of `type`; 0 for a value outside the enumeration.
-    static constexpr int PortOf(ServerType type) {
+    /// The well-known port of `type` in plain text: what the client talks to the relay on,
+    /// and the server's port without TLS. 0 for a value outside the enumeration.
+    static constexpr int PortOf(ServerType type) { return PortOf(type, SecurityMode::None); }
+
+    /// The server's well-known port of `type` reached with `mode`: TLS from the first byte has
+    /// ports of its own, while STARTTLS upgrades a plain session (SMTP on the submission port,
+    /// where servers offer it to clients). 0 for a value outside either enumeration.
+    static constexpr int PortOf(ServerType type, SecurityMode mode) {
+        switch (mode) {
+            case SecurityMode::None:
+                return Pick(type, 25, 110, 143);
+            case SecurityMode::SslTls:
+                return Pick(type, 465, 995, 993);
+            case SecurityMode::StartTls:
+                return Pick(type, 587, 110, 143);
+        }
+        return 0;
+    }
+
+  private:
+    static constexpr int Pick(ServerType type, int smtp, int pop3, int imap4) {
         switch (type) {
             case ServerType::Smtp:
-                return 25;
+                return smtp;
             case ServerType::Pop3:
-                return 110;
+                return pop3;
             case ServerType::Imap4:
-                return 143;
+                return imap4;
         }
         return 0;
     }

@@ -3,11 +3,58 @@
 #include <algorithm>
 
 #include "core/config/DecimalText.h"
+#include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {
 
 constexpr std::string_view kGlobalKey = "Settings";
+
+// Per-entry values beside the server list, named after the entry's ordinal in it: the server
+// line keeps its format, so that older programs still read the list.
+constexpr std::string_view kSecurityValue = "ServerSecurity";
+constexpr std::string_view kFingerprintValue = "ServerFingerprint";
+
+/// The mode of a stored value that is no number (a hand-edited "tls", a DWORD): a mode no
+/// program knows, so that the relay refuses the entry instead of speaking plain text to it.
+constexpr int kUnreadableSecurity = -1;
+
+std::string OrdinalName(std::string_view base, std::size_t ordinal) {
+    return std::string(base) + FormatDecimal(static_cast<int>(ordinal));
+}
+
+/// The ordinal of a value named `base` followed by a number in the form FormatDecimal gives,
+/// in any letter case (as value names compare); -1 for any other name.
+int OrdinalOf(std::string_view name, std::string_view base) {
+    if (name.size() <= base.size() ||
+        !std::equal(base.begin(), base.end(), name.begin(),
+                    [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); })) {
+        return -1;
+    }
+    const std::string_view digits = name.substr(base.size());
+    std::size_t consumed = 0;
+    const int ordinal = ParseDecimalPrefix(digits, consumed);
+    return consumed == digits.size() && ordinal >= 0 && FormatDecimal(ordinal) == digits ? ordinal
+                                                                                         : -1;
+}
+
+/// Whether `name` is a mode or fingerprint value of an ordinal that has none in `servers`.
+bool IsStaleSecurityValue(std::string_view name, const std::vector<ServerEntry>& servers) {
+    const auto at = [&servers](int ordinal) -> const ServerEntry* {
+        return static_cast<std::size_t>(ordinal) < servers.size()
+                   ? &servers[static_cast<std::size_t>(ordinal)]
+                   : nullptr;
+    };
+    if (const int ordinal = OrdinalOf(name, kSecurityValue); ordinal >= 0) {
+        const ServerEntry* entry = at(ordinal);
+        return entry == nullptr || !entry->Encrypted();
+    }
+    if (const int ordinal = OrdinalOf(name, kFingerprintValue); ordinal >= 0) {
+        const ServerEntry* entry = at(ordinal);
+        return entry == nullptr || entry->Fingerprint.empty();
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -65,6 +112,35 @@ void SettingsPersistence::WritePassData(int index, const std::uint8_t* bytes, st
                             std::vector<std::uint8_t>(bytes, bytes + length), Root());
 }
 
+int SettingsPersistence::ReadServerSecurity(std::size_t ordinal) {
+    const std::string text = ReadSetting(OrdinalName(kSecurityValue, ordinal), true);
+    std::size_t consumed = 0;
+    const int mode = ParseDecimalPrefix(text, consumed);
+    if (text.find_first_not_of(" \t", consumed) != std::string::npos) {
+        return kUnreadableSecurity;
+    }
+    return consumed == 0 ? StoredSecurityMode(SecurityMode::None) : mode;
+}
+
+void SettingsPersistence::WriteServerSecurity(const std::vector<ServerEntry>& servers) {
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        if (servers[i].Encrypted()) {
+            WriteSetting(OrdinalName(kSecurityValue, i), FormatDecimal(servers[i].Security), true);
+        }
+        if (!servers[i].Fingerprint.empty()) {
+            WriteSetting(OrdinalName(kFingerprintValue, i), servers[i].Fingerprint, true);
+        }
+    }
+    // A named schema's key was emptied before the save; the default schema's key still holds
+    // the values of entries since removed or moved (and of older programs' saves).
+    const std::string key = SchemaKey(true);
+    for (const std::string& name : store_.ValueNames(key, Root())) {
+        if (IsStaleSecurityValue(name, servers)) {
+            store_.DeleteValue(key, name, Root());
+        }
+    }
+}
+
 void SettingsPersistence::ServersToText(RelaySettings& settings) {
     settings.Servers.clear();
     for (const ServerEntry& entry : settings.ServerList) {
@@ -76,17 +152,22 @@ void SettingsPersistence::ServersToText(RelaySettings& settings) {
             WritePassData(entry.PassDataIndex, entry.Credentials.data(), length);
         }
     }
+    WriteServerSecurity(settings.ServerList);
 }
 
 void SettingsPersistence::TextToServers(RelaySettings& settings) {
     settings.ServerList.clear();
-    for (const std::string& line : settings.Servers) {
-        ServerEntry entry = ParseServerLine(line);
+    for (std::size_t i = 0; i < settings.Servers.size(); ++i) {
+        ServerEntry entry = ParseServerLine(settings.Servers[i]);
         if (entry.PassDataIndex != -1) {
             const std::vector<std::uint8_t> bytes = ReadPassData(entry.PassDataIndex);
             std::copy(bytes.begin(), bytes.end(), entry.Credentials.begin());
             entry.CredentialLength = static_cast<int>(bytes.size());
         }
+        entry.Security = ReadServerSecurity(i);
+        // Kept as stored, even when it is no fingerprint: the relay refuses such an entry with
+        // a notice rather than take it for "no pin".
+        entry.Fingerprint = ReadSetting(OrdinalName(kFingerprintValue, i), true);
         settings.ServerList.push_back(entry);
     }
 }

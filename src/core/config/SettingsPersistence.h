@@ -39,9 +39,10 @@ class SettingsPersistence {
     std::vector<std::uint8_t> ReadPassData(int index);
     void WritePassData(int index, const std::uint8_t* bytes, std::size_t length);
 
-    /// Rebuilds `Servers` from `ServerList` and stores the POP3 logins.
+    /// Rebuilds `Servers` from `ServerList` and stores the POP3 logins and each entry's
+    /// security mode and pinned fingerprint.
     void ServersToText(RelaySettings& settings);
-    /// Rebuilds `ServerList` from `Servers`, with the stored logins.
+    /// Rebuilds `ServerList` from `Servers`, with the stored logins, modes and fingerprints.
     void TextToServers(RelaySettings& settings);
 
     /// Loads the settings of the stored current schema (`schemaIndex` -1) or of the given one.
@@ -57,6 +58,11 @@ class SettingsPersistence {
         return useMachineStore_ ? StoreRoot::LocalMachine : StoreRoot::CurrentUser;
     }
     std::string SchemaKey(bool perSchema) const;
+    /// "ServerSecurity<ordinal>": the entry's SecurityMode number; absent or empty = None.
+    int ReadServerSecurity(std::size_t ordinal);
+    /// Writes the modes and fingerprints the entries have, and deletes those of ordinals
+    /// that have none now, so that no value outlives its entry to attach to the next one.
+    void WriteServerSecurity(const std::vector<ServerEntry>& servers);
 
     SettingsStore& store_;
     std::string currentSchemaName_;

@@ -160,6 +160,25 @@ bool FileStore::DeleteStoreKey(std::string_view subkey, StoreRoot root) {
     return Modify(subkey, root, [&](const std::string& key) { return image_.DeleteKey(key); });
 }
 
+bool FileStore::DeleteValue(std::string_view subkey, std::string_view name, StoreRoot root) {
+    return Modify(subkey, root,
+                  [&](const std::string& key) { return image_.DeleteValue(key, name); });
+}
+
+std::vector<std::string> FileStore::ValueNames(std::string_view subkey, StoreRoot root) {
+    if (state_ == State::NotLoaded) {
+        Load();
+    }
+    std::vector<std::string> names;
+    const std::optional<std::string> key = KeyPath(subkey, root);
+    if (key) {
+        for (const RegValue* value : image_.Values(*key)) {
+            names.push_back(value->name);
+        }
+    }
+    return names;
+}
+
 bool FileStore::Modify(std::string_view subkey, StoreRoot root,
                        const std::function<bool(const std::string& key)>& change) {
     if (state_ == State::NotLoaded) {

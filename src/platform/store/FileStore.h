@@ -45,6 +45,8 @@ class FileStore : public SettingsStore {
     bool WriteBinaryValue(std::string_view subkey, std::string_view name,
                           const std::vector<std::uint8_t>& bytes, StoreRoot root) override;
     bool DeleteStoreKey(std::string_view subkey, StoreRoot root) override;
+    bool DeleteValue(std::string_view subkey, std::string_view name, StoreRoot root) override;
+    std::vector<std::string> ValueNames(std::string_view subkey, StoreRoot root) override;
 
     void BeginUpdate() override;
     /// Persists the group's changes; also false when a write in the group was refused.

@@ -116,4 +116,44 @@ bool RegistryStore::DeleteStoreKey(std::string_view subkey, StoreRoot root) {
     return RegDeleteKeyA(RootKey(root), KeyPath(subkey).c_str()) == ERROR_SUCCESS;
 }
 
+bool RegistryStore::DeleteValue(std::string_view subkey, std::string_view name, StoreRoot root) {
+    KeyHandle key;
+    if (RegOpenKeyExA(RootKey(root), KeyPath(subkey).c_str(), 0, KEY_SET_VALUE, key.Out()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    return RegDeleteValueA(key.Get(), std::string(name).c_str()) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> RegistryStore::ValueNames(std::string_view subkey, StoreRoot root) {
+    std::vector<std::string> names;
+    KeyHandle key;
+    if (RegOpenKeyExA(RootKey(root), KeyPath(subkey).c_str(), 0, KEY_QUERY_VALUE, key.Out()) !=
+        ERROR_SUCCESS) {
+        return names;
+    }
+    DWORD longest = 0;
+    if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &longest, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return names;
+    }
+    // The longest name is counted without its NUL. A longer name added meanwhile is skipped,
+    // as a value added after the listing would be.
+    std::vector<char> name(static_cast<std::size_t>(longest) + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG rc = RegEnumValueA(key.Get(), index, name.data(), &length, nullptr, nullptr,
+                                      nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (rc == ERROR_SUCCESS) {
+            names.emplace_back(name.data(), length);
+        } else if (rc != ERROR_MORE_DATA) {
+            break;
+        }
+    }
+    return names;
+}
+
 }  // namespace vantel

@@ -22,6 +22,8 @@ class RegistryStore : public SettingsStore {
     bool WriteBinaryValue(std::string_view subkey, std::string_view name,
                           const std::vector<std::uint8_t>& bytes, StoreRoot root) override;
     bool DeleteStoreKey(std::string_view subkey, StoreRoot root) override;
+    bool DeleteValue(std::string_view subkey, std::string_view name, StoreRoot root) override;
+    std::vector<std::string> ValueNames(std::string_view subkey, StoreRoot root) override;
 
   private:
     std::string KeyPath(std::string_view subkey) const;

@@ -6,6 +6,7 @@
 
 #include "core/config/DefaultPortTable.h"
 #include "core/rewrite/CredentialCodec.h"
+#include "platform/TlsFailure.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/Placement.h"
 #include "tray/resource.h"
@@ -41,6 +42,17 @@ constexpr TypeRadio kTypeRadios[] = {{ServerType::Smtp, ServerSettingsDialog::kS
                                      {ServerType::Pop3, ServerSettingsDialog::kPop3Radio},
                                      {ServerType::Imap4, ServerSettingsDialog::kImap4Radio}};
 
+/// The choices of the security list, at the index of their SecurityMode number.
+constexpr const char* kSecurityChoices[] = {"None", "SSL/TLS", "STARTTLS"};
+
+/// The server's default port for `type` reached with the stored mode `security`; 0 for a mode
+/// the program does not know, whose default no port can hold.
+int RemoteDefault(ServerType type, int security) {
+    return IsKnownSecurityMode(security)
+               ? DefaultPortTable::PortOf(type, static_cast<SecurityMode>(security))
+               : 0;
+}
+
 int RadioOf(ServerType type) {
     for (const TypeRadio& radio : kTypeRadios) {
         if (radio.type == type) {
@@ -60,6 +72,9 @@ bool ServerSettingsDialog::OnInitDialog() {
     SendMessageA(Item(kServerNameEdit), EM_LIMITTEXT, ServerEntry::kMaxNameLength, 0);
     SendMessageA(Item(kUserNameEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
     SendMessageA(Item(kPasswordEdit), EM_LIMITTEXT, kMaxCredentialText, 0);
+    for (const char* choice : kSecurityChoices) {
+        SendMessageA(Item(kSecurityCombo), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    }
     LoadControls();
     TypeChanged();
     return true;
@@ -72,6 +87,10 @@ void ServerSettingsDialog::LoadControls() {
     SetItemInt(window(), kRemotePortEdit, remotePort);
     SetItemText(window(), kUserNameEdit, userName);
     SetItemText(window(), kPasswordEdit, password);
+    // An unknown mode selects nothing, so that nothing claims to be what the entry holds.
+    SendMessageA(Item(kSecurityCombo), CB_SETCURSEL,
+                 static_cast<WPARAM>(IsKnownSecurityMode(security) ? security : -1), 0);
+    SetItemText(window(), kFingerprintEdit, fingerprint);
 }
 
 ServerType ServerSettingsDialog::CheckedType() const {
@@ -83,23 +102,46 @@ ServerType ServerSettingsDialog::CheckedType() const {
     return serverType;
 }
 
+void ServerSettingsDialog::MovePort(int id, int oldDefault, int newDefault) {
+    // Ports the user chose stay; other edits are left exactly as typed.
+    int port = 0;
+    if (oldDefault != 0 && newDefault != 0 && ParseWholeInt(GetItemText(window(), id), port) &&
+        port == oldDefault) {
+        SetItemInt(window(), id, newDefault);
+    }
+}
+
 void ServerSettingsDialog::TypeChanged() {
-    const int oldDefault = DefaultPortTable::PortOf(serverType);
+    const ServerType oldType = serverType;
     serverType = CheckedType();
-    const int newDefault = DefaultPortTable::PortOf(serverType);
 
     // Only POP3 logins are replaced on the way; the texts stay for a switch back.
     const bool pop3 = serverType == ServerType::Pop3;
     EnableWindow(Item(kUserNameEdit), pop3 ? TRUE : FALSE);
     EnableWindow(Item(kPasswordEdit), pop3 ? TRUE : FALSE);
 
-    // Ports the user chose stay; other edits are left exactly as typed.
-    for (int id : {kLocalPortEdit, kRemotePortEdit}) {
-        int port = 0;
-        if (ParseWholeInt(GetItemText(window(), id), port) && port == oldDefault) {
-            SetItemInt(window(), id, newDefault);
-        }
+    // The client speaks plain text to the relay whatever the mode; only the server's port
+    // depends on it.
+    MovePort(kLocalPortEdit, DefaultPortTable::PortOf(oldType),
+             DefaultPortTable::PortOf(serverType));
+    MovePort(kRemotePortEdit, RemoteDefault(oldType, security),
+             RemoteDefault(serverType, security));
+}
+
+int ServerSettingsDialog::ChosenMode() const {
+    const LRESULT chosen = SendMessageA(Item(kSecurityCombo), CB_GETCURSEL, 0, 0);
+    return chosen >= 0 && IsKnownSecurityMode(static_cast<int>(chosen)) ? static_cast<int>(chosen)
+                                                                        : -1;
+}
+
+void ServerSettingsDialog::SecurityChanged() {
+    const int chosen = ChosenMode();
+    if (chosen < 0) {
+        return;
     }
+    MovePort(kRemotePortEdit, RemoteDefault(serverType, security),
+             RemoteDefault(serverType, chosen));
+    security = chosen;
 }
 
 bool ServerSettingsDialog::OnCommand(UINT id, UINT code, HWND control) {
@@ -107,6 +149,10 @@ bool ServerSettingsDialog::OnCommand(UINT id, UINT code, HWND control) {
     const bool radio = id == kSmtpRadio || id == kPop3Radio || id == kImap4Radio;
     if (radio && code == BN_CLICKED) {
         TypeChanged();
+        return true;
+    }
+    if (id == kSecurityCombo && code == CBN_SELCHANGE) {
+        SecurityChanged();
         return true;
     }
     return false;
@@ -133,12 +179,25 @@ void ServerSettingsDialog::OnOK() {
         SetFocus(Item(kPasswordEdit));
         return;
     }
+    const std::string typedPrint = GetItemText(window(), kFingerprintEdit);
+    const std::string print = NormalizeFingerprint(typedPrint);
+    if (print.empty() && typedPrint.find_first_not_of(" \t") != std::string::npos) {
+        notifier_.ShowMessage(window(), kBadFingerprintText);
+        SetFocus(Item(kFingerprintEdit));
+        SendMessageA(Item(kFingerprintEdit), EM_SETSEL, 0, -1);
+        return;
+    }
+    const int chosen = ChosenMode();
     serverType = type;
     localPort = local;
     serverName = name;
     remotePort = remote;
     userName = user;
     password = pass;
+    if (chosen >= 0) {
+        security = chosen;
+    }
+    fingerprint = print;
     EndDialog(IDOK);
 }
 

@@ -1,4 +1,5 @@
-// The editor of one server entry: its type, local port, remote server and POP3 login.
+// The editor of one server entry: its type, local port, remote server and POP3 login, and how
+// the relay secures its connection to the server.
 #pragma once
 
 #include <string>
@@ -19,6 +20,14 @@ class ServerSettingsDialog : public Dialog {
     static constexpr int kLocalPortEdit = 1004;
     static constexpr int kUserNameEdit = 1005;
     static constexpr int kPasswordEdit = 1006;
+    /// Drop-down list of the SecurityMode values, each at the index of its number.
+    static constexpr int kSecurityCombo = 1007;
+    static constexpr int kFingerprintEdit = 1008;
+
+    /// The complaint about a fingerprint OK cannot take.
+    static constexpr const char* kBadFingerprintText =
+        "Please enter the certificate fingerprint as 32 pairs of hex digits (AB:CD:...), or "
+        "leave it empty.";
 
     explicit ServerSettingsDialog(const DialogContext& context);
 
@@ -29,6 +38,10 @@ class ServerSettingsDialog : public Dialog {
     int remotePort = 25;
     std::string userName;
     std::string password;
+    /// A SecurityMode number; one the program does not know stays unless the user picks a mode.
+    int security = StoredSecurityMode(SecurityMode::None);
+    /// As NormalizeFingerprint gives it after OK (a stored one is shown as it was stored).
+    std::string fingerprint;
 
   protected:
     bool OnInitDialog() override;
@@ -41,6 +54,12 @@ class ServerSettingsDialog : public Dialog {
     ServerType CheckedType() const;
     /// Follows a new type: the login edits, and ports that still hold the old default.
     void TypeChanged();
+    /// The mode chosen in the list; -1 while none is (an unknown stored mode).
+    int ChosenMode() const;
+    /// Follows a new mode: a remote port that still holds the old mode's default.
+    void SecurityChanged();
+    /// Sets the port edit `id` to `newDefault` when it holds `oldDefault` (0: no default).
+    void MovePort(int id, int oldDefault, int newDefault);
 
     DialogNotifier& notifier_;
 };

@@ -19,7 +19,7 @@ struct Column {
     int width;
 };
 constexpr Column kColumns[] = {
-    {IDS_COLUMN_SERVER_NAME, 130}, {IDS_COLUMN_LOCAL_PORT, 80}, {IDS_COLUMN_REMOTE_PORT, 85}};
+    {IDS_COLUMN_SERVER_NAME, 130}, {IDS_COLUMN_LOCAL_PORT, 70}, {IDS_COLUMN_REMOTE_PORT, 105}};
 constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
 
 /// The editor's values into `entry`, all but the login.
@@ -28,6 +28,25 @@ void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
     entry.LocalPort = editor.localPort;
     entry.RemotePort = editor.remotePort;
     entry.Type = StoredServerType(editor.serverType);
+    entry.Security = editor.security;
+    entry.Fingerprint = editor.fingerprint;
+}
+
+/// The remote port as the list shows it: with the way the relay secures it, so that an
+/// encrypted entry stands out ("995 (TLS)", "587 (STARTTLS)"; "(?)": a mode this program does
+/// not know, which the relay refuses).
+std::string RemotePortText(const ServerEntry& entry) {
+    const std::string port = std::to_string(entry.RemotePort);
+    if (entry.Uses(SecurityMode::None)) {
+        return port;
+    }
+    if (entry.Uses(SecurityMode::SslTls)) {
+        return port + " (TLS)";
+    }
+    if (entry.Uses(SecurityMode::StartTls)) {
+        return port + " (STARTTLS)";
+    }
+    return port + " (?)";
 }
 
 /// A row's picture: its type's, or none for a number that names no type.
@@ -98,7 +117,7 @@ std::string ServersPage::CellText(int row, int column) {
         return std::to_string(entry.LocalPort);
     }
     if (column == 2) {
-        return std::to_string(entry.RemotePort);
+        return RemotePortText(entry);
     }
     return "N/A";
 }
@@ -114,6 +133,8 @@ void ServersPage::Edit() {
     editor.localPort = entry.LocalPort;
     editor.remotePort = entry.RemotePort;
     editor.serverType = ServerTypeFromStored(entry.Type);
+    editor.security = entry.Security;
+    editor.fingerprint = entry.Fingerprint;
     UnpackCredentials(entry.Credentials, entry.CredentialLength, editor.userName, editor.password);
     if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
         return;

@@ -6,6 +6,7 @@
 
 #include "StoreFactory.h"
 #include "TempDir.h"
+#include "core/config/SettingsPersistence.h"
 #include "platform/store/FileStore.h"
 #include "platform/win32/RegistryStore.h"
 
@@ -75,6 +76,35 @@ TEST(RegImportTest, FileWrittenByFileStoreImportsIntoTheRegistry) {
         }
         EXPECT_EQ(registry.ReadBinaryValue("Settings\\Work", "PassData77", root), kBinary);
     }
+}
+
+TEST(RegImportTest, ServerEntriesWithTheirSecurityImportWhole) {
+    test::TempDir dir;
+    const std::string productKey = test::UniqueProductKey();
+    const auto file = dir.path() / "servers.reg";
+    RelaySettings settings;
+    settings.ServerList.resize(3);
+    settings.ServerList[0].Name = "smtp.example.org";
+    settings.ServerList[0].RemotePort = 465;
+    settings.ServerList[0].Security = StoredSecurityMode(SecurityMode::SslTls);
+    settings.ServerList[0].Fingerprint =
+        "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+        "DD:EE:FF";
+    settings.ServerList[1].Name = "plain.example.org";
+    settings.ServerList[2].Security = 42;
+    settings.ServerList[2].Fingerprint = "typed \"by hand\" \\ kept";
+    {
+        FileStore files(file, productKey);
+        SettingsPersistence persistence(files);
+        ASSERT_TRUE(persistence.SaveSettings(settings)) << files.LastError();
+    }
+    ASSERT_EQ(RunCommand("reg.exe import \"" + file.string() + "\""), 0);
+
+    RegistryStore registry(productKey);
+    SettingsPersistence persistence(registry);
+    RelaySettings loaded;
+    persistence.LoadSettings(loaded, -1);
+    EXPECT_EQ(loaded.ServerList, settings.ServerList);
 }
 
 TEST(RegImportTest, RegistryExportLoadsInFileStore) {

@@ -128,6 +128,17 @@ void Click(HWND dialog, int id) {
     SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+void Choose(HWND dialog, int id, int index) {
+    HWND combo = GetDlgItem(dialog, id);
+    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+int Chosen(HWND dialog, int id) {
+    return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
 HWND PageWith(HWND options, int id, const char* className) {
     for (HWND page = FindWindowExA(options, nullptr, "#32770", nullptr); page != nullptr;
          page = FindWindowExA(options, page, "#32770", nullptr)) {

@@ -27,6 +27,13 @@ bool AnswerBox(const std::function<void()>& body, const std::function<void(HWND 
 /// Clicks the button `id` of `dialog` (BM_CLICK: the button's command as a click sends it).
 void Click(HWND dialog, int id);
 
+/// Chooses item `index` of the drop-down list `id` of `dialog`, with the notice its owner gets
+/// when the user picks one.
+void Choose(HWND dialog, int id, int index);
+
+/// The item of the drop-down list `id` that shows; -1 when none does.
+int Chosen(HWND dialog, int id);
+
 /// The page of the open Options dialog that holds control `id` of class `className`.
 HWND PageWith(HWND options, int id, const char* className);
 

@@ -126,5 +126,110 @@ TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
     EXPECT_EQ(editor.userName.size() + editor.password.size(), 253u);
 }
 
+constexpr int kNone = 0;
+constexpr int kSslTls = 1;
+constexpr int kStartTls = 2;
+
+TEST_F(ServerSettingsDialogTest, SecurityChoiceMovesOnlyARemotePortHoldingTheOldDefault) {
+    Editor editor(context_);
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_EQ(test::Chosen(window, Editor::kSecurityCombo), kNone);
+        EXPECT_EQ(Text(window, Editor::kFingerprintEdit), "");
+
+        // The client still talks plain text to the relay: the local port stays.
+        test::Choose(window, Editor::kSecurityCombo, kSslTls);
+        EXPECT_EQ(Ports(window), PortTexts("25", "465"));
+        test::Choose(window, Editor::kSecurityCombo, kStartTls);
+        EXPECT_EQ(Ports(window), PortTexts("25", "587"));
+
+        // The type switch moves the remote port by the chosen mode's defaults.
+        test::Click(window, Editor::kPop3Radio);
+        EXPECT_EQ(Ports(window), PortTexts("110", "110"));
+        test::Choose(window, Editor::kSecurityCombo, kSslTls);
+        EXPECT_EQ(Ports(window), PortTexts("110", "995"));
+        test::Click(window, Editor::kSmtpRadio);
+        EXPECT_EQ(Ports(window), PortTexts("25", "465"));
+
+        // A port of the user's own stays through mode and type switches.
+        SetItemText(window, Editor::kRemotePortEdit, "2465");
+        test::Choose(window, Editor::kSecurityCombo, kNone);
+        test::Click(window, Editor::kPop3Radio);
+        test::Choose(window, Editor::kSecurityCombo, kStartTls);
+        EXPECT_EQ(Ports(window), PortTexts("110", "2465"));
+
+        SetItemText(window, Editor::kRemotePortEdit, "110");
+        test::Choose(window, Editor::kSecurityCombo, kSslTls);
+        EXPECT_EQ(Ports(window), PortTexts("110", "995"));
+        EXPECT_TRUE(notifier_.messages.empty());
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.serverType, ServerType::Pop3);
+    EXPECT_EQ(editor.security, kSslTls);
+    EXPECT_EQ(editor.remotePort, 995);
+    EXPECT_EQ(editor.fingerprint, "");
+}
+
+TEST_F(ServerSettingsDialogTest, FingerprintIsEmptyOrSha256AndComesBackNormalized) {
+    const std::string pasted =
+        "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33 44 55 66 77 88 99 aa bb cc dd "
+        "ee ff";
+    Editor editor(context_);
+    editor.security = kSslTls;
+    editor.remotePort = 465;
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_EQ(test::Chosen(window, Editor::kSecurityCombo), kSslTls);
+        for (const std::string& bad : {std::string("AB:CD"), pasted + " 00", std::string("zz")}) {
+            notifier_.messages.clear();
+            SetItemText(window, Editor::kFingerprintEdit, bad);
+            test::Click(window, IDOK);
+            ASSERT_TRUE(IsWindow(window)) << bad;
+            EXPECT_EQ(notifier_.messages, std::vector<std::string>{Editor::kBadFingerprintText});
+            EXPECT_EQ(notifier_.askers.back(), window);
+            EXPECT_EQ(GetFocus(), GetDlgItem(window, Editor::kFingerprintEdit)) << bad;
+            EXPECT_EQ(Text(window, Editor::kFingerprintEdit), bad) << "the text stays to be fixed";
+        }
+        SetItemText(window, Editor::kFingerprintEdit, pasted);
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.fingerprint,
+              "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:"
+              "CC:DD:EE:FF");
+    EXPECT_EQ(editor.security, kSslTls);
+
+    // Emptied (blanks count as empty), the pin is gone.
+    const INT_PTR again = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_EQ(Text(window, Editor::kFingerprintEdit), editor.fingerprint);
+        SetItemText(window, Editor::kFingerprintEdit, "  ");
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(again, IDOK);
+    EXPECT_EQ(editor.fingerprint, "");
+}
+
+TEST_F(ServerSettingsDialogTest, UnknownModeStaysUnlessOneIsChosen) {
+    Editor editor(context_);
+    editor.security = 7;
+    editor.remotePort = 25;
+    const INT_PTR kept = test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_EQ(test::Chosen(window, Editor::kSecurityCombo), -1);
+        // Its default is unknown, so the type switch moves the local port only.
+        test::Click(window, Editor::kPop3Radio);
+        EXPECT_EQ(Ports(window), PortTexts("110", "25"));
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(kept, IDOK);
+    EXPECT_EQ(editor.security, 7);
+
+    const INT_PTR chosen = test::RunModalWith(editor, [&](HWND window) {
+        test::Choose(window, Editor::kSecurityCombo, kNone);
+        EXPECT_EQ(Ports(window), PortTexts("110", "25"));
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(chosen, IDOK);
+    EXPECT_EQ(editor.security, kNone);
+}
+
 }  // namespace
 }  // namespace vantel

@@ -332,6 +332,60 @@ TEST_F(ServersPageTest, EntryOfUnknownTypeIsEditedAndSavedAsSmtp) {
     }
 }
 
+TEST_F(ServersPageTest, SecurityIsMarkedInTheListAndEditedWithTheEntry) {
+    const std::string print =
+        "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+        "DD:EE:FF";
+    servers_ = {Entry(ServerType::Pop3, 1110, 995, "tls"), Entry(ServerType::Smtp, 25, 587, "st"),
+                Entry(ServerType::Smtp, 25, 25, "plain"), Entry(ServerType::Smtp, 25, 25, "odd")};
+    servers_[0].Security = StoredSecurityMode(SecurityMode::SslTls);
+    servers_[0].Fingerprint = print;
+    servers_[1].Security = StoredSecurityMode(SecurityMode::StartTls);
+    servers_[3].Security = 12;
+    editors_.acts = {
+        [&print](HWND editor) {
+            EXPECT_EQ(test::Chosen(editor, Editor::kSecurityCombo), 1);
+            EXPECT_EQ(GetItemText(editor, Editor::kFingerprintEdit), print);
+            test::Choose(editor, Editor::kSecurityCombo, 0);
+            SetItemText(editor, Editor::kFingerprintEdit, "");
+            test::Click(editor, IDOK);
+        },
+        [](HWND editor) {
+            test::Choose(editor, Editor::kSecurityCombo, 1);
+            test::Click(editor, IDOK);
+        },
+        // Left alone, a mode this program does not know stays.
+        [](HWND editor) {
+            EXPECT_EQ(test::Chosen(editor, Editor::kSecurityCombo), -1);
+            test::Click(editor, IDOK);
+        },
+        [](HWND editor) {
+            test::Choose(editor, Editor::kSecurityCombo, 2);
+            test::Click(editor, IDOK);
+        },
+    };
+    Open();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"tls 1110 995 (TLS)", "st 25 587 (STARTTLS)",
+                                                "plain 25 25", "odd 25 25 (?)"}));
+
+    Focus(0);
+    DoubleClick();
+    EXPECT_TRUE(servers_[0].Uses(SecurityMode::None));
+    EXPECT_EQ(servers_[0].Fingerprint, "");
+    EXPECT_EQ(servers_[0].RemotePort, 110);  // it held the POP3 SSL/TLS default
+    Focus(2);
+    DoubleClick();
+    Focus(3);
+    DoubleClick();
+    EXPECT_EQ(servers_[3].Security, 12);
+    RightClick();
+    ASSERT_EQ(servers_.size(), 5u);
+    EXPECT_TRUE(servers_[4].Uses(SecurityMode::StartTls));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"tls 1110 110", "st 25 587 (STARTTLS)",
+                                                "plain 25 465 (TLS)", "odd 25 25 (?)",
+                                                " 25 587 (STARTTLS)"}));
+}
+
 TEST(ServersPagePassData, NewIndexIsTheTickUnlessTakenOrNone) {
     std::vector<ServerEntry> servers(3);
     servers[0].PassDataIndex = 5000;
