@@ -122,6 +122,11 @@ TEST(SmtpChunkFramerTest, AMessageAfterDataIsNotSearchedForCommands) {
     ExpectFramed({"DATA\r\n", "<554 no valid recipients\r\n", "AUTH LOGIN\r\n",
                   "<334 VXNlcm5hbWU6\r\n", "BDAT 2\r\nxy"},
                  "DATA\r\nAUTH LOGIN\r\nBDAT 2\r\n{xy}");
+    // Only a line that is "." ends the message: dots elsewhere, a "." ended by a bare LF, a
+    // "." after a bare LF do not.
+    const std::string body = "a.b\r\n.x\r\n.\nBDAT 1\r\n. \r\nline\n.\r\nmore\r\n..\r\n\r\n.\r\n";
+    ExpectFramed({"DATA\r\n", "<354 go\r\n", body + "BDAT 1\r\nz"},
+                 "DATA\r\n" + body + "BDAT 1\r\n{z}");
     // A 3 inside a reply line is no go-ahead.
     ExpectFramed({"data\r\n", "<250 ", "<3 ok\r\n", "BDAT 1\r\nx"}, "data\r\nBDAT 1\r\n{x}");
 }

@@ -19,24 +19,29 @@ std::string_view Bare(std::string_view line) {
 }  // namespace
 
 void NewsCapabilityFilter::ClientSent(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
-        KeepFirst(clientLine_, text.substr(0, end), kCapabilities.size() + 2);
-        text.remove_prefix(end);
-        if (lf == std::string_view::npos) {
-            return;
-        }
-        const std::string_view line = Bare(clientLine_);
-        const bool asks =
-            line.size() >= kCapabilities.size() &&
-            EqualsNoCase(line.substr(0, kCapabilities.size()), kCapabilities) &&
-            (line.size() == kCapabilities.size() || line[kCapabilities.size()] == ' ');
-        if (state_ != State::List) {
-            state_ = asks ? State::Armed : State::Idle;
-        }
+    constexpr std::size_t kHead = kCapabilities.size() + 2;
+    // Only the last complete line counts: a command after CAPABILITIES disarms the filter. So
+    // a block is read from its end, and a message passing through costs no scan of its lines.
+    const std::size_t lastLf = text.rfind('\n');
+    if (lastLf == std::string_view::npos) {
+        KeepFirst(clientLine_, text, kHead);
+        return;
+    }
+    const std::size_t before = lastLf == 0 ? std::string_view::npos : text.rfind('\n', lastLf - 1);
+    if (before != std::string_view::npos) {
         clientLine_.clear();
     }
+    const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
+    KeepFirst(clientLine_, text.substr(start, lastLf + 1 - start), kHead);
+    const std::string_view line = Bare(clientLine_);
+    const bool asks = line.size() >= kCapabilities.size() &&
+                      EqualsNoCase(line.substr(0, kCapabilities.size()), kCapabilities) &&
+                      (line.size() == kCapabilities.size() || line[kCapabilities.size()] == ' ');
+    if (state_ != State::List) {
+        state_ = asks ? State::Armed : State::Idle;
+    }
+    clientLine_.clear();
+    KeepFirst(clientLine_, text.substr(lastLf + 1), kHead);
 }
 
 std::string_view NewsCapabilityFilter::Filter(std::string_view text) {

@@ -89,6 +89,12 @@ std::size_t SmtpChunkFramer::Next(std::string_view text, bool& chunk) {
     }
     std::size_t at = 0;
     while (at < text.size()) {
+        if (mode_ == Mode::Message) {
+            at = SkipMessageText(text, at);
+            if (at == text.size()) {
+                break;
+            }
+        }
         const std::size_t lf = text.find('\n', at);
         const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
         const bool lineEnds =
@@ -96,11 +102,41 @@ std::size_t SmtpChunkFramer::Next(std::string_view text, bool& chunk) {
         Keep(text.substr(at, end - at));
         crLast_ = text[end - 1] == '\r';
         at = end;
+        const bool wasMessage = mode_ == Mode::Message;
         if (lineEnds && LineEnded()) {
             break;  // the chunk's bytes start here
         }
+        if (wasMessage != (mode_ == Mode::Message)) {
+            break;  // a message starts or ends: it comes as a piece of its own
+        }
     }
     return at;
+}
+
+std::size_t SmtpChunkFramer::SkipMessageText(std::string_view text, std::size_t at) {
+    // A line kept from before may be the start of the "." line: it is read line by line.
+    if (!line_.empty() && !lineTooLong_) {
+        return at;
+    }
+    // Lines that end before the first dot cannot be the "." line.
+    const std::size_t dot = text.find('.', at);
+    const std::size_t limit = dot == std::string_view::npos ? text.size() : dot;
+    if (limit == at) {
+        return at;
+    }
+    const std::size_t lf = text.rfind('\n', limit - 1);
+    if (lf == std::string_view::npos || lf < at) {
+        return at;
+    }
+    const bool lineEnds = lf > at ? text[lf - 1] == '\r' : crLast_;
+    if (!lineEnds) {
+        return at;  // a bare LF does not end a line: read line by line
+    }
+    // As LineEnded leaves a message line that is not ".".
+    line_.clear();
+    lineTooLong_ = false;
+    crLast_ = false;
+    return lf + 1;
 }
 
 void SmtpChunkFramer::Keep(std::string_view piece) {

@@ -22,8 +22,12 @@ class SmtpChunkFramer {
 
     /// How many leading bytes of `text` (the client's next bytes) go together: chunk bytes
     /// (`chunk` set) to pass exactly as they are, or text up to and including a BDAT command
-    /// line, or the whole of `text`. Not 0 unless `text` is empty.
+    /// line, or up to where a message (as inMessage tells) starts or ends, or the whole of
+    /// `text`. Not 0 unless `text` is empty.
     std::size_t Next(std::string_view text, bool& chunk);
+
+    /// Whether the bytes Next cuts off next are message text up to its "." line.
+    bool inMessage() const { return mode_ == Mode::Message; }
 
     /// Follows the server's replies: a 3xx after DATA means the message follows.
     void ServerSent(std::string_view text);
@@ -39,6 +43,10 @@ class SmtpChunkFramer {
         Chunk,       ///< the bytes of a BDAT chunk
     };
 
+    /// In a message: where in `text` line-by-line reading must go on from `at`, past the
+    /// lines that cannot be its "." line (a large message then costs a search for dots, not a
+    /// look at every line).
+    std::size_t SkipMessageText(std::string_view text, std::size_t at);
     /// Adds one piece of the current line, ending at the latest with its LF.
     void Keep(std::string_view piece);
     /// The current line ended with CR LF; true when a chunk follows it.

@@ -7,14 +7,19 @@ namespace vantel {
 void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::string&) {
     while (!block.empty()) {
         bool chunk = false;
+        const bool message = chunks_.inMessage();
         const std::string_view piece = block.substr(0, chunks_.Next(block, chunk));
         block.remove_prefix(piece.size());
         if (chunk) {
             toServer.append(piece);
         } else {
-            ehlo_.ClientSent(piece);
-            if (secured_) {
-                news_.ClientSent(piece);
+            // A message's lines are no commands: only command text is read for EHLO and
+            // CAPABILITIES (and a large message costs no scan for them).
+            if (!message) {
+                ehlo_.ClientSent(piece);
+                if (secured_) {
+                    news_.ClientSent(piece);
+                }
             }
             toServer.append(rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge));
         }

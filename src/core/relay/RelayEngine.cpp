@@ -23,7 +23,7 @@ RelayEngine::RelayEngine(RelaySettings& settings, EventLoop& loop, MessageRewrit
       notifier_(notifier),
       trace_(trace),
       observer_(observer),
-      receiveBuffer_(kReceiveBlock) {
+      receiveBuffer_(kReceiveBlock * RelaySession::kBlocksPerEvent) {
     sweepTimer_ = loop_.StartTimer(kSweepPeriodMs, true, [this] { SweepSessions(); });
 }
 

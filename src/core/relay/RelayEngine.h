@@ -97,6 +97,7 @@ class RelayEngine {
     /// new value.
     std::size_t maxHeldLiteral() const { return maxHeldLiteral_; }
     void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
+    /// Room for one event's blocks, kReceiveBlock * RelaySession::kBlocksPerEvent bytes.
     char* receiveBuffer() { return receiveBuffer_.data(); }
     RelaySession* FindSession(std::uint64_t id);
     /// Expires with the engine: for answers that may come after it is gone (a name lookup).

@@ -115,11 +115,18 @@ long TlsSocket::SendSome(const char* data, std::size_t size, int& error) {
     if (wire_->SendFailed()) {
         return kError;
     }
+    // Encrypted a record at a time and sent as many records as the wire has room for in one
+    // system call. What the wire cannot take yet stays in this socket's queue; the wire's
+    // OnSent lets it go on, which only comes while the wire holds bytes.
     std::size_t taken = 0;
     while (taken < size && wire_->Backlog() < kWireHighWater) {
-        const std::size_t n = std::min(size - taken, kRecordPlaintext);
-        tls_->Write(std::string_view(data + taken, n));
-        taken += n;
+        const std::size_t room = kWireHighWater - wire_->Backlog();
+        for (std::size_t encrypted = 0; taken < size && encrypted < room;) {
+            const std::size_t n = std::min(size - taken, kRecordPlaintext);
+            tls_->Write(std::string_view(data + taken, n));
+            taken += n;
+            encrypted += n;
+        }
         FlushWire();
     }
     if (taken < size) {
