@@ -124,10 +124,13 @@ TEST_F(ServerOffersTest, Pop3WithAStoredLoginOffersOnlyUserAndPass) {
     Answer(server, *client, capa + "+OK\r\n", 0,
            "+OK\r\nTOP\r\nUSER\r\n.\r\n" + refusal + "+OK\r\n");
 
-    // A message that holds such lines comes as it was.
-    const std::string message = "+OK\r\nX: <a@b>\r\nSASL x\r\n..\r\n.\r\n";
-    Command(server, *client, "RETR 1\r\n", "RETR 1\r\n", "");
-    Answer(server, *client, message, 9, message);
+    // A message that holds such lines comes as it was; it ends at its "." line and no
+    // sooner, wherever it is cut, so the CAPA answer after it is still filtered.
+    const std::string message = "+OK\r\nX: <a@b>\r\nSASL x\r\nA.b\r\n..\r\n.x\r\n.\r\n";
+    for (std::size_t cut = 0; cut <= message.size(); ++cut) {
+        Command(server, *client, "RETR 1\r\nCAPA\r\n", "RETR 1\r\nCAPA\r\n", "");
+        Answer(server, *client, message + capa, cut, message + "+OK\r\nTOP\r\nUSER\r\n.\r\n");
+    }
 }
 
 TEST_F(ServerOffersTest, Pop3WithoutAStoredLoginPassesEverything) {

@@ -148,9 +148,32 @@ Pop3OfferFilter::Keep Pop3OfferFilter::ServerLineKeep() const {
 }
 
 void Pop3OfferFilter::FromServer(std::string_view block, std::string& toClient) {
-    Feed(
-        block, server_, toClient, [this](bool) { return ServerLineKeep(); },
-        [&] { ServerLineEnded(toClient); });
+    while (!block.empty()) {
+        // In a retrieved message (or a listing) only the "." line matters: the lines before
+        // the next one that starts with a dot pass in one piece.
+        const bool passing = answerBody_ && !answers_.empty() && answers_.front() == Answer::Lines;
+        if (passing && server_.head.empty() && block.front() != '.') {
+            std::size_t dot = block.find('.');
+            while (dot != std::string_view::npos && block[dot - 1] != '\n') {
+                dot = block.find('.', dot + 1);
+            }
+            const std::size_t lastLf = block.rfind('\n');
+            const std::size_t lines = dot != std::string_view::npos      ? dot
+                                      : lastLf != std::string_view::npos ? lastLf + 1
+                                                                         : 0;
+            if (lines > 0) {
+                toClient.append(block.substr(0, lines));
+                block.remove_prefix(lines);
+                continue;
+            }
+        }
+        const std::size_t lf = block.find('\n');
+        const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
+        Feed(
+            block.substr(0, end), server_, toClient, [this](bool) { return ServerLineKeep(); },
+            [&] { ServerLineEnded(toClient); });
+        block.remove_prefix(end);
+    }
 }
 
 void Pop3OfferFilter::ServerLineEnded(std::string& toClient) {
