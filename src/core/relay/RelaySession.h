@@ -30,7 +30,7 @@ class RelaySession {
     /// A side whose peer has gone may take this long to send what it still holds.
     static constexpr std::uint64_t kDrainTimeoutMs = 30000;
     /// Blocks one receive event relays before queueing them on the other end together.
-    static constexpr int kBlocksPerEvent = 16;
+    static constexpr int kBlocksPerEvent = 32;
     /// An end stops reading while the other end has this much unsent...
     static constexpr std::size_t kHighWater = 256 * 1024;
     /// ... and reads again when it is down to this.
