@@ -181,6 +181,20 @@ TEST_F(TlsRelayTest, StartTlsForEachProtocolGreetsTheClientAndFiltersTheUpgradeO
     }
 }
 
+TEST_F(TlsRelayTest, ImapOverTlsFromTheFirstByteKeepsItsGreetingButNotItsUpgradeOffer) {
+    TlsTestServer server(localhost_, [](TlsTestConnection& c) {
+        std::string line;
+        c.Write("* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=PLAIN] hi\r\n");
+        while (c.ReadLine(line)) {
+            c.Write(line.substr(0, line.find(' ')) + " OK done\r\n");
+        }
+    });
+    auto client = Client(RelayTo(server, ServerType::Imap4, SecurityMode::SslTls));
+    ASSERT_TRUE(Await(*client, "hi\r\n"));
+    EXPECT_EQ(client->received, "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n");
+    Ask(*client, "a1 NOOP\r\n", "a1 OK done\r\n");
+}
+
 // --- Large transfers --------------------------------------------------------------------
 
 std::string BigBody(std::size_t bytes) {
