@@ -8,6 +8,17 @@ trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
 source "$here/../../scripts/lib/checks.sh"
 source "$here/../../scripts/lib/ports.sh"
 port_open() { ! port_free "$1"; }
+# send_message PORT HEADER: one SMTP transaction through the relay on PORT, the header lines
+# given with \r\n between them.
+send_message() {
+    local fd
+    if exec {fd}<>"/dev/tcp/127.0.0.1/$1"; then
+        printf 'MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\n%b\r\n\r\nbody\r\n.\r\nQUIT\r\n' \
+            "$2" >&"$fd"
+        timeout 5 cat <&"$fd" >/dev/null
+        exec {fd}>&-
+    fi
+}
 header='Windows Registry Editor Version 5.00'
 
 # A message relayed with its headers rewritten.
@@ -83,11 +94,7 @@ printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n
 "$bin/vantel-relay" --store "$work/dir.reg" 2>"$work/dir.log" &
 pid=$!
 wait_until 5 port_open "$dir_port"
-if exec {fd}<>"/dev/tcp/127.0.0.1/$dir_port"; then
-    printf 'MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\nX-Quote: hi\r\nSubject: dir\r\n\r\nbody\r\n.\r\nQUIT\r\n' >&"$fd"
-    timeout 5 cat <&"$fd" >/dev/null
-    exec {fd}>&-
-fi
+send_message "$dir_port" 'X-Quote: hi\r\nSubject: dir'
 check "directory as kludge file: reported" wait_until 5 grep -q "Error opening file '$work'" "$work/dir.log"
 check "directory as kludge file: the relay goes on" kill -0 "$pid"
 check "directory as kludge file: the message arrives" wait_until 5 grep -q "Subject: dir" "$work/dir-sink.out"
@@ -159,11 +166,7 @@ if command -v stunnel4 >/dev/null && command -v openssl >/dev/null; then
     "$bin/vantel-relay" --store "$work/tls.reg" 2>"$work/tls.log" &
     pid=$!
     wait_until 5 port_open "$tls_port"
-    if exec {fd}<>"/dev/tcp/127.0.0.1/$tls_port"; then
-        printf 'MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\nSubject: over tls\r\n\r\nbody\r\n.\r\nQUIT\r\n' >&"$fd"
-        timeout 5 cat <&"$fd" >/dev/null
-        exec {fd}>&-
-    fi
+    send_message "$tls_port" 'Subject: over tls'
     check "tls pinned: the message arrives" wait_until 5 grep -q "Subject: over tls" "$work/tls-sink.out"
     kill -TERM "$pid"
     wait "$pid"

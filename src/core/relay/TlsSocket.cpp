@@ -169,12 +169,18 @@ void TlsSocket::OnConnect(int error) {
         return;
     }
     StartHandshake();
+    ReportLater();  // a failure to begin; from the loop, as this may run inside Connect
 }
 
 void TlsSocket::StartHandshake() {
     phase_ = Phase::Handshake;
     tls_->Start();
     FlushWire();
+    if (tls_->state() == TlsState::Failed) {
+        // The client could not even begin (no trusted roots, say): the server waits for a
+        // ClientHello that never comes, so nothing else would end the session.
+        Fail(DescribeTlsFailure(tls_->failure(), host_));
+    }
 }
 
 void TlsSocket::OnReceive() {
@@ -224,6 +230,7 @@ void TlsSocket::ReadWire(bool all) {
 }
 
 void TlsSocket::Process(std::string_view bytes) {
+    std::string rest;  // what the server sent after its go-ahead: the start of the TLS stream
     if (phase_ == Phase::Dialogue) {
         std::string toServer;
         const StartTlsDialogue::Step step = dialogue_->FromServer(bytes, toServer);
@@ -236,17 +243,15 @@ void TlsSocket::Process(std::string_view bytes) {
             return;
         }
         StartHandshake();
-        const std::string rest = dialogue_->TakeRest();
-        if (rest.empty()) {
+        rest = dialogue_->TakeRest();
+        if (phase_ == Phase::Failed || rest.empty()) {
             return;
         }
         bytes = rest;
-        tls_->Feed(bytes);
-    } else if (phase_ == Phase::Handshake || phase_ == Phase::Open) {
-        tls_->Feed(bytes);
-    } else {
+    } else if (phase_ != Phase::Handshake && phase_ != Phase::Open) {
         return;
     }
+    tls_->Feed(bytes);
     FlushWire();
     tls_->TakeIncoming(incoming_);
     switch (tls_->state()) {
@@ -363,7 +368,8 @@ void TlsSocket::Report() {
 }
 
 void TlsSocket::ReportLater() {
-    if (reportPosted_ || phase_ != Phase::Open || (Unread() == 0 && !wireEnded_)) {
+    const bool due = failurePending_ || (phase_ == Phase::Open && (Unread() > 0 || wireEnded_));
+    if (reportPosted_ || !due) {
         return;
     }
     reportPosted_ = true;

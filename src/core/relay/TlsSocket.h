@@ -82,8 +82,8 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     /// Tells the owner what has happened; call last in an event, as the owner may destroy
     /// this socket in it.
     void Report();
-    /// Asks the loop for a Report, when the owner has something to read it has not been told
-    /// about.
+    /// Asks the loop for a Report, when the owner has a failure or something to read it has
+    /// not been told about.
     void ReportLater();
     std::size_t Unread() const { return incoming_.size() - incomingAt_; }
 

@@ -174,7 +174,8 @@ std::string TakeOpenSslErrors() {
     return text != nullptr ? Lower(text) : "OpenSSL error " + std::to_string(error);
 }
 
-OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options) {
+OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options,
+                             const std::string& unusable) {
     std::string host = options.host;
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
@@ -208,6 +209,9 @@ OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options) 
     SSL_set_bio(ssl_, in_, out_);
     SSL_set_connect_state(ssl_);
     SSL_set_app_data(ssl_, this);
+    if (!unusable.empty()) {
+        Fail(TlsProblem::Handshake, unusable);
+    }
 }
 
 OpenSslClient::~OpenSslClient() {

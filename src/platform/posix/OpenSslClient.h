@@ -54,7 +54,10 @@ namespace vantel {
 class OpenSslClient : public TlsClient {
   public:
     /// `context` is the program's (OpenSslContext's), which must outlive this client.
-    OpenSslClient(SSL_CTX* context, const TlsClientOptions& options);
+    /// `unusable`, when not empty, is why the context cannot verify anything: the client is
+    /// Failed from the start, with that as the reason.
+    OpenSslClient(SSL_CTX* context, const TlsClientOptions& options,
+                  const std::string& unusable = "");
     ~OpenSslClient() override;
     OpenSslClient(const OpenSslClient&) = delete;
     OpenSslClient& operator=(const OpenSslClient&) = delete;

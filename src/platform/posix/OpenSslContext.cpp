@@ -47,14 +47,12 @@ std::unique_ptr<OpenSslContext> OpenSslContext::Create(const TlsContextOptions& 
     SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
     // Idle connections give their record buffers back.
     SSL_CTX_set_mode(context, SSL_MODE_RELEASE_BUFFERS);
-    if (options.exclusiveRootsPem.empty()) {
-        if (SSL_CTX_set_default_verify_paths(context) != 1) {
-            error = "OpenSSL could not load the trusted roots: " + TakeOpenSslErrors();
+    if (!options.exclusiveRootsPem.empty()) {
+        if (AddRoots(context, options.exclusiveRootsPem) == 0) {
+            error = "no certificate in the trusted roots given";
             return nullptr;
         }
-    } else if (AddRoots(context, options.exclusiveRootsPem) == 0) {
-        error = "no certificate in the trusted roots given";
-        return nullptr;
+        made->rootsLoaded_ = true;
     }
     // SSL_VERIFY_PEER makes a refusal of OpenSslClient::VerifyServer end the handshake with an
     // alert; the callback itself decides what is checked.
@@ -68,7 +66,14 @@ OpenSslContext::~OpenSslContext() {
 }
 
 std::unique_ptr<TlsClient> OpenSslContext::CreateClient(const TlsClientOptions& options) {
-    return std::make_unique<OpenSslClient>(context_, options);
+    if (!rootsLoaded_) {
+        rootsLoaded_ = true;
+        ERR_clear_error();
+        if (SSL_CTX_set_default_verify_paths(context_) != 1) {
+            rootsProblem_ = "OpenSSL could not load the trusted roots: " + TakeOpenSslErrors();
+        }
+    }
+    return std::make_unique<OpenSslClient>(context_, options, rootsProblem_);
 }
 
 std::unique_ptr<TlsContext> CreateTlsContext(const TlsContextOptions& options, std::string& error) {

@@ -2,8 +2,10 @@
 // Included only by the POSIX sources.
 //
 // The context allows TLS 1.2 and 1.3 only, refuses renegotiation, and trusts either OpenSSL's
-// default paths (which honour SSL_CERT_FILE and SSL_CERT_DIR, read when the context is made)
-// or, for tests, only the roots given in TlsContextOptions::exclusiveRootsPem. It checks the
+// default paths (which honour SSL_CERT_FILE and SSL_CERT_DIR, read when the first client is
+// made: parsing the system's roots takes longer than the rest of the start, and a relay without
+// encrypted entries never needs them) or, for tests, only the roots given in
+// TlsContextOptions::exclusiveRootsPem. It checks the
 // server's certificate itself, inside the handshake, through OpenSslClient (see there for what
 // is checked and which failure wins).
 #pragma once
@@ -32,6 +34,8 @@ class OpenSslContext : public TlsContext {
     explicit OpenSslContext(SSL_CTX* context) : context_(context) {}
 
     SSL_CTX* context_;
+    bool rootsLoaded_ = false;
+    std::string rootsProblem_;  ///< why the default roots could not be loaded
 };
 
 }  // namespace vantel
