@@ -342,6 +342,26 @@ TEST_P(SettingsPersistenceTest, ValuesOfRemovedOrMovedEntriesDoNotAttachToOthers
     EXPECT_EQ(Read("Settings", "ServerFingerprint0"), kPrint);
 }
 
+TEST_P(SettingsPersistenceTest, ClearedOrRemovedLoginsLeaveTheStore) {
+    RelaySettings s;
+    ServerEntry smtp = Pop3Entry("smtphost", 7, "kept", "for-a-switch-back");
+    smtp.Type = StoredServerType(ServerType::Smtp);
+    s.ServerList = {Pop3Entry("a", 1, "u", "p"), Pop3Entry("b", -2, "u", "p"), smtp};
+    Write("Settings", "PassData7", "stored while it was POP3");
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    // A cleared login does not come back at the next load; a removed entry's goes with it.
+    s.ServerList[0].Credentials.fill(0);
+    s.ServerList[0].CredentialLength = 0;
+    s.ServerList.erase(s.ServerList.begin() + 1);
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Load().ServerList[0].CredentialLength, 0);
+    EXPECT_TRUE(store_->ReadBinaryValue("Settings", "PassData1", kUser).empty());
+    EXPECT_TRUE(store_->ReadBinaryValue("Settings", "PassData-2", kUser).empty());
+    // An entry of another type keeps what it has stored; other names stay.
+    EXPECT_FALSE(store_->ReadBinaryValue("Settings", "PassData7", kUser).empty());
+}
+
 TEST_P(SettingsPersistenceTest, LoadPicksStoredOrGivenSchema) {
     Write("Settings", "SchemesCount", "2");
     Write("Settings", "Schemes0", "Home");

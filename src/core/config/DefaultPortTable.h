@@ -27,6 +27,19 @@ class DefaultPortTable {
         return 0;
     }
 
+    /// The server's default port for `type` with the stored mode `security`; 0 for a mode this
+    /// program does not know, whose default no port can hold.
+    static constexpr int RemotePortOf(ServerType type, int security) {
+        return IsKnownSecurityMode(security) ? PortOf(type, static_cast<SecurityMode>(security))
+                                             : 0;
+    }
+
+    /// `port` after a switch of type or mode: a port that still holds the old default follows
+    /// to the new one, a port the user chose stays.
+    static constexpr int MovedPort(int port, int oldDefault, int newDefault) {
+        return oldDefault != 0 && newDefault != 0 && port == oldDefault ? newDefault : port;
+    }
+
   private:
     static constexpr int Pick(ServerType type, int smtp, int pop3, int imap4) {
         switch (type) {

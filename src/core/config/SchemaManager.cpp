@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/SettingsStore.h"
-
 namespace vantel {
 namespace {
 
@@ -20,6 +18,10 @@ bool SameKeyName(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool SchemaManager::SaveEverywhere() {
+    if (onlyRoot_) {
+        persistence_.SetUseMachineStore(*onlyRoot_ == StoreRoot::LocalMachine);
+        return persistence_.SaveSettings(settings_);
+    }
     if (isNT_) {
         persistence_.SetUseMachineStore(true);
         persistence_.SaveSettings(settings_);
@@ -101,10 +103,12 @@ bool SchemaManager::DeleteSchema(std::string_view name, const std::function<void
     const std::string deleted = *found;
     schemes.erase(found);
     for (bool machine : {false, true}) {
-        persistence_.SetUseMachineStore(machine);
-        persistence_.DeleteSchemaKey(deleted);
+        if (!onlyRoot_ || (*onlyRoot_ == StoreRoot::LocalMachine) == machine) {
+            persistence_.SetUseMachineStore(machine);
+            persistence_.DeleteSchemaKey(deleted);
+        }
     }
-    persistence_.SetUseMachineStore(false);
+    persistence_.SetUseMachineStore(onlyRoot_ && *onlyRoot_ == StoreRoot::LocalMachine);
     if (removed) {
         removed();
     }

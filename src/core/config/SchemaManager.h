@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,7 @@
 #include "core/config/RelaySettings.h"
 #include "core/config/SettingsPersistence.h"
 #include "platform/Notifier.h"
+#include "platform/SettingsStore.h"
 
 namespace vantel {
 
@@ -27,6 +29,11 @@ class SchemaManager {
           relay_(relay),
           notifier_(notifier),
           isNT_(isNT) {}
+
+    /// Keeps every following save and schema deletion to `root` alone: a program that edits
+    /// one copy of the settings (the command line on a file's machine-wide copy) leaves the
+    /// other as it is.
+    void KeepTo(StoreRoot root) { onlyRoot_ = root; }
 
     /// Writes the settings in use to the machine copy (NT family), then to the user's copy;
     /// while UseService is on, then keeps the service installed and tells it to reload (with
@@ -57,6 +64,7 @@ class SchemaManager {
     RelayControl& relay_;
     Notifier& notifier_;
     bool isNT_;
+    std::optional<StoreRoot> onlyRoot_;
 };
 
 }  // namespace vantel

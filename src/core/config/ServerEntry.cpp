@@ -1,5 +1,7 @@
 #include "core/config/ServerEntry.h"
 
+#include <algorithm>
+
 #include "core/config/DecimalText.h"
 
 namespace vantel {
@@ -35,6 +37,20 @@ ServerEntry ParseServerLine(std::string_view line) {
         entry.Name = std::string(line.substr(blank + 1, ServerEntry::kMaxNameLength));
     }
     return entry;
+}
+
+int ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick) {
+    const auto taken = [&servers](int index) {
+        return index == -1 ||
+               std::any_of(servers.begin(), servers.end(),
+                           [index](const ServerEntry& e) { return e.PassDataIndex == index; });
+    };
+    // Unsigned steps: the tick count may stand anywhere in its range, INT_MAX included.
+    std::uint32_t candidate = tick;
+    while (taken(static_cast<int>(candidate))) {
+        ++candidate;
+    }
+    return static_cast<int>(candidate);
 }
 
 }  // namespace vantel

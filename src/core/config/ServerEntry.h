@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantel {
 
@@ -90,5 +91,10 @@ std::string FormatServerLine(const ServerEntry& entry);
 /// name) so that the ordinals of the entries after it keep their meaning. Credentials are
 /// left empty; they live in separate values.
 ServerEntry ParseServerLine(std::string_view line);
+
+/// The "PassData%d" number for an entry getting its first login: the tick count, moved on past
+/// -1 (none) and past numbers other entries of `servers` already use, so that no two logins
+/// share one stored value.
+int ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick);
 
 }  // namespace vantel

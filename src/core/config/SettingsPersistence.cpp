@@ -1,6 +1,7 @@
 #include "core/config/SettingsPersistence.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/config/DecimalText.h"
 #include "core/rewrite/AsciiText.h"
@@ -14,6 +15,7 @@ constexpr std::string_view kGlobalKey = "Settings";
 // line keeps its format, so that older programs still read the list.
 constexpr std::string_view kSecurityValue = "ServerSecurity";
 constexpr std::string_view kFingerprintValue = "ServerFingerprint";
+constexpr std::string_view kPassDataValue = "PassData";
 
 /// The mode of a stored value that is no number (a hand-edited "tls", a DWORD): a mode no
 /// program knows, so that the relay refuses the entry instead of speaking plain text to it.
@@ -23,19 +25,27 @@ std::string OrdinalName(std::string_view base, std::size_t ordinal) {
     return std::string(base) + FormatDecimal(static_cast<int>(ordinal));
 }
 
-/// The ordinal of a value named `base` followed by a number in the form FormatDecimal gives,
-/// in any letter case (as value names compare); -1 for any other name.
-int OrdinalOf(std::string_view name, std::string_view base) {
+/// The number of a value named `base` followed by a number in the form FormatDecimal gives,
+/// in any letter case (as value names compare); nullopt for any other name.
+std::optional<int> NumberOf(std::string_view name, std::string_view base) {
     if (name.size() <= base.size() ||
         !std::equal(base.begin(), base.end(), name.begin(),
                     [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); })) {
-        return -1;
+        return std::nullopt;
     }
     const std::string_view digits = name.substr(base.size());
     std::size_t consumed = 0;
-    const int ordinal = ParseDecimalPrefix(digits, consumed);
-    return consumed == digits.size() && ordinal >= 0 && FormatDecimal(ordinal) == digits ? ordinal
-                                                                                         : -1;
+    const int number = ParseDecimalPrefix(digits, consumed);
+    if (consumed != digits.size() || FormatDecimal(number) != digits) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+/// The ordinal of a value named `base` followed by an ordinal; -1 for any other name.
+int OrdinalOf(std::string_view name, std::string_view base) {
+    const std::optional<int> number = NumberOf(name, base);
+    return number && *number >= 0 ? *number : -1;
 }
 
 /// Whether `name` is a mode or fingerprint value of an ordinal that has none in `servers`.
@@ -54,6 +64,21 @@ bool IsStaleSecurityValue(std::string_view name, const std::vector<ServerEntry>&
         return entry == nullptr || entry->Fingerprint.empty();
     }
     return false;
+}
+
+/// Whether `name` is a stored login that no entry holds any more: of a removed entry, or of a
+/// POP3 entry whose login was cleared. Left in the store it would come back at the next load,
+/// or with the next entry given that number.
+bool IsStalePassData(std::string_view name, const std::vector<ServerEntry>& servers) {
+    const std::optional<int> index = NumberOf(name, kPassDataValue);
+    if (!index || *index == -1) {
+        return false;
+    }
+    const auto holder =
+        std::find_if(servers.begin(), servers.end(),
+                     [&index](const ServerEntry& entry) { return entry.PassDataIndex == *index; });
+    return holder == servers.end() ||
+           (holder->Is(ServerType::Pop3) && holder->CredentialLength <= 0);
 }
 
 }  // namespace
@@ -99,8 +124,8 @@ void SettingsPersistence::WriteList(const StringList& list, std::string_view nam
 }
 
 std::vector<std::uint8_t> SettingsPersistence::ReadPassData(int index) {
-    std::vector<std::uint8_t> bytes =
-        store_.ReadBinaryValue(SchemaKey(true), "PassData" + FormatDecimal(index), Root());
+    std::vector<std::uint8_t> bytes = store_.ReadBinaryValue(
+        SchemaKey(true), std::string(kPassDataValue) + FormatDecimal(index), Root());
     if (bytes.size() > ServerEntry::kCredentialsSize) {
         bytes.clear();
     }
@@ -108,7 +133,7 @@ std::vector<std::uint8_t> SettingsPersistence::ReadPassData(int index) {
 }
 
 void SettingsPersistence::WritePassData(int index, const std::uint8_t* bytes, std::size_t length) {
-    store_.WriteBinaryValue(SchemaKey(true), "PassData" + FormatDecimal(index),
+    store_.WriteBinaryValue(SchemaKey(true), std::string(kPassDataValue) + FormatDecimal(index),
                             std::vector<std::uint8_t>(bytes, bytes + length), Root());
 }
 
@@ -135,7 +160,7 @@ void SettingsPersistence::WriteServerSecurity(const std::vector<ServerEntry>& se
     // the values of entries since removed or moved (and of older programs' saves).
     const std::string key = SchemaKey(true);
     for (const std::string& name : store_.ValueNames(key, Root())) {
-        if (IsStaleSecurityValue(name, servers)) {
+        if (IsStaleSecurityValue(name, servers) || IsStalePassData(name, servers)) {
             store_.DeleteValue(key, name, Root());
         }
     }

@@ -61,7 +61,8 @@ class SettingsPersistence {
     /// "ServerSecurity<ordinal>": the entry's SecurityMode number; absent or empty = None.
     int ReadServerSecurity(std::size_t ordinal);
     /// Writes the modes and fingerprints the entries have, and deletes those of ordinals
-    /// that have none now, so that no value outlives its entry to attach to the next one.
+    /// that have none now and the logins no entry holds, so that no value outlives its entry
+    /// to attach to the next one.
     void WriteServerSecurity(const std::vector<ServerEntry>& servers);
 
     SettingsStore& store_;

@@ -75,4 +75,34 @@ int FindListIndex(const StringList& list, std::string_view text) {
     return -1;
 }
 
+SubstEntry ParseSubstEntry(std::string_view entry) {
+    SubstEntry result;
+    std::size_t consumed = 0;
+    const int action = ParseDecimalPrefix(entry, consumed);
+    if (consumed > 0) {
+        result.action = action;
+    }
+    const std::size_t blank = entry.find(' ');
+    if (blank != std::string_view::npos) {
+        result.text = std::string(entry.substr(blank + 1));
+    }
+    return result;
+}
+
+SpecialDefinition ParseSpecialDefinition(std::string_view entry) {
+    SpecialDefinition result;
+    if (!entry.empty()) {
+        result.separator = std::string(entry.substr(0, 1));
+    }
+    const std::size_t blank = entry.rfind(' ');
+    if (blank != std::string_view::npos) {
+        result.kludgeName = std::string(entry.substr(blank + 1));
+    }
+    return result;
+}
+
+std::string FormatSpecialDefinition(std::string_view separator, std::string_view kludgeName) {
+    return std::string(separator.substr(0, 1)) + ' ' + std::string(kludgeName);
+}
+
 }  // namespace vantel

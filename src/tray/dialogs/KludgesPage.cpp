@@ -28,26 +28,6 @@ std::string FormatEntry(int number, const std::string& text) {
     return entry;
 }
 
-struct SubstEntry {
-    int action = -1;  ///< -1 when the entry has no number: no action shows
-    std::string text;
-};
-
-/// The action is the leading number, the text everything after the first blank.
-SubstEntry ParseSubstEntry(const std::string& entry) {
-    SubstEntry result;
-    std::size_t consumed = 0;
-    const int action = ParseDecimalPrefix(entry, consumed);
-    if (consumed > 0) {
-        result.action = action;
-    }
-    const std::size_t blank = entry.find(' ');
-    if (blank != std::string::npos) {
-        result.text = entry.substr(blank + 1);
-    }
-    return result;
-}
-
 std::string ActionTitle(int action) {
     switch (action) {
         case 0:

@@ -45,14 +45,6 @@ constexpr TypeRadio kTypeRadios[] = {{ServerType::Smtp, ServerSettingsDialog::kS
 /// The choices of the security list, at the index of their SecurityMode number.
 constexpr const char* kSecurityChoices[] = {"None", "SSL/TLS", "STARTTLS"};
 
-/// The server's default port for `type` reached with the stored mode `security`; 0 for a mode
-/// the program does not know, whose default no port can hold.
-int RemoteDefault(ServerType type, int security) {
-    return IsKnownSecurityMode(security)
-               ? DefaultPortTable::PortOf(type, static_cast<SecurityMode>(security))
-               : 0;
-}
-
 int RadioOf(ServerType type) {
     for (const TypeRadio& radio : kTypeRadios) {
         if (radio.type == type) {
@@ -105,8 +97,8 @@ ServerType ServerSettingsDialog::CheckedType() const {
 void ServerSettingsDialog::MovePort(int id, int oldDefault, int newDefault) {
     // Ports the user chose stay; other edits are left exactly as typed.
     int port = 0;
-    if (oldDefault != 0 && newDefault != 0 && ParseWholeInt(GetItemText(window(), id), port) &&
-        port == oldDefault) {
+    if (ParseWholeInt(GetItemText(window(), id), port) &&
+        DefaultPortTable::MovedPort(port, oldDefault, newDefault) != port) {
         SetItemInt(window(), id, newDefault);
     }
 }
@@ -124,8 +116,8 @@ void ServerSettingsDialog::TypeChanged() {
     // depends on it.
     MovePort(kLocalPortEdit, DefaultPortTable::PortOf(oldType),
              DefaultPortTable::PortOf(serverType));
-    MovePort(kRemotePortEdit, RemoteDefault(oldType, security),
-             RemoteDefault(serverType, security));
+    MovePort(kRemotePortEdit, DefaultPortTable::RemotePortOf(oldType, security),
+             DefaultPortTable::RemotePortOf(serverType, security));
 }
 
 int ServerSettingsDialog::ChosenMode() const {
@@ -139,8 +131,8 @@ void ServerSettingsDialog::SecurityChanged() {
     if (chosen < 0) {
         return;
     }
-    MovePort(kRemotePortEdit, RemoteDefault(serverType, security),
-             RemoteDefault(serverType, chosen));
+    MovePort(kRemotePortEdit, DefaultPortTable::RemotePortOf(serverType, security),
+             DefaultPortTable::RemotePortOf(serverType, chosen));
     security = chosen;
 }
 

@@ -1,6 +1,5 @@
 #include "tray/dialogs/ServersPage.h"
 
-#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -68,20 +67,6 @@ ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
     : ListPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier, kServerListView),
       context_(context),
       servers_(liveServerList) {}
-
-int ServersPage::ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick) {
-    const auto taken = [&servers](int index) {
-        return index == -1 ||
-               std::any_of(servers.begin(), servers.end(),
-                           [index](const ServerEntry& e) { return e.PassDataIndex == index; });
-    };
-    // Unsigned steps: the tick count may stand anywhere in its range, INT_MAX included.
-    std::uint32_t candidate = tick;
-    while (taken(static_cast<int>(candidate))) {
-        ++candidate;
-    }
-    return static_cast<int>(candidate);
-}
 
 bool ServersPage::OnInitDialog() {
     for (int i = 0; i < kColumnCount; ++i) {

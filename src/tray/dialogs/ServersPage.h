@@ -28,11 +28,6 @@ class ServersPage : public ListPage {
     /// Nothing to read: every edit has already gone to the live list.
     bool ReadBack() override { return true; }
 
-    /// The "PassData%d" number for an entry getting its first login: the tick count, moved on
-    /// past -1 (none) and past numbers other entries of `servers` already use, so that no two
-    /// logins share one stored value.
-    static int ChoosePassDataIndex(const std::vector<ServerEntry>& servers, std::uint32_t tick);
-
   protected:
     bool OnInitDialog() override;
     void Add() override;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/rewrite/KludgeEntry.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/ListViewRows.h"
@@ -12,28 +13,6 @@ namespace vantel {
 namespace {
 
 constexpr int kColumnCount = 3;
-
-struct Definition {
-    std::string separator;  ///< one character, or empty for an empty entry
-    std::string kludgeName;
-};
-
-/// "%c %s" as the relay reads it: the first character, and the text after the last blank.
-Definition ParseDefinition(const std::string& entry) {
-    Definition result;
-    if (!entry.empty()) {
-        result.separator = entry.substr(0, 1);
-    }
-    const std::size_t blank = entry.rfind(' ');
-    if (blank != std::string::npos) {
-        result.kludgeName = entry.substr(blank + 1);
-    }
-    return result;
-}
-
-std::string FormatDefinition(const std::string& separator, const std::string& kludgeName) {
-    return separator.substr(0, 1) + ' ' + kludgeName;
-}
 
 }  // namespace
 
@@ -73,9 +52,9 @@ bool SpecialKludgesPage::ReadBack() {
 }
 
 std::string SpecialKludgesPage::CellText(int row, int column) {
-    Definition definition;
+    SpecialDefinition definition;
     if (row >= 0 && static_cast<std::size_t>(row) < SpecialKludges.size()) {
-        definition = ParseDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
+        definition = ParseSpecialDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
     }
     if (column == 1) {
         return definition.separator;
@@ -95,7 +74,7 @@ void SpecialKludgesPage::Add() {
     InsertListRow(List(), static_cast<int>(SignalStr.size()), editor.signalString, kNoRowImage,
                   kColumnCount);
     SignalStr.push_back(editor.signalString);
-    SpecialKludges.push_back(FormatDefinition(editor.separator, editor.kludgeName));
+    SpecialKludges.push_back(FormatSpecialDefinition(editor.separator, editor.kludgeName));
     WriteLive();
 }
 
@@ -108,7 +87,7 @@ void SpecialKludgesPage::Edit() {
     SpecialKludges.resize(SignalStr.size());
     SpecialKludgeDialog editor(context_);
     editor.signalString = SignalStr[n];
-    const Definition definition = ParseDefinition(SpecialKludges[n]);
+    const SpecialDefinition definition = ParseSpecialDefinition(SpecialKludges[n]);
     if (!definition.separator.empty()) {
         editor.separator = definition.separator;
     }
@@ -118,7 +97,7 @@ void SpecialKludgesPage::Edit() {
     }
     SetListRow(List(), row, editor.signalString, kNoRowImage);
     SignalStr[n] = editor.signalString;
-    SpecialKludges[n] = FormatDefinition(editor.separator, editor.kludgeName);
+    SpecialKludges[n] = FormatSpecialDefinition(editor.separator, editor.kludgeName);
     WriteLive();
 }
 

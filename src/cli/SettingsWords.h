@@ -1,0 +1,35 @@
+// The words the command line uses for the stored numbers, both ways.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/config/ServerEntry.h"
+
+namespace vantel {
+
+/// "smtp", "pop3", "imap4"; "type 7" for a number that names none.
+std::string TypeWord(int storedType);
+/// "SMTP", "POP3", "IMAP4", as tables show them.
+std::string TypeTitle(int storedType);
+std::optional<ServerType> ParseTypeWord(std::string_view word);
+
+/// "none", "tls", "starttls"; "mode 7" for a number this program does not know.
+std::string SecurityWord(int storedSecurity);
+/// "None", "SSL/TLS", "STARTTLS", as the Server Settings dialog names them.
+std::string SecurityTitle(int storedSecurity);
+std::optional<SecurityMode> ParseSecurityWord(std::string_view word);
+
+/// "smtp" or "pop3": which stream a kludge rewrites.
+std::string DirectionWord(int kludgeType);
+/// "change", "delete", "file", "special"; empty for an entry without an action.
+std::string ActionWord(int action);
+
+/// "on"/"off", "yes"/"no", "true"/"false", "1"/"0".
+std::optional<bool> ParseSwitchWord(std::string_view word);
+
+/// A whole decimal number in [low, high], nothing else around it.
+std::optional<int> ParseNumberIn(std::string_view text, int low, int high);
+
+}  // namespace vantel

@@ -1,0 +1,215 @@
+#include "cli/ShowCommand.h"
+
+#include <ostream>
+
+#include "cli/CliMessages.h"
+#include "cli/CliNotifier.h"
+#include "cli/CommandLine.h"
+#include "cli/JsonWriter.h"
+#include "cli/SettingsSession.h"
+#include "cli/SettingsWords.h"
+#include "cli/TextTable.h"
+#include "core/rewrite/CredentialCodec.h"
+#include "core/rewrite/KludgeEntry.h"
+#include "core/rewrite/KludgeTypes.h"
+
+namespace vantel {
+namespace {
+
+struct Login {
+    std::string user;
+    bool stored = false;
+};
+
+Login StoredLogin(const ServerEntry& entry) {
+    Login login;
+    std::string password;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, login.user, password);
+    login.stored = !login.user.empty() && !password.empty();
+    // Wiped at once: nothing here prints a password.
+    password.assign(password.size(), '\0');
+    return login;
+}
+
+std::string ListenWords(const std::string& address) {
+    if (address.empty()) {
+        return "local (this computer only)";
+    }
+    if (address == "*") {
+        return "* (every interface)";
+    }
+    return address;
+}
+
+const char* Switch(int value) {
+    return value != 0 ? "on" : "off";
+}
+
+struct GeneralValue {
+    const char* key;
+    std::string text;
+};
+
+std::vector<GeneralValue> GeneralValues(const RelaySettings& s) {
+    return {{"default-smtp-port", std::to_string(s.DefaultPort)},
+            {"default-pop3-port", std::to_string(s.DefaultPOPPort)},
+            {"connect-timeout", std::to_string(s.ConnectTimeout)},
+            {"timeout", std::to_string(s.MessageTimeout)},
+            {"listen-address", ListenWords(s.ListenAddress)},
+            {"use-service", Switch(s.UseService)},
+            {"cyclic-change", Switch(s.POPCycleChange)},
+            {"log-traffic", Switch(s.LogTraffic)}};
+}
+
+void PrintText(std::ostream& out, const std::string& where, const RelaySettings& s) {
+    const std::string schema = s.GetSchemaName();
+    out << "Settings: " << TextTable::Printable(where) << ", schema "
+        << (schema.empty() ? std::string("(default)") : "'" + TextTable::Printable(schema) + "'")
+        << "\n\nServers\n";
+    TextTable servers({"#", "Type", "Local", "Server", "Security", "Login"});
+    for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
+        const ServerEntry& e = s.ServerList[i];
+        std::string security = SecurityTitle(e.Security);
+        if (!e.Fingerprint.empty()) {
+            security += ", pinned";
+        }
+        const Login login = StoredLogin(e);
+        servers.AddRow({std::to_string(i + 1), TypeTitle(e.Type), std::to_string(e.LocalPort),
+                        e.Name + ":" + std::to_string(e.RemotePort), security,
+                        login.stored ? login.user + " (password stored)" : "-"});
+    }
+    servers.empty() ? void(out << "  (none)\n") : servers.Print(out);
+    for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
+        if (!s.ServerList[i].Fingerprint.empty()) {
+            out << "  Server " << i + 1 << " pins SHA-256 "
+                << TextTable::Printable(s.ServerList[i].Fingerprint) << '\n';
+        }
+    }
+
+    out << "\nKludges\n";
+    TextTable kludges({"#", "Direction", "Header", "Action", "Text"});
+    for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
+        const KludgeEntry kludge = ParseKludgeEntry(s.Kludges[i]);
+        const SubstEntry subst = i < s.Subst.size() ? ParseSubstEntry(s.Subst[i]) : SubstEntry{};
+        kludges.AddRow({std::to_string(i + 1), DirectionWord(kludge.type),
+                        std::string(kludge.headerName), ActionWord(subst.action), subst.text});
+    }
+    kludges.empty() ? void(out << "  (none)\n") : kludges.Print(out);
+
+    out << "\nSpecial kludges\n";
+    TextTable specials({"#", "Signal", "Separator", "Name"});
+    for (std::size_t i = 0; i < s.SignalStr.size(); ++i) {
+        const SpecialDefinition definition = i < s.SpecialKludges.size()
+                                                 ? ParseSpecialDefinition(s.SpecialKludges[i])
+                                                 : SpecialDefinition{};
+        specials.AddRow(
+            {std::to_string(i + 1), s.SignalStr[i], definition.separator, definition.kludgeName});
+    }
+    specials.empty() ? void(out << "  (none)\n") : specials.Print(out);
+
+    out << "\nGeneral\n";
+    TextTable general({"Key", "Value"});
+    for (const GeneralValue& value : GeneralValues(s)) {
+        general.AddRow({value.key, value.text});
+    }
+    general.Print(out);
+
+    out << "\nSchemas\n";
+    out << (s.DefaultSchema == 0 || schema.empty() ? "  * " : "    ") << "(default)\n";
+    for (std::size_t i = 0; i < s.Schemes.size(); ++i) {
+        const bool current = static_cast<int>(i) + 1 == s.DefaultSchema;
+        out << (current ? "  * " : "    ") << TextTable::Printable(s.Schemes[i]) << '\n';
+    }
+}
+
+void PrintJson(std::ostream& out, const std::string& where, const RelaySettings& s) {
+    JsonWriter json;
+    json.BeginObject().Member("store", where).Member("schema", s.GetSchemaName());
+    json.Key("servers").BeginArray();
+    for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
+        const ServerEntry& e = s.ServerList[i];
+        const Login login = StoredLogin(e);
+        json.BeginObject()
+            .Member("number", static_cast<int>(i) + 1)
+            .Member("type", TypeWord(e.Type))
+            .Member("localPort", e.LocalPort)
+            .Member("host", e.Name)
+            .Member("remotePort", e.RemotePort)
+            .Member("security", SecurityWord(e.Security))
+            .Member("fingerprint", e.Fingerprint)
+            .Member("user", login.stored ? login.user : std::string())
+            .Member("passwordStored", login.stored)
+            .EndObject();
+    }
+    json.EndArray().Key("kludges").BeginArray();
+    for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
+        const KludgeEntry kludge = ParseKludgeEntry(s.Kludges[i]);
+        const SubstEntry subst = i < s.Subst.size() ? ParseSubstEntry(s.Subst[i]) : SubstEntry{};
+        json.BeginObject()
+            .Member("number", static_cast<int>(i) + 1)
+            .Member("direction", DirectionWord(kludge.type))
+            .Member("header", kludge.headerName)
+            .Member("action", ActionWord(subst.action))
+            .Member("text", subst.text)
+            .EndObject();
+    }
+    json.EndArray().Key("specialKludges").BeginArray();
+    for (std::size_t i = 0; i < s.SignalStr.size(); ++i) {
+        const SpecialDefinition definition = i < s.SpecialKludges.size()
+                                                 ? ParseSpecialDefinition(s.SpecialKludges[i])
+                                                 : SpecialDefinition{};
+        json.BeginObject()
+            .Member("number", static_cast<int>(i) + 1)
+            .Member("signal", s.SignalStr[i])
+            .Member("separator", definition.separator)
+            .Member("name", definition.kludgeName)
+            .EndObject();
+    }
+    json.EndArray().Key("general").BeginObject();
+    json.Member("default-smtp-port", s.DefaultPort)
+        .Member("default-pop3-port", s.DefaultPOPPort)
+        .Member("connect-timeout", s.ConnectTimeout)
+        .Member("timeout", s.MessageTimeout)
+        .Member("listen-address", s.ListenAddress.empty() ? "local" : s.ListenAddress)
+        .Member("use-service", s.UseService != 0)
+        .Member("cyclic-change", s.POPCycleChange != 0)
+        .Member("log-traffic", s.LogTraffic != 0)
+        .EndObject();
+    json.Key("schemas").BeginArray();
+    for (std::size_t i = 0; i < s.Schemes.size(); ++i) {
+        json.BeginObject()
+            .Member("name", s.Schemes[i])
+            .Member("current", static_cast<int>(i) + 1 == s.DefaultSchema)
+            .EndObject();
+    }
+    json.EndArray().EndObject();
+    out << json.Text();
+}
+
+}  // namespace
+
+int ShowCommand::Run(const std::vector<std::string>& words) {
+    CommandLine line;
+    if (!line.Parse(words, {{"--schema", true}, {"--json", false}}) || !line.operands().empty()) {
+        return UsageError(context_, "show", line.error());
+    }
+    CliNotifier quiet;
+    SettingsSession session(context_, quiet);
+    session.Load();
+    if (const auto name = line.Value("--schema")) {
+        const int index = SchemaIndex(session.settings(), *name);
+        if (index < 0) {
+            return Fail(context_, "there is no schema '" + *name + "'");
+        }
+        session.Load(index);
+    }
+    const std::string where = context_.storeName + (context_.machine ? " (machine-wide copy)" : "");
+    if (line.Has("--json")) {
+        PrintJson(context_.out, where, session.settings());
+    } else {
+        PrintText(context_.out, where, session.settings());
+    }
+    return 0;
+}
+
+}  // namespace vantel

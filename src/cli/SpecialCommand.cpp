@@ -1,0 +1,121 @@
+#include "cli/SpecialCommand.h"
+
+#include <ostream>
+
+#include "cli/CliMessages.h"
+#include "cli/CliNotifier.h"
+#include "cli/CommandLine.h"
+#include "cli/SettingsSession.h"
+#include "core/rewrite/KludgeEntry.h"
+#include "core/rewrite/KludgeTypes.h"
+
+namespace vantel {
+namespace {
+
+/// Kludges that hand their lines to the special kludge with `signal`, as a warning when it
+/// goes: they do nothing until one has that signal string again.
+void WarnOrphans(CliContext& context, const RelaySettings& settings, const std::string& signal) {
+    if (FindListIndex(settings.SignalStr, signal) >= 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < settings.Kludges.size() && i < settings.Subst.size(); ++i) {
+        const SubstEntry subst = ParseSubstEntry(settings.Subst[i]);
+        if (subst.action == static_cast<int>(KludgeAction::SpecialKludge) && subst.text == signal) {
+            context.err << "vantel: warning: kludge " << i + 1 << " names the signal string '"
+                        << signal << "', which no special kludge has now\n";
+        }
+    }
+}
+
+}  // namespace
+
+int SpecialCommand::Run(const std::vector<std::string>& words) {
+    CommandLine line;
+    if (!line.Parse(words, {})) {
+        return UsageError(context_, "special", line.error());
+    }
+    const std::vector<std::string>& operands = line.operands();
+    const std::string verb = operands.empty() ? std::string() : operands[0];
+    CliNotifier quiet;
+    SettingsSession session(context_, quiet);
+    session.Load();
+    RelaySettings& settings = session.settings();
+    // Positions pair the two lists, as on the Special page.
+    settings.SpecialKludges.resize(settings.SignalStr.size());
+
+    std::size_t position = settings.SignalStr.size();
+    std::size_t first = 1;  // where SIGNAL SEPARATOR NAME start
+    if (verb == "add" && operands.size() == 4) {
+    } else if ((verb == "edit" && operands.size() == 5) ||
+               (verb == "remove" && operands.size() == 2)) {
+        const int index =
+            EntryIndex(context_, "special kludge", operands[1], settings.SignalStr.size());
+        if (index < 0) {
+            return kExitFailed;
+        }
+        position = static_cast<std::size_t>(index);
+        first = 2;
+    } else {
+        return UsageError(context_, "special",
+                          verb.empty() ? "say add, edit N or remove N"
+                                       : "wrong number of words after '" + verb + "'");
+    }
+    const std::string oldSignal =
+        position < settings.SignalStr.size() ? settings.SignalStr[position] : std::string();
+    if (verb == "remove") {
+        settings.SignalStr.erase(settings.SignalStr.begin() +
+                                 static_cast<std::ptrdiff_t>(position));
+        settings.SpecialKludges.erase(settings.SpecialKludges.begin() +
+                                      static_cast<std::ptrdiff_t>(position));
+        if (!session.Save()) {
+            return kExitFailed;
+        }
+        context_.out << "Removed special kludge " << position + 1 << " (signal '" << oldSignal
+                     << "')\n";
+        WarnOrphans(context_, settings, oldSignal);
+        return kExitOk;
+    }
+
+    const std::string& signal = operands[first];
+    const std::string& separator = operands[first + 1];
+    std::string name = operands[first + 2];
+    // The stored entry reads back as its first character and the text after its last blank:
+    // without a separator, or with a blank in the name, it would not read back as given.
+    if (separator.empty()) {
+        return Fail(context_, "Please enter a separator character.");
+    }
+    if (separator.size() > 1) {
+        return Fail(context_, "the separator is one character, not '" + separator + "'");
+    }
+    if (name.find_first_of(" \t") != std::string::npos) {
+        return Fail(context_, "The kludge name cannot contain blanks.");
+    }
+    if (signal.find_first_of("\r\n") != std::string::npos ||
+        name.find_first_of("\r\n") != std::string::npos) {
+        return Fail(context_, "the signal string and the name are one line each");
+    }
+    if (!name.empty() && name.find(':') == std::string::npos) {
+        name += ':';
+    }
+    const std::string definition = FormatSpecialDefinition(separator, name);
+    const bool adding = position == settings.SignalStr.size();
+    if (adding) {
+        settings.SignalStr.push_back(signal);
+        settings.SpecialKludges.push_back(definition);
+    } else {
+        settings.SignalStr[position] = signal;
+        settings.SpecialKludges[position] = definition;
+    }
+    if (!session.Save()) {
+        return kExitFailed;
+    }
+    context_.out << (adding ? "Added" : "Changed") << " special kludge " << position + 1
+                 << ": signal '" << signal << "', separator '" << separator << "', name " << name
+                 << '\n';
+    if (!adding && oldSignal != signal) {
+        WarnOrphans(context_, settings, oldSignal);
+    }
+    return kExitOk;
+}
+
+}  // namespace vantel

@@ -1,0 +1,93 @@
+// vantel (vantel-cli.exe on Windows): the relay's settings, rules and servers from the
+// command line.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+#include "cli/CliContext.h"
+#include "platform/store/FileStore.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include "platform/win32/RegistryStore.h"
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Messages pass byte for byte: a rewritten message keeps its line ends.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::vector<std::string> words(argv + 1, argv + argc);
+    std::filesystem::path storePath;
+    bool machine = false;
+    std::size_t at = 0;
+    for (; at < words.size(); ++at) {
+        if (words[at] == "--store" && at + 1 < words.size()) {
+            storePath = words[++at];
+        } else if (words[at].rfind("--store=", 0) == 0) {
+            storePath = words[at].substr(8);
+        } else if (words[at] == "--machine") {
+            machine = true;
+        } else if (words[at] == "--version") {
+            std::printf("vantel %s\n", VANTEL_VERSION);
+            return 0;
+        } else {
+            break;
+        }
+    }
+    words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(at));
+
+    std::unique_ptr<vantel::SettingsStore> store;
+    std::string storeName;
+    std::string loadError;
+    bool storeMissing = false;
+    vantel::FileStore* file = nullptr;
+#ifdef _WIN32
+    if (storePath.empty()) {
+        store = std::make_unique<vantel::RegistryStore>();
+        storeName = "the registry";
+    }
+#else
+    if (storePath.empty()) {
+        storePath = vantel::FileStore::DefaultPath();
+        if (storePath.empty()) {
+            std::fputs("vantel: no HOME or XDG_CONFIG_HOME; name the file with --store\n", stderr);
+            return 2;
+        }
+    }
+#endif
+    if (!store) {
+        auto fileStore = std::make_unique<vantel::FileStore>(storePath);
+        file = fileStore.get();
+        std::error_code ignored;
+        storeMissing = !std::filesystem::exists(storePath, ignored);
+        if (!fileStore->Load()) {
+            loadError = fileStore->LastError();
+        }
+        storeName = storePath.string();
+        store = std::move(fileStore);
+    }
+
+    vantel::CliContext context{*store,  storeName, loadError, storeMissing, {},
+                               machine, false,     std::cin,  std::cout,    std::cerr};
+    context.saveError = [file] { return file != nullptr ? file->LastError() : std::string(); };
+#ifdef _WIN32
+    // As the tray program saves: the machine-wide copy the service reads, then the user's.
+    context.bothRoots = file == nullptr && !machine;
+#endif
+    context.tick =
+        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+    const int status = vantel::CliApp::Run(context, words);
+    std::cout.flush();
+    return status;
+}

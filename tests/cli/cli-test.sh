@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# The vantel command as a person runs it, on scratch settings files. Usage: cli-test.sh BUILD_DIR
+set -uo pipefail
+bin=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+source "$here/../../scripts/lib/checks.sh"
+source "$here/../../scripts/lib/ports.sh"
+store="$work/settings.reg"
+v() { "$bin/vantel" --store "$store" "$@"; }
+# stored NAME: the value NAME of the user's settings key, as the file holds it.
+stored() {
+    python3 -c '
+import re, sys
+text = re.sub(r"\\\r?\n\s*", "", open(sys.argv[1], encoding="utf-8", errors="replace").read())
+for line in text.splitlines():
+    if line.startswith("\"%s\"=" % sys.argv[2]):
+        print(line.split("=", 1)[1])
+        break' "$store" "$1"
+}
+has() { grep -qF -- "$1" <<<"$2"; }
+password='Pa55-w0rd!s3cret'
+
+# --- Server entries: what the Server Settings dialog would store for the same edits. ---
+out=$(v server add --host pop.example.org --type pop3 --security tls --local-port 1110 \
+    --user alice --password-stdin <<<"$password" 2>&1)
+check "server add: says what it added" has "POP3 on local port 1110 to pop.example.org:995 (SSL/TLS), login stored for alice" "$out"
+line=$(stored Servers0)
+index=$(awk '{print $4}' <<<"${line//\"/}")
+check "server add: the server line" test "$line" = "\"1110 995 1 $index pop.example.org\""
+check "server add: a PassData number of its own" test "$index" -ge 0
+check "server add: the mode beside the entry" test "$(stored ServerSecurity0)" = '"1"'
+# The login as the dialog packs it: user, NUL, password, every byte's bits reversed.
+expected_hex=$(python3 -c '
+import sys
+data = b"alice\0" + sys.argv[1].encode()
+print(",".join("%02x" % int(format(b, "08b")[::-1], 2) for b in data))' "$password")
+check "server add: the login packed" test "$(stored "PassData$index")" = "hex:$expected_hex"
+
+v server add --host mail.example.org >/dev/null
+check "server add: SMTP defaults" test "$(stored Servers1)" = '"25 25 0 -1 mail.example.org"'
+v server edit 2 --type pop3 >/dev/null
+check "type switch: ports holding the old defaults follow" test "$(stored Servers1)" = '"110 110 1 -1 mail.example.org"'
+v server edit 2 --type smtp --security starttls --local-port 2525 >/dev/null
+check "mode switch: the remote port follows, a chosen local port stays" test "$(stored Servers1)" = '"2525 587 0 -1 mail.example.org"'
+v server edit 2 --remote-port 10025 --security tls >/dev/null
+check "mode switch: a chosen remote port stays" test "$(stored Servers1)" = '"2525 10025 0 -1 mail.example.org"'
+v server edit 2 --pin 'ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67 89' >/dev/null
+check "pin: stored in the dialog's form" test "$(stored ServerFingerprint1)" = '"AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89"'
+v server edit 2 --no-pin --security none >/dev/null
+check "no pin: the values go" bash -c '! grep -q "ServerFingerprint1\|ServerSecurity1" "$1"' _ "$store"
+v server add --host third.example.org --type imap4 >/dev/null
+v server remove 2 >/dev/null
+check "remove: the entries after move up" test "$(stored Servers1)" = '"143 143 2 -1 third.example.org"'
+check "remove: the login of entry 1 stays" grep -q "PassData$index" "$store"
+v server edit 1 --user bob --password-stdin <<<"another-$password" >/dev/null
+check "new login: same PassData number" test "$(awk '{print $4}' <<<"$(stored Servers0 | tr -d '"')")" = "$index"
+v server edit 1 --no-login >/dev/null
+out=$(v show)
+check "no login: forgotten" bash -c '! grep -q "alice\|bob" <<<"$1"' _ "$out"
+
+# --- The password never shows: not in arguments, output, the file in clear, or the trace. ---
+v server edit 1 --user carol --password-stdin <<<"$password" >"$work/out.txt" 2>&1
+v show >>"$work/out.txt" 2>&1
+v show --json >>"$work/out.txt" 2>&1
+check "password: not in any output" bash -c '! grep -qF -- "$1" "$2"' _ "$password" "$work/out.txt"
+check "password: not in the file in clear" bash -c '! grep -qF -- "$1" "$2"' _ "$password" "$store"
+check "password: show names the user only" grep -q "carol (password stored)" "$work/out.txt"
+out=$(v server edit 1 --user carol --password "$password" 2>&1)
+check "password argument: refused" test $? -ne 0
+check "password argument: says why" has "never given as an argument" "$out"
+out=$(v server edit 1 --user carol </dev/null 2>&1)
+check "no terminal: asks for --password-stdin" has "--password-stdin" "$out"
+# At a terminal the prompt reads the password without echo.
+prompt_out=$(python3 - "$bin/vantel" "$store" "$password" <<'PY'
+import os, pty, sys, time
+program, store, secret = sys.argv[1:]
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(program, [program, "--store", store, "server", "edit", "1", "--user", "dave"])
+seen = b""
+deadline = time.time() + 10
+while b"Password for dave: " not in seen and time.time() < deadline:
+    seen += os.read(fd, 1024)
+os.write(fd, secret.encode() + b"\n")
+while True:
+    try:
+        chunk = os.read(fd, 1024)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+_, status = os.waitpid(pid, 0)
+sys.stdout.write(seen.decode(errors="replace") + "\nstatus=%d\n" % os.waitstatus_to_exitcode(status))
+PY
+)
+check "prompt: asks for the password" has "Password for dave: " "$prompt_out"
+check "prompt: the login is stored" has "login stored for dave" "$prompt_out"
+check "prompt: no echo" bash -c '! grep -qF -- "$1" <<<"$2"' _ "$password" "$prompt_out"
+
+# --- Kludges, special kludges and general values. ---
+printf 'only line\n' >"$work/faces.txt"
+v kludge add --smtp X-Mailer --change 'Vantel 2.0' >/dev/null
+v kludge add --pop3 X-Spam-Flag: --delete >/dev/null
+(cd "$work" && "$bin/vantel" --store "$store" kludge add --smtp X-Face --from-file faces.txt >/dev/null)
+check "kludge: colon added, type and header" test "$(stored Kludges0)" = '"0 X-Mailer:"'
+check "kludge: change text" test "$(stored Subst0)" = '"0 Vantel 2.0"'
+check "kludge: POP3 delete" test "$(stored Kludges1)$(stored Subst1)" = '"1 X-Spam-Flag:""1 "'
+check "kludge: file by its full path" test "$(stored Subst2)" = "\"2 $work/faces.txt\""
+out=$(v kludge add --smtp Subject --special '#' 2>&1)
+check "special kludge needed first: refused" has "no special kludge has the signal string '#'" "$out"
+v special add '#' '#' X-Topic >/dev/null
+check "special: signal" test "$(stored SignalStr0)" = '"#"'
+check "special: separator and name, colon added" test "$(stored SpecialKludges0)" = '"# X-Topic:"'
+v kludge add --smtp Subject --special '#' >/dev/null
+check "kludge: special" test "$(stored Subst3)" = '"3 #"'
+out=$(v special add sig '' Name 2>&1)
+check "special: separator needed" has "Please enter a separator character." "$out"
+out=$(v special add sig ';' 'Two words' 2>&1)
+check "special: no blanks in the name" has "The kludge name cannot contain blanks." "$out"
+v kludge edit 1 --pop3 >/dev/null
+check "kludge edit: the action stays" test "$(stored Kludges0)$(stored Subst0)" = '"1 X-Mailer:""0 Vantel 2.0"'
+v kludge edit 1 --smtp >/dev/null
+for setting in "connect-timeout 30:ConnectTimeout:30" "timeout 20:MessageTimeout:20" \
+    "default-smtp-port 2525:DefaultPort:2525" "cyclic-change on:POPCycleChange:1" \
+    "log-traffic yes:LogTraffic:1" "listen-address local:ListenAddress:"; do
+    IFS=: read -r args name value <<<"$setting"
+    # shellcheck disable=SC2086
+    v set $args >/dev/null
+    check "set $args" test "$(stored "$name")" = "\"$value\""
+done
+
+# --- Schemas, with the Schemes dialog's messages. ---
+out=$(v schema save Work)
+check "schema save: the dialog's message" test "$out" = "Schema 'Work' was successfully saved"
+check "schema save: listed and current" test "$(stored Schemes0)$(stored DefaultSchema)" = '"Work""1"'
+check "schema save: a key of its own" grep -qF 'Settings\Work]' "$store"
+v set timeout 5 >/dev/null
+check "schema: edits go to the current schema" test "$(v show --schema Work --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["general"]["timeout"])')" = 5
+v schema select --default >/dev/null
+check "schema select: the default's own values" test "$(v show --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["general"]["timeout"])')" = 20
+out=$(v schema save 'a\b' 2>&1)
+check "schema name: no backslash" has 'A schema name cannot contain a backslash' "$out"
+out=$(v schema delete Nope 2>&1)
+check "schema delete: unknown name, the dialog's message, failure" test "$?$out" = '1vantel: Schema "Nope" not found'
+out=$(v schema delete Work)
+check "schema delete: the dialog's message" test "$out" = "Schema 'Work' was successfully deleted"
+check "schema delete: its key is gone" bash -c '! grep -qF "Settings\\Work]" "$1"' _ "$store"
+
+# --- JSON for scripts, and the machine-wide copy. ---
+json_ok=$(v show --json | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+print(d["servers"][0]["user"], d["servers"][0]["passwordStored"], d["kludges"][0]["header"], d["specialKludges"][0]["name"])')
+check "show --json: parses, login and rules" test "$json_ok" = "dave True X-Mailer: X-Topic:"
+"$bin/vantel" --store "$store" --machine server add --host machine.example.org >/dev/null
+check "--machine: written to the machine key" grep -qF '[HKEY_LOCAL_MACHINE\SOFTWARE\Raderador\Vantel\Settings]' "$store"
+check "--machine: the user's list unchanged" test "$(v show --json | python3 -c 'import json,sys; print(len(json.load(sys.stdin)["servers"]))')" = 2
+
+# --- Mistakes: one clear line, a non-zero status, nothing written. ---
+cp "$store" "$work/before.reg"
+for bad in "server edit 9 --host x" "server add --host x --type gopher" "server add --host x --local-port 70000" \
+    "server add --host x --pin 12:34" "kludge add --smtp X-A" "kludge remove 0" "set timeout 61" \
+    "set nothing 1" "special edit 7 a b c" "server add --host" "server add --host x --frobnicate"; do
+    # shellcheck disable=SC2086
+    out=$(v $bad 2>&1)
+    status=$?
+    check "refused: $bad" test "$status" -ne 0 -a "$(wc -l <<<"$out")" -eq 1
+done
+check "refused: nothing written" cmp -s "$store" "$work/before.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"Servers0"="broken\r\n' >"$work/bad.reg"
+cp "$work/bad.reg" "$work/bad.copy"
+out=$("$bin/vantel" --store "$work/bad.reg" server add --host x 2>&1)
+check "malformed file: refused with its line" test "$?" -eq 1 -a -n "$(grep 'bad.reg:4:' <<<"$out")"
+check "malformed file: left as it was" cmp -s "$work/bad.reg" "$work/bad.copy"
+check "help: every command" bash -c 'for c in show server kludge special set schema check rewrite probe; do "$1/vantel" "$c" --help | grep -q "^Usage: vantel $c" || exit 1; done; "$1/vantel" --help | grep -q "^Usage: vantel"' _ "$bin"
+
+# --- check: every problem of a broken store, each with what to do. ---
+cat >"$work/broken.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]
+"ServersCount"="4"
+"Servers0"="2525 25 0 -1 mail.example.org"
+"Servers1"="2525 110 1 77 pop.example.org"
+"Servers2"="1110 995 1 -1 pop2.example.org"
+"ServerSecurity2"="1"
+"ServerFingerprint2"="not a fingerprint"
+"Servers3"="1111 995 1 -1 pop3.example.org"
+"ServerSecurity3"="9"
+"KludgesCount"="2"
+"Kludges0"="0 X-Face:"
+"Kludges1"="0 Subject:"
+"SubstCount"="2"
+"Subst0"="2 $work/missing-faces.txt"
+"Subst1"="3 nosuchsignal"
+"ListenAddress"="192.0.2.77"
+REG
+out=$("$bin/vantel" --store "$work/broken.reg" check)
+check "check: exit status 1 for problems" test $? -eq 1
+for words in "server 1 (SMTP) and server 2 (POP3) both listen on local port 2525" \
+    "server 2's stored login (PassData77) is missing" "server 3 pins 'not a fingerprint'" \
+    "server 4 has security mode 9" "missing-faces.txt', which does not exist" \
+    "the signal string 'nosuchsignal', and there is none" "listen address '192.0.2.77' is not one" \
+    "7 problems"; do
+    check "check: $words" has "$words" "$out"
+done
+check "check: what to do for each" test "$(grep -c "  what to do: " <<<"$out")" -eq 7
+out=$("$bin/vantel" --store "$work/bad.reg" check)
+check "check: malformed file with line, status 1" test "$?" -eq 1 -a -n "$(grep 'bad.reg:4:' <<<"$out")"
+out=$(v check)
+check "check: a sound store passes" test "$?" -eq 0 -a -n "$(grep 'no problems found' <<<"$out")"
+
+# --- rewrite gives what the relay puts on the wire. ---
+read -r relay_port sink_port <<<"$(pick_ports 2)"
+wire="$work/wire.reg"
+cp "$store" "$wire"
+"$bin/vantel" --store "$wire" server remove 2 >/dev/null
+"$bin/vantel" --store "$wire" server remove 1 >/dev/null
+"$bin/vantel" --store "$wire" server add --host 127.0.0.1 --local-port "$relay_port" --remote-port "$sink_port" >/dev/null
+"$bin/vantel" --store "$wire" kludge add --smtp X-Internal --delete >/dev/null
+message=$'From: Someone <someone@example.org>\r\nTo: b@example.org\r\nSubject: Plans #budget# ahead\r\nDate: Tue, 8 Dec 2026 12:00:00 +0000\r\nX-Mailer: SomeMailer 1.0\r\nX-Face: old\r\nX-Internal: secret\r\n\r\nX-Mailer: in the body\r\nHello.\r\n'
+printf '%s' "$message" >"$work/message.eml"
+"$bin/vantel-smtp-sink" "$sink_port" 1 >"$work/received.eml" &
+sink=$!
+"$bin/vantel-relay" --store "$wire" 2>"$work/relay.log" &
+relay=$!
+wait_for_port "$sink_port"
+wait_for_port "$relay_port"
+exec 3<>"/dev/tcp/127.0.0.1/$relay_port"
+printf 'HELO me\r\nMAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\n%s.\r\nQUIT\r\n' "$message" >&3
+timeout 5 cat <&3 >/dev/null
+exec 3>&-
+wait_until 5 bash -c "! kill -0 $sink 2>/dev/null"
+kill "$relay" 2>/dev/null
+"$bin/vantel" --store "$wire" rewrite --smtp "$work/message.eml" >"$work/rewritten.eml"
+check "rewrite: byte for byte what the relay sent" cmp "$work/rewritten.eml" "$work/received.eml"
+check "rewrite: from standard input too" cmp "$work/rewritten.eml" <("$bin/vantel" --store "$wire" rewrite --smtp <"$work/message.eml")
+diff_out=$("$bin/vantel" --store "$wire" rewrite --smtp --diff "$work/message.eml")
+check "rewrite --diff: changed header lines only" test "$(grep -c '^[-+] ' <<<"$diff_out")" -eq "$(wc -l <<<"$diff_out")"
+check "rewrite --diff: the deleted line" has "- X-Internal: secret" "$diff_out"
+check "rewrite --diff: the new text" has "+ X-Mailer:  Vantel 2.0" "$diff_out"
+check "rewrite --diff: the body untouched" bash -c '! grep -q "in the body" <<<"$1"' _ "$diff_out"
+pop_out=$(printf 'X-Spam-Flag: YES\r\nSubject: x\r\n\r\nbody\r\n' | "$bin/vantel" --store "$wire" rewrite --pop3)
+check "rewrite --pop3: POP3 kludges only" test "$pop_out" = $'Subject: x\r\n\r\nbody\r'
+
+echo "cli-test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
