@@ -82,6 +82,8 @@ void RelayDaemon::Reload() {
         return;
     }
     host_.Reload(store, options_.machine);
+    coalescer_.ShowMessage("settings reloaded from " + options_.storePath.string() + ", " +
+                           std::to_string(host_.settings().ServerList.size()) + " server entries");
 }
 
 void RelayDaemon::Stop() {

@@ -37,8 +37,9 @@ class RelayDaemon : private RelayStateObserver {
     void Say(std::string_view text) { coalescer_.ShowMessage(text); }
     /// Opens the listeners of the loaded settings.
     void Start();
-    /// Re-reads the settings; listeners follow them and sessions in progress go on. A file
-    /// that cannot be read, has gone or is empty leaves the running settings in place.
+    /// Re-reads the settings (on SIGHUP, or when the file changed); listeners follow them and
+    /// sessions in progress go on. A file that cannot be read, has gone or is empty leaves
+    /// the running settings in place. Either way it says what came of it.
     void Reload();
     /// Closes the listeners, lets the sessions deliver what they read, then ends the loop.
     void Stop();

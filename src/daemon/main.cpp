@@ -3,7 +3,8 @@
 #include <string>
 
 #include "daemon/RelayDaemon.h"
-#include "platform/EventLoop.h"
+#include "platform/posix/EpollEventLoop.h"
+#include "platform/posix/InotifyFileWatch.h"
 #include "platform/posix/SignalWatcher.h"
 #include "platform/store/FileStore.h"
 
@@ -11,13 +12,14 @@ namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: vantel-relay [--store FILE] [--machine] [--trace] [--log FILE] [--version]\n"
-        "                    [--help]\n"
+        "Usage: vantel-relay [--store FILE] [--machine] [--no-watch] [--trace] [--log FILE]\n"
+        "                    [--version] [--help]\n"
         "Relays mail and news between local clients and their servers, rewriting headers\n"
         "with the rules in the settings file.\n"
         "  --store FILE  settings file (default: $XDG_CONFIG_HOME/vantel/settings.reg,\n"
         "                else ~/.config/vantel/settings.reg)\n"
         "  --machine     use the machine-wide settings in the file instead of the user's\n"
+        "  --no-watch    reload only on SIGHUP, not whenever the settings file changes\n"
         "  --trace       write every relayed block to standard error\n"
         "  --log FILE    write the same lines, with the time, to FILE too\n"
         "Signals: SIGHUP reloads the settings; SIGINT and SIGTERM stop.\n",
@@ -29,12 +31,15 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
     vantel::RelayDaemon::Options options;
     options.storePath = vantel::FileStore::DefaultPath();
+    bool watch = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--store" && i + 1 < argc) {
             options.storePath = argv[++i];
         } else if (arg == "--machine") {
             options.machine = true;
+        } else if (arg == "--no-watch") {
+            watch = false;
         } else if (arg == "--trace") {
             options.trace = true;
         } else if (arg == "--log" && i + 1 < argc) {
@@ -57,18 +62,35 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const std::unique_ptr<vantel::EventLoop> loop = vantel::CreateEventLoop();
-    vantel::RelayDaemon daemon(*loop, options);
+    vantel::EpollEventLoop loop;
+    if (!loop.ok()) {
+        std::fputs("vantel-relay: the system refused an event loop (epoll, eventfd)\n", stderr);
+        return 1;
+    }
+    vantel::RelayDaemon daemon(loop, options);
     // Before any other thread starts, so all of them leave these signals to the watcher.
     vantel::SignalWatcher signals(
-        *loop, [&daemon] { daemon.Reload(); }, [&daemon] { daemon.Stop(); });
+        loop, [&daemon] { daemon.Reload(); }, [&daemon] { daemon.Stop(); });
+    // Watching before the first load, so that no save in between goes unseen.
+    const std::string storeName = options.storePath.string();
+    vantel::InotifyFileWatch settingsWatch(
+        loop, options.storePath, [&daemon] { daemon.Reload(); },
+        [&daemon, storeName](const std::string& why) {
+            daemon.Say("no longer following changes to " + storeName + " (" + why +
+                       "); SIGHUP reloads it");
+        });
+    std::string watchProblem;
+    if (watch && !settingsWatch.Start(watchProblem)) {
+        daemon.Say("not following changes to " + storeName + " (" + watchProblem +
+                   "); SIGHUP reloads it");
+    }
     if (!daemon.Load()) {
         return 1;
     }
     daemon.Say("settings from " + options.storePath.string() + ", " +
                std::to_string(daemon.Settings().ServerList.size()) + " server entries");
     daemon.Start();
-    loop->Run();
+    loop.Run();
     daemon.Say("stopped");
     return 0;
 }

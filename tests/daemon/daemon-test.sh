@@ -41,15 +41,18 @@ check "malformed: file untouched" cmp -s "$work/bad.reg" "$work/bad.copy"
 "$bin/vantel-relay" --store "$work/none/settings.reg" 2>"$work/none.log" &
 pid=$!
 check "missing: says where" wait_until 5 grep -q "no settings file at $work/none/settings.reg" "$work/none.log"
+check "missing: says once that it cannot follow the file" \
+    test "$(grep -c "not following changes to $work/none/settings.reg ($work/none: " "$work/none.log")" -eq 1
 kill -TERM "$pid"
 check "missing: stops on SIGTERM" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
 wait "$pid"
 check "missing: exit status 0" test $? -eq 0
 
-# SIGHUP reloads: a server entry written while running gets its port.
+# SIGHUP reloads: a server entry written while running gets its port. Without the watch, so
+# that it is the signal that does it.
 port=$(pick_ports 1)
 printf '%s\r\n' "$header" >"$work/live.reg"
-"$bin/vantel-relay" --store "$work/live.reg" 2>"$work/live.log" &
+"$bin/vantel-relay" --store "$work/live.reg" --no-watch 2>"$work/live.log" &
 pid=$!
 wait_until 5 grep -q "server entries" "$work/live.log"
 check "reload: nothing listens before" port_free "$port"
@@ -57,6 +60,7 @@ printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n
     "$header" "$port" >"$work/live.reg"
 kill -HUP "$pid"
 check "reload: the new port opens" wait_until 5 port_open "$port"
+check "reload: says so" wait_until 5 grep -q "settings reloaded from $work/live.reg, 1 server entries" "$work/live.log"
 # A file caught empty (half written) or gone is no reason to close every port.
 : >"$work/live.reg"
 kill -HUP "$pid"
@@ -68,6 +72,61 @@ check "deleted file: says so" wait_until 5 grep -q "live.reg: .*settings not rel
 check "deleted file: the port stays open" port_open "$port"
 kill -INT "$pid"
 check "reload: stops on SIGINT" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
+
+# Without a signal, the relay follows its settings file: one created later in the directory,
+# a save (a temporary file renamed over it, as FileStore and `vantel server add` save) while
+# a message is half sent through it, and a save of a malformed file.
+read -r follow_sink first_port second_port <<<"$(pick_ports 3)"
+"$bin/vantel-smtp-sink" "$follow_sink" >"$work/follow-sink.out" 2>&1 &
+wait_until 5 port_open "$follow_sink"
+follow_settings() {  # follow_settings PORT...: an SMTP entry to the sink on each local port
+    printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="%d"\r\n' \
+        "$header" $#
+    local i=0 p
+    for p in "$@"; do
+        printf '"Servers%d"="%d %d 0 -1 127.0.0.1"\r\n' $((i++)) "$p" "$follow_sink"
+    done
+}
+save_follow() { cat >"$work/follow/settings.tmp" && mv "$work/follow/settings.tmp" "$work/follow/settings.reg"; }
+mkdir "$work/follow"
+"$bin/vantel-relay" --store "$work/follow/settings.reg" 2>"$work/follow.log" &
+pid=$!
+wait_until 5 grep -q "server entries" "$work/follow.log"
+follow_settings "$first_port" | save_follow
+check "follow: a file created later is read" wait_until 5 port_open "$first_port"
+reply=
+if exec {client}<>"/dev/tcp/127.0.0.1/$first_port"; then
+    printf 'MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\nDATA\r\nSubject: in flight\r\n\r\nfirst half\r\n' >&"$client"
+    while read -r -t 5 reply <&"$client" && [[ $reply != 354* ]]; do :; done
+fi
+check "follow: the message is under way" test "${reply:0:3}" = 354
+saved=$EPOCHREALTIME
+follow_settings "$first_port" "$second_port" | save_follow
+wait_until 5 port_open "$second_port"
+elapsed_ms=$(((${EPOCHREALTIME//[.,]/} - ${saved//[.,]/}) / 1000))
+check "follow: the new port opens within a second of the save ($elapsed_ms ms)" test "$elapsed_ms" -le 1000
+check "follow: says so in one line" \
+    grep -q "settings reloaded from $work/follow/settings.reg, 2 server entries" "$work/follow.log"
+if [ -n "$reply" ]; then
+    printf 'second half\r\n.\r\nQUIT\r\n' >&"$client"
+    timeout 5 cat <&"$client" >/dev/null
+    exec {client}>&-
+fi
+printf 'Subject: in flight\r\n\r\nfirst half\r\nsecond half\r\n' >"$work/follow-whole.out"
+check "follow: the message under way arrives whole" \
+    wait_until 5 cmp -s "$work/follow-sink.out" "$work/follow-whole.out"
+send_message "$second_port" 'Subject: through the new port'
+check "follow: the new port relays" wait_until 5 grep -q "Subject: through the new port" "$work/follow-sink.out"
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE]\r\n"Broken"="no end\r\n' "$header" | save_follow
+check "follow: a malformed save is reported with its line" \
+    wait_until 5 grep -q "^vantel-relay: $work/follow/settings.reg:4: " "$work/follow.log"
+check "follow: ... and leaves the running settings" grep -q "settings not reloaded; the running ones stay" "$work/follow.log"
+send_message "$first_port" 'Subject: after the malformed save'
+check "follow: the old ports still relay" wait_until 5 grep -q "Subject: after the malformed save" "$work/follow-sink.out"
+check "follow: all of them" port_open "$second_port"
+kill -TERM "$pid"
+wait "$pid"
+check "follow: clean exit" test $? -eq 0
 
 # A client that ends its stream after QUIT still gets the replies the server sends after that.
 read -r half_server half_port <<<"$(pick_ports 2)"

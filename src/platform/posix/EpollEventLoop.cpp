@@ -174,7 +174,7 @@ void EpollEventLoop::Run() {
                     pending_.push_back(std::move(work));
                 }
             } else {
-                DispatchSocket(token, ready_[i].events);
+                Dispatch(token, ready_[i].events);
             }
         }
         RunPosted();
@@ -192,10 +192,16 @@ void EpollEventLoop::RunPosted() {
     }
 }
 
-void EpollEventLoop::DispatchSocket(std::uint64_t token, std::uint32_t events) {
-    const auto it = sockets_.find(token);
-    if (it != sockets_.end()) {
-        it->second->HandleEvents(events);
+void EpollEventLoop::Dispatch(std::uint64_t token, std::uint32_t events) {
+    const auto socket = sockets_.find(token);
+    if (socket != sockets_.end()) {
+        socket->second->HandleEvents(events);
+        return;
+    }
+    const auto descriptor = descriptors_.find(token);
+    if (descriptor != descriptors_.end()) {
+        const std::shared_ptr<std::function<void()>> onReady = descriptor->second;
+        (*onReady)();
     }
 }
 
@@ -220,6 +226,22 @@ bool EpollEventLoop::Watch(int op, int fd, std::uint64_t token, std::uint32_t ev
     event.events = events;
     event.data.u64 = token;
     return epoll_ctl(epollFd_, op, fd, &event) == 0;
+}
+
+std::uint64_t EpollEventLoop::AddDescriptor(int fd, std::uint32_t events,
+                                            std::function<void()> onReady) {
+    const std::uint64_t token = nextToken_++;
+    if (!Watch(EPOLL_CTL_ADD, fd, token, events)) {
+        return 0;
+    }
+    descriptors_.emplace(token, std::make_shared<std::function<void()>>(std::move(onReady)));
+    return token;
+}
+
+void EpollEventLoop::RemoveDescriptor(std::uint64_t token, int fd) {
+    if (descriptors_.erase(token) != 0) {
+        Watch(EPOLL_CTL_DEL, fd, token, 0);
+    }
 }
 
 std::unique_ptr<EventLoop> CreateEventLoop() {

@@ -51,6 +51,14 @@ class EpollEventLoop : public EventLoop {
     /// Whether `token` still names a live socket.
     bool IsAttached(std::uint64_t token) const { return sockets_.count(token) != 0; }
 
+    /// For descriptors that are not sockets (an inotify instance): `onReady` runs on the loop
+    /// whenever `fd` is ready for `events`. Returns the token for RemoveDescriptor, or 0 when
+    /// epoll refuses the descriptor. The owner keeps `fd` open until it has removed it.
+    std::uint64_t AddDescriptor(int fd, std::uint32_t events, std::function<void()> onReady);
+    /// Stops watching `fd`; events already collected for it are dropped. Callable from its
+    /// own `onReady`.
+    void RemoveDescriptor(std::uint64_t token, int fd);
+
   private:
     struct Timer {
         std::shared_ptr<std::function<void()>> callback;
@@ -71,7 +79,7 @@ class EpollEventLoop : public EventLoop {
     int WaitTimeoutMs();
     void RunDueTimers();
     void RunPosted();
-    void DispatchSocket(std::uint64_t token, std::uint32_t events);
+    void Dispatch(std::uint64_t token, std::uint32_t events);
 
     int epollFd_ = -1;
     int wakeFd_ = -1;
@@ -81,7 +89,9 @@ class EpollEventLoop : public EventLoop {
     std::atomic<bool> quit_{false};
 
     std::unordered_map<std::uint64_t, PosixSocket*> sockets_;
-    std::uint64_t nextToken_ = 1;  // 0 is the wake descriptor
+    // Held by pointer: a handler may remove itself while it runs.
+    std::unordered_map<std::uint64_t, std::shared_ptr<std::function<void()>>> descriptors_;
+    std::uint64_t nextToken_ = 1;  // 0 is the wake descriptor; sockets and descriptors share
 
     std::unordered_map<TimerId, Timer> timers_;
     std::vector<HeapEntry> heap_;
