@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/CertificateInfo.h"
 #include "platform/TlsFailure.h"
 
 namespace vantel {
@@ -55,6 +56,13 @@ class TlsClient {
     virtual std::string fingerprint() const = 0;
     /// The protocol agreed on ("TLSv1.3"), once Open.
     virtual std::string version() const = 0;
+    /// The cipher suite agreed on, once Open: its standard (IANA) name on every platform
+    /// ("TLS_AES_256_GCM_SHA384", "TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256"), or where the
+    /// system names no suite (Schannel under Wine) its algorithms ("ECDHE, AES-256, SHA-384").
+    virtual std::string cipher() const = 0;
+    /// The server's certificate as soon as it has been received, also when it was refused
+    /// (that is when a user most needs to see it); every field empty before.
+    virtual CertificateInfo certificate() const = 0;
 };
 
 struct TlsContextOptions {

@@ -5,6 +5,7 @@
 
 #include "core/protocol/StartTlsDialogue.h"
 #include "core/relay/RelayEngine.h"
+#include "core/relay/SecurityProblem.h"
 #include "core/relay/TlsSocket.h"
 
 namespace vantel {
@@ -83,7 +84,8 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
             engine_.Later(id_, [this] { Fail(entry_.Name, "the remote port is out of range"); });
             return;
         }
-        if (std::string problem = SecurityProblem(); !problem.empty()) {
+        if (std::string problem = SecurityProblem(entry_, engine_.tls(), engine_.tlsProblem());
+            !problem.empty()) {
             engine_.Later(id_, [this, problem] { TlsFailed(problem, false); });
             return;
         }
@@ -153,20 +155,6 @@ bool RelaySession::ConnectNext() {
         }
     }
     return false;
-}
-
-std::string RelaySession::SecurityProblem() const {
-    if (!entry_.Encrypted()) {
-        return "";
-    }
-    if (!IsKnownSecurityMode(entry_.Security)) {
-        return "security mode " + std::to_string(entry_.Security) +
-               " is not known to this version of Vantel";
-    }
-    if (!engine_.tls()) {
-        return "TLS is not available: " + engine_.tlsProblem();
-    }
-    return "";
 }
 
 std::unique_ptr<AsyncSocket> RelaySession::CreateServerSocket() {

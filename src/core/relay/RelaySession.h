@@ -75,8 +75,6 @@ class RelaySession {
     /// A socket for the server connection: plain, or TLS as the entry says; nullptr when the
     /// system has none.
     std::unique_ptr<AsyncSocket> CreateServerSocket();
-    /// Why the entry's security mode cannot be had here, or empty when it can.
-    std::string SecurityProblem() const;
     /// Gives the client `answer`, the protocol's refusal, and ends the session once it is sent.
     void Refuse(const std::string& answer);
     /// Tries the server's next address; false when none is left. True also when the session

@@ -37,15 +37,44 @@ std::string FingerprintOf(X509* certificate) {
     return FormatFingerprint(std::vector<std::uint8_t>(digest, digest + size));
 }
 
-/// "2026-01-02" (UTC).
-std::string DayOf(const ASN1_TIME* time) {
-    std::tm day{};
-    if (time == nullptr || ASN1_TIME_to_tm(time, &day) != 1) {
+/// "2026-01-02 12:00:00 UTC".
+std::string TimeOf(const ASN1_TIME* time) {
+    std::tm when{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &when) != 1) {
         return "an unreadable date";
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.tm_year + 1900, day.tm_mon + 1,
-                  day.tm_mday);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", when.tm_year + 1900,
+                  when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+    return text;
+}
+
+/// "2026-01-02" (UTC).
+std::string DayOf(const ASN1_TIME* time) {
+    const std::string when = TimeOf(time);
+    const bool readable = when.size() > 10 && when[4] == '-';
+    return readable ? when.substr(0, 10) : when;
+}
+
+/// A distinguished name on one line, most specific part first ("CN=mail.example.org,
+/// O=Example"): RFC 2253 escaping of separators and control characters, but UTF-8 kept as it
+/// is rather than escaped byte by byte.
+std::string NameText(const X509_NAME* name) {
+    constexpr unsigned long kFlags =
+        ((XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK) | XN_FLAG_SEP_CPLUS_SPC) & ~ASN1_STRFLGS_ESC_MSB;
+    BIO* bio = BIO_new(BIO_s_mem());
+    if (name == nullptr || bio == nullptr) {
+        BIO_free(bio);
+        return "";
+    }
+    std::string text;
+    if (X509_NAME_print_ex(bio, name, 0, kFlags) >= 0) {
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        text.assign(data, static_cast<std::size_t>(std::max(size, 0L)));
+    }
+    BIO_free(bio);
+    ERR_clear_error();
     return text;
 }
 
@@ -60,8 +89,8 @@ std::string AddressText(const ASN1_OCTET_STRING* bytes) {
     return text;
 }
 
-/// What the certificate is for: its DNS and IP subjectAltNames, else its common name.
-std::string NamesOf(X509* certificate) {
+/// The certificate's DNS and IP subjectAltNames, in its order.
+std::vector<std::string> AlternativeNames(X509* certificate) {
     std::vector<std::string> names;
     auto* alternatives = static_cast<GENERAL_NAMES*>(
         X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
@@ -80,6 +109,12 @@ std::string NamesOf(X509* certificate) {
         }
     }
     GENERAL_NAMES_free(alternatives);
+    return names;
+}
+
+/// What the certificate is for: its DNS and IP subjectAltNames, else its common name.
+std::string NamesOf(X509* certificate) {
+    std::vector<std::string> names = AlternativeNames(certificate);
     if (names.empty()) {
         const X509_NAME* subject = X509_get_subject_name(certificate);
         const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
@@ -215,6 +250,7 @@ OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options,
 }
 
 OpenSslClient::~OpenSslClient() {
+    X509_free(peer_);
     SSL_free(ssl_);
 }
 
@@ -317,6 +353,38 @@ std::string OpenSslClient::version() const {
     return SSL_get_version(ssl_);
 }
 
+std::string OpenSslClient::cipher() const {
+    const SSL_CIPHER* suite = state_ == TlsState::Open || state_ == TlsState::Closed
+                                  ? SSL_get_current_cipher(ssl_)
+                                  : nullptr;
+    if (suite == nullptr) {
+        return "";
+    }
+    // The standard name, as Schannel gives it, rather than OpenSSL's own for TLS 1.2 suites.
+    const char* name = SSL_CIPHER_standard_name(suite);
+    return name != nullptr ? name : SSL_CIPHER_get_name(suite);
+}
+
+CertificateInfo OpenSslClient::certificate() const {
+    CertificateInfo info;
+    if (peer_ == nullptr) {
+        return info;
+    }
+    info.subject = NameText(X509_get_subject_name(peer_));
+    info.names = AlternativeNames(peer_);
+    info.issuer = NameText(X509_get_issuer_name(peer_));
+    info.notBefore = TimeOf(X509_get0_notBefore(peer_));
+    info.notAfter = TimeOf(X509_get0_notAfter(peer_));
+    info.fingerprint = fingerprint_;
+    return info;
+}
+
+void OpenSslClient::KeepPeer(X509* certificate) {
+    if (peer_ == nullptr && certificate != nullptr && X509_up_ref(certificate) == 1) {
+        peer_ = certificate;
+    }
+}
+
 int OpenSslClient::VerifyServer(X509_STORE_CTX* store, void* /*unused*/) {
     auto* ssl =
         static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
@@ -357,6 +425,7 @@ int OpenSslClient::CollectError(int ok, X509_STORE_CTX* store) {
 
 bool OpenSslClient::Verify(X509_STORE_CTX* store) {
     X509* leaf = X509_STORE_CTX_get0_cert(store);
+    KeepPeer(leaf);  // OpenSSL keeps the certificate of a session it refuses nowhere
     fingerprint_ = FingerprintOf(leaf);
     failure_.fingerprint = fingerprint_;
     if (pinned_) {
@@ -453,6 +522,7 @@ void OpenSslClient::Pump() {
         if (fingerprint_.empty()) {
             fingerprint_ = FingerprintOf(certificate);
         }
+        KeepPeer(certificate);
         state_ = TlsState::Open;
     }
     if (state_ == TlsState::Open) {

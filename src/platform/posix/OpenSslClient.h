@@ -21,7 +21,8 @@
 //     joined by ", " (the first ten, then "and N more"), else its common name. A certificate
 //     for another server is the wrong one whatever its dates.
 //  3. Expired (the day of notAfter, "2026-01-02") and NotYetValid (the day of notBefore).
-// failure().fingerprint (and fingerprint()) is set whenever the server sent a certificate.
+// failure().fingerprint (and fingerprint(), certificate()) is set whenever the server sent a
+// certificate.
 //
 // Other failures:
 //  - A failed handshake is Handshake with the reason in words: "protocol version (...)" for a
@@ -74,6 +75,8 @@ class OpenSslClient : public TlsClient {
     const TlsFailure& failure() const override { return failure_; }
     std::string fingerprint() const override { return fingerprint_; }
     std::string version() const override;
+    std::string cipher() const override;
+    CertificateInfo certificate() const override;
 
     /// The context's certificate check (SSL_CTX_set_cert_verify_callback): runs the checks
     /// above for the client the handshake belongs to; 0 refuses the server.
@@ -96,6 +99,8 @@ class OpenSslClient : public TlsClient {
     void ReadRecords();
     /// Moves what OpenSSL wrote into outgoing_.
     void Drain();
+    /// Holds on to the server's certificate for certificate(); the first one given stays.
+    void KeepPeer(X509* certificate);
     void Fail(TlsProblem problem, std::string detail);
     /// Fails from OpenSSL's error queue after a call returned `result`.
     void FailFromOpenSsl(int result, bool handshake);
@@ -110,6 +115,7 @@ class OpenSslClient : public TlsClient {
     TlsState state_ = TlsState::Handshaking;
     TlsFailure failure_;
     std::string fingerprint_;
+    X509* peer_ = nullptr;  // the server's certificate, once received; owned
     std::vector<CertificateError> errors_;
     bool started_ = false;
     bool refused_ = false;  // VerifyServer refused the certificate: failure_ says why

@@ -69,11 +69,13 @@ CertificateNames::CertificateNames(PCCERT_CONTEXT certificate) {
                 const std::string name = Narrow(entry.pwszDNSName);
                 if (!name.empty()) {
                     dnsNames_.push_back(name);
+                    listed_.push_back(name);
                 }
             } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
                        (entry.IPAddress.cbData == 4 || entry.IPAddress.cbData == 16)) {
                 addresses_.emplace_back(reinterpret_cast<const char*>(entry.IPAddress.pbData),
                                         entry.IPAddress.cbData);
+                listed_.push_back(AddressText(addresses_.back()));
             }
         }
         LocalFree(names);

@@ -23,6 +23,8 @@ class CertificateNames {
     bool Matches(std::string_view host) const;
     /// "mail.example.net, 192.0.2.1": the DNS names and addresses, else the common name.
     std::string Describe() const;
+    /// The DNS names and addresses (as text) in the certificate's order.
+    const std::vector<std::string>& listed() const { return listed_; }
 
     /// Whether the DNS name `pattern` covers the name `host`, ignoring case; a wildcard
     /// stands for exactly one whole leftmost label ("*.example.net").
@@ -32,6 +34,7 @@ class CertificateNames {
     std::vector<std::string> dnsNames_;
     std::vector<std::string> addresses_;  // 4 or 16 bytes each, network order
     std::string commonName_;
+    std::vector<std::string> listed_;
 };
 
 }  // namespace vantel

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/win32/AddressConversion.h"
+#include "platform/win32/SchannelDetails.h"
 
 namespace vantel {
 namespace {
@@ -290,14 +291,12 @@ void SchannelClient::Negotiate(bool force) {
 }
 
 void SchannelClient::FinishHandshake() {
-    PCCERT_CONTEXT certificate = nullptr;
-    if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
-            SEC_E_OK ||
-        certificate == nullptr) {
+    PCCERT_CONTEXT certificate = RemoteCertificate();
+    if (certificate == nullptr) {
         Fail(TlsProblem::Handshake, "no certificate from the server");
         return;
     }
-    fingerprint_ = SchannelCredentials::Fingerprint(certificate);
+    KeepCertificate(certificate);
     TlsFailure check;
     if (!pin_.empty()) {
         // The pinned certificate is trusted as it is: no chain, no name, no dates.
@@ -331,6 +330,7 @@ void SchannelClient::FinishHandshake() {
         Fail(TlsProblem::Handshake, "no record sizes from Schannel");
         return;
     }
+    cipher_ = CipherSuiteName(&context_);
     state_ = TlsState::Open;
     Decrypt();
 }
@@ -443,7 +443,10 @@ void SchannelClient::Close() {
 
 void SchannelClient::Fail(TlsProblem problem, std::string detail) {
     if (problem == TlsProblem::Handshake && fingerprint_.empty() && haveContext_) {
-        fingerprint_ = RemoteFingerprint();
+        if (PCCERT_CONTEXT certificate = RemoteCertificate()) {
+            KeepCertificate(certificate);
+            CertFreeCertificateContext(certificate);
+        }
     }
     state_ = TlsState::Failed;
     renegotiating_ = false;
@@ -484,11 +487,23 @@ std::string SchannelClient::HandshakeFault(SECURITY_STATUS status) const {
     return StatusText(status);
 }
 
-std::string SchannelClient::RemoteFingerprint() {
+void SchannelClient::KeepCertificate(PCCERT_CONTEXT certificate) {
+    certificate_ = DescribeCertificate(certificate);
+    fingerprint_ = certificate_.fingerprint;
+}
+
+PCCERT_CONTEXT SchannelClient::RemoteCertificate() {
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
-            SEC_E_OK ||
-        certificate == nullptr) {
+        SEC_E_OK) {
+        return nullptr;
+    }
+    return certificate;
+}
+
+std::string SchannelClient::RemoteFingerprint() {
+    PCCERT_CONTEXT certificate = RemoteCertificate();
+    if (certificate == nullptr) {
         return "";
     }
     std::string print = SchannelCredentials::Fingerprint(certificate);

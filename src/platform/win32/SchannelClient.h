@@ -32,6 +32,8 @@ class SchannelClient : public TlsClient {
     const TlsFailure& failure() const override { return failure_; }
     std::string fingerprint() const override { return fingerprint_; }
     std::string version() const override { return version_; }
+    std::string cipher() const override { return cipher_; }
+    CertificateInfo certificate() const override { return certificate_; }
 
   private:
     /// One InitializeSecurityContext call; what it gives to send goes to outgoing_.
@@ -48,7 +50,11 @@ class SchannelClient : public TlsClient {
     void Fail(TlsProblem problem, std::string detail);
     /// Why the handshake failed, in words: what the server said or chose, else the status.
     std::string HandshakeFault(SECURITY_STATUS status) const;
+    /// The server's certificate as Schannel holds it (the caller frees it); nullptr when none.
+    PCCERT_CONTEXT RemoteCertificate();
     std::string RemoteFingerprint();
+    /// Reads the server's certificate into certificate_ and fingerprint_, once Schannel has it.
+    void KeepCertificate(PCCERT_CONTEXT certificate);
 
     std::shared_ptr<SchannelCredentials> credentials_;
     std::string host_;
@@ -69,6 +75,8 @@ class SchannelClient : public TlsClient {
     TlsFailure failure_;
     std::string fingerprint_;
     std::string version_;
+    std::string cipher_;
+    CertificateInfo certificate_;
 };
 
 }  // namespace vantel

@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/TlsClient.h"
 #include "platform/win32/TlsTestServers.h"
@@ -360,6 +361,56 @@ TEST_F(SchannelClientTest, BrokenServersFailInWords) {
         EXPECT_EQ(failure.problem, c.problem) << c.server;
         EXPECT_EQ(failure.detail, c.detail) << c.server;
     }
+}
+
+TEST_F(SchannelClientTest, CertificateIsReadableTrustedOrNotAndTheCipherOnceOpen) {
+    const std::unique_ptr<TlsContext> context = Context();
+    {
+        Wire wire(Port("trusted"));
+        const std::unique_ptr<TlsClient> client = Connect(*context, wire, "localhost");
+        ASSERT_EQ(client->state(), TlsState::Open);
+        if (UnderWine()) {
+            // Wine names no whole suite, only its algorithms.
+            EXPECT_EQ(client->cipher(), "ECDHE, AES-256, SHA-384");
+        } else {
+            EXPECT_EQ(client->cipher().rfind("TLS_", 0), 0u) << client->cipher();
+        }
+        const CertificateInfo certificate = client->certificate();
+        EXPECT_EQ(certificate.subject, "CN=localhost");
+        EXPECT_EQ(certificate.names, (std::vector<std::string>{"localhost", "127.0.0.1"}));
+        EXPECT_EQ(certificate.issuer, "CN=Vantel Test CA");
+        EXPECT_EQ(certificate.fingerprint, client->fingerprint());
+    }
+    // Refused certificates are the ones a user most needs to see; their dates come as issued.
+    const struct {
+        const char* server;
+        const char* issuer;
+        const char* notBefore;
+        const char* notAfter;
+    } cases[] = {
+        {"selfsigned", "CN=localhost", nullptr, nullptr},
+        {"expired", "CN=Vantel Test CA", "2020-01-01 00:00:00 UTC", "2021-01-02 00:00:00 UTC"},
+        {"wrongname", "CN=Vantel Test CA", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        Wire wire(Port(c.server));
+        const std::unique_ptr<TlsClient> client = Connect(*context, wire, "localhost");
+        ASSERT_EQ(client->state(), TlsState::Failed) << c.server;
+        EXPECT_EQ(client->cipher(), "") << c.server;
+        const CertificateInfo certificate = client->certificate();
+        EXPECT_EQ(certificate.issuer, c.issuer) << c.server;
+        EXPECT_EQ(certificate.fingerprint, client->failure().fingerprint) << c.server;
+        EXPECT_FALSE(certificate.fingerprint.empty()) << c.server;
+        if (c.notBefore != nullptr) {
+            EXPECT_EQ(certificate.notBefore, c.notBefore);
+            EXPECT_EQ(certificate.notAfter, c.notAfter);
+        }
+    }
+    Wire wire(Port("wrongname"));
+    const std::unique_ptr<TlsClient> elsewhere = Connect(*context, wire, "localhost");
+    EXPECT_EQ(elsewhere->certificate().subject, "CN=mail.example.net");
+    EXPECT_EQ(elsewhere->certificate().names,
+              (std::vector<std::string>{"mail.example.net", "*.example.net"}));
 }
 
 /// A TLS 1.2 record of `type` around `body`.
