@@ -8,6 +8,7 @@
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
 #include "cli/CommandLine.h"
+#include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
@@ -27,7 +28,7 @@ std::string Server(std::size_t i) {
 }
 
 std::string Quoted(const std::string& text) {
-    return "'" + TextTable::Printable(text) + "'";
+    return "'" + PrintableText(text) + "'";
 }
 
 void CheckServers(const RelaySettings& settings, Problems& problems) {
@@ -140,7 +141,7 @@ void CheckKludges(const RelaySettings& settings, Problems& problems) {
                    FindListIndex(settings.SignalStr, subst.text) < 0) {
             problems.push_back({kludge + " hands its lines to the special kludge with the signal " +
                                     "string " + Quoted(subst.text) + ", and there is none",
-                                "vantel special add " + TextTable::Printable(subst.text) +
+                                "vantel special add " + PrintableText(subst.text) +
                                     " SEPARATOR NAME, or " + edit + " with another action"});
         }
     }
@@ -194,7 +195,7 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     }
     std::ostream& out = context_.out;
     if (!context_.loadError.empty()) {
-        out << TextTable::Printable(context_.loadError) << '\n'
+        out << PrintableText(context_.loadError) << '\n'
             << "  what to do: correct that line; vantel and vantel-relay never write over a file "
                "they cannot read\n";
         return kExitFailed;
@@ -218,7 +219,7 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     }
     const std::string where = context_.storeName + (context_.machine ? " (machine-wide)" : "");
     for (const Problem& problem : problems) {
-        out << TextTable::Printable(problem.what) << "\n  what to do: " << problem.todo << '\n';
+        out << PrintableText(problem.what) << "\n  what to do: " << problem.todo << '\n';
     }
     if (problems.empty()) {
         out << where << ": no problems found (" << settings.ServerList.size() << " server entries, "

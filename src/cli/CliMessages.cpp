@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/PrintableText.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
 
@@ -16,14 +17,13 @@ char FoldCase(char c) {
 }  // namespace
 
 int Fail(CliContext& context, std::string_view message) {
-    context.err << "vantel: " << TextTable::Printable(message) << '\n';
+    context.err << "vantel: " << PrintableText(message) << '\n';
     return kExitFailed;
 }
 
 int UsageError(CliContext& context, std::string_view command, std::string_view problem) {
     context.err << "vantel " << command << ": "
-                << (problem.empty() ? std::string("unexpected arguments")
-                                    : TextTable::Printable(problem))
+                << (problem.empty() ? std::string("unexpected arguments") : PrintableText(problem))
                 << " (see vantel " << command << " --help)\n";
     return kExitUsage;
 }

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/PrintableText.h"
 #include "cli/TextTable.h"
 #include "platform/Notifier.h"
 
@@ -15,7 +16,7 @@ class CliNotifier : public Notifier {
     explicit CliNotifier(std::ostream* out = nullptr) : out_(out) {}
     void ShowMessage(std::string_view text) override {
         if (out_ != nullptr) {
-            *out_ << TextTable::Printable(text) << '\n';
+            *out_ << PrintableText(text) << '\n';
         }
     }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "cli/ConnectionProbe.h"
 
@@ -20,10 +19,5 @@ namespace vantel {
 /// followed by "Error: ..." when the relay could not use the server (unless the verification
 /// line already said why). Everything from the server goes through PrintableText.
 std::string FormatProbeReport(const ProbeReport& report);
-
-/// `text` safe to write to a terminal: printable ASCII and well-formed UTF-8 stay, a tab
-/// becomes a blank, and every other byte (NUL, escape sequences, C1 controls, broken UTF-8)
-/// becomes "?". Line ends too: give it one line at a time.
-std::string PrintableText(std::string_view text);
 
 }  // namespace vantel

@@ -8,6 +8,7 @@
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
 #include "cli/CommandLine.h"
+#include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/TextTable.h"
 #include "core/rewrite/CRuntimeRandom.h"
@@ -45,7 +46,7 @@ std::string Shown(char mark, std::string line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.pop_back();
     }
-    return std::string(1, mark) + ' ' + TextTable::Printable(line) + '\n';
+    return std::string(1, mark) + ' ' + PrintableText(line) + '\n';
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
 #include "cli/CommandLine.h"
+#include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/TextTable.h"
 
@@ -30,7 +31,7 @@ int SchemaCommand::Run(const std::vector<std::string>& words) {
         context_.out << (settings.DefaultSchema == 0 ? "* " : "  ") << "(default)\n";
         for (std::size_t i = 0; i < settings.Schemes.size(); ++i) {
             context_.out << (static_cast<int>(i) + 1 == settings.DefaultSchema ? "* " : "  ")
-                         << TextTable::Printable(settings.Schemes[i]) << '\n';
+                         << PrintableText(settings.Schemes[i]) << '\n';
         }
         return kExitOk;
     }

@@ -6,6 +6,7 @@
 #include "cli/CliNotifier.h"
 #include "cli/CommandLine.h"
 #include "cli/JsonWriter.h"
+#include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
@@ -63,8 +64,8 @@ std::vector<GeneralValue> GeneralValues(const RelaySettings& s) {
 
 void PrintText(std::ostream& out, const std::string& where, const RelaySettings& s) {
     const std::string schema = s.GetSchemaName();
-    out << "Settings: " << TextTable::Printable(where) << ", schema "
-        << (schema.empty() ? std::string("(default)") : "'" + TextTable::Printable(schema) + "'")
+    out << "Settings: " << PrintableText(where) << ", schema "
+        << (schema.empty() ? std::string("(default)") : "'" + PrintableText(schema) + "'")
         << "\n\nServers\n";
     TextTable servers({"#", "Type", "Local", "Server", "Security", "Login"});
     for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
@@ -82,7 +83,7 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
     for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
         if (!s.ServerList[i].Fingerprint.empty()) {
             out << "  Server " << i + 1 << " pins SHA-256 "
-                << TextTable::Printable(s.ServerList[i].Fingerprint) << '\n';
+                << PrintableText(s.ServerList[i].Fingerprint) << '\n';
         }
     }
 
@@ -118,7 +119,7 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
     out << (s.DefaultSchema == 0 || schema.empty() ? "  * " : "    ") << "(default)\n";
     for (std::size_t i = 0; i < s.Schemes.size(); ++i) {
         const bool current = static_cast<int>(i) + 1 == s.DefaultSchema;
-        out << (current ? "  * " : "    ") << TextTable::Printable(s.Schemes[i]) << '\n';
+        out << (current ? "  * " : "    ") << PrintableText(s.Schemes[i]) << '\n';
     }
 }
 

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/PrintableText.h"
+
 namespace vantel {
 
 void TextTable::AddRow(std::vector<std::string> cells) {
     for (std::string& cell : cells) {
-        cell = Printable(cell);
+        cell = PrintableText(cell);
     }
     cells.resize(headings_.size());
     rows_.push_back(std::move(cells));
@@ -38,23 +40,6 @@ void TextTable::Print(std::ostream& out, std::string_view indent) const {
     for (const auto& row : rows_) {
         printRow(row);
     }
-}
-
-std::string TextTable::Printable(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string shown;
-    shown.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            shown += "\\x";
-            shown += kHex[byte >> 4];
-            shown += kHex[byte & 0x0F];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
 }
 
 }  // namespace vantel

@@ -18,10 +18,6 @@ class TextTable {
     /// column is not padded.
     void Print(std::ostream& out, std::string_view indent = "  ") const;
 
-    /// `text` safe for a terminal: control characters shown as \xNN, so that a stored value
-    /// cannot move the cursor or end a line.
-    static std::string Printable(std::string_view text);
-
   private:
     std::vector<std::string> headings_;
     std::vector<std::vector<std::string>> rows_;

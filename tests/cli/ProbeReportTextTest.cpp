@@ -1,3 +1,4 @@
+#include "cli/PrintableText.h"
 #include "cli/ProbeReportText.h"
 
 #include <gtest/gtest.h>

@@ -246,5 +246,56 @@ check "rewrite --diff: the body untouched" bash -c '! grep -q "in the body" <<<"
 pop_out=$(printf 'X-Spam-Flag: YES\r\nSubject: x\r\n\r\nbody\r\n' | "$bin/vantel" --store "$wire" rewrite --pop3)
 check "rewrite --pop3: POP3 kludges only" test "$pop_out" = $'Subject: x\r\n\r\nbody\r'
 
+# --- probe: a server reached as the relay reaches it; --pin-current pins what it showed. ---
+read -r plain_port tls_port trusted_port <<<"$(pick_ports 3)"
+pki="$work/pki"
+mkdir "$pki"
+key_args=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2)
+openssl req -x509 "${key_args[@]}" -subj /CN=self.example -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$pki/self.key" -out "$pki/self.pem" 2>/dev/null
+openssl req -x509 "${key_args[@]}" -subj "/CN=Vantel Test CA" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=keyCertSign -keyout "$pki/ca.key" -out "$pki/ca.pem" 2>/dev/null
+openssl req "${key_args[@]}" -subj /CN=trusted.example -keyout "$pki/srv.key" -out "$pki/srv.csr" 2>/dev/null
+openssl x509 -req -in "$pki/srv.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
+    -extfile <(printf 'subjectAltName=IP:127.0.0.1\n') -out "$pki/srv.pem" 2>/dev/null
+for name in plain tls trusted; do
+    printf '#!/bin/sh\nprintf "220 %s.example ESMTP ready\\r\\n"\ncat >"%s"\n' "$name" "$work/$name.heard" >"$work/$name.sh"
+    chmod +x "$work/$name.sh"
+done
+socat "TCP-LISTEN:$plain_port,bind=127.0.0.1,reuseaddr,fork" "EXEC:$work/plain.sh" &
+socat "OPENSSL-LISTEN:$tls_port,bind=127.0.0.1,reuseaddr,fork,cert=$pki/self.pem,key=$pki/self.key,verify=0" \
+    "EXEC:$work/tls.sh" 2>/dev/null &
+socat "OPENSSL-LISTEN:$trusted_port,bind=127.0.0.1,reuseaddr,fork,cert=$pki/srv.pem,key=$pki/srv.key,verify=0" \
+    "EXEC:$work/trusted.sh" 2>/dev/null &
+wait_for_port "$plain_port"
+wait_for_port "$tls_port"
+wait_for_port "$trusted_port"
+probes="$work/probes.reg"
+p() { "$bin/vantel" --store "$probes" "$@"; }
+p server add --host 127.0.0.1 --remote-port "$plain_port" --local-port 2601 >/dev/null
+p server add --host 127.0.0.1 --remote-port "$tls_port" --local-port 2602 --security tls >/dev/null
+p server add --host 127.0.0.1 --remote-port "$trusted_port" --local-port 2603 --security tls >/dev/null
+out=$(p probe 1)
+check "probe plain: works" test $? -eq 0
+check "probe plain: the greeting" has "220 plain.example ESMTP ready" "$out"
+check "probe plain: no TLS lines" bash -c '! grep -q "^TLS" <<<"$1"' _ "$out"
+check "probe plain: no login sent" wait_until 3 bash -c 'test -f "$1" && ! grep -qi "user\|pass\|auth" "$1"' _ "$work/plain.heard"
+self_print=$(openssl x509 -in "$pki/self.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+out=$(p probe 2)
+check "probe self-signed: refused" test $? -eq 1
+check "probe self-signed: says why, with the fingerprint" has "certificate not trusted (self-signed); its SHA-256 fingerprint is $self_print" "$out"
+check "probe self-signed: the certificate shown" has "CN=self.example" "$out"
+check "probe self-signed: its names" has "127.0.0.1" "$out"
+out=$(p server edit 2 --pin-current)
+check "pin-current: shows then pins" has "Pinned SHA-256 $self_print" "$out"
+check "pin-current: stored" test "$(p show --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["servers"][1]["fingerprint"])')" = "$self_print"
+out=$(p probe 2)
+check "probe pinned: accepted" test $? -eq 0 -a -n "$(grep -i 'pinned' <<<"$out")"
+check "probe pinned: TLS version and cipher" grep -q "^TLS: TLSv1\.[23], TLS_" <<<"$out"
+out=$(SSL_CERT_FILE="$pki/ca.pem" p probe 3 --json)
+check "probe trusted: verified" test "$(python3 -c 'import json,sys; d=json.load(sys.stdin); print(d["verified"], d["certificate"]["issuer"], d["greeting"].strip())' <<<"$out")" = "True CN=Vantel Test CA 220 trusted.example ESMTP ready"
+out=$(p probe 3)
+check "probe untrusted issuer: refused" test $? -eq 1 -a -n "$(grep 'issuer unknown' <<<"$out")"
+
 echo "cli-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
