@@ -70,8 +70,8 @@ int ProbeCommand::Run(const std::vector<std::string>& words) {
     CommandLine line;
     if (!line.Parse(words, {{"--timeout", true}, {"--json", false}}) ||
         line.operands().size() != 1) {
-        return UsageError(context_, "probe", line.error().empty() ? "give the entry's number N"
-                                                                  : line.error());
+        return UsageError(context_, "probe",
+                          line.error().empty() ? "give the entry's number N" : line.error());
     }
     int timeout = kDefaultTimeoutSeconds;
     if (const auto word = line.Value("--timeout")) {

@@ -7,6 +7,7 @@ work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 source "$here/../../scripts/lib/checks.sh"
 source "$here/../../scripts/lib/ports.sh"
+port_open() { ! port_free "$1"; }
 store="$work/settings.reg"
 v() { "$bin/vantel" --store "$store" "$@"; }
 # stored NAME: the value NAME of the user's settings key, as the file holds it.
@@ -296,6 +297,28 @@ out=$(SSL_CERT_FILE="$pki/ca.pem" p probe 3 --json)
 check "probe trusted: verified" test "$(python3 -c 'import json,sys; d=json.load(sys.stdin); print(d["verified"], d["certificate"]["issuer"], d["greeting"].strip())' <<<"$out")" = "True CN=Vantel Test CA 220 trusted.example ESMTP ready"
 out=$(p probe 3)
 check "probe untrusted issuer: refused" test $? -eq 1 -a -n "$(grep 'issuer unknown' <<<"$out")"
+
+# --- The daemon follows the commands, and the stored password never reaches its trace. ---
+read -r pop_port pop_server <<<"$(pick_ports 2)"
+printf '#!/bin/sh\nprintf "+OK ready\\r\\n"\ncat >"%s"\n' "$work/pop.heard" >"$work/pop.sh"
+chmod +x "$work/pop.sh"
+socat "TCP-LISTEN:$pop_server,bind=127.0.0.1,reuseaddr,fork" "EXEC:$work/pop.sh" &
+mkdir "$work/live"
+live="$work/live/settings.reg"
+"$bin/vantel-relay" --store "$live" --trace 2>"$work/live.log" &
+wait_until 5 grep -q "server entries" "$work/live.log"
+"$bin/vantel" --store "$live" server add --type pop3 --host 127.0.0.1 --remote-port "$pop_server" \
+    --local-port "$pop_port" --user stored-user --password-stdin <<<"$password" >/dev/null
+started=$(date +%s%N)
+check "daemon: a server added by vantel opens its port" wait_until 3 port_open "$pop_port"
+check "daemon: within a second" test $(( ($(date +%s%N) - started) / 1000000 )) -lt 1000
+exec 3<>"/dev/tcp/127.0.0.1/$pop_port"
+IFS= read -r -t 5 _ <&3
+printf 'USER client-user\r\nPASS client-pass\r\nQUIT\r\n' >&3
+check "daemon: the stored login reaches the server" wait_until 5 grep -q "PASS $password" "$work/pop.heard"
+exec 3>&-
+check "daemon: the user the relay sent in the trace" wait_until 5 grep -q "USER stored-user" "$work/live.log"
+check "daemon: no password in the trace" bash -c '! grep -qF -- "$1" "$2" && ! grep -q client-pass "$2"' _ "$password" "$work/live.log"
 
 echo "cli-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

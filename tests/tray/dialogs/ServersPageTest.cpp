@@ -390,12 +390,12 @@ TEST(ServersPagePassData, NewIndexIsTheTickUnlessTakenOrNone) {
     std::vector<ServerEntry> servers(3);
     servers[0].PassDataIndex = 5000;
     servers[1].PassDataIndex = 5001;
-    EXPECT_EQ(ServersPage::ChoosePassDataIndex(servers, 4000), 4000);
-    EXPECT_EQ(ServersPage::ChoosePassDataIndex(servers, 5000), 5002);
+    EXPECT_EQ(ChoosePassDataIndex(servers, 4000), 4000);
+    EXPECT_EQ(ChoosePassDataIndex(servers, 5000), 5002);
     // A tick count that reads as -1 would mean "no stored login".
-    EXPECT_EQ(ServersPage::ChoosePassDataIndex(servers, 0xFFFFFFFFu), 0);
+    EXPECT_EQ(ChoosePassDataIndex(servers, 0xFFFFFFFFu), 0);
     servers[2].PassDataIndex = 0x7FFFFFFF;
-    EXPECT_EQ(ServersPage::ChoosePassDataIndex(servers, 0x7FFFFFFFu), INT_MIN);
+    EXPECT_EQ(ChoosePassDataIndex(servers, 0x7FFFFFFFu), INT_MIN);
 }
 
 }  // namespace
