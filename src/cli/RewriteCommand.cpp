@@ -49,6 +49,17 @@ std::string Shown(char mark, std::string line) {
     return std::string(1, mark) + ' ' + PrintableText(line) + '\n';
 }
 
+std::string ReplaceAll(const std::string& text, std::string_view from, std::string_view to) {
+    std::string replaced;
+    replaced.reserve(text.size() + text.size() / 16);
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(from, start)) != std::string::npos;
+         start = at + from.size()) {
+        replaced.append(text, start, at - start).append(to);
+    }
+    return replaced.append(text, start, std::string::npos);
+}
+
 }  // namespace
 
 std::string RewriteCommand::Rewrite(const RelaySettings& settings, KludgeType mode,
@@ -130,9 +141,20 @@ int RewriteCommand::Run(const std::vector<std::string>& words) {
     // The rewriting's own notices (a kludge file it cannot read) go to standard error.
     std::ostringstream notices;
     CliNotifier notifier(&notices);
-    const std::string result = Rewrite(
+    // Mail travels with CR LF line ends; a file saved with Unix ones is read as the client
+    // would send it and written back as it came.
+    const bool unixLines =
+        message.find("\r\n") == std::string::npos && message.find('\n') != std::string::npos;
+    if (unixLines) {
+        message = ReplaceAll(message, "\n", "\r\n");
+    }
+    std::string result = Rewrite(
         session.settings(), line.Has("--smtp") ? KludgeType::SmtpKludge : KludgeType::Pop3Kludge,
         message, context_.tick, notifier);
+    if (unixLines) {
+        message = ReplaceAll(message, "\r\n", "\n");
+        result = ReplaceAll(result, "\r\n", "\n");
+    }
     if (line.Has("--diff")) {
         context_.out << HeaderDiff(message, result);
     } else {

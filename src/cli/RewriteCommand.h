@@ -18,7 +18,8 @@ class RewriteCommand {
         "Usage: vantel rewrite --smtp|--pop3 [--diff] [FILE]\n"
         "Reads a message from FILE (or standard input) and writes it as the relay would pass\n"
         "it on with the current rules: --smtp as a client sends it, --pop3 as a POP3 server\n"
-        "delivers it. Nothing is sent anywhere.\n"
+        "delivers it. Nothing is sent anywhere. A file with Unix line ends is read as a\n"
+        "client sends it (CR LF) and written back with Unix line ends.\n"
         "  --diff  only the header lines that change: - as they came, + as they leave\n";
 
     explicit RewriteCommand(CliContext& context) : context_(context) {}

@@ -239,6 +239,8 @@ kill "$relay" 2>/dev/null
 "$bin/vantel" --store "$wire" rewrite --smtp "$work/message.eml" >"$work/rewritten.eml"
 check "rewrite: byte for byte what the relay sent" cmp "$work/rewritten.eml" "$work/received.eml"
 check "rewrite: from standard input too" cmp "$work/rewritten.eml" <("$bin/vantel" --store "$wire" rewrite --smtp <"$work/message.eml")
+tr -d '\r' <"$work/message.eml" >"$work/unix.eml"
+check "rewrite: Unix line ends in, Unix line ends out" cmp <(tr -d '\r' <"$work/received.eml") <("$bin/vantel" --store "$wire" rewrite --smtp "$work/unix.eml")
 diff_out=$("$bin/vantel" --store "$wire" rewrite --smtp --diff "$work/message.eml")
 check "rewrite --diff: changed header lines only" test "$(grep -c '^[-+] ' <<<"$diff_out")" -eq "$(wc -l <<<"$diff_out")"
 check "rewrite --diff: the deleted line" has "- X-Internal: secret" "$diff_out"
