@@ -20,13 +20,31 @@ void SettingsSession::Load(int schemaIndex) {
 }
 
 bool SettingsSession::Save() {
-    if (schemas_.SaveEverywhere()) {
+    if (schemas_.SaveEverywhere() && ReadsBack()) {
         return true;
     }
-    const std::string reason = context_.saveError ? context_.saveError() : std::string();
+    std::string reason = context_.saveError ? context_.saveError() : std::string();
+    if (reason.empty()) {
+        reason = "what was written does not read back (no right to write there?)";
+    }
     context_.err << "vantel: the settings could not be saved to " << context_.storeName
                  << (reason.empty() ? "" : ": " + reason) << '\n';
     return false;
+}
+
+bool SettingsSession::ReadsBack() {
+    // The registry takes a refused write without a word: the settings are read again to be
+    // sure, from the copy that was edited.
+    SettingsPersistence check(context_.store);
+    check.SetUseMachineStore(context_.machine);
+    RelaySettings stored;
+    check.LoadSettings(stored, -1);
+    const RelaySettings& saved = settings_;
+    return stored.ServerList == saved.ServerList && stored.Kludges == saved.Kludges &&
+           stored.Subst == saved.Subst && stored.SignalStr == saved.SignalStr &&
+           stored.SpecialKludges == saved.SpecialKludges && stored.Schemes == saved.Schemes &&
+           stored.DefaultSchema == saved.DefaultSchema &&
+           stored.ListenAddress == saved.ListenAddress;
 }
 
 }  // namespace vantel

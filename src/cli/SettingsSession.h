@@ -30,6 +30,9 @@ class SettingsSession : private CompanionService, private RelayControl {
     SchemaManager& schemas() { return schemas_; }
 
   private:
+    /// Whether the edited copy of the settings now holds what was saved.
+    bool ReadsBack();
+
     // Nothing runs beside the command: the daemon follows the file by itself, and a running
     // Windows program is told nothing (it reads its settings when it starts).
     bool IsServiceRunning() override { return false; }

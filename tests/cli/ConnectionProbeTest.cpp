@@ -23,6 +23,7 @@
 namespace vantel {
 namespace {
 
+using test::DayFromNow;
 using test::TestCertificate;
 using test::TestPki;
 using test::TlsTestConnection;
@@ -30,16 +31,6 @@ using test::TlsTestServer;
 using test::TlsTestServerOptions;
 
 constexpr std::uint32_t kTimeoutMs = 10000;
-
-/// "2026-01-02" for today + `days` (UTC), as the certificates' dates begin.
-std::string DayFromNow(int days) {
-    const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 24 * 60 * 60;
-    std::tm day{};
-    gmtime_r(&when, &day);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &day);
-    return text;
-}
 
 /// What a server's handler heard, complete once `done` is ready.
 struct Heard {

@@ -176,6 +176,10 @@ cp "$work/bad.reg" "$work/bad.copy"
 out=$("$bin/vantel" --store "$work/bad.reg" server add --host x 2>&1)
 check "malformed file: refused with its line" test "$?" -eq 1 -a -n "$(grep 'bad.reg:4:' <<<"$out")"
 check "malformed file: left as it was" cmp -s "$work/bad.reg" "$work/bad.copy"
+# Hostile bytes in a hand-edited store: JSON stays valid, the tables show no control bytes.
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="25 25 0 -1 h\x01\x1b[2J\xff\xc3\xa9"\r\n"KludgesCount"="1"\r\n"Kludges0"="0 X-\x7f\xe2\x82:"\r\n' >"$work/odd.reg"
+check "odd bytes: JSON parses" bash -c '"$1/vantel" --store "$2" show --json | python3 -c "import json,sys; d=json.load(sys.stdin); assert d[\"servers\"][0][\"host\"].startswith(\"h\")"' _ "$bin" "$work/odd.reg"
+check "odd bytes: no control byte in the tables" bash -c '! "$1/vantel" --store "$2" show | LC_ALL=C grep -q "[[:cntrl:]]"' _ "$bin" "$work/odd.reg"
 check "help: every command" bash -c 'for c in show server kludge special set schema check rewrite probe; do "$1/vantel" "$c" --help | grep -q "^Usage: vantel $c" || exit 1; done; "$1/vantel" --help | grep -q "^Usage: vantel"' _ "$bin"
 
 # --- check: every problem of a broken store, each with what to do. ---

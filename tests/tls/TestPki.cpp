@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -191,6 +192,15 @@ TestCertificate TestPki::SelfSigned(const std::string& name, int notBeforeDays, 
         Make(Kind::SelfSigned, name, key.get(), nullptr, key.get(),
              (IsAddress(name) ? "IP:" : "DNS:") + name, notBeforeDays, notAfterDays);
     return Finish(certificate.get(), key.get());
+}
+
+std::string DayFromNow(int days) {
+    const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 24 * 60 * 60;
+    std::tm day{};
+    gmtime_r(&when, &day);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
 }
 
 }  // namespace vantel::test

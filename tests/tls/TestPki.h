@@ -12,6 +12,10 @@
 
 namespace vantel::test {
 
+/// "2026-01-02" for today + `days` (UTC): the day a certificate Issue()d with that offset
+/// begins or ends, as the failure details and the probe's report give it.
+std::string DayFromNow(int days);
+
 struct TestCertificate {
     std::string certPem;      ///< the certificate (PEM)
     std::string keyPem;       ///< its private key (PEM, unencrypted)

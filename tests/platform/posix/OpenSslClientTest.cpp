@@ -27,6 +27,7 @@
 namespace vantel {
 namespace {
 
+using test::DayFromNow;
 using test::TestCertificate;
 using test::TestPki;
 using test::TlsTestConnection;
@@ -40,16 +41,6 @@ std::unique_ptr<TlsContext> Context(const std::string& roots) {
     auto context = CreateTlsContext(TlsContextOptions{roots}, error);
     EXPECT_NE(context, nullptr) << error;
     return context;
-}
-
-/// "2026-01-02" for today + `days` (UTC), as the certificates' dates are written.
-std::string DayFromNow(int days) {
-    const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 24 * 60 * 60;
-    std::tm day{};
-    gmtime_r(&when, &day);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &day);
-    return text;
 }
 
 /// An environment variable set for the scope, restored after it.
