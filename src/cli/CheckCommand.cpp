@@ -12,7 +12,6 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"
@@ -63,12 +62,8 @@ void CheckServers(const RelaySettings& settings, Problems& problems) {
                      ", which is no SHA-256 fingerprint: the relay refuses the entry",
                  edit + " --pin FINGERPRINT (32 pairs of hex digits), or --no-pin"});
         }
-        std::string user;
-        std::string password;
-        UnpackCredentials(e.Credentials, e.CredentialLength, user, password);
         const bool damaged = (e.PassDataIndex != -1 && e.CredentialLength == 0) ||
-                             (e.CredentialLength > 0 && (user.empty() || password.empty()));
-        password.assign(password.size(), '\0');
+                             (e.CredentialLength > 0 && StoredLoginUser(e).empty());
         if (e.Is(ServerType::Pop3) && damaged) {
             problems.push_back(
                 {Server(i) + "'s stored login (PassData" + std::to_string(e.PassDataIndex) +

@@ -1,20 +1,11 @@
 #include "cli/CliMessages.h"
 
-#include <algorithm>
 #include <ostream>
 
 #include "cli/PrintableText.h"
 #include "cli/SettingsWords.h"
-#include "cli/TextTable.h"
 
 namespace vantel {
-namespace {
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 int Fail(CliContext& context, std::string_view message) {
     context.err << "vantel: " << PrintableText(message) << '\n';
@@ -26,19 +17,6 @@ int UsageError(CliContext& context, std::string_view command, std::string_view p
                 << (problem.empty() ? std::string("unexpected arguments") : PrintableText(problem))
                 << " (see vantel " << command << " --help)\n";
     return kExitUsage;
-}
-
-int SchemaIndex(const RelaySettings& settings, std::string_view name) {
-    const StringList& schemes = settings.Schemes;
-    auto found = std::find(schemes.begin(), schemes.end(), name);
-    if (found == schemes.end()) {
-        found = std::find_if(schemes.begin(), schemes.end(), [name](const std::string& s) {
-            return s.size() == name.size() &&
-                   std::equal(s.begin(), s.end(), name.begin(),
-                              [](char a, char b) { return FoldCase(a) == FoldCase(b); });
-        });
-    }
-    return found == schemes.end() ? -1 : static_cast<int>(found - schemes.begin()) + 1;
 }
 
 int EntryIndex(CliContext& context, std::string_view what, std::string_view word,

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "cli/CliContext.h"
-#include "core/config/RelaySettings.h"
 
 namespace vantel {
 
@@ -18,10 +17,6 @@ inline constexpr int kExitUsage = 2;
 int Fail(CliContext& context, std::string_view message);
 /// "vantel <command>: <problem>" and where the help is; returns kExitUsage.
 int UsageError(CliContext& context, std::string_view command, std::string_view problem);
-
-/// Position (1-based) of the schema called `name`: the exact name, else one that differs only
-/// in letter case (the store's keys ignore case); -1 when there is none.
-int SchemaIndex(const RelaySettings& settings, std::string_view name);
 
 /// The 0-based position of entry `word` (a 1-based number) in a list of `size`; -1, with the
 /// message given, when it names none.

@@ -5,7 +5,7 @@
 namespace vantel {
 
 bool CommandLine::Parse(const std::vector<std::string>& words,
-                        std::initializer_list<OptionSpec> options) {
+                        std::initializer_list<OptionRule> options) {
     values_.clear();
     operands_.clear();
     error_.clear();
@@ -22,9 +22,9 @@ bool CommandLine::Parse(const std::vector<std::string>& words,
         }
         const std::size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const auto spec = std::find_if(options.begin(), options.end(),
-                                       [&name](const OptionSpec& o) { return o.name == name; });
-        if (spec == options.end()) {
+        const auto known = std::find_if(options.begin(), options.end(),
+                                        [&name](const OptionRule& o) { return o.name == name; });
+        if (known == options.end()) {
             error_ = "unknown option " + name;
             return false;
         }
@@ -33,7 +33,7 @@ bool CommandLine::Parse(const std::vector<std::string>& words,
             return false;
         }
         std::string value;
-        if (spec->takesValue) {
+        if (known->takesValue) {
             if (equals != std::string::npos) {
                 value = word.substr(equals + 1);
             } else if (i + 1 < words.size()) {

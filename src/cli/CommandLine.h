@@ -10,7 +10,7 @@
 
 namespace vantel {
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;  ///< "--host"
     bool takesValue = false;
 };
@@ -21,7 +21,7 @@ struct OptionSpec {
 class CommandLine {
   public:
     /// Reads `words`; false with error() set when they do not fit `options`.
-    bool Parse(const std::vector<std::string>& words, std::initializer_list<OptionSpec> options);
+    bool Parse(const std::vector<std::string>& words, std::initializer_list<OptionRule> options);
 
     bool Has(std::string_view name) const { return values_.count(std::string(name)) != 0; }
     /// The value of an option that takes one; nullopt when it was not given.

@@ -1,44 +1,8 @@
 #include "cli/JsonWriter.h"
 
+#include "cli/PrintableText.h"
+
 namespace vantel {
-namespace {
-
-/// Length of the valid UTF-8 sequence at `text[i]`, or 0 when the byte starts none.
-std::size_t Utf8Sequence(std::string_view text, std::size_t i) {
-    const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned minimum = 0;
-    unsigned code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0u) != 0x80u) {
-            return 0;
-        }
-        code = (code << 6) | (byte(i + k) & 0x3Fu);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return code >= minimum && code <= 0x10FFFF && !surrogate ? length : 0;
-}
-
-}  // namespace
 
 std::string JsonWriter::Quote(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -46,7 +10,8 @@ std::string JsonWriter::Quote(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte >= 0x80) {
-            if (const std::size_t length = Utf8Sequence(text, i); length != 0) {
+            std::uint32_t code = 0;
+            if (const std::size_t length = Utf8Sequence(text.substr(i), code); length != 0) {
                 quoted.append(text.substr(i, length));
                 i += length;
                 continue;

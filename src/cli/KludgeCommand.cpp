@@ -15,7 +15,7 @@
 namespace vantel {
 namespace {
 
-const std::initializer_list<OptionSpec> kOptions = {{"--smtp", false},     {"--pop3", false},
+const std::initializer_list<OptionRule> kOptions = {{"--smtp", false},     {"--pop3", false},
                                                     {"--change", true},    {"--delete", false},
                                                     {"--from-file", true}, {"--special", true}};
 

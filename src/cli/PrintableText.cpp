@@ -3,15 +3,13 @@
 #include <cstdint>
 
 namespace vantel {
-namespace {
-
-/// The length of the well-formed UTF-8 sequence of a character that is no control at the
-/// start of `text`, else 0.
-std::size_t PrintableSequence(std::string_view text) {
+std::size_t Utf8Sequence(std::string_view text, std::uint32_t& code) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    if (text.empty()) {
+        return 0;
+    }
     const std::uint8_t lead = byte(0);
     std::size_t length = 0;
-    std::uint32_t code = 0;
     if (lead >= 0xc2 && lead <= 0xdf) {
         length = 2;
         code = lead & 0x1fu;
@@ -34,12 +32,9 @@ std::size_t PrintableSequence(std::string_view text) {
         code = code << 6 | (byte(i) & 0x3fu);
     }
     const std::uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-    const bool fits = code >= least && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff) &&
-                      !(code >= 0x80 && code <= 0x9f);  // C1 controls, read by some terminals
+    const bool fits = code >= least && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
     return fits ? length : 0;
 }
-
-}  // namespace
 
 std::string PrintableText(std::string_view text) {
     std::string printable;
@@ -51,7 +46,9 @@ std::string PrintableText(std::string_view text) {
             printable += c;
         } else if (c == '\t') {
             printable += ' ';
-        } else if ((length = PrintableSequence(text)) > 0) {
+        } else if (std::uint32_t code = 0;
+                   (length = Utf8Sequence(text, code)) > 0 && !(code >= 0x80 && code <= 0x9f)) {
+            // Well-formed and no C1 control, which some terminals act on.
             printable.append(text.substr(0, length));
         } else {
             length = 1;

@@ -48,8 +48,8 @@ int SchemaCommand::Run(const std::vector<std::string>& words) {
         if (verb == "save") {
             done = session.schemas().SaveSchemaAs(name);
         } else if (verb == "select") {
-            const int index = SchemaIndex(settings, name);
-            if (index < 0) {
+            const int index = SchemaManager::FindSchema(settings.Schemes, name);
+            if (index == 0) {
                 said << "Schema \"" << name << "\" not found\n";
             } else {
                 // As the tray menu does: the choice is saved at once.
@@ -71,11 +71,8 @@ int SchemaCommand::Run(const std::vector<std::string>& words) {
                           verb.empty() ? "say list, save NAME, select NAME or delete NAME"
                                        : "wrong words after '" + verb + "'");
     }
-    // The schema operations save without saying whether it worked.
-    const std::string saveError = context_.saveError ? context_.saveError() : std::string();
-    if (done && !saveError.empty()) {
-        return Fail(context_,
-                    "the settings could not be saved to " + context_.storeName + ": " + saveError);
+    if (done && !session.Confirm(true)) {
+        return kExitFailed;
     }
     if (!done) {
         std::string message = said.str();

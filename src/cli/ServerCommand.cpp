@@ -16,7 +16,7 @@
 namespace vantel {
 namespace {
 
-const std::initializer_list<OptionSpec> kOptions = {
+const std::initializer_list<OptionRule> kOptions = {
     {"--type", true},       {"--host", true},
     {"--local-port", true}, {"--remote-port", true},
     {"--security", true},   {"--pin", true},
@@ -37,11 +37,7 @@ std::string Describe(std::size_t number, const ServerEntry& e) {
     if (e.Encrypted()) {
         text += " (" + SecurityTitle(e.Security) + (e.Fingerprint.empty() ? "" : ", pinned") + ")";
     }
-    if (e.CredentialLength > 0) {
-        std::string user;
-        std::string password;
-        UnpackCredentials(e.Credentials, e.CredentialLength, user, password);
-        Wipe(password);
+    if (const std::string user = StoredLoginUser(e); !user.empty()) {
         text += ", login stored for " + user;
     }
     return text;

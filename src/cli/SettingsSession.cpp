@@ -20,15 +20,19 @@ void SettingsSession::Load(int schemaIndex) {
 }
 
 bool SettingsSession::Save() {
-    if (schemas_.SaveEverywhere() && ReadsBack()) {
+    return Confirm(schemas_.SaveEverywhere());
+}
+
+bool SettingsSession::Confirm(bool saved) {
+    std::string reason = context_.saveError ? context_.saveError() : std::string();
+    if (saved && reason.empty() && ReadsBack()) {
         return true;
     }
-    std::string reason = context_.saveError ? context_.saveError() : std::string();
     if (reason.empty()) {
         reason = "what was written does not read back (no right to write there?)";
     }
-    context_.err << "vantel: the settings could not be saved to " << context_.storeName
-                 << (reason.empty() ? "" : ": " + reason) << '\n';
+    context_.err << "vantel: the settings could not be saved to " << context_.storeName << ": "
+                 << reason << '\n';
     return false;
 }
 

@@ -25,6 +25,9 @@ class SettingsSession : private CompanionService, private RelayControl {
     void Load(int schemaIndex = -1);
     /// Saves the settings in use; false with the reason on the error stream.
     bool Save();
+    /// Whether what an operation saved (`saved`: as it said) is in the store; false with the
+    /// reason on the error stream. The schema operations save by themselves.
+    bool Confirm(bool saved);
 
     RelaySettings& settings() { return settings_; }
     SchemaManager& schemas() { return schemas_; }

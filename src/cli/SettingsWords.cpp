@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {
@@ -71,6 +72,15 @@ std::string DirectionWord(int kludgeType) {
 
 std::string ActionWord(int action) {
     return action >= 0 && action < 4 ? kActionWords[action] : std::string();
+}
+
+std::string StoredLoginUser(const ServerEntry& entry) {
+    std::string user;
+    std::string password;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
+    const bool whole = !user.empty() && !password.empty();
+    password.assign(password.size(), '\0');
+    return whole ? user : std::string();
 }
 
 std::optional<bool> ParseSwitchWord(std::string_view word) {

@@ -26,6 +26,10 @@ std::string DirectionWord(int kludgeType);
 /// "change", "delete", "file", "special"; empty for an entry without an action.
 std::string ActionWord(int action);
 
+/// The user name of `entry`'s stored login; empty when it has none, or none that reads back
+/// whole (a user and a password). The password is never kept.
+std::string StoredLoginUser(const ServerEntry& entry);
+
 /// "on"/"off", "yes"/"no", "true"/"false", "1"/"0".
 std::optional<bool> ParseSwitchWord(std::string_view word);
 

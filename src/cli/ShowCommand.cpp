@@ -10,27 +10,11 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {
 namespace {
-
-struct Login {
-    std::string user;
-    bool stored = false;
-};
-
-Login StoredLogin(const ServerEntry& entry) {
-    Login login;
-    std::string password;
-    UnpackCredentials(entry.Credentials, entry.CredentialLength, login.user, password);
-    login.stored = !login.user.empty() && !password.empty();
-    // Wiped at once: nothing here prints a password.
-    password.assign(password.size(), '\0');
-    return login;
-}
 
 std::string ListenWords(const std::string& address) {
     if (address.empty()) {
@@ -74,10 +58,10 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
         if (!e.Fingerprint.empty()) {
             security += ", pinned";
         }
-        const Login login = StoredLogin(e);
+        const std::string user = StoredLoginUser(e);
         servers.AddRow({std::to_string(i + 1), TypeTitle(e.Type), std::to_string(e.LocalPort),
                         e.Name + ":" + std::to_string(e.RemotePort), security,
-                        login.stored ? login.user + " (password stored)" : "-"});
+                        user.empty() ? "-" : user + " (password stored)"});
     }
     servers.empty() ? void(out << "  (none)\n") : servers.Print(out);
     for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
@@ -129,7 +113,7 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
     json.Key("servers").BeginArray();
     for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
         const ServerEntry& e = s.ServerList[i];
-        const Login login = StoredLogin(e);
+        const std::string user = StoredLoginUser(e);
         json.BeginObject()
             .Member("number", static_cast<int>(i) + 1)
             .Member("type", TypeWord(e.Type))
@@ -138,8 +122,8 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
             .Member("remotePort", e.RemotePort)
             .Member("security", SecurityWord(e.Security))
             .Member("fingerprint", e.Fingerprint)
-            .Member("user", login.stored ? login.user : std::string())
-            .Member("passwordStored", login.stored)
+            .Member("user", user)
+            .Member("passwordStored", !user.empty())
             .EndObject();
     }
     json.EndArray().Key("kludges").BeginArray();
@@ -198,8 +182,8 @@ int ShowCommand::Run(const std::vector<std::string>& words) {
     SettingsSession session(context_, quiet);
     session.Load();
     if (const auto name = line.Value("--schema")) {
-        const int index = SchemaIndex(session.settings(), *name);
-        if (index < 0) {
+        const int index = SchemaManager::FindSchema(session.settings().Schemes, *name);
+        if (index == 0) {
             return Fail(context_, "there is no schema '" + *name + "'");
         }
         session.Load(index);

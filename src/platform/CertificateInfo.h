@@ -10,7 +10,7 @@ namespace vantel {
 /// Text as the certificate holds it (UTF-8, possibly with any bytes a hostile server put
 /// there): make it printable before showing it.
 struct CertificateInfo {
-    /// One line, most specific part first: "CN=mail.example.org, O=Example".
+    /// One line, the narrowest part first: "CN=mail.example.org, O=Example".
     std::string subject;
     /// The subjectAltName DNS names and IP addresses ("mail.example.org", "192.0.2.1",
     /// "2001:db8::1"), in the certificate's order.

@@ -35,60 +35,6 @@ TEST(ProbeReportTextTest, PrintableTextKeepsTextAndUtf8AndMasksEverythingElse) {
     }
 }
 
-ProbeReport Secured() {
-    ProbeReport report;
-    report.host = "mail.example.org";
-    report.port = 587;
-    report.connected = true;
-    report.address = "192.0.2.7:587";
-    report.greeting = "220-mail.example.org ESMTP\r\n220 no \x1b[2Jspam\r\n";
-    report.encrypted = true;
-    report.tlsVersion = "TLSv1.3";
-    report.cipher = "TLS_AES_256_GCM_SHA384";
-    report.certificateSeen = true;
-    report.certificate = {"CN=mail.example.org, O=Example", {"mail.example.org", "192.0.2.7"},
-                          "CN=Example CA, O=Example",       "2026-12-09 12:00:00 UTC",
-                          "2027-01-08 12:00:00 UTC",        "73:8F:00"};
-    report.verified = true;
-    report.verification = "verified: the certificate is trusted and is for mail.example.org";
-    return report;
-}
-
-TEST(ProbeReportTextTest, ShowsWhatWasFoundOneFactPerLine) {
-    EXPECT_EQ(FormatProbeReport(Secured()),
-              "Connected to 192.0.2.7:587 (mail.example.org)\n"
-              "Greeting: 220-mail.example.org ESMTP\n"
-              "          220 no ?[2Jspam\n"
-              "TLS: TLSv1.3, TLS_AES_256_GCM_SHA384\n"
-              "Certificate:\n"
-              "  Subject:     CN=mail.example.org, O=Example\n"
-              "  Names:       mail.example.org, 192.0.2.7\n"
-              "  Issuer:      CN=Example CA, O=Example\n"
-              "  Valid:       2026-12-09 12:00:00 UTC to 2027-01-08 12:00:00 UTC\n"
-              "  SHA-256:     73:8F:00\n"
-              "Verification: verified: the certificate is trusted and is for mail.example.org\n");
-
-    // A refused certificate: shown, and its reason said once.
-    ProbeReport refused = Secured();
-    refused.greeting.clear();
-    refused.encrypted = false;
-    refused.verified = false;
-    refused.certificate.names.clear();
-    refused.verification =
-        "certificate not trusted (self-signed); its SHA-256 fingerprint is 73:8F:00";
-    refused.error = refused.verification;
-    EXPECT_EQ(FormatProbeReport(refused),
-              "Connected to 192.0.2.7:587 (mail.example.org)\n"
-              "Certificate:\n"
-              "  Subject:     CN=mail.example.org, O=Example\n"
-              "  Names:       none\n"
-              "  Issuer:      CN=Example CA, O=Example\n"
-              "  Valid:       2026-12-09 12:00:00 UTC to 2027-01-08 12:00:00 UTC\n"
-              "  SHA-256:     73:8F:00\n"
-              "Verification: certificate not trusted (self-signed); its SHA-256 fingerprint is "
-              "73:8F:00\n");
-}
-
 TEST(ProbeReportTextTest, FailuresSayWhereTheProbeGotTo) {
     ProbeReport unreachable;
     unreachable.host = "mail.example.org";

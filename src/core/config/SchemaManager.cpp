@@ -62,6 +62,15 @@ std::string SchemaManager::CheckSchemaName(std::string_view name) {
     return {};
 }
 
+int SchemaManager::FindSchema(const StringList& schemes, std::string_view name) {
+    auto found = std::find(schemes.begin(), schemes.end(), name);
+    if (found == schemes.end()) {
+        found = std::find_if(schemes.begin(), schemes.end(),
+                             [name](const std::string& s) { return SameKeyName(s, name); });
+    }
+    return found == schemes.end() ? 0 : static_cast<int>(found - schemes.begin()) + 1;
+}
+
 bool SchemaManager::SaveSchemaAs(std::string_view name) {
     const std::string problem = CheckSchemaName(name);
     if (!problem.empty()) {
@@ -69,17 +78,13 @@ bool SchemaManager::SaveSchemaAs(std::string_view name) {
         return false;
     }
     StringList& schemes = settings_.Schemes;
-    auto found = std::find(schemes.begin(), schemes.end(), name);
-    if (found == schemes.end()) {
-        found = std::find_if(schemes.begin(), schemes.end(),
-                             [name](const std::string& s) { return SameKeyName(s, name); });
-    }
-    if (found == schemes.end()) {
+    int position = FindSchema(schemes, name);
+    if (position == 0) {
         schemes.emplace_back(name);
-        found = schemes.end() - 1;
+        position = static_cast<int>(schemes.size());
     }
-    const std::string savedName = *found;
-    settings_.DefaultSchema = static_cast<int>(found - schemes.begin()) + 1;
+    const std::string savedName = schemes[static_cast<std::size_t>(position) - 1];
+    settings_.DefaultSchema = position;
     SaveEverywhere();
     notifier_.ShowMessage("Schema '" + savedName + "' was successfully saved");
     return true;

@@ -54,6 +54,10 @@ class SchemaManager {
     /// a display of the names is already up to date when the message shows.
     bool DeleteSchema(std::string_view name, const std::function<void()>& removed = {});
 
+    /// The position (1-based, as DefaultSchema counts) of the schema `name` names: the exact
+    /// name, else one that differs only in letter case; 0 when there is none.
+    static int FindSchema(const StringList& schemes, std::string_view name);
+
     /// Why `name` cannot name a schema, or empty when it can.
     static std::string CheckSchemaName(std::string_view name);
 

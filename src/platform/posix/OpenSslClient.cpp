@@ -56,7 +56,7 @@ std::string DayOf(const ASN1_TIME* time) {
     return readable ? when.substr(0, 10) : when;
 }
 
-/// A distinguished name on one line, most specific part first ("CN=mail.example.org,
+/// A distinguished name on one line, the narrowest part first ("CN=mail.example.org,
 /// O=Example"): RFC 2253 escaping of separators and control characters, but UTF-8 kept as it
 /// is rather than escaped byte by byte.
 std::string NameText(const X509_NAME* name) {

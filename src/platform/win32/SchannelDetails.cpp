@@ -28,7 +28,7 @@ std::string Narrow(std::wstring_view text) {
     return result;
 }
 
-/// "CN=mail.example.org, O=Example": most specific part first, as OpenSSL is asked for too.
+/// "CN=mail.example.org, O=Example": the narrowest part first, as OpenSSL is asked for too.
 std::string NameText(CERT_NAME_BLOB* name) {
     constexpr DWORD kType = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
     const DWORD size = CertNameToStrW(X509_ASN_ENCODING, name, kType, nullptr, 0);
