@@ -75,26 +75,32 @@ out=$(v server edit 1 --user carol </dev/null 2>&1)
 check "no terminal: asks for --password-stdin" has "--password-stdin" "$out"
 # At a terminal the prompt reads the password without echo.
 prompt_out=$(python3 - "$bin/vantel" "$store" "$password" <<'PY'
-import os, pty, sys, time
+import os, pty, select, signal, sys, time
 program, store, secret = sys.argv[1:]
 pid, fd = pty.fork()
 if pid == 0:
     os.execv(program, [program, "--store", store, "server", "edit", "1", "--user", "dave"])
 seen = b""
 deadline = time.time() + 10
-while b"Password for dave: " not in seen and time.time() < deadline:
-    seen += os.read(fd, 1024)
-os.write(fd, secret.encode() + b"\n")
-while True:
+def read_some():
+    global seen
+    if not select.select([fd], [], [], max(0.0, deadline - time.time()))[0]:
+        return False
     try:
         chunk = os.read(fd, 1024)
     except OSError:
-        break
-    if not chunk:
-        break
+        return False
     seen += chunk
-_, status = os.waitpid(pid, 0)
-sys.stdout.write(seen.decode(errors="replace") + "\nstatus=%d\n" % os.waitstatus_to_exitcode(status))
+    return bool(chunk)
+while b"Password for dave: " not in seen and time.time() < deadline and read_some():
+    pass
+os.write(fd, secret.encode() + b"\n")
+while time.time() < deadline and read_some():
+    pass
+if os.waitpid(pid, os.WNOHANG) == (0, 0):
+    os.kill(pid, signal.SIGKILL)  # a prompt that never returns fails the checks, not the run
+    os.waitpid(pid, 0)
+sys.stdout.write(seen.decode(errors="replace") + "\n")
 PY
 )
 check "prompt: asks for the password" has "Password for dave: " "$prompt_out"

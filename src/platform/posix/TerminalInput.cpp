@@ -21,12 +21,14 @@ bool ReadHiddenLine(std::string_view prompt, std::string& line, std::string& err
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
-    // The prompt goes to standard error: standard output may be a pipe to a script.
-    [[maybe_unused]] const ssize_t shown = write(STDERR_FILENO, prompt.data(), prompt.size());
+    // Echo goes off before the prompt shows: input typed after the prompt must not be
+    // flushed, nor echoed.
     if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
         error = std::strerror(errno);
         return false;
     }
+    // The prompt goes to standard error: standard output may be a pipe to a script.
+    [[maybe_unused]] const ssize_t shown = write(STDERR_FILENO, prompt.data(), prompt.size());
     line.clear();
     bool ended = false;
     for (;;) {
