@@ -12,6 +12,8 @@ packages=(
     libssl-dev openssl stunnel4
     # The IMAP test runs a dovecot of its own; a system one the package may start goes unused.
     dovecot-imapd dovecot-pop3d curl python3
+    # Packages: the Windows installer (NSIS), the manual pages (scdoc), the Debian package's checks.
+    nsis scdoc lintian man-db dpkg-dev fakeroot systemd
 )
 
 missing=()
