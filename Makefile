@@ -6,7 +6,7 @@ FRAMER_FUZZ_SECONDS ?= 30
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots
+        test-release test-windows test-installer package-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots
 
 all: build
 
@@ -27,7 +27,7 @@ build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
-test: lint test-linux test-release fuzz test-windows
+test: lint test-linux test-release fuzz test-windows test-installer
 
 test-linux: build-linux
 	ctest --preset linux -j $(JOBS)
@@ -39,6 +39,15 @@ test-release: build-linux-release
 
 test-windows: build-windows
 	scripts/wine-ctest.sh
+
+# The Windows installer, build/packages/vantel-setup-<version>.exe (NSIS).
+package-windows: build-windows
+	cmake --build --preset windows --target package-windows
+
+# The installer in a fresh Wine prefix; the Linux SMTP sink receives what the installed
+# program relays.
+test-installer: package-windows build-linux-release
+	tests/packaging/windows-installer-test.sh build/packages/vantel-setup-*.exe build/linux-release/vantel-smtp-sink
 
 build-fuzz:
 	cmake --preset fuzz >/dev/null
