@@ -2,11 +2,14 @@
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
 FRAMER_FUZZ_SECONDS ?= 30
+# Where `make install` puts the programs; DESTDIR stages them below another root.
+PREFIX ?= /usr/local
 # C++ sources only: resource scripts (.rc) are laid out by hand.
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots
+        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots \
+        install package-deb test-package
 
 all: build
 
@@ -27,7 +30,7 @@ build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
-test: lint test-linux test-release fuzz test-windows
+test: lint test-linux test-release test-package fuzz test-windows
 
 test-linux: build-linux
 	ctest --preset linux -j $(JOBS)
@@ -37,8 +40,19 @@ test-linux: build-linux
 test-release: build-linux-release
 	ctest --preset linux-release -R end_to_end
 
+# The Debian package as a person gets it: its contents, lintian, the programs, manual pages
+# and unit unpacked into a scratch root, and `make install` beside it.
+test-package: package-deb
+	tests/packaging/deb-test.sh
+
 test-windows: build-windows
 	scripts/wine-ctest.sh
+
+install: build-linux-release
+	DESTDIR="$(DESTDIR)" cmake --install build/linux-release --prefix "$(PREFIX)"
+
+package-deb: build-linux-release
+	scripts/package-deb.sh
 
 build-fuzz:
 	cmake --preset fuzz >/dev/null
