@@ -2,11 +2,14 @@
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
 FRAMER_FUZZ_SECONDS ?= 30
+# Where `make install` puts the programs; DESTDIR stages them below another root.
+PREFIX ?= /usr/local
 # C++ sources only: resource scripts (.rc) are laid out by hand.
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-release test-windows test-installer package-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots
+        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots \
+        install package-deb package-windows test-package-deb test-package-windows
 
 all: build
 
@@ -27,7 +30,7 @@ build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
-test: lint test-linux test-release fuzz test-windows test-installer
+test: lint test-linux test-release test-package-deb fuzz test-windows test-package-windows
 
 test-linux: build-linux
 	ctest --preset linux -j $(JOBS)
@@ -36,6 +39,11 @@ test-linux: build-linux
 # of descriptors without the sanitizers tripping over it.
 test-release: build-linux-release
 	ctest --preset linux-release -R end_to_end
+
+# The Debian package as a person gets it: its contents, lintian, the programs, manual pages
+# and unit unpacked into a scratch root, and `make install` beside it.
+test-package-deb: package-deb
+	tests/packaging/deb-test.sh
 
 test-windows: build-windows
 	scripts/wine-ctest.sh
@@ -46,8 +54,14 @@ package-windows: build-windows
 
 # The installer in a fresh Wine prefix; the Linux SMTP sink receives what the installed
 # program relays.
-test-installer: package-windows build-linux-release
+test-package-windows: package-windows build-linux-release
 	tests/packaging/windows-installer-test.sh build/packages/vantel-setup-*.exe build/linux-release/vantel-smtp-sink
+
+install: build-linux-release
+	DESTDIR="$(DESTDIR)" cmake --install build/linux-release --prefix "$(PREFIX)"
+
+package-deb: build-linux-release
+	scripts/package-deb.sh
 
 build-fuzz:
 	cmake --preset fuzz >/dev/null
