@@ -103,8 +103,9 @@ run: build-linux-release
 demo: build-linux-release
 	scripts/demo.sh
 
-screenshots: build-windows
+screenshots: build-windows package-windows
 	scripts/screenshots.sh
+	scripts/installer-screenshots.sh
 
 clean:
 	rm -rf build

@@ -119,12 +119,14 @@ check "uninstall entry: quiet uninstall" value_is "$uninstall_key" QuietUninstal
 size=$(reg_value "$uninstall_key" EstimatedSize || echo 0)
 check "uninstall entry: a size in KiB" test "$((size))" -gt 100
 check "starts at log-on" value_is "$run_key" Vantel '"C:\Program Files\Vantel\vantel.exe"'
-check "installed version resource" grep -q "$VANTEL_VERSION" <(strings -el "$installed/vantel.exe")
+for file in vantel.exe vantel.srv vantel-cli.exe; do
+    check "$file carries the version" grep -qx "$VANTEL_VERSION" <(strings -el "$installed/$file")
+done
 
 # --- The installed program relays, with the user's settings.
 start_program
 check "installed vantel.exe relays a message" send_message
-check "the message is rewritten" grep -q '^X-Mailer: Vantel installed' "$work/received.eml"
+check "the message is rewritten" grep -q '^X-Mailer: *Vantel installed' "$work/received.eml"
 check "the body arrives" grep -q '^Hello\.' "$work/received.eml"
 
 # --- An upgrade over the running program: it exits through its Exit path, saving its

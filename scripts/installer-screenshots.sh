@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Screenshots of the Windows installer and uninstaller pages under Xvfb, for the README:
+# writes docs/images/setup-*.png and uninstall-*.png. Needs `make package-windows` first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+source scripts/lib/wine.sh
+setup=$(ls build/packages/vantel-setup-*.exe | head -n 1)
+out=docs/images
+mkdir -p "$out"
+work=$(mktemp -d)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+fresh_wine_prefix "$work/prefix"
+start_wine_server
+
+window_of() {  # window_of TITLE: the X window id, once it is shown (30 s at most)
+    for _ in $(seq 150); do
+        if id=$(xdotool search --onlyvisible --name "^$1 *\$" 2>/dev/null | head -n 1) &&
+            [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+    echo "no window '$1' appeared; shown are:" >&2
+    xdotool search --onlyvisible --name . getwindowname %@ >&2 || true
+    return 1
+}
+shot() {  # shot WINDOW FILE: the window as it is now, after it has settled
+    sleep 1.5
+    import -window "$1" "$out/$2"
+    echo "$out/$2"
+}
+next() {  # next WINDOW: the page's default button (Next, I Agree, Install)
+    xdotool windowactivate --sync "$1" key Return 2>/dev/null || xdotool key Return
+}
+
+wine "$(realpath "$setup")" >/dev/null 2>&1 &
+id=$(window_of "Vantel Setup")
+shot "$id" setup-welcome.png
+next "$id"
+shot "$id" setup-licence.png
+next "$id"
+shot "$id" setup-components.png
+next "$id"
+shot "$id" setup-folder.png
+next "$id"
+sleep 3  # the files go in
+shot "$id" setup-installed.png
+next "$id"
+shot "$id" setup-finish.png
+# Finish without starting the program: the box is ticked by default and has the focus last.
+xdotool key space sleep 0.3 key Return
+sleep 2
+
+installed="$WINEPREFIX/drive_c/Program Files/Vantel"
+wine "$installed/uninstall.exe" >/dev/null 2>&1 &
+id=$(window_of "Vantel Uninstall")
+shot "$id" uninstall-confirm.png
+next "$id"
+shot "$id" uninstall-settings.png
+xdotool key Escape
