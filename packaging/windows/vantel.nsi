@@ -56,9 +56,12 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 The Vantel developers"
 !define MUI_ICON "${SRCDIR}\src\tray\icons\enabled.ico"
 !define MUI_UNICON "${SRCDIR}\src\tray\icons\disabled.ico"
 !define MUI_ABORTWARNING
+; The list of what was done stays until Next.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
 !define MUI_COMPONENTSPAGE_NODESC
-!define MUI_FINISHPAGE_RUN "$INSTDIR\vantel.exe"
+!define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start Vantel now"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartAsUser
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${SRCDIR}\LICENSE"
@@ -72,6 +75,12 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 The Vantel developers"
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
+
+; Setup runs elevated, and a program it started directly would too. Through the shell the
+; program starts with the user's own rights, as it does at log-on.
+Function StartAsUser
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\vantel.exe"'
+FunctionEnd
 
 ; Whether the service ran when setup stopped it, to start it again afterwards.
 Var serviceWasRunning

@@ -165,5 +165,23 @@ check "the user's settings are gone" no_key 'HKCU\Software\Raderador'
 check "the machine-wide copy is gone" no_key "$machine_key"
 check "no file left the second time" test ! -e "$installed"
 
+# --- Through the pages as a user goes: Enter on each (Next, I Agree, Install, Finish), with
+# "Start Vantel now" left ticked.
+wine "$setup" >/dev/null 2>&1 &
+setup_shown() { xdotool search --onlyvisible --name '^Vantel Setup' >/dev/null 2>&1; }
+check "setup shows its pages" wait_until 30 setup_shown
+for _ in $(seq 40); do
+    setup_shown || break
+    # No window manager here: setup's window has the keyboard focus by itself.
+    xdotool key Return >/dev/null 2>&1 || true
+    sleep 1
+done
+check "the pages lead to the end" eval '! setup_shown'
+check "installed through the pages" test -f "$installed/vantel.exe"
+check "Finish starts the program" wait_until 20 program_running
+check "log-on start by default" value_is "$run_key" Vantel '"C:\Program Files\Vantel\vantel.exe"'
+check "uninstall after the pages" uninstall /REMOVESETTINGS
+check "the started program was stopped" wait_until 10 program_gone
+
 echo "windows installer: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
