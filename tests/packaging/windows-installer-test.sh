@@ -3,7 +3,8 @@
 # silent install, the program started from where it was installed relaying one message, an
 # upgrade over the running program, the companion service through an upgrade and an
 # uninstall, and uninstalls that keep or remove the settings.
-# Usage: windows-installer-test.sh SETUP.EXE SMTP-SINK (the Linux vantel-smtp-sink)
+# Usage: windows-installer-test.sh SETUP.EXE SMTP-SINK BINDIR
+#   SMTP-SINK  the Linux vantel-smtp-sink; BINDIR  the Windows build the setup was made from
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -13,6 +14,7 @@ fi
 
 setup=$(realpath "$1")
 sink_bin=$(realpath "$2")
+bindir=$(realpath "$3")
 # The version the build gave the installer's name, which every part must carry.
 VANTEL_VERSION=$(basename "$setup" .exe)
 VANTEL_VERSION=${VANTEL_VERSION#vantel-setup-}
@@ -30,6 +32,11 @@ cleanup() {
 trap cleanup EXIT
 fresh_wine_prefix "$work/prefix"
 start_wine_server
+# An older release to upgrade from: the same programs under a lower version number.
+older_version=0.0.1
+older="$work/vantel-setup-$older_version.exe"
+makensis -V1 -DVERSION=$older_version -DBINDIR="$bindir" -DSRCDIR="$PWD" -DOUTFILE="$older" \
+    packaging/windows/vantel.nsi
 
 free_ports=$(pick_ports 2)
 read -r relay_port sink_port <<<"$free_ports"
@@ -53,6 +60,7 @@ value_is() { [ "$(reg_value "$1" "$2")" = "$3" ]; }
 install() {  # install ARGS...: a silent setup, with its exit status
     wine "$setup" /S "$@" >/dev/null 2>&1
 }
+install_older() { wine "$older" /S >/dev/null 2>&1; }
 # The uninstaller copies itself away and returns at once; done is when its copy has removed
 # the uninstall entry.
 uninstall() {  # uninstall ARGS...
@@ -104,14 +112,14 @@ send_message() {  # one message through the relay; the sink writes it to $work/r
     wait_until 10 eval '! kill -0 '"$sink"' 2>/dev/null'
 }
 
-# --- A silent install into the fresh prefix.
-check "silent setup succeeds" install
+# --- A silent install of the older release into the fresh prefix.
+check "silent setup succeeds" install_older
 for file in vantel.exe vantel.srv vantel-cli.exe uninstall.exe LICENSE.txt; do
     check "$file is installed" test -f "$installed/$file"
 done
 check "Start-menu shortcut" test -f "$shortcut"
 check "uninstall entry: name" value_is "$uninstall_key" DisplayName Vantel
-check "uninstall entry: version" value_is "$uninstall_key" DisplayVersion "$VANTEL_VERSION"
+check "uninstall entry: version" value_is "$uninstall_key" DisplayVersion "$older_version"
 check "uninstall entry: publisher" value_is "$uninstall_key" Publisher Raderador
 check "uninstall entry: icon" value_is "$uninstall_key" DisplayIcon 'C:\Program Files\Vantel\vantel.exe,0'
 check "uninstall entry: quiet uninstall" value_is "$uninstall_key" QuietUninstallString \
@@ -122,6 +130,8 @@ check "starts at log-on" value_is "$run_key" Vantel '"C:\Program Files\Vantel\va
 for file in vantel.exe vantel.srv vantel-cli.exe; do
     check "$file carries the version" grep -qx "$VANTEL_VERSION" <(strings -el "$installed/$file")
 done
+check "vantel-cli.exe --version" test "$(wine "$installed/vantel-cli.exe" --version 2>/dev/null | tr -d '\r')" \
+    = "vantel $VANTEL_VERSION"
 
 # --- The installed program relays, with the user's settings.
 start_program
@@ -133,6 +143,7 @@ check "the body arrives" grep -q '^Hello\.' "$work/received.eml"
 # settings (the value taken away here comes back), and the settings stay.
 wine reg delete "$settings_key" /v KludgesCount /f >/dev/null 2>&1
 check "upgrade succeeds over a running copy" install
+check "the entry names the new version" value_is "$uninstall_key" DisplayVersion "$VANTEL_VERSION"
 check "the running copy was asked to exit" program_gone
 check "it saved its settings on the way" value_is "$settings_key" KludgesCount 1
 check "settings kept by the upgrade" value_is "$settings_key" Servers0 "$relay_port $sink_port 0 -1 127.0.0.1"
@@ -160,7 +171,10 @@ check "the machine-wide copy stays" has_key "$machine_key"
 # --- /NOAUTOSTART, then an uninstall that removes the settings too.
 check "setup without log-on start" install /NOAUTOSTART
 check "no log-on start asked, none made" no_value "$run_key" Vantel
+user_logs=$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')")/Vantel
+mkdir -p "$user_logs" && echo "a line" > "$user_logs/vantel.log"
 check "uninstall removing the settings" uninstall /REMOVESETTINGS
+check "the user's logs are gone" test ! -e "$user_logs"
 check "the user's settings are gone" no_key 'HKCU\Software\Raderador'
 check "the machine-wide copy is gone" no_key "$machine_key"
 check "no file left the second time" test ! -e "$installed"
