@@ -21,7 +21,6 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include StrFunc.nsh
 !include WinMessages.nsh
-!include x64.nsh
 
 !define PRODUCT "Vantel"
 !define PUBLISHER "Raderador"
@@ -132,9 +131,6 @@ FunctionEnd
 !insertmacro StopRunningCopy ""
 !insertmacro StopRunningCopy "un."
 
-; StopService: stops the companion service if it runs and waits until it has stopped; sets
-; $serviceWasRunning. The service control manager is asked through sc.exe, as an
-; administrator would.
 ; Contains: out is the text of haystack from needle on, or "" (StrFunc names its
 ; uninstaller flavour apart).
 !macro Contains un out haystack needle
@@ -145,6 +141,9 @@ FunctionEnd
     !endif
 !macroend
 
+; StopService: stops the companion service if it runs and waits until it has stopped; sets
+; $serviceWasRunning. The service control manager is asked through sc.exe, as an
+; administrator would.
 !macro StopService un
 Function ${un}StopService
     Push $0
@@ -229,17 +228,18 @@ Section "Start Vantel when I log on" SecAutostart
 SectionEnd
 
 Function .onInit
-    ${IfNot} ${RunningX64}
-        MessageBox MB_OK|MB_ICONSTOP "Vantel needs a 64-bit version of Windows." /SD IDOK
-        SetErrorLevel 2
-        Abort
-    ${EndIf}
     SetRegView 64
-    ; An upgrade goes where the installed copy is, unless /D named a folder.
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 != ""
-    ${AndIf} $INSTDIR == "$PROGRAMFILES64\${PRODUCT}"
-        StrCpy $INSTDIR $0
+        ; An upgrade goes where the installed copy is, unless /D named a folder...
+        ${If} $INSTDIR == "$PROGRAMFILES64\${PRODUCT}"
+            StrCpy $INSTDIR $0
+        ${EndIf}
+        ; ...and keeps the user's choice of the start at log-on.
+        ReadRegStr $1 HKCU "${RUN_KEY}" "${PRODUCT}"
+        ${If} $1 == ""
+            SectionSetFlags ${SecAutostart} 0
+        ${EndIf}
     ${EndIf}
     ${GetParameters} $0
     ClearErrors

@@ -171,6 +171,8 @@ check "the machine-wide copy stays" has_key "$machine_key"
 # --- /NOAUTOSTART, then an uninstall that removes the settings too.
 check "setup without log-on start" install /NOAUTOSTART
 check "no log-on start asked, none made" no_value "$run_key" Vantel
+check "upgrade without /NOAUTOSTART" install
+check "the upgrade keeps the choice" no_value "$run_key" Vantel
 user_logs=$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')")/Vantel
 mkdir -p "$user_logs" && echo "a line" > "$user_logs/vantel.log"
 check "uninstall removing the settings" uninstall /REMOVESETTINGS
