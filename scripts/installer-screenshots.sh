@@ -9,7 +9,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 source scripts/lib/wine.sh
-setup=$(ls build/packages/vantel-setup-*.exe | head -n 1)
+setup=$(sed -n 's/^setup=//p' build/windows/package.env)
 out=docs/images
 mkdir -p "$out"
 work=$(mktemp -d)

@@ -182,7 +182,6 @@ FunctionEnd
 
 Section "Vantel (required)" SecProgram
     SectionIn RO
-    SetRegView 64
     ; An older copy in use would keep its files: it exits first, saving its settings.
     Call StopRunningCopy
     Call StopService
@@ -228,7 +227,6 @@ Section "Start Vantel when I log on" SecAutostart
 SectionEnd
 
 Function .onInit
-    SetRegView 64
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 != ""
         ; An upgrade goes where the installed copy is, unless /D named a folder...
@@ -251,7 +249,6 @@ FunctionEnd
 
 Section "un.Vantel" SecUninstallProgram
     SectionIn RO
-    SetRegView 64
     Call un.StopRunningCopy
     Call un.StopService
     ; The tray program puts the service in when it is asked to use it; it goes with the program.
@@ -275,7 +272,6 @@ SectionEnd
 
 ; The user's settings and logs, and the machine-wide copy the service reads.
 Section /o "un.Remove my settings" SecRemoveSettings
-    SetRegView 64
     DeleteRegKey HKCU "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKCU "Software\Raderador"
     DeleteRegKey HKLM "${SETTINGS_KEY}"
@@ -287,7 +283,6 @@ Section /o "un.Remove my settings" SecRemoveSettings
 SectionEnd
 
 Function un.onInit
-    SetRegView 64
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/REMOVESETTINGS" $1

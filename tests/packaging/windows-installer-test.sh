@@ -3,8 +3,8 @@
 # silent install, the program started from where it was installed relaying one message, an
 # upgrade over the running program, the companion service through an upgrade and an
 # uninstall, and uninstalls that keep or remove the settings.
-# Usage: windows-installer-test.sh SETUP.EXE SMTP-SINK BINDIR
-#   SMTP-SINK  the Linux vantel-smtp-sink; BINDIR  the Windows build the setup was made from
+# Usage: windows-installer-test.sh BINDIR SMTP-SINK
+#   BINDIR  the Windows build, with its installer made; SMTP-SINK  the Linux vantel-smtp-sink
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -12,12 +12,15 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
-setup=$(realpath "$1")
+bindir=$(realpath "$1")
 sink_bin=$(realpath "$2")
-bindir=$(realpath "$3")
-# The version the build gave the installer's name, which every part must carry.
-VANTEL_VERSION=$(basename "$setup" .exe)
-VANTEL_VERSION=${VANTEL_VERSION#vantel-setup-}
+# The project's version, which every part must carry, and the installer made with it.
+VANTEL_VERSION=$(sed -n 's/^version=//p' "$bindir/package.env")
+setup=$(sed -n 's/^setup=//p' "$bindir/package.env")
+if [ ! -f "$setup" ]; then
+    echo "windows-installer-test: no installer at '$setup'; make package-windows makes it" >&2
+    exit 1
+fi
 source scripts/lib/wine.sh
 source scripts/lib/ports.sh
 source scripts/lib/checks.sh

@@ -19,10 +19,8 @@ AboutDialog::AboutDialog(const DialogContext& context, LinkLauncher& launcher)
 bool AboutDialog::OnInitDialog() {
     // Its owner, the hidden main window, may be anywhere.
     CentreInArea(window(), workArea_());
-    // From the build's version numbers, as the version resource is.
-    const std::string version = "Vantel v. " + std::to_string(VANTEL_VERSION_MAJOR) + "." +
-                                std::to_string(VANTEL_VERSION_MINOR) + "." +
-                                std::to_string(VANTEL_VERSION_PATCH);
+    // The project version, as in the version resource and every program's --version.
+    const std::string version = std::string("Vantel v. ") + VANTEL_VERSION;
     SetDlgItemTextA(window(), kVersionText, version.c_str());
     mailLink_.Attach(Item(kMailLink));
     homepageLink_.Attach(Item(kHomepageLink));
