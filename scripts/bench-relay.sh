@@ -6,7 +6,7 @@
 # judged against the figures before it on the same machine at the same time. Prints the medians
 # and the ratios, and how many connections failed while the relay reloaded its settings.
 # Environment: VANTEL_BIN (build/linux-release), VANTEL_BASELINE_BIN (none), BENCH_REPS (3),
-# BENCH_SESSIONS (2000), BENCH_CONCURRENT (500), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64),
+# BENCH_SESSIONS (2000), BENCH_CONCURRENT (5000), BENCH_MESSAGES (5000), BENCH_SIZE_MIB (64),
 # BENCH_RELOADS (100), BENCH_TLS_SESSIONS (500). The TLS rows compare the relay with stunnel in
 # client mode, both in front of one TLS server (stunnel in server mode before the fake servers).
 set -euo pipefail
@@ -17,7 +17,7 @@ reps=${BENCH_REPS:-3}
 reloads=${BENCH_RELOADS:-100}
 size=$((${BENCH_SIZE_MIB:-64} * 1024 * 1024))
 sessions=${BENCH_SESSIONS:-2000}
-concurrent=${BENCH_CONCURRENT:-500}
+concurrent=${BENCH_CONCURRENT:-5000}
 messages=${BENCH_MESSAGES:-5000}
 tls_sessions=${BENCH_TLS_SESSIONS:-500}
 client_timeout=60   # seconds for one client run
@@ -179,6 +179,12 @@ collect() {
     values=()
     for path in "${order[@]}"; do values[$path]=$(median "${runs[$path]}"); done
 }
+# The goals, checked in the summary: "label|value|at least" (or "at most" with a leading -).
+goals=()
+goal() {  # goal LABEL VALUE LIMIT
+    goals+=("$1|$2|$3")
+}
+
 # measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT [BEFORE_PORT]
 measure() {
     local label=$1 unit=$2 mode=$3 arg=$4 options=$5
@@ -189,6 +195,7 @@ measure() {
     local d=${values[direct]} s=${values[socat]} r=${values[relay]} b=${values[before]:--}
     rows+=("$(printf '%-32s %-11s %10s %10s %10s %10s %12s %13s %13s' "$label" "$unit" "$d" "$s" \
         "$r" "$b" "$(ratio "$r" "$s")" "$(ratio "$r" "$d")" "$(ratio "$r" "$b")")")
+    last_vs_direct=$(ratio "$r" "$d")
 }
 # measure_tls LABEL UNIT MODE ARG CLIENT_OPTIONS STUNNEL_PORT RELAY_PORT: plain in, TLS out to
 # the same TLS server, through stunnel in client mode and through the relay.
@@ -196,6 +203,7 @@ measure_tls() {
     collect "$1" "$2" "$3" "$4" "$5" "stunnel=$6" "relay=$7"
     local s=${values[stunnel]} r=${values[relay]}
     tls_rows+=("$(printf '%-32s %-11s %10s %10s %14s' "$1" "$2" "$s" "$r" "$(ratio "$r" "$s")")")
+    last_vs_stunnel=$(ratio "$r" "$s")
 }
 
 # measure_reload LABEL SESSIONS: rounds of SESSIONS sessions open at once while the relay is
@@ -235,10 +243,13 @@ t="--timeout $client_timeout"
 start_relay plain
 measure "SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$smtp_port" "$socat_smtp" "$relay_smtp" \
     "$before_smtp"
+goal "SMTP body: relay/direct" "$last_vs_direct" 0.8
 measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3" "$relay_pop3" \
     "$before_pop3"
+goal "POP3 RETR: relay/direct" "$last_vs_direct" 0.8
 measure "short sessions ($sessions)" sessions/s sessions "$sessions" "$t" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
+goal "short sessions: relay/direct" "$last_vs_direct" 0.7
 measure_reload "300 at once, $reloads reloads" 300
 throughput_rss=$(peak_rss_kib)
 
@@ -248,11 +259,16 @@ idle_rss=$(peak_rss_kib)
 measure "concurrent sessions ($concurrent)" succeeded concurrent "$concurrent" "--timeout 20" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
 concurrent_rss=$(peak_rss_kib)
+goal "concurrent sessions: relay/direct" "$last_vs_direct" 1.0
+per_session=$(awk -v a="$concurrent_rss" -v b="$idle_rss" -v n="$concurrent" \
+    'BEGIN {printf "%.2f", (a - b) / n}')
+goal "KiB per concurrent session" "$per_session" -8
 
 start_relay kludges kludges
 # socat lets Nagle hold back the end of each message, so its runs are cut short.
 measure "messages ($messages, 20 kludges)" messages/s messages "$messages" "$t --stop-after 15" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
+goal "messages with kludges: relay/direct" "$last_vs_direct" 0.6
 messages_rss=$(peak_rss_kib)
 stop_relay
 
@@ -294,9 +310,12 @@ relay_pid=$!
 wait_for_port "$relay_tls_smtp"
 wait_for_port "$relay_tls_pop3"
 measure_tls "TLS: SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$stunnel_smtp" "$relay_tls_smtp"
+goal "TLS SMTP body: relay/stunnel" "$last_vs_stunnel" 1.2
 measure_tls "TLS: POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$stunnel_pop3" "$relay_tls_pop3"
+goal "TLS POP3 RETR: relay/stunnel" "$last_vs_stunnel" 1.2
 measure_tls "TLS: new sessions ($tls_sessions)" sessions/s sessions "$tls_sessions" "$t" \
     "$stunnel_smtp" "$relay_tls_smtp"
+goal "TLS new sessions: relay/stunnel" "$last_vs_stunnel" 1.2
 stop_relay
 
 echo
@@ -312,6 +331,18 @@ echo "Medians of $reps runs; the kludges apply on the relay path only."
 echo "Relay peak RSS (VmHWM): $concurrent_rss KiB with $concurrent concurrent sessions (the fresh" \
     "relay had $idle_rss KiB before them); $throughput_rss KiB after the throughput and session" \
     "runs; $messages_rss KiB after the message runs."
+echo
+printf '%-40s %10s %12s %8s\n' goal measured "should be" met
+for entry in "${goals[@]}"; do
+    IFS='|' read -r label value limit <<<"$entry"
+    if [ "${limit#-}" != "$limit" ]; then
+        met=$(awk -v v="$value" -v l="${limit#-}" 'BEGIN {print (v != "-" && v <= l) ? "yes" : "no"}')
+        printf '%-40s %10s %12s %8s\n' "$label" "$value" "<= ${limit#-}" "$met"
+    else
+        met=$(awk -v v="$value" -v l="$limit" 'BEGIN {print (v != "-" && v >= l) ? "yes" : "no"}')
+        printf '%-40s %10s %12s %8s\n' "$label" "$value" ">= $limit" "$met"
+    fi
+done
 if [ ${#notes[@]} -gt 0 ]; then
     echo "Notes:"
     printf '  %s\n' "${notes[@]}"

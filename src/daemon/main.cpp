@@ -1,4 +1,5 @@
 // vantel-relay: the relay as a headless program, with its settings in a .reg file.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A peer that goes away while bytes are spliced to it would raise SIGPIPE (a splice cannot
+    // be told not to); the failed send is handled like any other.
+    std::signal(SIGPIPE, SIG_IGN);
     vantel::EpollEventLoop loop;
     if (!loop.ok()) {
         std::fputs("vantel-relay: the system refused an event loop (epoll, eventfd)\n", stderr);

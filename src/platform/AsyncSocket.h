@@ -43,6 +43,8 @@ class AsyncSocket {
     /// Receive results other than a byte count.
     static constexpr long kWouldBlock = -1;
     static constexpr long kError = -2;
+    /// Forward's answer when this pair of sockets cannot forward: nothing was read.
+    static constexpr long kCannotForward = -3;
 
     explicit AsyncSocket(SocketEvents& events) : events_(events) {}
     virtual ~AsyncSocket() = default;  ///< closes the socket; what is still queued is dropped
@@ -60,6 +62,16 @@ class AsyncSocket {
     virtual ConnectResult Connect(const SocketAddress& address, int& error) = 0;
     /// Bytes read (0 = the peer ended its stream), kWouldBlock or kError.
     virtual long Receive(void* buffer, std::size_t size) = 0;
+    /// Moves up to `max` of the bytes the peer sent on through `to`, without copying them
+    /// through this process where the system can (Linux: splice through a pipe); what `to`'s
+    /// connection does not take at once waits in its queue, as after Write. Only while `to`
+    /// has nothing queued, or the order would change. Gives what Receive gives, or
+    /// kCannotForward.
+    virtual long Forward(AsyncSocket& to, std::size_t max) {
+        (void)to;
+        (void)max;
+        return kCannotForward;
+    }
     /// Stops (or resumes) OnReceive, so a slow peer can hold back a fast one; on a listening
     /// socket, stops (or resumes) OnAccept.
     virtual void PauseReceive(bool paused) = 0;
@@ -84,6 +96,8 @@ class AsyncSocket {
     bool SendFailed() const { return sendError_ != 0; }
 
   protected:
+    /// Whether Write would still send anything.
+    bool SendOpen() const { return sendError_ == 0 && !shutDownWanted_; }
     /// The system call behind Write: bytes taken (possibly fewer than given), kWouldBlock
     /// (the backend then owes a call of Writable), or kError with `error` set.
     virtual long SendSome(const char* data, std::size_t size, int& error) = 0;

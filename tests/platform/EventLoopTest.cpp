@@ -534,6 +534,34 @@ TEST_F(EventLoopTest, PostAndQuitWorkFromOtherThreads) {
     EXPECT_TRUE(quit);
 }
 
+// The relay posts to its own loop (notices, clean-up); such work must keep its order and must
+// not shut out the sockets, even when it keeps posting more.
+TEST_F(EventLoopTest, WorkTheLoopPostsItselfKeepsItsOrderAndLetsSocketsBeHeard) {
+    ASSERT_NO_FATAL_FAILURE(ConnectPair(client_, server_));
+    std::vector<int> order;
+    int rounds = 0;
+    std::function<void()> again = [&] {
+        ++rounds;
+        if (server_.received.empty()) {
+            loop_->Post(again);
+        } else {
+            loop_->Quit();
+        }
+    };
+    server_.onReceive = [&] { server_.Drain(); };
+    loop_->Post([&] {
+        order.push_back(1);
+        loop_->Post([&] { order.push_back(3); });
+        loop_->Post(again);
+        client_.SendText("heard");
+    });
+    loop_->Post([&] { order.push_back(2); });
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(server_.received, "heard");
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_GT(rounds, 0);
+}
+
 TEST_F(EventLoopTest, ResolveGivesLoopbackForLocalhostAndAnErrorForNonsense) {
     std::vector<SocketAddress> local;
     std::string localError = "not called";

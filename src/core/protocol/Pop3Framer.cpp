@@ -32,6 +32,10 @@ void Pop3Framer::FromServer(std::string_view block, std::string& toClient, std::
     toClient.append(rewriter_.ProcessMessageBlock(block, server_, KludgeType::Pop3Kludge));
 }
 
+bool Pop3Framer::PassesUnread(bool fromServer) const {
+    return fromServer && !offers_ && server_.inBody && !server_.pendingText;
+}
+
 void Pop3Framer::ClientEnded(std::string& toServer) {
     toServer.append(MessageRewriter::FlushStream(client_));
     if (offers_) {

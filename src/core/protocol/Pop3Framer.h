@@ -23,6 +23,8 @@ class Pop3Framer : public ProtocolFramer {
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
     void ClientEnded(std::string& toServer) override;
     void ServerEnded(std::string& toClient) override;
+    /// The rest of a retrieved message's body, up to the client's next command.
+    bool PassesUnread(bool fromServer) const override;
 
   private:
     MessageRewriter& rewriter_;

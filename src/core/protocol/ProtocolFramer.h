@@ -34,6 +34,13 @@ class ProtocolFramer {
     /// The server's stream has ended: appends what is held of it. Client bytes still waiting
     /// for the server's answer are given up, as nothing can answer them any more.
     virtual void ServerEnded(std::string& toClient) = 0;
+    /// Whether what comes next from the server (`fromServer`) or the client passes on as it
+    /// is, unseen by the framer, until the other side speaks again: then the relay may move
+    /// it without reading it.
+    virtual bool PassesUnread(bool fromServer) const {
+        (void)fromServer;
+        return false;
+    }
     /// Client bytes held until the server is ready for them. While any are held, the end of
     /// the client's stream is not passed on.
     virtual std::size_t HeldForServer() const { return 0; }

@@ -26,6 +26,9 @@ bool ListenSocket::Open(EventLoop& loop, const std::vector<std::string>& address
             error = "no socket could be created";
             continue;
         }
+        // Clients are relayed without delay; where the system hands the option on to the
+        // connections accepted, they need no call of their own.
+        endpoint->socket->SetNoDelay();
         if (endpoint->socket->Listen(literal, static_cast<std::uint16_t>(port), error)) {
             if (paused()) {
                 endpoint->socket->PauseReceive(true);

@@ -107,6 +107,8 @@ class RelayEngine {
     /// Tells the user, from the loop.
     void Notify(Notice notice);
     void TraceBlock(RelaySocket& end, std::string_view text);
+    /// Whether relayed text is traced at all.
+    bool tracing() const { return trace_ != nullptr; }
     void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
     /// The system had no socket for a server connection: every listener backs off as after a
     /// failed accept, until a server connection is made again. True for the first of a run.

@@ -291,17 +291,25 @@ void RelaySession::Pump(RelaySocket& from) {
     bool ended = false;
     bool full = false;
     // After the end of the stream was seen only buffered data is left: it is read in one go.
-    // One system call takes what is left of the event's blocks; it is relayed as the blocks of
-    // at most kReceiveBlock bytes that a call per block would have read, so the rewriting and
-    // the trace see the same cuts, at a fraction of the calls.
+    // One system call takes what is left of the event's blocks. While tracing, it is relayed
+    // as the blocks of at most kReceiveBlock bytes that a call per block would have read, so
+    // the rewriting and the trace see the same cuts, at a fraction of the calls; without a
+    // trace nobody sees the cuts, and the read goes on whole.
+    const std::size_t cut = engine_.tracing() ? RelayEngine::kReceiveBlock : std::string_view::npos;
     for (int blocks = 0; from.endSeen || blocks < kBlocksPerEvent;) {
         if (Outgoing(to) + batch_.size() > kHighWater) {
             full = true;
             break;
         }
         const int room = from.endSeen ? kBlocksPerEvent : kBlocksPerEvent - blocks;
-        const long n = from.socket->Receive(
-            engine_.receiveBuffer(), static_cast<std::size_t>(room) * RelayEngine::kReceiveBlock);
+        std::size_t wanted = kHighWater;
+        long n = batch_.empty() && Forwards(from) ? from.socket->Forward(*to.socket, wanted)
+                                                  : AsyncSocket::kCannotForward;
+        const bool forwarded = n != AsyncSocket::kCannotForward;
+        if (!forwarded) {
+            wanted = static_cast<std::size_t>(room) * RelayEngine::kReceiveBlock;
+            n = from.socket->Receive(engine_.receiveBuffer(), wanted);
+        }
         if (n == AsyncSocket::kWouldBlock) {
             break;
         }
@@ -310,9 +318,21 @@ void RelaySession::Pump(RelaySocket& from) {
             from.broken = from.broken || n != 0;
             break;
         }
-        const std::string_view read(engine_.receiveBuffer(), static_cast<std::size_t>(n));
-        for (std::size_t at = 0; at < read.size(); at += RelayEngine::kReceiveBlock, ++blocks) {
-            RelayBlock(from, read.substr(at, RelayEngine::kReceiveBlock));
+        const auto size = static_cast<std::size_t>(n);
+        if (forwarded) {
+            engine_.CountRead(size);
+        } else {
+            const std::string_view read(engine_.receiveBuffer(), size);
+            for (std::size_t at = 0; at < read.size(); at += cut) {
+                RelayBlock(from, read.substr(at, cut));
+            }
+        }
+        blocks +=
+            static_cast<int>((size + RelayEngine::kReceiveBlock - 1) / RelayEngine::kReceiveBlock);
+        // A short read took all there was: the loop reports what comes later, so no call is
+        // spent on finding the socket empty.
+        if (size < wanted && !from.endSeen && !from.broken) {
+            break;
         }
     }
     // The blocks go on together: with TCP_NODELAY a write per 2,048-byte block would put each
@@ -342,7 +362,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     const std::size_t back = answers_.size();
     if (&from == &server_) {
         connectDeadline_ = 0;  // the server has spoken
-        client_.masker.ServerReplied(block);
+        if (engine_.tracing()) {
+            client_.masker.ServerReplied(block);  // it follows the server only for the trace
+        }
         framer_->FromServer(block, batch_, answers_);
     } else {
         framer_->FromClient(block, batch_, answers_);
@@ -351,6 +373,13 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     if (answers_.size() > back) {
         engine_.TraceBlock(Other(from), std::string_view(answers_).substr(back));
     }
+}
+
+bool RelaySession::Forwards(RelaySocket& from) {
+    // What is forwarded is never seen here, so it can be neither traced nor rewritten.
+    RelaySocket& to = Other(from);
+    return !engine_.tracing() && framer_->PassesUnread(&from == &server_) && to.connected &&
+           !to.broken && to.socket && to.Backlog() == 0;
 }
 
 std::size_t RelaySession::Outgoing(RelaySocket& to) const {
@@ -382,7 +411,7 @@ void RelaySession::DeliverCarried(RelaySocket& from) {
     }
     // Relayed text like any other: traced (and so masked) before it goes.
     engine_.TraceBlock(from, carried);
-    if (&from == &server_) {
+    if (&from == &server_ && engine_.tracing()) {
         client_.masker.ServerReplied(carried);
     }
     Deliver(Other(from), carried);

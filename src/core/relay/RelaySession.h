@@ -87,6 +87,8 @@ class RelaySession {
     void FailConnect();
     /// Relays what `from` has to read, as far as the other end's queue allows.
     void Pump(RelaySocket& from);
+    /// Whether what `from` sends next may be forwarded to the other end unread.
+    bool Forwards(RelaySocket& from);
     /// Frames, rewrites and traces one block read from `from`; appends what goes on to
     /// `batch_` and what goes back to `answers_`.
     void RelayBlock(RelaySocket& from, std::string_view block);

@@ -22,11 +22,8 @@ bool CachedKludgeFiles::ReadCurrent(const std::string& path, std::string& conten
     namespace fs = std::filesystem;
     const fs::path file(path);
     std::error_code error;
-    // A directory would open, then fail on the first read.
-    if (!fs::is_regular_file(fs::status(file, error)) || error) {
-        Forget(path);
-        return false;
-    }
+    // The size is only given for a plain file: a directory would open, then fail on the first
+    // read. Asked for on every use, so one question less counts.
     const std::uintmax_t size = fs::file_size(file, error);
     if (error) {
         Forget(path);

@@ -1,5 +1,7 @@
 #include "platform/posix/EpollEventLoop.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -7,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <iterator>
+#include <thread>
 
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/PosixSocket.h"
@@ -37,6 +41,11 @@ EpollEventLoop::EpollEventLoop() : ready_(kMaxEventsPerWait) {
 EpollEventLoop::~EpollEventLoop() {
     // After Close no thread touches the wake descriptor, so it can go.
     posts_->Close();
+    for (const int fd : forwardPipe_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
     if (wakeFd_ >= 0) {
         close(wakeFd_);
     }
@@ -150,14 +159,28 @@ void EpollEventLoop::RunDueTimers() {
 }
 
 void EpollEventLoop::Post(std::function<void()> work) {
+    // Work the loop posts to itself (a session's notice, its own clean-up) needs no wake-up:
+    // the loop runs it before it waits again.
+    if (runner_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        pending_.push_back(std::move(work));
+        return;
+    }
     posts_->Push(std::move(work));
 }
 
 void EpollEventLoop::Resolve(const std::string& host, std::uint16_t port, ResolveCallback done) {
+    // A literal address is answered by the loop itself: no lookup, and no wake-up from
+    // another thread.
+    SocketAddress literal;
+    if (SocketAddress::ParseIPv4(host, port, literal)) {
+        Post([done = std::move(done), literal] { done({literal}, std::string()); });
+        return;
+    }
     lookups_.Resolve(posts_, host, port, std::move(done));
 }
 
 void EpollEventLoop::Run() {
+    runner_ = std::this_thread::get_id();
     while (!quit_) {
         const int timeout = WaitTimeoutMs();
         const int count =
@@ -180,16 +203,23 @@ void EpollEventLoop::Run() {
         RunPosted();
         RunDueTimers();
     }
+    runner_ = std::thread::id();
     quit_ = false;
 }
 
 void EpollEventLoop::RunPosted() {
-    // What is left when Quit comes stays for the next Run.
-    while (!pending_.empty() && !quit_) {
-        const std::function<void()> work = std::move(pending_.front());
-        pending_.pop_front();
+    // Work posted by this work waits for the next pass, so the sockets are heard in between;
+    // a loop run from inside the work (a test's modal notice) starts after this batch.
+    std::deque<std::function<void()>> batch;
+    batch.swap(pending_);
+    while (!batch.empty() && !quit_) {
+        const std::function<void()> work = std::move(batch.front());
+        batch.pop_front();
         work();
     }
+    // What is left when Quit comes stays, first, for the next Run.
+    pending_.insert(pending_.begin(), std::make_move_iterator(batch.begin()),
+                    std::make_move_iterator(batch.end()));
 }
 
 void EpollEventLoop::Dispatch(std::uint64_t token, std::uint32_t events) {
@@ -242,6 +272,20 @@ void EpollEventLoop::RemoveDescriptor(std::uint64_t token, int fd) {
     if (descriptors_.erase(token) != 0) {
         Watch(EPOLL_CTL_DEL, fd, token, 0);
     }
+}
+
+const int* EpollEventLoop::ForwardPipe() {
+    if (forwarding_ == Forwarding::Untried) {
+        forwarding_ = Forwarding::Unavailable;
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_IGN &&
+            pipe2(forwardPipe_, O_NONBLOCK | O_CLOEXEC) == 0) {
+            // A smaller pipe (the system's limit for users may be lower) only moves less at once.
+            (void)fcntl(forwardPipe_[1], F_SETPIPE_SZ, kForwardPipeSize);
+            forwarding_ = Forwarding::Ready;
+        }
+    }
+    return forwarding_ == Forwarding::Ready ? forwardPipe_ : nullptr;
 }
 
 std::unique_ptr<EventLoop> CreateEventLoop() {

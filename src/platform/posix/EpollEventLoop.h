@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -59,7 +60,18 @@ class EpollEventLoop : public EventLoop {
     /// own `onReady`.
     void RemoveDescriptor(std::uint64_t token, int fd);
 
+    /// The pipe through which sockets forward to each other ([0] to read, [1] to write),
+    /// empty between forwards; nullptr where forwarding cannot be used. Only while SIGPIPE is
+    /// ignored: a splice into a connection the peer reset cannot be told not to raise it.
+    const int* ForwardPipe();
+    /// The system refused to splice a socket: every forward reads and sends from now on.
+    void ForwardingUnavailable() { forwarding_ = Forwarding::Unavailable; }
+
   private:
+    /// How large the forwarding pipe is made: as much as one forward moves.
+    static constexpr int kForwardPipeSize = 256 * 1024;
+    enum class Forwarding { Untried, Ready, Unavailable };
+
     struct Timer {
         std::shared_ptr<std::function<void()>> callback;
         std::uint32_t period = 0;    // 0 for one-shot timers
@@ -87,6 +99,8 @@ class EpollEventLoop : public EventLoop {
     LookupPool lookups_{&LookUpHost};
     std::deque<std::function<void()>> pending_;  // taken from posts_, not yet run
     std::atomic<bool> quit_{false};
+    /// The thread inside Run, if any: its posts go straight to pending_.
+    std::atomic<std::thread::id> runner_{};
 
     std::unordered_map<std::uint64_t, PosixSocket*> sockets_;
     // Held by pointer: a handler may remove itself while it runs.
@@ -99,6 +113,8 @@ class EpollEventLoop : public EventLoop {
     std::uint64_t nextSequence_ = 0;
 
     std::vector<epoll_event> ready_;
+    Forwarding forwarding_ = Forwarding::Untried;
+    int forwardPipe_[2] = {-1, -1};
 };
 
 }  // namespace vantel

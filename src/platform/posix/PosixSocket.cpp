@@ -1,5 +1,6 @@
 #include "platform/posix/PosixSocket.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
+#include <string>
 
 #include "platform/posix/AddressConversion.h"
 #include "platform/posix/EpollEventLoop.h"
@@ -67,6 +69,10 @@ int PosixSocket::PendingError() {
 }
 
 bool PosixSocket::UpdateInterest() {
+    if (inEvent_) {
+        interestStale_ = true;
+        return true;
+    }
     std::uint32_t wanted = 0;
     switch (state_) {
         case State::Listening:
@@ -175,6 +181,7 @@ std::unique_ptr<AsyncSocket> PosixSocket::Accept(SocketEvents& events, int& erro
     }
     auto accepted = std::make_unique<PosixSocket>(loop_, events);
     accepted->fd_ = fd;
+    accepted->noDelay_ = noDelay_;  // Linux passes TCP_NODELAY on to accepted connections
     accepted->state_ = State::Connected;
     if (!accepted->UpdateInterest()) {
         error = errno;
@@ -236,15 +243,84 @@ long PosixSocket::Receive(void* buffer, std::size_t size) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return kWouldBlock;
         }
-        if (n < 0) {
-            lastError_ = errno;
-        }
-        // End of stream or a failed connection: at end of stream epoll would report the
-        // socket readable for ever.
-        readEnded_ = true;
-        UpdateInterest();
-        return n == 0 ? 0 : kError;
+        return ReadEnded(static_cast<long>(n));
     }
+}
+
+long PosixSocket::ReadEnded(long n) {
+    if (n < 0) {
+        lastError_ = errno;
+    }
+    // End of stream or a failed connection: at end of stream epoll would report the socket
+    // readable for ever.
+    readEnded_ = true;
+    UpdateInterest();
+    return n == 0 ? 0 : kError;
+}
+
+long PosixSocket::Forward(AsyncSocket& to, std::size_t max) {
+    auto* target = dynamic_cast<PosixSocket*>(&to);
+    if (target == nullptr || state_ != State::Connected || fd_ < 0 || !target->CanSend() ||
+        !target->SendOpen() || target->Backlog() != 0 || max == 0) {
+        return kCannotForward;
+    }
+    const int* pipe = loop_.ForwardPipe();
+    if (pipe == nullptr) {
+        return kCannotForward;
+    }
+    for (;;) {
+        // The pipe is empty here, so EAGAIN can only mean the socket has nothing to read.
+        const ssize_t n =
+            splice(fd_, nullptr, pipe[1], nullptr, max, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n > 0) {
+            target->SendFromPipe(pipe[0], static_cast<std::size_t>(n));
+            return static_cast<long>(n);
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return kWouldBlock;
+        }
+        if (n < 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+            loop_.ForwardingUnavailable();  // this system cannot splice sockets: read instead
+            return kCannotForward;
+        }
+        return ReadEnded(static_cast<long>(n));
+    }
+}
+
+void PosixSocket::SendFromPipe(int pipe, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n =
+            splice(pipe, nullptr, fd_, nullptr, size, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n > 0) {
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // the connection is full or failed: the rest goes the usual way
+        }
+    }
+    if (size == 0) {
+        return;
+    }
+    // Every socket shares the pipe, so it must be empty again: what the connection did not
+    // take moves into the send queue, and a failed connection is met by the send there.
+    std::string rest(size, '\0');
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(pipe, rest.data() + got, size - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    rest.resize(got);
+    Write(rest);
 }
 
 long PosixSocket::SendSome(const char* data, std::size_t size, int& error) {
@@ -297,6 +373,9 @@ void PosixSocket::PauseReceive(bool paused) {
 }
 
 void PosixSocket::SetNoDelay() {
+    if (noDelay_) {
+        return;  // set already, or taken from the listener
+    }
     noDelay_ = true;
     if (fd_ >= 0) {
         const int on = 1;
@@ -317,13 +396,32 @@ void PosixSocket::HandleEvents(std::uint32_t events) {
     // Any callback may destroy this socket: afterwards only these copies are safe to use.
     EpollEventLoop& loop = loop_;
     const std::uint64_t token = token_;
+    // Changes to the registration wait for the end of the event, where they become one call:
+    // reading the end of the stream and hearing of it would otherwise cost two.
+    struct EventScope {
+        EpollEventLoop& loop;
+        const std::uint64_t token;
+        PosixSocket& socket;
+        ~EventScope() {
+            if (loop.IsAttached(token)) {
+                socket.inEvent_ = false;
+                if (socket.interestStale_) {
+                    socket.interestStale_ = false;
+                    socket.UpdateInterest();
+                }
+            }
+        }
+    } scope{loop, token, *this};
+    inEvent_ = true;
 
     if (state_ == State::Listening) {
         events_.OnAccept();
         return;
     }
     if (state_ == State::Connecting) {
-        int error = PendingError();
+        // A connection that failed says so with an error or hang-up event: only then is its
+        // error asked for.
+        int error = (events & (EPOLLERR | EPOLLHUP)) != 0 ? PendingError() : 0;
         if (error == 0 && (events & EPOLLERR) != 0) {
             error = ECONNABORTED;
         }

@@ -20,6 +20,7 @@ class PosixSocket : public AsyncSocket {
     std::unique_ptr<AsyncSocket> Accept(SocketEvents& events, int& error) override;
     ConnectResult Connect(const SocketAddress& address, int& error) override;
     long Receive(void* buffer, std::size_t size) override;
+    long Forward(AsyncSocket& to, std::size_t max) override;
     void PauseReceive(bool paused) override;
     void SetNoDelay() override;
     SocketAddress LocalAddress() const override;
@@ -39,6 +40,10 @@ class PosixSocket : public AsyncSocket {
     int OpenDescriptor(int family);
     void CloseDescriptor();
     int PendingError();
+    /// Sends `size` bytes waiting in `pipe`, the loop's forwarding pipe, and leaves it empty.
+    void SendFromPipe(int pipe, std::size_t size);
+    /// Receive or Forward met the end of the stream (`n` 0) or a failure: nothing more comes.
+    long ReadEnded(long n);
     /// Brings the epoll registration in line with what the owner may be told next.
     bool UpdateInterest();
 
@@ -53,6 +58,8 @@ class PosixSocket : public AsyncSocket {
     bool closeReported_ = false;  // OnClose was called
     bool sendBlocked_ = false;    // a send came up short: Writable is owed
     bool noDelay_ = false;
+    bool inEvent_ = false;        // HandleEvents is under way: registration changes wait
+    bool interestStale_ = false;  // ... and one is due at its end
     int lastError_ = 0;
 };
 

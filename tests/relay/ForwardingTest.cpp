@@ -1,0 +1,154 @@
+// A relay without a trace moves a retrieved message's body on without reading it where the
+// system can: what the client gets must be exactly what a relay that reads would send.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "FakeNotifier.h"
+#include "LoopRunner.h"
+#include "LoopbackPeer.h"
+#include "core/relay/RelayHost.h"
+
+namespace vantel {
+namespace {
+
+using test::LoopbackPeer;
+using test::LoopbackServer;
+
+class NoObserver : public RelayStateObserver {
+  public:
+    void OnRelayStateChanged() override {}
+};
+
+/// A body no header rule can match, with every byte value in it.
+std::string Body(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        body[i] = static_cast<char>((i * 131 + i / 4093) & 0xff);
+    }
+    return body;
+}
+
+class ForwardingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifdef SIGPIPE
+        // As the daemon has it: forwarding is only used where SIGPIPE is ignored.
+        previous_ = std::signal(SIGPIPE, SIG_IGN);
+#endif
+        loop_ = CreateEventLoop();
+        host_ = std::make_unique<RelayHost>(*loop_, notifier_, nullptr, observer_, 7);
+    }
+    void TearDown() override {
+        host_.reset();
+        loop_.reset();
+#ifdef SIGPIPE
+        std::signal(SIGPIPE, previous_);
+#endif
+    }
+
+    /// A POP3 server whose RETR sends `message`, on a relayed port that rewrites X-Mailer.
+    std::uint16_t RelayPop3(LoopbackServer& server, const std::string& message) {
+        server.onConnection = [&message](LoopbackPeer& peer) {
+            peer.Send("+OK ready\r\n");
+            peer.onData = [&message, seen = std::size_t{0}](LoopbackPeer& p) mutable {
+                for (std::size_t end; (end = p.received.find("\r\n", seen)) != std::string::npos;
+                     seen = end + 2) {
+                    const std::string command = p.received.substr(seen, end - seen);
+                    if (command == "RETR 1") {
+                        p.Send("+OK message follows\r\n" + message + ".\r\n");
+                    } else if (command == "QUIT") {
+                        p.Send("+OK bye\r\n");
+                        p.ShutDownSend();
+                    }
+                }
+            };
+        };
+        RelaySettings& settings = host_->settings();
+        settings.Kludges = {"1 X-Mailer:"};
+        settings.Subst = {"0 Vantel"};
+        ServerEntry entry;
+        entry.Type = static_cast<int>(ServerType::Pop3);
+        entry.LocalPort = test::FreePort(*loop_);
+        entry.RemotePort = server.port();
+        entry.Name = "127.0.0.1";
+        settings.ServerList.push_back(entry);
+        host_->engine().StartRelay();
+        return static_cast<std::uint16_t>(entry.LocalPort);
+    }
+    bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 20000) {
+        return test::RunUntil(*loop_, done, timeoutMs);
+    }
+
+    std::unique_ptr<EventLoop> loop_;
+    test::FakeNotifier notifier_;
+    NoObserver observer_;
+    std::unique_ptr<RelayHost> host_;
+#ifdef SIGPIPE
+    void (*previous_)(int) = SIG_DFL;
+#endif
+};
+
+TEST_F(ForwardingTest, ASlowClientGetsTheRewrittenHeaderTheWholeBodyAndThenTheNextReply) {
+    const std::string body = Body(12 << 20);
+    const std::string message = "Subject: big\r\nX-Mailer: Kestrel 3.2\r\n\r\n" + body + "\r\n";
+    LoopbackServer server(*loop_);
+    const std::uint16_t port = RelayPop3(server, message);
+    LoopbackPeer client(*loop_);
+    ASSERT_TRUE(client.Connect(port));
+    // Slower than the server: the relay's side of the client's connection fills up, so what
+    // it cannot take at once must wait, in order, for room.
+    client.ReadSlowly(48 * 1024, 1);
+    const std::string expected =
+        "+OK ready\r\n+OK message follows\r\nSubject: big\r\n"
+        "X-Mailer:  Vantel\r\n\r\n" +
+        body + "\r\n.\r\n";
+    client.onData = [&](LoopbackPeer& c) {
+        if (c.received == "+OK ready\r\n") {
+            c.Send("RETR 1\r\n");
+        } else if (c.received.size() == expected.size()) {
+            c.Send("QUIT\r\n");
+        }
+    };
+    ASSERT_TRUE(Run([&] { return client.closed; }, 60000))
+        << client.received.size() << " of " << expected.size() + 9 << " bytes";
+    ASSERT_EQ(client.received.size(), expected.size() + 9);
+    EXPECT_TRUE(client.received.compare(0, expected.size(), expected) == 0)
+        << "the message arrived changed";
+    EXPECT_EQ(client.received.substr(expected.size()), "+OK bye\r\n");
+    client.Close();
+    EXPECT_TRUE(Run([&] { return host_->engine().SessionCount() == 0; }));
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ForwardingTest, AClientThatLeavesInTheMiddleOfABodyEndsItsSessionAlone) {
+    const std::string message = "Subject: big\r\n\r\n" + Body(32 << 20) + "\r\n";
+    LoopbackServer server(*loop_);
+    const std::uint16_t port = RelayPop3(server, message);
+    LoopbackPeer leaving(*loop_);
+    ASSERT_TRUE(leaving.Connect(port));
+    leaving.onData = [](LoopbackPeer& c) {
+        if (c.received == "+OK ready\r\n") {
+            c.Send("RETR 1\r\n");
+        } else if (c.received.size() > (1 << 20)) {
+            c.Close();  // with unread bytes: the relay's next send meets a reset
+        }
+    };
+    ASSERT_TRUE(Run([&] { return host_->engine().SessionCount() == 0; }, 30000));
+
+    // The relay goes on serving.
+    LoopbackPeer next(*loop_);
+    ASSERT_TRUE(next.Connect(port));
+    next.onData = [](LoopbackPeer& c) {
+        if (c.received == "+OK ready\r\n") {
+            c.Send("QUIT\r\n");
+        }
+    };
+    ASSERT_TRUE(Run([&] { return next.closed; }));
+    EXPECT_EQ(next.received, "+OK ready\r\n+OK bye\r\n");
+}
+
+}  // namespace
+}  // namespace vantel
