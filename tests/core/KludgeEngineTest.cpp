@@ -124,6 +124,11 @@ TEST_F(KludgeEngineTest, SpecialKludgeAddsALineAndKeepsTheReceivedOne) {
     // An unknown signal string does nothing.
     settings_.Subst[1] = "3 [other]";
     EXPECT_EQ(Apply("Subject: [other] #v#\r\n"), "Subject:  new\r\n");
+    // Until a special kludge takes that signal string.
+    settings_.SignalStr[0] = "[Other]";
+    EXPECT_EQ(Apply("Subject: [other] #v#\r\n"), "Subject:  new\r\n");
+    settings_.SignalStr[0] = "[other]";
+    EXPECT_EQ(Apply("Subject: [OTHER] #v#\r\n"), "Subject:  new\r\nX-Topic: v\r\n");
 }
 
 TEST(SpecialKludgeTest, ValueExtraction) {

@@ -156,6 +156,44 @@ TEST_F(MessageRewriterTest, EmptyHeaderNameKludgeAlsoMeetsTheEmptyLineAtABlockEn
     EXPECT_EQ(Feed("A: 1\r\n"), "  x\r\n  x\r\n");
 }
 
+TEST_F(MessageRewriterTest, EditsOfTheKludgeListsReachTheNextBlockOfTheSameStream) {
+    AddKludge("0 Subject:", "0 first");
+    EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  first\r\n");
+    settings_.Subst[0] = "0 second";
+    EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  second\r\n");
+    // An entry added in front acts first; once removed, it acts no more.
+    settings_.Kludges.insert(settings_.Kludges.begin(), "0 Subject:");
+    settings_.Subst.insert(settings_.Subst.begin(), "0 front");
+    EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  front\r\nSubject:  second\r\n");
+    settings_.Kludges.erase(settings_.Kludges.begin());
+    settings_.Subst.erase(settings_.Subst.begin());
+    EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  second\r\n");
+    // A line cut by the edit meets the lists of the block that completes it.
+    EXPECT_EQ(Feed("Subj"), "");
+    settings_.Subst[0] = "1 ";
+    EXPECT_EQ(Feed("ect: a\r\nX: 1\r\n"), "X: 1\r\n");
+
+    // The special kludge follows its signal string and definition.
+    settings_.Subst[0] = "3 [b]";
+    settings_.SignalStr = {"[a]"};
+    settings_.SpecialKludges = {"# X-Tag:"};
+    EXPECT_EQ(Feed("Subject: [B] #V#\r\n"), "Subject: [B] #V#\r\n");
+    settings_.SignalStr[0] = "[b]";
+    EXPECT_EQ(Feed("Subject: [B] #V#\r\n"), "X-Tag: v\r\nSubject: [B] #V#\r\n");
+    settings_.SpecialKludges[0] = "% X-Other:";
+    EXPECT_EQ(Feed("Subject: [b] %W%\r\n"), "X-Other: w\r\nSubject: [b] %W%\r\n");
+    settings_.SpecialKludges.clear();
+    EXPECT_EQ(Feed("Subject: [b] %W%\r\n"), "Subject: [b] %W%\r\n");
+}
+
+TEST_F(MessageRewriterTest, AnUnreadableKludgeFileIsReportedForEveryLineItMeets) {
+    AddKludge("0 X-Quote:", "2 /nonexistent/vantel/quotes.txt");
+    EXPECT_EQ(Feed("X-Quote: a\r\nX-Quote: b\r\n"), "X-Quote:  \r\nX-Quote:  \r\n");
+    EXPECT_EQ(Feed("X-Quote: c\r\n"), "X-Quote:  \r\n");
+    EXPECT_EQ(notifier_.messages,
+              std::vector<std::string>(3, "Error opening file '/nonexistent/vantel/quotes.txt'."));
+}
+
 class Pop3ClientTest : public MessageRewriterTest {
   protected:
     void SetUp() override {

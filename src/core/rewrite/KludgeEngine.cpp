@@ -1,6 +1,5 @@
 #include "core/rewrite/KludgeEngine.h"
 
-#include "core/config/DecimalText.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/SignalKludge.h"
 
@@ -50,83 +49,47 @@ std::string_view KludgeEngine::ChooseFileLine(std::string_view content, int r) {
                           end == std::string_view::npos ? std::string_view::npos : end - begin);
 }
 
-bool KludgeEngine::ReadKludgeFile(const std::string& path, std::string& content) {
-    if (!files_.Read(path, content)) {
-        return false;
+void KludgeEngine::AppendFileLine(const std::string& path, std::string& output) {
+    output += "  ";
+    if (!files_.Read(path, fileText_)) {
+        std::string text(kFileOpenErrorText);
+        text.replace(text.find("%s"), 2, path);
+        notifier_.ShowMessage(text);
+    } else {
+        FoldCrLf(fileText_);
+        const std::string_view line = ChooseFileLine(fileText_, random_.Next());
+        output.append(line.substr(0, kReplacementCapacity - 4));
     }
-    FoldCrLf(content);
-    return true;
+    output += "\r\n";
 }
 
-int KludgeEngine::BuildReplacement(std::string_view substEntry, std::string& replacement) {
-    std::size_t consumed = 0;
-    const int action = ParseDecimalPrefix(substEntry, consumed);
-    if (consumed == 0) {
-        return -1;  // no action number: the kludge does nothing
-    }
-    const std::size_t blank = substEntry.find(' ');
-    const std::string_view text =
-        blank == std::string_view::npos ? std::string_view() : substEntry.substr(blank + 1);
-
-    replacement.clear();
-    switch (static_cast<KludgeAction>(action)) {
-        case KludgeAction::SpecialKludge:
-            replacement.assign(text);
-            return action;
-        case KludgeAction::TakeFromFile: {
-            const std::string path(text);
-            std::string content;
-            replacement = "  ";
-            if (!ReadKludgeFile(path, content)) {
-                std::string text(kFileOpenErrorText);
-                text.replace(text.find("%s"), 2, path);
-                notifier_.ShowMessage(text);
-            } else {
-                const std::string_view line = ChooseFileLine(content, random_.Next());
-                replacement.append(line.substr(0, kReplacementCapacity - 4));
-            }
-            replacement += "\r\n";
-            return action;
-        }
-        default:
-            replacement = "  ";
-            replacement.append(text);
-            replacement += "\r\n";
-            return action;
-    }
-}
-
-bool KludgeEngine::ApplyHeaderKludges(std::string_view line, KludgeType type, std::string& output) {
+bool KludgeEngine::ApplyRefreshedKludges(std::string_view line, KludgeType type,
+                                         std::string& output) {
     bool handled = false;
-    std::string replacement;
-    const StringList& kludges = settings_.Kludges;
-    const StringList& subst = settings_.Subst;
-    for (std::size_t i = 0; i < kludges.size() && i < subst.size(); ++i) {
-        const KludgeEntry entry = ParseKludgeEntry(kludges[i]);
-        if (entry.type != static_cast<int>(type) || !MatchKludgeHeader(line, entry.headerName)) {
+    for (const CompiledKludges::Kludge& kludge : compiled_.kludges()) {
+        if (kludge.type != static_cast<int>(type) ||
+            !MatchKludgeHeader(line, kludge.headerName, kludge.envelopeCommand)) {
             continue;
         }
-        switch (static_cast<KludgeAction>(BuildReplacement(subst[i], replacement))) {
+        switch (kludge.action) {
             case KludgeAction::ChangeToText:
+                output.append(kludge.headerName);
+                output.append(kludge.text);
+                handled = true;
+                break;
             case KludgeAction::TakeFromFile:
-                output.append(entry.headerName);
-                output.append(replacement);
+                output.append(kludge.headerName);
+                AppendFileLine(kludge.text, output);
                 handled = true;
                 break;
             case KludgeAction::JustDelete:
                 handled = true;
                 break;
-            case KludgeAction::SpecialKludge: {
-                const std::optional<std::string> added = ApplySpecialKludge(
-                    settings_, line, FindListIndex(settings_.SignalStr, replacement));
-                if (added) {
+            case KludgeAction::SpecialKludge:
+                if (AppendSignalLine(kludge.special, line, output)) {
                     // The received line stays and follows what the kludges put out.
-                    output.append(*added);
                     handled = false;
                 }
-                break;
-            }
-            default:
                 break;
         }
     }

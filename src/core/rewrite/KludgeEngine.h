@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/config/RelaySettings.h"
+#include "core/rewrite/CompiledKludges.h"
 #include "core/rewrite/KludgeFileReader.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "core/rewrite/RandomSource.h"
@@ -22,21 +23,25 @@ class KludgeEngine {
     /// tray program's string table holds the same text.
     static constexpr std::string_view kFileOpenErrorText = "Error opening file '%s'.";
 
-    /// Reads the kludge lists of `settings` afresh for every line, so edits apply at once.
+    /// Follows the kludge lists of `settings` as they are edited (see CompiledKludges).
     /// Kludge files come through `files`; `notifier` hears of those that cannot be read.
     KludgeEngine(const RelaySettings& settings, RandomSource& random, Notifier& notifier,
                  KludgeFileReader& files)
         : settings_(settings), random_(random), notifier_(notifier), files_(files) {}
 
     /// Appends to `output` what every kludge of `type` makes of `line` (a whole logical line
-    /// with its CR LF), in list order. True when the line itself was changed, deleted or
-    /// taken over, so the caller must not pass it on.
-    bool ApplyHeaderKludges(std::string_view line, KludgeType type, std::string& output);
+    /// with its CR LF), in list order, the lists as they stand now. True when the line itself
+    /// was changed, deleted or taken over, so the caller must not pass it on.
+    bool ApplyHeaderKludges(std::string_view line, KludgeType type, std::string& output) {
+        Refresh();
+        return ApplyRefreshedKludges(line, type, output);
+    }
 
-    /// Reads a Subst entry "<action> <text>" and gives the action number; `replacement`
-    /// receives "  <text>\r\n" (the text alone for a special kludge, whose text is its signal
-    /// string; a random line of the named file for TakeFromFile).
-    int BuildReplacement(std::string_view substEntry, std::string& replacement);
+    /// Takes up edits of the kludge lists, for ApplyRefreshedKludges.
+    void Refresh() { compiled_.Refresh(settings_); }
+    /// ApplyHeaderKludges with the lists as the last Refresh found them, for a caller that
+    /// applies them to many lines at a time.
+    bool ApplyRefreshedKludges(std::string_view line, KludgeType type, std::string& output);
 
     /// The line of a kludge file that the random number `r` (0 to 32767) picks; `content` has
     /// LF line ends and ends at its first NUL byte. Only lines ended by an LF can be picked,
@@ -44,12 +49,16 @@ class KludgeEngine {
     static std::string_view ChooseFileLine(std::string_view content, int r);
 
   private:
-    bool ReadKludgeFile(const std::string& path, std::string& content);
+    /// Appends "  <a random line of the file>\r\n", or "  \r\n" and a notice when the
+    /// file cannot be read.
+    void AppendFileLine(const std::string& path, std::string& output);
 
     const RelaySettings& settings_;
     RandomSource& random_;
     Notifier& notifier_;
     KludgeFileReader& files_;
+    CompiledKludges compiled_;
+    std::string fileText_;  ///< kept to spare an allocation per file line
 };
 
 }  // namespace vantel

@@ -21,7 +21,12 @@ constexpr Synonym kEnvelopeSynonyms[] = {
 };
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+    if (prefix.empty()) {
+        return true;
+    }
+    // Every header line meets every kludge name, and most differ in the first byte already.
+    return text.size() >= prefix.size() && text[0] == prefix[0] &&
+           text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
@@ -55,15 +60,22 @@ KludgeEntry ParseKludgeEntry(std::string_view entry) {
 }
 
 bool MatchKludgeHeader(std::string_view line, std::string_view headerName) {
-    if (StartsWith(line, headerName)) {
-        return true;
-    }
+    return MatchKludgeHeader(line, headerName, EnvelopeSynonym(headerName));
+}
+
+bool MatchKludgeHeader(std::string_view line, std::string_view headerName,
+                       std::string_view envelopeCommand) {
+    return StartsWith(line, headerName) ||
+           (!envelopeCommand.empty() && StartsWith(line, envelopeCommand));
+}
+
+std::string_view EnvelopeSynonym(std::string_view headerName) {
     for (const Synonym& synonym : kEnvelopeSynonyms) {
         if (headerName == synonym.headerName) {
-            return StartsWith(line, synonym.envelopeCommand);
+            return synonym.envelopeCommand;
         }
     }
-    return false;
+    return {};
 }
 
 int FindListIndex(const StringList& list, std::string_view text) {

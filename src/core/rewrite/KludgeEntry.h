@@ -40,6 +40,11 @@ std::string FormatSpecialDefinition(std::string_view separator, std::string_view
 /// A line matches a header name it begins with (case-sensitive), or, for the names "To:" and
 /// "Reply-To:", a line beginning with the envelope command "RCPT TO:" or "MAIL FROM:".
 bool MatchKludgeHeader(std::string_view line, std::string_view headerName);
+/// The same with the name's EnvelopeSynonym looked up beforehand.
+bool MatchKludgeHeader(std::string_view line, std::string_view headerName,
+                       std::string_view envelopeCommand);
+/// The envelope command a header name also matches; empty for names that have none.
+std::string_view EnvelopeSynonym(std::string_view headerName);
 
 /// Position of the first entry equal to `text`, byte for byte; -1 when there is none.
 int FindListIndex(const StringList& list, std::string_view text);

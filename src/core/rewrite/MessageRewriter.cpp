@@ -29,7 +29,7 @@ bool StartsWithCommand(std::string_view line, std::string_view command) {
 template <typename HandleLine>
 std::string_view MessageRewriter::ProcessLines(std::string_view block, StreamState& state,
                                                bool joining, HandleLine handleLine) {
-    if (state.inBody && !state.pendingText) {
+    if (!ReadsLines(state)) {
         return block;  // message bodies pass untouched
     }
     if (block.empty()) {
@@ -42,6 +42,8 @@ std::string_view MessageRewriter::ProcessLines(std::string_view block, StreamSta
     state.pendingText = false;
     state.output.clear();
     state.input.append(block);
+    // The rewritten text is about as long as what came in: grown once, not line by line.
+    state.output.reserve(state.input.size());
 
     const std::string_view input = state.input;
     std::string& output = state.output;
@@ -91,8 +93,12 @@ std::string_view MessageRewriter::ProcessLines(std::string_view block, StreamSta
 std::string_view MessageRewriter::ProcessMessageBlock(std::string_view block, StreamState& state,
                                                       KludgeType mode) {
     const bool joining = mode == KludgeType::Pop3Kludge;
+    if (ReadsLines(state)) {
+        // Edits of the kludge lists made since the last block apply to this one.
+        kludges_.Refresh();
+    }
     return ProcessLines(block, state, joining, [&](std::string_view line, std::string& output) {
-        if (!kludges_.ApplyHeaderKludges(line, mode, output)) {
+        if (!kludges_.ApplyRefreshedKludges(line, mode, output)) {
             output.append(line);
         }
         TagFromLine(line, output);

@@ -45,6 +45,9 @@ class MessageRewriter {
     bool dateMarked() const { return dateMarked_; }
 
   private:
+    /// Whether the next block is split into lines; a message body is not.
+    static bool ReadsLines(const StreamState& state) { return !state.inBody || state.pendingText; }
+
     template <typename HandleLine>
     std::string_view ProcessLines(std::string_view block, StreamState& state, bool joining,
                                   HandleLine handleLine);

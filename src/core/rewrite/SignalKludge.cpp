@@ -5,20 +5,25 @@
 namespace vantel {
 namespace {
 
-std::string ToLowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+/// Where `lower` first stands in `text` read in lower case, from `from` on; `text` is not
+/// copied, as this runs for every matching header line.
+std::size_t FindLowered(std::string_view text, std::string_view lower, std::size_t from) {
+    const auto found =
+        std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), lower.begin(),
+                    lower.end(), [](char c, char l) { return LowerAscii(c) == l; });
+    if (found == text.end() && !lower.empty()) {
+        return std::string_view::npos;
     }
-    return lower;
+    return static_cast<std::size_t>(found - text.begin());
 }
 
 }  // namespace
 
-std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std::string_view line,
-                                              int index) {
+std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= settings.SpecialKludges.size() ||
         static_cast<std::size_t>(index) >= settings.SignalStr.size()) {
         return std::nullopt;
@@ -29,31 +34,51 @@ std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std
     if (definition.empty() || lastBlank == std::string::npos) {
         return std::nullopt;
     }
-    const char separator = definition[0];
-    const std::string_view kludgeName = std::string_view(definition).substr(lastBlank + 1);
+    SignalKludge kludge;
+    kludge.separator = definition[0];
+    kludge.kludgeName = definition.substr(lastBlank + 1);
+    kludge.signal = settings.SignalStr[static_cast<std::size_t>(index)];
+    std::transform(kludge.signal.begin(), kludge.signal.end(), kludge.signal.begin(), LowerAscii);
+    return kludge;
+}
 
-    const std::string lowerLine = ToLowerAscii(line);
-    const std::size_t scanStart = std::min(lowerLine.find_first_not_of(' '), lowerLine.size());
-    const std::string signal = ToLowerAscii(settings.SignalStr[static_cast<std::size_t>(index)]);
-    if (lowerLine.find(signal, scanStart) == std::string::npos) {
+bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::string& output) {
+    // The line is searched in lower case; the separator is taken as written, so a capital
+    // letter never separates.
+    const std::size_t scanStart = std::min(line.find_first_not_of(' '), line.size());
+    if (FindLowered(line, kludge.signal, scanStart) == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view separator(&kludge.separator, 1);
+    const std::size_t first = FindLowered(line, separator, scanStart);
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t second = FindLowered(line, separator, first + 1);
+    if (second == std::string_view::npos) {
+        return false;
+    }
+    output.append(kludge.kludgeName);
+    output += ' ';
+    const std::size_t value = output.size();
+    output.append(line.substr(first + 1, second - first - 1));
+    std::transform(output.begin() + static_cast<std::ptrdiff_t>(value), output.end(),
+                   output.begin() + static_cast<std::ptrdiff_t>(value), LowerAscii);
+    if (output.back() == ' ') {
+        output.pop_back();
+    }
+    output += "\r\n";
+    return true;
+}
+
+std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std::string_view line,
+                                              int index) {
+    const std::optional<SignalKludge> kludge = ReadSignalKludge(settings, index);
+    std::string added;
+    if (!kludge || !AppendSignalLine(*kludge, line, added)) {
         return std::nullopt;
     }
-    const std::size_t first = lowerLine.find(separator, scanStart);
-    if (first == std::string::npos) {
-        return std::nullopt;
-    }
-    const std::size_t second = lowerLine.find(separator, first + 1);
-    if (second == std::string::npos) {
-        return std::nullopt;
-    }
-    std::string result(kludgeName);
-    result += ' ';
-    result.append(lowerLine, first + 1, second - first - 1);
-    if (result.back() == ' ') {
-        result.pop_back();
-    }
-    result += "\r\n";
-    return result;
+    return added;
 }
 
 }  // namespace vantel

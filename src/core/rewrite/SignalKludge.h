@@ -9,9 +9,23 @@
 
 namespace vantel {
 
-/// The line that special kludge `index` builds from `line` ("<name> <value>\r\n", the value
-/// lower-cased), or nothing when the index names no usable definition, the line lacks the
-/// signal string, or it holds fewer than two separators.
+/// A special kludge read from its settings entries, so that header lines need no parsing.
+struct SignalKludge {
+    char separator = '\0';
+    std::string kludgeName;
+    std::string signal;  ///< lower-cased
+};
+
+/// Special kludge `index`, or nothing when the index names no usable definition.
+std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int index);
+
+/// Appends the line `kludge` builds from `line` ("<name> <value>\r\n", the value
+/// lower-cased) and gives true; false, appending nothing, when the line lacks the signal
+/// string or holds fewer than two separators.
+bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::string& output);
+
+/// The line that special kludge `index` builds from `line`, or nothing when the index names
+/// no usable definition or the line gives no value.
 std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std::string_view line,
                                               int index);
 
