@@ -49,16 +49,22 @@ class ForwardingTest : public ::testing::Test {
 #endif
     }
 
-    /// A POP3 server whose RETR sends `message`, on a relayed port that rewrites X-Mailer.
-    std::uint16_t RelayPop3(LoopbackServer& server, const std::string& message) {
-        server.onConnection = [&message](LoopbackPeer& peer) {
+    /// A POP3 server whose RETR sends `message` (kept by the caller; and then ends the connection,
+    /// with `endAfterMessage`), on a relayed port that rewrites X-Mailer.
+    std::uint16_t RelayPop3(LoopbackServer& server, const std::string& message,
+                            bool endAfterMessage = false) {
+        server.onConnection = [&message, endAfterMessage](LoopbackPeer& peer) {
             peer.Send("+OK ready\r\n");
-            peer.onData = [&message, seen = std::size_t{0}](LoopbackPeer& p) mutable {
+            peer.onData = [&message, endAfterMessage,
+                           seen = std::size_t{0}](LoopbackPeer& p) mutable {
                 for (std::size_t end; (end = p.received.find("\r\n", seen)) != std::string::npos;
                      seen = end + 2) {
                     const std::string command = p.received.substr(seen, end - seen);
                     if (command == "RETR 1") {
                         p.Send("+OK message follows\r\n" + message + ".\r\n");
+                        if (endAfterMessage) {
+                            p.ShutDownSend();
+                        }
                     } else if (command == "QUIT") {
                         p.Send("+OK bye\r\n");
                         p.ShutDownSend();
@@ -148,6 +154,48 @@ TEST_F(ForwardingTest, AClientThatLeavesInTheMiddleOfABodyEndsItsSessionAlone) {
     };
     ASSERT_TRUE(Run([&] { return next.closed; }));
     EXPECT_EQ(next.received, "+OK ready\r\n+OK bye\r\n");
+}
+
+TEST_F(ForwardingTest, AServerThatEndsRightAfterTheBodyHasItDeliveredBeforeTheEnd) {
+    const std::string body = Body(6 << 20);
+    LoopbackServer server(*loop_);
+    const std::string message = "Subject: x\r\n\r\n" + body;
+    const std::uint16_t port = RelayPop3(server, message, true);
+    LoopbackPeer client(*loop_);
+    ASSERT_TRUE(client.Connect(port));
+    client.ReadSlowly(64 * 1024, 1);
+    client.onData = [](LoopbackPeer& c) {
+        if (c.received == "+OK ready\r\n") {
+            c.Send("RETR 1\r\n");
+        }
+    };
+    ASSERT_TRUE(Run([&] { return client.closed; }, 30000));
+    EXPECT_EQ(client.received,
+              "+OK ready\r\n+OK message follows\r\nSubject: x\r\n\r\n" + body + ".\r\n");
+}
+
+TEST_F(ForwardingTest, StopInTheMiddleOfABodyDeliversEveryByteMoved) {
+    const std::string body = Body(48 << 20);
+    LoopbackServer server(*loop_);
+    const std::string message = "Subject: x\r\n\r\n" + body;
+    const std::uint16_t port = RelayPop3(server, message);
+    LoopbackPeer client(*loop_);
+    ASSERT_TRUE(client.Connect(port));
+    client.ReadSlowly(64 * 1024, 1);
+    client.onData = [](LoopbackPeer& c) {
+        if (c.received == "+OK ready\r\n") {
+            c.Send("RETR 1\r\n");
+        }
+    };
+    ASSERT_TRUE(Run([&] { return client.received.size() > (4 << 20); }, 30000));
+    bool stopped = false;
+    host_->Stop([&] { stopped = true; });
+    ASSERT_TRUE(Run([&] { return stopped && client.closed; }, 20000));
+    const std::string expected = "+OK ready\r\n+OK message follows\r\nSubject: x\r\n\r\n" + body;
+    // Everything read from the server reached the client; the client's RETR was read too.
+    EXPECT_EQ(client.received.size() + 8, host_->engine().BytesRead());
+    EXPECT_LT(client.received.size(), expected.size());
+    EXPECT_TRUE(expected.compare(0, client.received.size(), client.received) == 0);
 }
 
 }  // namespace
