@@ -79,8 +79,9 @@ fuzz: build-fuzz
 	build/fuzz/framer_fuzzer -max_total_time=$(FRAMER_FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/framer-corpus
 
+# The rewriting benchmarks; with VANTEL_BASELINE_BIN=DIR next to those of an earlier build.
 bench: build-linux-release
-	build/linux-release/rewrite_benchmark --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	scripts/bench-rewrite.sh
 
 # The relay under load, against a direct connection and socat in the same run.
 bench-relay: build-linux-release
