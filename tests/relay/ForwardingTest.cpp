@@ -84,6 +84,18 @@ class ForwardingTest : public ::testing::Test {
         host_->engine().StartRelay();
         return static_cast<std::uint16_t>(entry.LocalPort);
     }
+    /// A client that asks for the message once greeted, and reads `bytes` a millisecond.
+    std::unique_ptr<LoopbackPeer> Retriever(std::uint16_t port, std::size_t bytes) {
+        auto client = std::make_unique<LoopbackPeer>(*loop_);
+        EXPECT_TRUE(client->Connect(port));
+        client->ReadSlowly(bytes, 1);
+        client->onData = [](LoopbackPeer& c) {
+            if (c.received == "+OK ready\r\n") {
+                c.Send("RETR 1\r\n");
+            }
+        };
+        return client;
+    }
     bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 20000) {
         return test::RunUntil(*loop_, done, timeoutMs);
     }
@@ -133,9 +145,8 @@ TEST_F(ForwardingTest, AClientThatLeavesInTheMiddleOfABodyEndsItsSessionAlone) {
     const std::string message = "Subject: big\r\n\r\n" + Body(32 << 20) + "\r\n";
     LoopbackServer server(*loop_);
     const std::uint16_t port = RelayPop3(server, message);
-    LoopbackPeer leaving(*loop_);
-    ASSERT_TRUE(leaving.Connect(port));
-    leaving.onData = [](LoopbackPeer& c) {
+    const auto leaving = Retriever(port, 64 * 1024);
+    leaving->onData = [](LoopbackPeer& c) {
         if (c.received == "+OK ready\r\n") {
             c.Send("RETR 1\r\n");
         } else if (c.received.size() > (1 << 20)) {
@@ -160,17 +171,9 @@ TEST_F(ForwardingTest, AServerThatEndsRightAfterTheBodyHasItDeliveredBeforeTheEn
     const std::string body = Body(6 << 20);
     LoopbackServer server(*loop_);
     const std::string message = "Subject: x\r\n\r\n" + body;
-    const std::uint16_t port = RelayPop3(server, message, true);
-    LoopbackPeer client(*loop_);
-    ASSERT_TRUE(client.Connect(port));
-    client.ReadSlowly(64 * 1024, 1);
-    client.onData = [](LoopbackPeer& c) {
-        if (c.received == "+OK ready\r\n") {
-            c.Send("RETR 1\r\n");
-        }
-    };
-    ASSERT_TRUE(Run([&] { return client.closed; }, 30000));
-    EXPECT_EQ(client.received,
+    const auto client = Retriever(RelayPop3(server, message, true), 64 * 1024);
+    ASSERT_TRUE(Run([&] { return client->closed; }, 30000));
+    EXPECT_EQ(client->received,
               "+OK ready\r\n+OK message follows\r\nSubject: x\r\n\r\n" + body + ".\r\n");
 }
 
@@ -178,24 +181,16 @@ TEST_F(ForwardingTest, StopInTheMiddleOfABodyDeliversEveryByteMoved) {
     const std::string body = Body(48 << 20);
     LoopbackServer server(*loop_);
     const std::string message = "Subject: x\r\n\r\n" + body;
-    const std::uint16_t port = RelayPop3(server, message);
-    LoopbackPeer client(*loop_);
-    ASSERT_TRUE(client.Connect(port));
-    client.ReadSlowly(64 * 1024, 1);
-    client.onData = [](LoopbackPeer& c) {
-        if (c.received == "+OK ready\r\n") {
-            c.Send("RETR 1\r\n");
-        }
-    };
-    ASSERT_TRUE(Run([&] { return client.received.size() > (4 << 20); }, 30000));
+    const auto client = Retriever(RelayPop3(server, message), 64 * 1024);
+    ASSERT_TRUE(Run([&] { return client->received.size() > (4 << 20); }, 30000));
     bool stopped = false;
     host_->Stop([&] { stopped = true; });
-    ASSERT_TRUE(Run([&] { return stopped && client.closed; }, 20000));
+    ASSERT_TRUE(Run([&] { return stopped && client->closed; }, 20000));
     const std::string expected = "+OK ready\r\n+OK message follows\r\nSubject: x\r\n\r\n" + body;
     // Everything read from the server reached the client; the client's RETR was read too.
-    EXPECT_EQ(client.received.size() + 8, host_->engine().BytesRead());
-    EXPECT_LT(client.received.size(), expected.size());
-    EXPECT_TRUE(expected.compare(0, client.received.size(), client.received) == 0);
+    EXPECT_EQ(client->received.size() + 8, host_->engine().BytesRead());
+    EXPECT_LT(client->received.size(), expected.size());
+    EXPECT_TRUE(expected.compare(0, client->received.size(), client->received) == 0);
 }
 
 }  // namespace
