@@ -321,6 +321,12 @@ void PosixSocket::SendFromPipe(int pipe, std::size_t size) {
     }
     rest.resize(got);
     Write(rest);
+    if (got < size) {
+        // Not to be expected of a pipe of our own; should it happen, the pipe is given up
+        // and this connection, short of bytes, fails rather than go on with a gap.
+        loop_.ForwardingUnavailable();
+        ReportFailureLater(EIO);
+    }
 }
 
 long PosixSocket::SendSome(const char* data, std::size_t size, int& error) {
