@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "FakeNotifier.h"
 #include "TempDir.h"
@@ -136,7 +137,9 @@ TEST(SpecialKludgeTest, ValueExtraction) {
     s.SignalStr = {"", "sig", "sig", "sig", "x"};
     s.SpecialKludges = {"# K:", "# K:", " K:", "", "#"};
     const auto apply = [&](std::string_view line, int index) {
-        return ApplySpecialKludge(s, line, index).value_or("<none>");
+        const std::optional<SignalKludge> kludge = ReadSignalKludge(s, index);
+        std::string added;
+        return kludge && AppendSignalLine(*kludge, line, added) ? added : "<none>";
     };
     EXPECT_EQ(apply("Subject: #A B #\r\n", 0), "K: a b\r\n");  // empty signal: always there
     EXPECT_EQ(apply("Subject: sig #one\r\n", 1), "<none>");    // one separator

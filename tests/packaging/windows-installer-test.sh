@@ -56,7 +56,12 @@ reg_value() {  # reg_value KEY NAME: the data, or status 1 when there is no such
                           END { exit !found }'
 }
 has_key() { wine reg query "$1" >/dev/null 2>&1; }
-no_key() { ! has_key "$1"; }
+# Only reg's own answer counts as absence: a query that fails for another reason (a Wine
+# command slow to start on a busy machine) must not pass for an uninstall that is done.
+no_key() {
+    wine reg query "$1" >"$work/reg-query.txt" 2>&1 </dev/null
+    grep -q 'Unable to find the specified registry key' "$work/reg-query.txt"
+}
 no_value() { ! reg_value "$1" "$2" >/dev/null; }
 value_is() { [ "$(reg_value "$1" "$2")" = "$3" ]; }
 

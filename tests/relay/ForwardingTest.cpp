@@ -6,21 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "FakeNotifier.h"
-#include "LoopRunner.h"
-#include "LoopbackPeer.h"
-#include "core/relay/RelayHost.h"
+#include "relay/RelayFixture.h"
 
 namespace vantel {
 namespace {
 
 using test::LoopbackPeer;
 using test::LoopbackServer;
-
-class NoObserver : public RelayStateObserver {
-  public:
-    void OnRelayStateChanged() override {}
-};
 
 /// A body no header rule can match, with every byte value in it.
 std::string Body(std::size_t size) {
@@ -31,26 +23,23 @@ std::string Body(std::size_t size) {
     return body;
 }
 
-class ForwardingTest : public ::testing::Test {
+/// The fixture's loop with a second relay that has no trace: only that one forwards.
+class ForwardingTest : public test::RelayFixture {
   protected:
     void SetUp() override {
 #ifdef SIGPIPE
         // As the daemon has it: forwarding is only used where SIGPIPE is ignored.
         previous_ = std::signal(SIGPIPE, SIG_IGN);
 #endif
-        loop_ = CreateEventLoop();
-        host_ = std::make_unique<RelayHost>(*loop_, notifier_, nullptr, observer_, 7);
     }
     void TearDown() override {
-        host_.reset();
-        loop_.reset();
 #ifdef SIGPIPE
         std::signal(SIGPIPE, previous_);
 #endif
     }
 
-    /// A POP3 server whose RETR sends `message` (kept by the caller; and then ends the connection,
-    /// with `endAfterMessage`), on a relayed port that rewrites X-Mailer.
+    /// A POP3 server whose RETR sends `message` (kept by the caller; and then ends the
+    /// connection, with `endAfterMessage`), on a relayed port that rewrites X-Mailer.
     std::uint16_t RelayPop3(LoopbackServer& server, const std::string& message,
                             bool endAfterMessage = false) {
         server.onConnection = [&message, endAfterMessage](LoopbackPeer& peer) {
@@ -72,22 +61,17 @@ class ForwardingTest : public ::testing::Test {
                 }
             };
         };
-        RelaySettings& settings = host_->settings();
+        RelaySettings& settings = untraced_.settings();
         settings.Kludges = {"1 X-Mailer:"};
         settings.Subst = {"0 Vantel"};
-        ServerEntry entry;
-        entry.Type = static_cast<int>(ServerType::Pop3);
-        entry.LocalPort = test::FreePort(*loop_);
-        entry.RemotePort = server.port();
-        entry.Name = "127.0.0.1";
-        settings.ServerList.push_back(entry);
-        host_->engine().StartRelay();
-        return static_cast<std::uint16_t>(entry.LocalPort);
+        const std::uint16_t port = test::FreePort(*loop_);
+        settings.ServerList.push_back(Entry(ServerType::Pop3, port, server));
+        untraced_.engine().StartRelay();
+        return port;
     }
     /// A client that asks for the message once greeted, and reads `bytes` a millisecond.
     std::unique_ptr<LoopbackPeer> Retriever(std::uint16_t port, std::size_t bytes) {
-        auto client = std::make_unique<LoopbackPeer>(*loop_);
-        EXPECT_TRUE(client->Connect(port));
+        auto client = Client(port);
         client->ReadSlowly(bytes, 1);
         client->onData = [](LoopbackPeer& c) {
             if (c.received == "+OK ready\r\n") {
@@ -96,14 +80,7 @@ class ForwardingTest : public ::testing::Test {
         };
         return client;
     }
-    bool Run(const std::function<bool()>& done, std::uint32_t timeoutMs = 20000) {
-        return test::RunUntil(*loop_, done, timeoutMs);
-    }
-
-    std::unique_ptr<EventLoop> loop_;
-    test::FakeNotifier notifier_;
-    NoObserver observer_;
-    std::unique_ptr<RelayHost> host_;
+    RelayHost untraced_{*loop_, notifier_, nullptr, observer_, 7};
 #ifdef SIGPIPE
     void (*previous_)(int) = SIG_DFL;
 #endif
@@ -114,11 +91,10 @@ TEST_F(ForwardingTest, ASlowClientGetsTheRewrittenHeaderTheWholeBodyAndThenTheNe
     const std::string message = "Subject: big\r\nX-Mailer: Kestrel 3.2\r\n\r\n" + body + "\r\n";
     LoopbackServer server(*loop_);
     const std::uint16_t port = RelayPop3(server, message);
-    LoopbackPeer client(*loop_);
-    ASSERT_TRUE(client.Connect(port));
     // Slower than the server: the relay's side of the client's connection fills up, so what
     // it cannot take at once must wait, in order, for room.
-    client.ReadSlowly(48 * 1024, 1);
+    const auto peer = Retriever(port, 48 * 1024);
+    LoopbackPeer& client = *peer;
     const std::string expected =
         "+OK ready\r\n+OK message follows\r\nSubject: big\r\n"
         "X-Mailer:  Vantel\r\n\r\n" +
@@ -137,7 +113,7 @@ TEST_F(ForwardingTest, ASlowClientGetsTheRewrittenHeaderTheWholeBodyAndThenTheNe
         << "the message arrived changed";
     EXPECT_EQ(client.received.substr(expected.size()), "+OK bye\r\n");
     client.Close();
-    EXPECT_TRUE(Run([&] { return host_->engine().SessionCount() == 0; }));
+    EXPECT_TRUE(Run([&] { return untraced_.engine().SessionCount() == 0; }));
     EXPECT_TRUE(notifier_.messages.empty());
 }
 
@@ -153,18 +129,17 @@ TEST_F(ForwardingTest, AClientThatLeavesInTheMiddleOfABodyEndsItsSessionAlone) {
             c.Close();  // with unread bytes: the relay's next send meets a reset
         }
     };
-    ASSERT_TRUE(Run([&] { return host_->engine().SessionCount() == 0; }, 30000));
+    ASSERT_TRUE(Run([&] { return untraced_.engine().SessionCount() == 0; }, 30000));
 
     // The relay goes on serving.
-    LoopbackPeer next(*loop_);
-    ASSERT_TRUE(next.Connect(port));
-    next.onData = [](LoopbackPeer& c) {
+    const auto next = Client(port);
+    next->onData = [](LoopbackPeer& c) {
         if (c.received == "+OK ready\r\n") {
             c.Send("QUIT\r\n");
         }
     };
-    ASSERT_TRUE(Run([&] { return next.closed; }));
-    EXPECT_EQ(next.received, "+OK ready\r\n+OK bye\r\n");
+    ASSERT_TRUE(Run([&] { return next->closed; }));
+    EXPECT_EQ(next->received, "+OK ready\r\n+OK bye\r\n");
 }
 
 TEST_F(ForwardingTest, AServerThatEndsRightAfterTheBodyHasItDeliveredBeforeTheEnd) {
@@ -184,11 +159,11 @@ TEST_F(ForwardingTest, StopInTheMiddleOfABodyDeliversEveryByteMoved) {
     const auto client = Retriever(RelayPop3(server, message), 64 * 1024);
     ASSERT_TRUE(Run([&] { return client->received.size() > (4 << 20); }, 30000));
     bool stopped = false;
-    host_->Stop([&] { stopped = true; });
+    untraced_.Stop([&] { stopped = true; });
     ASSERT_TRUE(Run([&] { return stopped && client->closed; }, 20000));
     const std::string expected = "+OK ready\r\n+OK message follows\r\nSubject: x\r\n\r\n" + body;
     // Everything read from the server reached the client; the client's RETR was read too.
-    EXPECT_EQ(client->received.size() + 8, host_->engine().BytesRead());
+    EXPECT_EQ(client->received.size() + 8, untraced_.engine().BytesRead());
     EXPECT_LT(client->received.size(), expected.size());
     EXPECT_TRUE(expected.compare(0, client->received.size(), client->received) == 0);
 }

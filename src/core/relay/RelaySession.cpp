@@ -378,8 +378,9 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
 bool RelaySession::Forwards(RelaySocket& from) {
     // What is forwarded is never seen here, so it can be neither traced nor rewritten.
     RelaySocket& to = Other(from);
+    // The socket itself declines while `to` has bytes queued.
     return !engine_.tracing() && framer_->PassesUnread(&from == &server_) && to.connected &&
-           !to.broken && to.socket && to.Backlog() == 0;
+           !to.broken && to.socket;
 }
 
 std::size_t RelaySession::Outgoing(RelaySocket& to) const {

@@ -71,14 +71,4 @@ bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::st
     return true;
 }
 
-std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std::string_view line,
-                                              int index) {
-    const std::optional<SignalKludge> kludge = ReadSignalKludge(settings, index);
-    std::string added;
-    if (!kludge || !AppendSignalLine(*kludge, line, added)) {
-        return std::nullopt;
-    }
-    return added;
-}
-
 }  // namespace vantel

@@ -24,9 +24,4 @@ std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int 
 /// string or holds fewer than two separators.
 bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::string& output);
 
-/// The line that special kludge `index` builds from `line`, or nothing when the index names
-/// no usable definition or the line gives no value.
-std::optional<std::string> ApplySpecialKludge(const RelaySettings& settings, std::string_view line,
-                                              int index);
-
 }  // namespace vantel
