@@ -267,7 +267,6 @@ Section "un.Vantel" SecUninstallProgram
     Delete "$SMPROGRAMS\Vantel.lnk"
     SetShellVarContext current
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
 ; The user's settings and logs, and the machine-wide copy the service reads.
@@ -280,6 +279,11 @@ Section /o "un.Remove my settings" SecRemoveSettings
     SetShellVarContext all
     RMDir /r "$APPDATA\Vantel"
     SetShellVarContext current
+SectionEnd
+
+; The entry in the installed programs goes last: while it is there, the uninstall is not done.
+Section "-un.Entry"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
 Function un.onInit
