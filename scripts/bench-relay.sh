@@ -49,6 +49,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 source scripts/lib/ports.sh
+source scripts/lib/stats.sh
 free_ports=$(pick_ports 14)
 read -r smtp_port pop3_port socat_smtp socat_pop3 relay_smtp relay_pop3 before_smtp before_pop3 \
     tls_smtp tls_pop3 stunnel_smtp stunnel_pop3 relay_tls_smtp relay_tls_pop3 <<<"$free_ports"
@@ -130,12 +131,6 @@ stop_relay() {
 }
 peak_rss_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$relay_pid/status"; }
 
-median() {  # median "V1 V2 ..."
-    tr -s ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR] = $1}
-        END {if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
-
 rows=()
 tls_rows=()
 notes=()
@@ -179,10 +174,10 @@ collect() {
     values=()
     for path in "${order[@]}"; do values[$path]=$(median "${runs[$path]}"); done
 }
-# The goals, checked in the summary: "label|value|at least" (or "at most" with a leading -).
+# The goals, checked in the summary.
 goals=()
-goal() {  # goal LABEL VALUE LIMIT
-    goals+=("$1|$2|$3")
+goal() {  # goal LABEL VALUE '>='|'<=' LIMIT
+    goals+=("$1|$2|$3|$4")
 }
 
 # measure LABEL UNIT MODE ARG CLIENT_OPTIONS DIRECT_PORT SOCAT_PORT RELAY_PORT [BEFORE_PORT]
@@ -243,13 +238,13 @@ t="--timeout $client_timeout"
 start_relay plain
 measure "SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$smtp_port" "$socat_smtp" "$relay_smtp" \
     "$before_smtp"
-goal "SMTP body: relay/direct" "$last_vs_direct" 0.8
+goal "SMTP body: relay/direct" "$last_vs_direct" '>=' 0.8
 measure "POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$pop3_port" "$socat_pop3" "$relay_pop3" \
     "$before_pop3"
-goal "POP3 RETR: relay/direct" "$last_vs_direct" 0.8
+goal "POP3 RETR: relay/direct" "$last_vs_direct" '>=' 0.8
 measure "short sessions ($sessions)" sessions/s sessions "$sessions" "$t" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
-goal "short sessions: relay/direct" "$last_vs_direct" 0.7
+goal "short sessions: relay/direct" "$last_vs_direct" '>=' 0.7
 measure_reload "300 at once, $reloads reloads" 300
 throughput_rss=$(peak_rss_kib)
 
@@ -259,16 +254,16 @@ idle_rss=$(peak_rss_kib)
 measure "concurrent sessions ($concurrent)" succeeded concurrent "$concurrent" "--timeout 20" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
 concurrent_rss=$(peak_rss_kib)
-goal "concurrent sessions: relay/direct" "$last_vs_direct" 1.0
+goal "concurrent sessions: relay/direct" "$last_vs_direct" '>=' 1.0
 per_session=$(awk -v a="$concurrent_rss" -v b="$idle_rss" -v n="$concurrent" \
     'BEGIN {printf "%.2f", (a - b) / n}')
-goal "KiB per concurrent session" "$per_session" -8
+goal "KiB per concurrent session" "$per_session" '<=' 8
 
 start_relay kludges kludges
 # socat lets Nagle hold back the end of each message, so its runs are cut short.
 measure "messages ($messages, 20 kludges)" messages/s messages "$messages" "$t --stop-after 15" \
     "$smtp_port" "$socat_smtp" "$relay_smtp" "$before_smtp"
-goal "messages with kludges: relay/direct" "$last_vs_direct" 0.6
+goal "messages with kludges: relay/direct" "$last_vs_direct" '>=' 0.6
 messages_rss=$(peak_rss_kib)
 stop_relay
 
@@ -310,12 +305,12 @@ relay_pid=$!
 wait_for_port "$relay_tls_smtp"
 wait_for_port "$relay_tls_pop3"
 measure_tls "TLS: SMTP body, $mib MiB" MiB/s smtp-send "$size" "$t" "$stunnel_smtp" "$relay_tls_smtp"
-goal "TLS SMTP body: relay/stunnel" "$last_vs_stunnel" 1.2
+goal "TLS SMTP body: relay/stunnel" "$last_vs_stunnel" '>=' 1.2
 measure_tls "TLS: POP3 RETR, $mib MiB" MiB/s pop3-retr "" "$t" "$stunnel_pop3" "$relay_tls_pop3"
-goal "TLS POP3 RETR: relay/stunnel" "$last_vs_stunnel" 1.2
+goal "TLS POP3 RETR: relay/stunnel" "$last_vs_stunnel" '>=' 1.2
 measure_tls "TLS: new sessions ($tls_sessions)" sessions/s sessions "$tls_sessions" "$t" \
     "$stunnel_smtp" "$relay_tls_smtp"
-goal "TLS new sessions: relay/stunnel" "$last_vs_stunnel" 1.2
+goal "TLS new sessions: relay/stunnel" "$last_vs_stunnel" '>=' 1.2
 stop_relay
 
 echo
@@ -334,14 +329,10 @@ echo "Relay peak RSS (VmHWM): $concurrent_rss KiB with $concurrent concurrent se
 echo
 printf '%-40s %10s %12s %8s\n' goal measured "should be" met
 for entry in "${goals[@]}"; do
-    IFS='|' read -r label value limit <<<"$entry"
-    if [ "${limit#-}" != "$limit" ]; then
-        met=$(awk -v v="$value" -v l="${limit#-}" 'BEGIN {print (v != "-" && v <= l) ? "yes" : "no"}')
-        printf '%-40s %10s %12s %8s\n' "$label" "$value" "<= ${limit#-}" "$met"
-    else
-        met=$(awk -v v="$value" -v l="$limit" 'BEGIN {print (v != "-" && v >= l) ? "yes" : "no"}')
-        printf '%-40s %10s %12s %8s\n' "$label" "$value" ">= $limit" "$met"
-    fi
+    IFS='|' read -r label value op limit <<<"$entry"
+    met=$(awk -v v="$value" -v op="$op" -v l="$limit" \
+        'BEGIN {print (v != "-" && (op == "<=" ? v <= l : v >= l)) ? "yes" : "no"}')
+    printf '%-40s %10s %12s %8s\n' "$label" "$value" "$op $limit" "$met"
 done
 if [ ${#notes[@]} -gt 0 ]; then
     echo "Notes:"

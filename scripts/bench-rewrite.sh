@@ -7,6 +7,7 @@
 # BENCH_ROUNDS (3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/stats.sh
 bin=${VANTEL_BIN:-build/linux-release}
 baseline=${VANTEL_BASELINE_BIN:-}
 options=(--benchmark_repetitions="${BENCH_REPS:-3}" --benchmark_report_aggregates_only=true)
@@ -36,18 +37,10 @@ for round in $(seq "${BENCH_ROUNDS:-3}"); do
 done
 
 # The median over the rounds of each benchmark, in MiB/s, for both builds and their ratio.
-awk '
-    FNR == 1 { side++ }
-    { values[side, $1] = values[side, $1] " " $2; if (side == 1 && !($1 in seen)) { seen[$1]; order[++n] = $1 } }
-    function median(list,    v, k, i, j, t) {
-        k = split(list, v, " ")
-        for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
-        return k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-    }
-    END {
-        printf "%-24s %14s %14s %8s\n", "benchmark", "before MiB/s", "after MiB/s", "ratio"
-        for (i = 1; i <= n; i++) {
-            a = median(values[1, order[i]]); b = median(values[2, order[i]])
-            printf "%-24s %14.0f %14.0f %8.2f\n", order[i], b / 1048576, a / 1048576, (b > 0 ? a / b : 0)
-        }
-    }' "$work/after" "$work/before"
+printf '%-24s %14s %14s %8s\n' benchmark "before MiB/s" "after MiB/s" ratio
+while read -r name; do
+    after=$(median "$(awk -v n="$name" '$1 == n {print $2}' "$work/after")")
+    before=$(median "$(awk -v n="$name" '$1 == n {print $2}' "$work/before")")
+    printf '%-24s %14.0f %14.0f %8s\n' "$name" "$(awk -v b="$before" 'BEGIN {print b / 1048576}')" \
+        "$(awk -v a="$after" 'BEGIN {print a / 1048576}')" "$(ratio "$after" "$before")"
+done < <(awk '!seen[$1]++ {print $1}' "$work/after")

@@ -139,7 +139,7 @@ TEST(SpecialKludgeTest, ValueExtraction) {
     const auto apply = [&](std::string_view line, int index) {
         const std::optional<SignalKludge> kludge = ReadSignalKludge(s, index);
         std::string added;
-        return kludge && AppendSignalLine(*kludge, line, added) ? added : "<none>";
+        return kludge && ApplySpecialKludge(*kludge, line, added) ? added : "<none>";
     };
     EXPECT_EQ(apply("Subject: #A B #\r\n", 0), "K: a b\r\n");  // empty signal: always there
     EXPECT_EQ(apply("Subject: sig #one\r\n", 1), "<none>");    // one separator

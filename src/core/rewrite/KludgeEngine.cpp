@@ -86,7 +86,7 @@ bool KludgeEngine::ApplyRefreshedKludges(std::string_view line, KludgeType type,
                 handled = true;
                 break;
             case KludgeAction::SpecialKludge:
-                if (AppendSignalLine(kludge.special, line, output)) {
+                if (ApplySpecialKludge(kludge.special, line, output)) {
                     // The received line stays and follows what the kludges put out.
                     handled = false;
                 }

@@ -42,7 +42,7 @@ std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int 
     return kludge;
 }
 
-bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::string& output) {
+bool ApplySpecialKludge(const SignalKludge& kludge, std::string_view line, std::string& output) {
     // The line is searched in lower case; the separator is taken as written, so a capital
     // letter never separates.
     const std::size_t scanStart = std::min(line.find_first_not_of(' '), line.size());

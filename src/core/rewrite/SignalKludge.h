@@ -22,6 +22,6 @@ std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int 
 /// Appends the line `kludge` builds from `line` ("<name> <value>\r\n", the value
 /// lower-cased) and gives true; false, appending nothing, when the line lacks the signal
 /// string or holds fewer than two separators.
-bool AppendSignalLine(const SignalKludge& kludge, std::string_view line, std::string& output);
+bool ApplySpecialKludge(const SignalKludge& kludge, std::string_view line, std::string& output);
 
 }  // namespace vantel

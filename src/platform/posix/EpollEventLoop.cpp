@@ -180,7 +180,8 @@ void EpollEventLoop::Resolve(const std::string& host, std::uint16_t port, Resolv
 }
 
 void EpollEventLoop::Run() {
-    runner_ = std::this_thread::get_id();
+    // A loop run from inside the loop's own work hands the thread back to the outer run.
+    const std::thread::id outer = runner_.exchange(std::this_thread::get_id());
     while (!quit_) {
         const int timeout = WaitTimeoutMs();
         const int count =
@@ -203,7 +204,7 @@ void EpollEventLoop::Run() {
         RunPosted();
         RunDueTimers();
     }
-    runner_ = std::thread::id();
+    runner_ = outer;
     quit_ = false;
 }
 
