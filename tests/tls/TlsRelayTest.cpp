@@ -510,5 +510,43 @@ TEST_F(TlsRelayTest, ControlBytesInACertificatesNamesReachNoLineOfTheNotice) {
     }
 }
 
+TEST_F(TlsRelayTest, OnlyTheSubjectAltNameNamesTheServerUnlessTheCertificateIsPinned) {
+    const struct {
+        const char* name;
+        TestCertificate certificate;
+        bool pinned;
+        bool accepted;
+    } rows[] = {
+        {"common name alone", pki_.IssueNamed("localhost", {}), false, false},
+        {"common name beside another name", pki_.IssueNamed("localhost", {"mail.example.net"}),
+         false, false},
+        {"common name beside an address", pki_.IssueNamed("localhost", {}, {"127.0.0.1"}), false,
+         false},
+        {"the name in the subjectAltName", pki_.IssueNamed("mail.example.net", {"localhost"}),
+         false, true},
+        {"common name alone, pinned", pki_.IssueNamed("localhost", {}), true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        notifier_.notices.clear();
+        settings_.ServerList.clear();
+        TlsTestServer server(row.certificate, [](TlsTestConnection& c) {
+            c.Write("+OK pop\r\n");
+            c.ReadToEnd();
+        });
+        auto client = Client(RelayTo(server, ServerType::Pop3, SecurityMode::SslTls,
+                                     row.pinned ? row.certificate.fingerprint : ""));
+        if (row.accepted) {
+            EXPECT_TRUE(Await(*client, "+OK pop\r\n")) << client->received;
+            EXPECT_TRUE(notifier_.notices.empty());
+            continue;
+        }
+        ASSERT_TRUE(Run([&] { return client->closed && !notifier_.notices.empty(); }));
+        EXPECT_EQ(client->received.rfind("-ERR ", 0), 0u) << client->received;
+        EXPECT_NE(notifier_.notices[0].reason.find("certificate is for "), std::string::npos)
+            << notifier_.notices[0].reason;
+    }
+}
+
 }  // namespace
 }  // namespace vantel
