@@ -61,8 +61,10 @@ class LoopbackPeer : public SocketEvents {
 /// A listening test server; every accepted connection becomes a LoopbackPeer.
 class LoopbackServer : public SocketEvents {
   public:
-    explicit LoopbackServer(EventLoop& loop);
+    /// Listens on `address`; one other than 127.0.0.1 may be missing here (see listening).
+    explicit LoopbackServer(EventLoop& loop, const std::string& address = "127.0.0.1");
     std::uint16_t port() const { return port_; }
+    bool listening() const { return port_ != 0; }
     void OnAccept() override;
 
     std::vector<std::unique_ptr<LoopbackPeer>> connections;

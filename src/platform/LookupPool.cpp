@@ -49,6 +49,12 @@ LookupPool::~LookupPool() {
 
 void LookupPool::Resolve(const std::shared_ptr<PostQueue>& posts, const std::string& host,
                          std::uint16_t port, EventLoop::ResolveCallback done) {
+    // "[2001:db8::1]", as URLs write an IPv6 address: no name server knows the brackets.
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+        host.find(':') != std::string::npos) {
+        Resolve(posts, host.substr(1, host.size() - 2), port, std::move(done));
+        return;
+    }
     // A literal address needs no lookup, and no worker for one.
     SocketAddress literal;
     if (SocketAddress::ParseIPv4(host, port, literal)) {

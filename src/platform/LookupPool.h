@@ -33,7 +33,8 @@ class LookupPool {
     LookupPool& operator=(const LookupPool&) = delete;
 
     /// Queues a lookup of `host`; `done` gets its result through `posts` in the order the
-    /// lookups finish. A dotted IPv4 address is posted back at once. When no worker can be
+    /// lookups finish; an IPv6 address may come in brackets. A dotted IPv4 address is posted
+    /// back at once. When no worker can be
     /// started and none is running, `done` is posted at once with the reason.
     void Resolve(const std::shared_ptr<PostQueue>& posts, const std::string& host,
                  std::uint16_t port, EventLoop::ResolveCallback done);

@@ -1,5 +1,7 @@
 #include "platform/Notice.h"
 
+#include "platform/EscapedText.h"
+
 namespace vantel {
 namespace {
 
@@ -9,19 +11,22 @@ std::string RepeatText(int repeats) {
 
 }  // namespace
 
+// The parts may hold what a server sent (its certificate's names, its reply): none of their
+// bytes may break a line or reach a terminal.
+
 std::string Notice::Box() const {
-    std::string box = text;
+    std::string box = EscapeControls(text);
     if (!entry.empty() || !host.empty() || !reason.empty()) {
         box.append("\n");
     }
     if (!entry.empty()) {
-        box.append("\nEntry: ").append(entry);
+        box.append("\nEntry: ").append(EscapeControls(entry));
     }
     if (!host.empty()) {
-        box.append("\nHost: ").append(host);
+        box.append("\nHost: ").append(EscapeControls(host));
     }
     if (!reason.empty()) {
-        box.append("\nReason: ").append(reason);
+        box.append("\nReason: ").append(EscapeControls(reason));
     }
     if (repeats > 0) {
         box.append("\n\n").append(RepeatText(repeats));
@@ -30,11 +35,11 @@ std::string Notice::Box() const {
 }
 
 std::string Notice::Line() const {
-    std::string line = text;
+    std::string line = EscapeControls(text);
     const char* separator = ": ";
     for (const std::string* part : {&entry, &host, &reason}) {
         if (!part->empty()) {
-            line.append(separator).append(*part);
+            line.append(separator).append(EscapeControls(*part));
             separator = "; ";
         }
     }

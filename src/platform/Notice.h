@@ -20,7 +20,7 @@ struct Notice {
     int repeats = 0;
 
     /// The text on its first line, then a line each for the entry, the host and the reason,
-    /// as a message box shows it.
+    /// as a message box shows it. Here and in Line, controls in the parts show escaped.
     std::string Box() const;
     /// All of it on one line, as a log shows it.
     std::string Line() const;

@@ -1,5 +1,7 @@
 #include "platform/RollingLogFile.h"
 
+#include "platform/PrivateFile.h"
+
 namespace vantel {
 namespace {
 
@@ -31,6 +33,8 @@ bool RollingLogFile::Open() {
     }
     const auto size = std::filesystem::file_size(path_, ignored);
     size_ = ignored ? 0 : size;
+    // Traces in it may show what the user sent: nobody else reads it.
+    MakeFilePrivate(path_);
     // Binary: the line ends are written as they are meant.
     file_.open(path_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file_) {

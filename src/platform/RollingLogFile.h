@@ -14,7 +14,8 @@ namespace vantel {
 /// Appends lines to `path`. Once the file would pass `rollBytes`, it becomes "<path>.1" (the
 /// one before that "<path>.2", and so on) and a new file starts; `keep` files are kept in
 /// all, the current one included. `rollBytes` 0 never rolls. The folder is made when
-/// missing. A log that cannot be written loses its lines, never the program.
+/// missing; the file is its owner's alone (MakeFilePrivate). A log that cannot be written
+/// loses its lines, never the program.
 class RollingLogFile : public LogSink {
   public:
     static constexpr std::uint64_t kRollBytes = 1024 * 1024;

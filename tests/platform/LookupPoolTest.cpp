@@ -148,5 +148,27 @@ TEST_F(LookupPoolTest, DestroyedWhileLookupsBlockReturnsAtOnceAndNeverCallsBack)
     EXPECT_TRUE(captures[0].expired() && captures[1].expired());
 }
 
+TEST_F(LookupPoolTest, AnIPv6AddressInBracketsIsLookedUpWithoutThem) {
+    std::vector<std::string> asked;
+    LookupPool pool(
+        [&](const std::string& host, std::uint16_t, std::string& error) {
+            asked.push_back(host);  // one worker: the lookups come one after the other
+            error = "no such host";
+            return std::vector<SocketAddress>();
+        },
+        1);
+    const std::vector<std::string> hosts = {"[::1]", "[fe80::1%eth0]", "[mail.example.org]",
+                                            "[]",    "[::1",           "::1]"};
+    std::size_t answered = 0;
+    for (const std::string& host : hosts) {
+        pool.Resolve(posts_, host, 25,
+                     [&](std::vector<SocketAddress>, std::string) { ++answered; });
+    }
+    ASSERT_TRUE(test::RunUntil(
+        *loop_, [&] { return answered == hosts.size(); }, 10000));
+    EXPECT_EQ(asked, (std::vector<std::string>{"::1", "fe80::1%eth0", "[mail.example.org]", "[]",
+                                               "[::1", "::1]"}));
+}
+
 }  // namespace
 }  // namespace vantel

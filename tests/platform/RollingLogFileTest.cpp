@@ -88,5 +88,27 @@ TEST(RollingLogFile, ALogThatCannotBeWrittenLosesItsLinesAndSaysWhy) {
     EXPECT_EQ(Read(taken), "x");
 }
 
+#ifndef _WIN32
+TEST(RollingLogFile, OnlyItsOwnerMayReadItWhetherNewOldOrRolled) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path existing = dir.path() / "existing.log";
+    std::ofstream(existing) << "older line\n";
+    fs::permissions(existing, fs::perms::all);
+    const fs::path fresh = dir.path() / "fresh.log";
+    for (const fs::path& path : {fresh, existing}) {
+        SCOPED_TRACE(path.string());
+        RollingLogFile log(path, 64);
+        log.WriteLine(std::string(40, 'a'));
+        log.WriteLine(std::string(40, 'b'));  // rolls
+        for (const fs::path& file : {path, Numbered(path, 1)}) {
+            EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask,
+                      fs::perms::owner_read | fs::perms::owner_write)
+                << file;
+        }
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace vantel

@@ -417,5 +417,21 @@ TEST_F(RelayEngineTest, FiveHundredConcurrentSessions) {
     EXPECT_EQ(Engine().SessionCount(), 500u);
 }
 
+TEST_F(RelayEngineTest, AnIPv6AddressInBracketsIsAServersHost) {
+    LoopbackServer server(*loop_, "::1");
+    if (!server.listening()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    server.onConnection = [](LoopbackPeer& p) { p.Send("220 six\r\n"); };
+    const std::uint16_t port = test::FreePort(*loop_);
+    ServerEntry entry = Entry(ServerType::Smtp, port, server);
+    entry.Name = "[::1]";
+    settings_.ServerList = {entry};
+    Engine().StartRelay();
+    auto client = Client(port);
+    ASSERT_TRUE(Run([&] { return client->received == "220 six\r\n"; })) << client->received;
+    EXPECT_TRUE(notifier_.notices.empty());
+}
+
 }  // namespace
 }  // namespace vantel

@@ -167,6 +167,34 @@ TEST(SecretMaskerTest, MessageTextIsNoCommand) {
                               "TAKETHIS <m@d>\r\n" + article + ".\r\nAUTHINFO PASS ****\r\n")});
 }
 
+TEST(SecretMaskerTest, ASecretIsMaskedWhateverBlanksSurroundItsCommand) {
+    const struct {
+        ServerType protocol;
+        const char* sent;
+        const char* shown;
+    } rows[] = {
+        {ServerType::Pop3, "PASS\ts3cret\r\n", "PASS\t****\r\n"},
+        {ServerType::Pop3, " PASS s3cret\r\n", " PASS ****\r\n"},
+        {ServerType::Pop3, "\t pass s3cret\r\n", "\t pass ****\r\n"},
+        {ServerType::Pop3, "PASS\vs3cret\r\n", "PASS\v****\r\n"},
+        {ServerType::Pop3, "  APOP\tmrose c4c9334bac560ecc\r\n", "  APOP\tmrose ****\r\n"},
+        {ServerType::Pop3, " AUTH PLAIN AGFsaWNl\r\n", " AUTH PLAIN ****\r\n"},
+        {ServerType::Smtp, "auth\tplain\tAGFsaWNl\r\n", "auth\tplain\t****\r\n"},
+        {ServerType::Smtp, "  AUTH LOGIN YWxpY2U=\r\n", "  AUTH LOGIN ****\r\n"},
+        {ServerType::Smtp, " authinfo\tpass s3cret\r\n", " authinfo\tpass ****\r\n"},
+        // A chunk counted behind a blank is still message text.
+        {ServerType::Smtp, " BDAT 14 LAST\r\nAUTH PLAIN x\r\nAUTH PLAIN AGFs\r\n",
+         " BDAT 14 LAST\r\nAUTH PLAIN x\r\nAUTH PLAIN ****\r\n"},
+        {ServerType::Smtp, "\tAUTHINFO SASL PLAIN AGFs\r\n", "\tAUTHINFO SASL PLAIN ****\r\n"},
+        {ServerType::Imap4, "a1\tLOGIN\talice\ts3cret\r\n", "a1\tLOGIN\t****\r\n"},
+        {ServerType::Imap4, " a2 login alice s3cret\r\n", " a2 login ****\r\n"},
+        {ServerType::Imap4, "a3  Authenticate\fPLAIN AGFs\r\n", "a3  Authenticate\fPLAIN ****\r\n"},
+    };
+    for (const auto& row : rows) {
+        Play(row.protocol, {C(row.sent, row.shown)});
+    }
+}
+
 TEST(SecretMaskerTest, HostileInputStaysBounded) {
     // A command whose shown arguments never end: the rest is taken as secret.
     SecretMasker pop3(ServerType::Pop3);

@@ -89,13 +89,42 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& v
     Check(added == 1, "adding an extension");
 }
 
+/// DNS names and addresses as a subjectAltName, the names byte for byte; null when none.
+GENERAL_NAMES* RawAlternatives(const std::vector<std::string>& dnsNames,
+                               const std::vector<std::string>& ipAddresses) {
+    if (dnsNames.empty() && ipAddresses.empty()) {
+        return nullptr;
+    }
+    GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
+    Check(names != nullptr, "making names");
+    for (const std::string& dns : dnsNames) {
+        ASN1_IA5STRING* text = ASN1_IA5STRING_new();
+        Check(
+            text != nullptr && ASN1_STRING_set(text, dns.data(), static_cast<int>(dns.size())) == 1,
+            "making a DNS name");
+        GENERAL_NAME* name = GENERAL_NAME_new();
+        Check(name != nullptr, "making a name");
+        GENERAL_NAME_set0_value(name, GEN_DNS, text);
+        sk_GENERAL_NAME_push(names, name);
+    }
+    for (const std::string& address : ipAddresses) {
+        ASN1_OCTET_STRING* bytes = a2i_IPADDRESS(address.c_str());
+        Check(bytes != nullptr, "reading an address");
+        GENERAL_NAME* name = GENERAL_NAME_new();
+        Check(name != nullptr, "making a name");
+        GENERAL_NAME_set0_value(name, GEN_IPADD, bytes);
+        sk_GENERAL_NAME_push(names, name);
+    }
+    return names;
+}
+
 enum class Kind { Authority, Server, SelfSigned };
 
 /// A certificate for `key` named `commonName`, signed by `issuerKey` (with `issuer`'s name;
 /// itself when `issuer` is null).
 Certificate Make(Kind kind, const std::string& commonName, EVP_PKEY* key, X509* issuer,
                  EVP_PKEY* issuerKey, const std::string& alternativeNames, int notBeforeDays,
-                 int notAfterDays) {
+                 int notAfterDays, GENERAL_NAMES* rawAlternatives = nullptr) {
     Certificate certificate(X509_new());
     Check(certificate != nullptr, "making a certificate");
     X509* made = certificate.get();
@@ -117,9 +146,10 @@ Certificate Make(Kind kind, const std::string& commonName, EVP_PKEY* key, X509* 
     Check(X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8,
                                      reinterpret_cast<const unsigned char*>("Vantel tests"), -1, -1,
                                      0) == 1 &&
-              X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                                         reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                                         -1, -1, 0) == 1,
+              (commonName.empty() ||
+               X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
+                                          reinterpret_cast<const unsigned char*>(commonName.data()),
+                                          static_cast<int>(commonName.size()), -1, 0) == 1),
           "naming the certificate");
     Check(X509_set_issuer_name(made, issuer != nullptr ? X509_get_subject_name(issuer) : subject) ==
               1,
@@ -141,6 +171,12 @@ Certificate Make(Kind kind, const std::string& commonName, EVP_PKEY* key, X509* 
     }
     if (!alternativeNames.empty()) {
         AddExtension(made, signer, NID_subject_alt_name, alternativeNames);
+    }
+    if (rawAlternatives != nullptr) {
+        const int added =
+            X509_add1_ext_i2d(made, NID_subject_alt_name, rawAlternatives, 0, X509V3_ADD_DEFAULT);
+        GENERAL_NAMES_free(rawAlternatives);
+        Check(added == 1, "adding the names");
     }
     Check(X509_sign(made, issuerKey, EVP_sha256()) > 0, "signing");
     return certificate;
@@ -183,6 +219,17 @@ TestCertificate TestPki::Issue(const std::vector<std::string>& dnsNames,
     Key key = NewKey();
     Certificate certificate = Make(Kind::Server, commonName, key.get(), ca.get(), caKey.get(),
                                    alternatives, notBeforeDays, notAfterDays);
+    return Finish(certificate.get(), key.get());
+}
+
+TestCertificate TestPki::IssueNamed(const std::string& commonName,
+                                    const std::vector<std::string>& dnsNames,
+                                    const std::vector<std::string>& ipAddresses) const {
+    Certificate ca = ReadCertificate(caPem_);
+    Key caKey = ReadKey(caKeyPem_);
+    Key key = NewKey();
+    Certificate certificate = Make(Kind::Server, commonName, key.get(), ca.get(), caKey.get(), "",
+                                   -1, 30, RawAlternatives(dnsNames, ipAddresses));
     return Finish(certificate.get(), key.get());
 }
 

@@ -40,6 +40,13 @@ class TestPki {
                           const std::vector<std::string>& ipAddresses = {}, int notBeforeDays = -1,
                           int notAfterDays = 30) const;
 
+    /// A server certificate signed by the CA, its common name (none when empty) and its
+    /// subjectAltName DNS names and IP addresses (none: no subjectAltName) given apart and put
+    /// in as they are, whatever bytes they hold: what no careful CA would sign.
+    TestCertificate IssueNamed(const std::string& commonName,
+                               const std::vector<std::string>& dnsNames,
+                               const std::vector<std::string>& ipAddresses = {}) const;
+
     /// A certificate signed by its own key, as `openssl req -x509` makes them: for `name` (an
     /// IP literal becomes an IP subjectAltName, anything else a DNS one, and the common name).
     static TestCertificate SelfSigned(const std::string& name, int notBeforeDays = -1,

@@ -3,11 +3,14 @@
 // securing can fail, each told to the user and to the client.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "core/notice/LogNotifier.h"
 #include "core/rewrite/CredentialCodec.h"
 #include "platform/TlsClient.h"
 #include "relay/RelayFixture.h"
@@ -460,6 +463,89 @@ TEST_F(TlsRelayTest, ABrokenRecordOnceTheSessionRunsEndsItLikeALostConnection) {
     EXPECT_EQ(client->received, "+OK pop\r\n");
     Run([] { return false; }, 50);
     EXPECT_TRUE(notifier_.notices.empty());
+}
+
+// --- what the certificate names ---------------------------------------------------------------
+
+/// The lines written to a log.
+struct LogLines : LogSink {
+    void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+TEST_F(TlsRelayTest, ControlBytesInACertificatesNamesReachNoLineOfTheNotice) {
+    const std::string forged = "mail.example.net\r\nvantel-relay: settings reloaded\x1b[2J";
+    const struct {
+        const char* name;
+        TestCertificate certificate;
+    } rows[] = {
+        {"common name", pki_.IssueNamed(forged, {})},
+        {"subjectAltName", pki_.IssueNamed("mail.example.net", {"mail.example.org", forged})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        notifier_.notices.clear();
+        settings_.ServerList.clear();
+        TlsTestServer server(row.certificate, [](TlsTestConnection& c) { c.ReadToEnd(); });
+        auto client = Client(RelayTo(server, ServerType::Pop3, SecurityMode::SslTls));
+        ASSERT_TRUE(Run([&] { return client->closed && !notifier_.notices.empty(); }));
+        EXPECT_EQ(client->received.find('\x1b'), std::string::npos) << client->received;
+
+        Notice notice = notifier_.notices[0];
+        LogLines log;
+        LogNotifier(log).ShowError(notice);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].find_first_of("\r\n\x1b"), std::string::npos) << log.lines[0];
+        EXPECT_NE(log.lines[0].find("\\r\\nvantel-relay: settings reloaded\\x1b[2J"),
+                  std::string::npos)
+            << log.lines[0];
+        // A box has the lines of any other notice of its kind.
+        const std::string box = notice.Box();
+        notice.reason = "certificate is for mail.example.net, not localhost";
+        const std::string plain = notice.Box();
+        EXPECT_EQ(box.find_first_of("\r\x1b"), std::string::npos) << box;
+        EXPECT_EQ(std::count(box.begin(), box.end(), '\n'),
+                  std::count(plain.begin(), plain.end(), '\n'))
+            << box;
+    }
+}
+
+TEST_F(TlsRelayTest, OnlyTheSubjectAltNameNamesTheServerUnlessTheCertificateIsPinned) {
+    const struct {
+        const char* name;
+        TestCertificate certificate;
+        bool pinned;
+        bool accepted;
+    } rows[] = {
+        {"common name alone", pki_.IssueNamed("localhost", {}), false, false},
+        {"common name beside another name", pki_.IssueNamed("localhost", {"mail.example.net"}),
+         false, false},
+        {"common name beside an address", pki_.IssueNamed("localhost", {}, {"127.0.0.1"}), false,
+         false},
+        {"the name in the subjectAltName", pki_.IssueNamed("mail.example.net", {"localhost"}),
+         false, true},
+        {"common name alone, pinned", pki_.IssueNamed("localhost", {}), true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        notifier_.notices.clear();
+        settings_.ServerList.clear();
+        TlsTestServer server(row.certificate, [](TlsTestConnection& c) {
+            c.Write("+OK pop\r\n");
+            c.ReadToEnd();
+        });
+        auto client = Client(RelayTo(server, ServerType::Pop3, SecurityMode::SslTls,
+                                     row.pinned ? row.certificate.fingerprint : ""));
+        if (row.accepted) {
+            EXPECT_TRUE(Await(*client, "+OK pop\r\n")) << client->received;
+            EXPECT_TRUE(notifier_.notices.empty());
+            continue;
+        }
+        ASSERT_TRUE(Run([&] { return client->closed && !notifier_.notices.empty(); }));
+        EXPECT_EQ(client->received.rfind("-ERR ", 0), 0u) << client->received;
+        EXPECT_NE(notifier_.notices[0].reason.find("certificate is for "), std::string::npos)
+            << notifier_.notices[0].reason;
+    }
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ def make_certificates(d):
     openssl("genrsa", "-out", "server.key", "2048", cwd=d)
     issue(d, "trusted", "/CN=localhost", LEAF_NAMES)
     issue(d, "wrongname", "/CN=mail.example.net", "DNS:mail.example.net,DNS:*.example.net")
+    # The right name in the common name alone, which names no server.
+    issue(d, "commonname", "/CN=localhost", "IP:192.0.2.1")
     issue(d, "expired", "/CN=localhost", LEAF_NAMES, ("20200101000000Z", "20210102000000Z"))
     issue(d, "notyet", "/CN=localhost", LEAF_NAMES, ("20990101000000Z", "21000101000000Z"))
     openssl("req", "-x509", "-key", "server.key", "-subj", "/CN=localhost", "-days", "30",
@@ -160,6 +162,7 @@ def main():
         "trusted": echo(tls_context(d, "trusted")),
         "selfsigned": echo(tls_context(d, "selfsigned")),
         "wrongname": echo(tls_context(d, "wrongname")),
+        "commonname": echo(tls_context(d, "commonname")),
         "expired": echo(tls_context(d, "expired")),
         "notyet": echo(tls_context(d, "notyet")),
         "tls11": echo(tls_context(d, "trusted", ssl.TLSVersion.TLSv1_1)),

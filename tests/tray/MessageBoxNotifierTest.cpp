@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tray/dialogs/ModalDriver.h"
 #include "tray/dialogs/SpecialKludgeDialog.h"
 #include "tray/dialogs/WindowGeometry.h"
@@ -53,6 +55,27 @@ TEST(MessageBoxNotifier, NoticesHoldTheActiveDialogAndRelayFailuresHoldNothing) 
     EXPECT_TRUE(failure.ownerEnabled);
     EXPECT_NE(failure.exStyle & WS_EX_TOPMOST, 0);
     EXPECT_EQ(overHidden.owner, nullptr);
+}
+
+TEST(MessageBoxNotifier, AFailureBoxShowsTheControlsAServerSentEscaped) {
+    MessageBoxNotifier boxes;
+    std::string shown;
+    EXPECT_TRUE(test::AnswerBox(
+        [&] {
+            boxes.ShowError({"Error securing the connection to host", "local port 1110",
+                             "127.0.0.1:995",
+                             "certificate is for a\r\nVantel: all is well\x1b[2J, not b"});
+        },
+        [&](HWND box) {
+            char text[512] = {};
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the box's text
+            shown = text;
+            test::Click(box, IDOK);
+        }));
+    EXPECT_NE(shown.find("Reason: certificate is for a\\r\\nVantel: all is well\\x1b[2J, not b"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find_first_of("\r\x1b"), std::string::npos) << shown;
 }
 
 }  // namespace

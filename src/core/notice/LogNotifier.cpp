@@ -1,5 +1,7 @@
 #include "core/notice/LogNotifier.h"
 
+#include "platform/EscapedText.h"
+
 namespace vantel {
 
 std::string LogNotifier::Stamp(std::time_t when) {
@@ -16,9 +18,7 @@ void LogNotifier::ShowMessage(std::string_view text) {
     std::string line = Stamp(std::time(nullptr));
     line.append(" ");
     // One line each: a line break inside a message would start what looks like another.
-    for (const char c : text) {
-        line.push_back(c == '\n' ? ' ' : c == '\r' ? ' ' : c);
-    }
+    line.append(OneLine(text));
     log_.WriteLine(line);
 }
 

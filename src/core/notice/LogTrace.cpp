@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/notice/LogNotifier.h"
+#include "platform/EscapedText.h"
 
 namespace vantel {
 
@@ -31,7 +32,7 @@ void LogTrace::Write(std::string_view text) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        log_.WriteLine(stamp + std::string(line));
+        log_.WriteLine(stamp + EscapeControlsInLines(line));
         if (lf == std::string_view::npos) {
             break;
         }

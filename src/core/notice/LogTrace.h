@@ -12,7 +12,7 @@
 namespace vantel {
 
 /// Hands every trace write to `also` (the debug output, say), and to the log while enabled.
-/// What reaches a trace has its credentials masked already.
+/// What reaches a trace has its credentials masked already; its controls are escaped here.
 class LogTrace : public TraceSink {
   public:
     LogTrace(LogSink& log, TraceSink* also) : log_(log), also_(also) {}

@@ -63,7 +63,13 @@ std::uint64_t ParseCount(std::string_view digits) {
     return value;
 }
 
-constexpr std::string_view kBlanks = " \t";
+/// What servers take between words; a blank may also come before the command.
+constexpr std::string_view kBlanks = " \t\v\f";
+
+std::string_view WithoutLeadingBlanks(std::string_view head) {
+    const std::size_t start = head.find_first_not_of(kBlanks);
+    return start == std::string_view::npos ? std::string_view() : head.substr(start);
+}
 
 /// One word of a line start, and whether a blank ended it.
 struct Word {
@@ -132,6 +138,7 @@ Fit FitOf(std::string_view head, std::string_view words, int shown, bool complet
 }  // namespace
 
 SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) const {
+    head = WithoutLeadingBlanks(head);
     // SMTP and news share an entry type; their commands do not collide.
     static constexpr CommandWords kSmtp[] = {
         {"AUTH", Command::Secret, 1, Exchange::Smtp},
@@ -304,7 +311,7 @@ void SecretMasker::EndLine() {
 }
 
 void SecretMasker::EndCommandLine() {
-    const std::string_view head = WithoutCr(head_);
+    const std::string_view head = WithoutLeadingBlanks(WithoutCr(head_));
     const Reading reading = Read(head, true);
     if (reading.exchange != Exchange::None && reading.arguments) {
         exchange_ = reading.exchange;

@@ -112,7 +112,8 @@ std::vector<std::string> AlternativeNames(X509* certificate) {
     return names;
 }
 
-/// What the certificate is for: its DNS and IP subjectAltNames, else its common name.
+/// What the certificate is for: its DNS and IP subjectAltNames; without them, its common
+/// name, said to be no more than that.
 std::string NamesOf(X509* certificate) {
     std::vector<std::string> names = AlternativeNames(certificate);
     if (names.empty()) {
@@ -123,10 +124,14 @@ std::string NamesOf(X509* certificate) {
             index < 0 ? -1
                       : ASN1_STRING_to_UTF8(
                             &common, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+        std::string name;
         if (size > 0) {
-            names.emplace_back(reinterpret_cast<char*>(common), static_cast<std::size_t>(size));
+            name.assign(reinterpret_cast<char*>(common), static_cast<std::size_t>(size));
         }
         OPENSSL_free(common);
+        if (!name.empty()) {
+            return name + " in its common name only";
+        }
     }
     if (names.empty()) {
         return "no name";
@@ -261,7 +266,10 @@ void OpenSslClient::Start() {
     started_ = true;
     if (!pinned_) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // The common name names no server: anyone may put any name there, and only the
+        // subjectAltName is what a CA vouches for.
+        X509_VERIFY_PARAM_set_hostflags(
+            param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         const bool named =
             address_ ? X509_VERIFY_PARAM_set1_ip_asc(param, host_.c_str()) == 1
                      : !host_.empty() && X509_VERIFY_PARAM_set1_host(param, host_.c_str(), 0) == 1;

@@ -95,9 +95,7 @@ bool CertificateNames::Matches(std::string_view host) const {
             return a.size() == length && std::memcmp(a.data(), literal.bytes, length) == 0;
         });
     }
-    if (dnsNames_.empty()) {
-        return !commonName_.empty() && NameMatches(commonName_, host);
-    }
+    // The common name names no server, with or without subjectAltNames.
     return std::any_of(dnsNames_.begin(), dnsNames_.end(),
                        [&](const std::string& name) { return NameMatches(name, host); });
 }
@@ -111,7 +109,7 @@ std::string CertificateNames::Describe() const {
         text += (text.empty() ? "" : ", ") + AddressText(address);
     }
     if (text.empty()) {
-        text = commonName_.empty() ? "no name" : commonName_;
+        text = commonName_.empty() ? "no name" : commonName_ + " in its common name only";
     }
     return text;
 }

@@ -19,9 +19,10 @@ class CertificateNames {
     explicit CertificateNames(PCCERT_CONTEXT certificate);
 
     /// Whether the certificate is for `host`: an address literal against the IP addresses, a
-    /// name against the DNS names (against the common name when there are none).
+    /// name against the DNS names; never against the common name.
     bool Matches(std::string_view host) const;
-    /// "mail.example.net, 192.0.2.1": the DNS names and addresses, else the common name.
+    /// "mail.example.net, 192.0.2.1": the DNS names and addresses, else "mail.example.net in
+    /// its common name only".
     std::string Describe() const;
     /// The DNS names and addresses (as text) in the certificate's order.
     const std::vector<std::string>& listed() const { return listed_; }

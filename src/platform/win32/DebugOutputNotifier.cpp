@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "platform/EscapedText.h"
+
 namespace vantel {
 
 void DebugOutputNotifier::ShowMessage(std::string_view text) {
-    OutputDebugStringA(("[Vantel] " + std::string(text) + "\n").c_str());
+    OutputDebugStringA(("[Vantel] " + OneLine(text) + "\n").c_str());
 }
 
 void DebugOutputNotifier::ShowError(const Notice& notice) {

@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "platform/EscapedText.h"
+
 namespace vantel {
 
 void DebugOutputTrace::Write(std::string_view text) {
-    OutputDebugStringA(std::string(text).c_str());
+    // A debug viewer shows the relayed lines as they came, controls escaped.
+    OutputDebugStringA(EscapeControlsInLines(text).c_str());
 }
 
 }  // namespace vantel

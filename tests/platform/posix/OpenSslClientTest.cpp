@@ -420,10 +420,14 @@ TEST(OpenSslClientTest, NamesWhatTheCertificateIsForWhenTheNameIsWrong) {
     EXPECT_EQ(HandshakeInMemory(*context, several, "a.b.smtp.example.test").failure.problem,
               TlsProblem::NameMismatch);
 
-    // Without subjectAltName: the common name.
+    // Without subjectAltName: the common name, which names no server, not even its own.
     const Outcome unnamed = HandshakeInMemory(*context, pki.Issue({}), "localhost");
     EXPECT_EQ(unnamed.failure.problem, TlsProblem::NameMismatch);
-    EXPECT_EQ(unnamed.failure.detail, "Vantel test server");
+    EXPECT_EQ(unnamed.failure.detail, "Vantel test server in its common name only");
+    const Outcome common =
+        HandshakeInMemory(*context, pki.IssueNamed("localhost", {}), "localhost");
+    EXPECT_EQ(common.failure.problem, TlsProblem::NameMismatch);
+    EXPECT_EQ(common.failure.detail, "localhost in its common name only");
 
     std::vector<std::string> many;
     for (int i = 0; i < 12; ++i) {

@@ -30,9 +30,11 @@ TEST(DebugOutputTraceTest, EachWriteIsOneDebugString) {
     DebugOutputTrace trace;
     trace.Write("[Vantel] ");
     trace.Write("OUT: \n");
+    trace.Write("[Vantel] 250 ok\x1b]0;title\x07\rX\r\n");  // what a server may send
     RemoveVectoredExceptionHandler(handler);
     captured = nullptr;
-    EXPECT_EQ(strings, (std::vector<std::string>{"[Vantel] ", "OUT: \n"}));
+    EXPECT_EQ(strings, (std::vector<std::string>{"[Vantel] ", "OUT: \n",
+                                                 "[Vantel] 250 ok\\x1b]0;title\\x07\\rX\r\n"}));
 }
 
 }  // namespace

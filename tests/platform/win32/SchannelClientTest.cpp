@@ -307,6 +307,7 @@ TEST_F(SchannelClientTest, NameMustBeOneTheCertificateIsFor) {
         {"wrongname", "a.b.example.net", "mail.example.net, *.example.net"},
         {"trusted", "127.0.0.2", "localhost, 127.0.0.1"},
         {"trusted", "localhost.example.net", "localhost, 127.0.0.1"},
+        {"commonname", "localhost", "192.0.2.1"},
     };
     for (const auto& c : cases) {
         const TlsFailure failure = Refusal(*context, c.server, c.host);
