@@ -462,7 +462,7 @@ TEST_F(TlsRelayTest, ABrokenRecordOnceTheSessionRunsEndsItLikeALostConnection) {
     EXPECT_TRUE(notifier_.notices.empty());
 }
 
-TEST_F(TlsRelayTest, AServerThatStallsTheSecuringIsCutOffWithARefusalAndConnectTimeoutZeroWaitsForPlainOnes) {
+TEST_F(TlsRelayTest, AStalledSecuringIsRefusedInTimeButASilentPlainServerIsWaitedFor) {
     Engine().SetSecuringLimitMs(300);
     const auto silent = [](TlsTestConnection& c) { c.ReadToEnd(); };
     struct Stall {
@@ -544,10 +544,8 @@ TEST_F(TlsRelayTest, AStreamThatEndsWithoutCloseNotifyInTheMiddleOfAMessageReset
     const Ending endings[] = {
         {"mid-body, no close_notify", "+OK\r\n" + message, false, false, true},
         {"mid-body, close_notify", "+OK\r\n" + message, false, true, false},
-        {"between messages, no close_notify", "+OK\r\n" + message + ".\r\n", false, false,
-         false},
-        {"after the goodbye, no close_notify", "+OK\r\n" + message + ".\r\n", true, false,
-         false},
+        {"between messages, no close_notify", "+OK\r\n" + message + ".\r\n", false, false, false},
+        {"after the goodbye, no close_notify", "+OK\r\n" + message + ".\r\n", true, false, false},
     };
     for (const Ending& ending : endings) {
         SCOPED_TRACE(ending.name);

@@ -79,7 +79,9 @@ void Pop3AnswerTracker::ClientLineEnded() {
     } else if (word == "AUTH") {
         answer = argument ? Answer::Auth : Answer::Lines;
     }
-    pending_.push_back(answer);
+    if (pending_.size() < kMaxPending) {
+        pending_.push_back(answer);
+    }
 }
 
 void Pop3AnswerTracker::ServerSent(std::string_view bytes) {

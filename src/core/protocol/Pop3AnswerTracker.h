@@ -30,6 +30,9 @@ class Pop3AnswerTracker {
     enum class Lines { None, Other, Message };
     /// The start of a line, up to this many bytes, is all either side needs.
     static constexpr std::size_t kHead = 8;
+    /// Commands awaiting their answers beyond this are not counted: a client that keeps on
+    /// talking to a silent server costs no more memory.
+    static constexpr std::size_t kMaxPending = 1024;
 
     void ClientLineEnded();
     void ServerLineEnded();

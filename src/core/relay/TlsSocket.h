@@ -113,7 +113,7 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     bool openPending_ = false;     ///< the owner is yet to hear that the connection stands
     bool failurePending_ = false;  ///< ... or that it failed (failure_)
     std::string failure_;
-    bool wireEnded_ = false;  ///< nothing more comes from the server
+    bool wireEnded_ = false;    ///< nothing more comes from the server
     bool closeNotify_ = false;  ///< ... because it said so
     std::uint64_t securingSince_ = 0;
     int endError_ = 0;
