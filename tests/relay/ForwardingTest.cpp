@@ -203,7 +203,9 @@ TEST_F(ForwardingTest, AResetInTheMiddleOfAMovedBodyResetsTheClientAndOneAfterTh
             }
         };
         ASSERT_TRUE(Run([&] { return client->closed; }, 30000)) << client->received.size();
-        EXPECT_EQ(client->broken, !whole);
+        if (whole || test::kResetsReported) {
+            EXPECT_EQ(client->broken, !whole);
+        }
         if (whole) {
             EXPECT_EQ(client->received, answer + "+OK bye\r\n");
         } else {
