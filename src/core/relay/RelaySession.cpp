@@ -570,15 +570,15 @@ bool RelaySession::SweepSecuring(std::uint64_t now) {
 }
 
 void RelaySession::Sweep(std::uint64_t now) {
-    if (finished_ || SweepSecuring(now)) {
+    if (finished_) {
         return;
     }
-    if (connectDeadline_ != 0 && connectDeadline_ <= now && !server_.connected) {
+    const bool connectDue = !SweepSecuring(now) && connectDeadline_ != 0 && connectDeadline_ <= now;
+    if (connectDue && !server_.connected) {
         // The connection itself never came about: the user hears of it like of a refusal.
         Fail(tried_.empty() ? entry_.Name : tried_,
              "timed out after " + std::to_string(connectTimeoutSeconds_) + " s");
-    } else if ((connectDeadline_ != 0 && connectDeadline_ <= now) ||
-               (drainDeadline_ != 0 && drainDeadline_ <= now)) {
+    } else if (connectDue || (drainDeadline_ != 0 && drainDeadline_ <= now)) {
         Abort();  // a server that connected but never spoke is let go quietly
     }
 }

@@ -107,7 +107,7 @@ class RelaySession {
     /// reset, and nothing more is read from it.
     void CutClient();
     /// Gives up a server that takes too long over STARTTLS or the TLS handshake; true while
-    /// the securing is under way, when no other deadline applies.
+    /// the securing is under way, when the connect deadline does not apply.
     bool SweepSecuring(std::uint64_t now);
     /// Sends the end of the stream through `to` once everything before it is sent.
     void EndDirection(RelaySocket& to);
