@@ -31,6 +31,7 @@ class FaultyLoop::Socket : public AsyncSocket {
     void PauseReceive(bool paused) override { real_->PauseReceive(paused); }
     void SetNoDelay() override { real_->SetNoDelay(); }
     SocketAddress LocalAddress() const override { return real_->LocalAddress(); }
+    bool Truncated() const override { return real_->Truncated(); }
 
   protected:
     long SendSome(const char* data, std::size_t size, int&) override {
@@ -38,6 +39,7 @@ class FaultyLoop::Socket : public AsyncSocket {
         return static_cast<long>(size);
     }
     void ShutDownNow() override { real_->ShutDownSend(); }
+    void ResetNow() override { real_->Reset(); }
     bool CanSend() const override { return true; }
     void ReportFailureLater(int) override {}
 

@@ -70,6 +70,8 @@ void LoopbackPeer::OnReceive() {
         }
     } else if (n == 0) {
         Ended();
+    } else if (n == AsyncSocket::kError) {
+        broken = true;
     }
 }
 
@@ -83,13 +85,15 @@ void LoopbackPeer::Ended() {
     }
 }
 
-void LoopbackPeer::OnClose(int) {
+void LoopbackPeer::OnClose(int error) {
     // Read what is left, then note the end.
+    broken = broken || error != 0;
     const std::size_t limit = readLimit_;
     readLimit_ = 1 << 16;
     while (socket_) {
         std::string buffer(readLimit_, '\0');
         const long n = socket_->Receive(buffer.data(), buffer.size());
+        broken = broken || n == AsyncSocket::kError;
         if (n <= 0) {
             break;
         }

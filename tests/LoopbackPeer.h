@@ -23,6 +23,12 @@ class LoopbackPeer : public SocketEvents {
     void Adopt(std::unique_ptr<AsyncSocket> socket) { socket_ = std::move(socket); }
     void Send(std::string_view data);
     void Close() { socket_.reset(); }
+    /// Ends the connection with a reset once what was sent is out, and lets it go.
+    void Reset() {
+        if (socket_)
+            socket_->Reset();
+        socket_.reset();
+    }
     /// Small writes go out at once instead of waiting for the previous one's ACK.
     void SetNoDelay() {
         if (socket_)
@@ -42,6 +48,8 @@ class LoopbackPeer : public SocketEvents {
     std::string received;
     bool connected = false;
     bool closed = false;
+    /// The connection ended by a failure (a reset), not by the end of the other's stream.
+    bool broken = false;
     int connectError = 0;
     /// Called after each piece of data arrives.
     std::function<void(LoopbackPeer&)> onData;

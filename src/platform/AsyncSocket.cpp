@@ -56,7 +56,24 @@ void AsyncSocket::Write(std::shared_ptr<const std::string> block) {
 void AsyncSocket::ShutDownSend() {
     shutDownWanted_ = true;
     if (queue_.empty() && !shutDownDone_ && sendError_ == 0 && CanSend()) {
+        EndNow();
+    }
+}
+
+void AsyncSocket::Reset() {
+    resetWanted_ = true;
+    shutDownWanted_ = true;
+    if (queue_.empty() && sendError_ == 0 && CanSend()) {
         shutDownDone_ = true;
+        ResetNow();
+    }
+}
+
+void AsyncSocket::EndNow() {
+    shutDownDone_ = true;
+    if (resetWanted_) {
+        ResetNow();
+    } else {
         ShutDownNow();
     }
 }
@@ -87,8 +104,7 @@ bool AsyncSocket::Flush() {
         queue_.pop_front();
     }
     if (shutDownWanted_ && !shutDownDone_) {
-        shutDownDone_ = true;
-        ShutDownNow();
+        EndNow();
     }
     return true;
 }

@@ -92,8 +92,16 @@ class AsyncSocket {
     /// Ends our direction of the stream once the queue is sent; the peer then reads end of
     /// stream after every byte written before.
     void ShutDownSend();
+    /// Ends the connection abortively once the queue is sent: the peer's next read then fails
+    /// with a reset instead of giving the end of the stream, so it can tell that the stream
+    /// was cut. What the system has taken but not yet delivered may be lost with it, and a
+    /// socket destroyed first resets at once. Nothing more is written or read after it.
+    void Reset();
     /// Whether a send failed; nothing more is sent then.
     bool SendFailed() const { return sendError_ != 0; }
+    /// Whether the peer's end of the stream came without the end the protocol under this
+    /// socket marks (TLS: no close_notify), so what came before may have been cut short.
+    virtual bool Truncated() const { return false; }
 
   protected:
     /// Whether Write would still send anything.
@@ -103,6 +111,10 @@ class AsyncSocket {
     virtual long SendSome(const char* data, std::size_t size, int& error) = 0;
     /// The system call behind ShutDownSend, made once the queue is empty.
     virtual void ShutDownNow() = 0;
+    /// Behind Reset, once the queue is empty: closes the connection with a reset now.
+    virtual void ResetNow() = 0;
+    /// A Reset waits for the queue: the backend's destructor then resets rather than closes.
+    bool ResetPending() const { return resetWanted_ && !shutDownDone_; }
     /// Whether sending is possible yet (a connect may still be under way).
     virtual bool CanSend() const = 0;
     /// Delivers OnClose(`error`) from the loop, unless the socket is gone by then or its close
@@ -128,11 +140,14 @@ class AsyncSocket {
 
     /// Sends from the queue until it is empty or the system is full; false when a send failed.
     bool Flush();
+    /// Ends the connection as asked, by a reset or by the end of our stream.
+    void EndNow();
 
     std::deque<Chunk> queue_;
     std::size_t backlog_ = 0;
     bool shutDownWanted_ = false;
     bool shutDownDone_ = false;
+    bool resetWanted_ = false;
     int sendError_ = 0;
 };
 

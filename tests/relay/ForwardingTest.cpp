@@ -5,6 +5,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "relay/RelayFixture.h"
 
@@ -166,6 +167,54 @@ TEST_F(ForwardingTest, StopInTheMiddleOfABodyDeliversEveryByteMoved) {
     EXPECT_EQ(client->received.size() + 8, untraced_.engine().BytesRead());
     EXPECT_LT(client->received.size(), expected.size());
     EXPECT_TRUE(expected.compare(0, client->received.size(), client->received) == 0);
+}
+
+TEST_F(ForwardingTest, AResetInTheMiddleOfAMovedBodyResetsTheClientAndOneAfterTheGoodbyeDoesNot) {
+    const std::string message = "Subject: x\r\n\r\n" + Body(6 << 20) + "\r\n.\r\n";
+    std::vector<std::unique_ptr<LoopbackPeer>> clients;  // kept: their read timers may be due
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "reset after the goodbye" : "reset mid-body");
+        LoopbackServer server(*loop_);
+        server.onConnection = [&](LoopbackPeer& peer) {
+            peer.Send("+OK ready\r\n");
+            peer.onData = [&](LoopbackPeer& p) {
+                if (p.received == "RETR 1\r\n") {
+                    p.Send("+OK\r\n" + message);
+                    if (!whole) {
+                        p.Reset();  // at once: what the system has not sent yet is dropped
+                    }
+                } else if (p.received == "RETR 1\r\nQUIT\r\n") {
+                    p.Send("+OK bye\r\n");
+                    p.Reset();
+                }
+            };
+        };
+        const std::uint16_t port = test::FreePort(*loop_);
+        untraced_.settings().ServerList = {Entry(ServerType::Pop3, port, server)};
+        untraced_.engine().StartRelay();
+        const std::string answer = "+OK ready\r\n+OK\r\n" + message;
+        clients.push_back(Retriever(port, 256 * 1024));
+        LoopbackPeer* client = clients.back().get();
+        client->onData = [&](LoopbackPeer& c) {
+            if (c.received == "+OK ready\r\n") {
+                c.Send("RETR 1\r\n");
+            } else if (c.received == answer) {
+                c.Send("QUIT\r\n");
+            }
+        };
+        ASSERT_TRUE(Run([&] { return client->closed; }, 30000)) << client->received.size();
+        if (whole || test::kResetsReported) {
+            EXPECT_EQ(client->broken, !whole);
+        }
+        if (whole) {
+            EXPECT_EQ(client->received, answer + "+OK bye\r\n");
+        } else {
+            EXPECT_LT(client->received.size(), answer.size());
+            EXPECT_TRUE(answer.compare(0, client->received.size(), client->received) == 0);
+        }
+        client->Close();
+        ASSERT_TRUE(Run([&] { return untraced_.engine().SessionCount() == 0; }));
+    }
 }
 
 }  // namespace

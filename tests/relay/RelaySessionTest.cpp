@@ -263,6 +263,120 @@ TEST_F(RelaySessionTest, NoticesFromInsideASessionWaitForTheLoop) {
     EXPECT_EQ(modal.messages[0], "Error opening file '/no/such/dir/lines.txt'.");
 }
 
+TEST_F(RelaySessionTest, AServerThatBreaksOffInTheMiddleOfAMessageResetsTheClient) {
+    // One command after the other, each sent once the answer before it is complete; after
+    // the last answer the server resets or closes its connection.
+    struct Step {
+        std::string command;
+        std::string answer;
+    };
+    struct Row {
+        const char* name;
+        ServerType type;
+        std::vector<Step> steps;
+        bool serverResets;
+        bool clientReset;  ///< the client must read a reset, not the end of the stream
+    };
+    const std::string header = "Subject: cut\r\n\r\n";
+    const std::string body(20000, 'b');
+    const std::string lines = "+OK\r\n" + header + body + "\r\n";
+    const std::string whole = lines + ".\r\n";
+    const Row rows[] = {
+        {"RETR reset mid-body", ServerType::Pop3, {{"RETR 1", lines}}, true, true},
+        {"TOP reset mid-body", ServerType::Pop3, {{"top 1 9", lines}}, true, true},
+        {"RETR reset in its header",
+         ServerType::Pop3,
+         {{"RETR 1", "+OK\r\nSubject: c"}},
+         true,
+         true},
+        {"RETR refused, then reset",
+         ServerType::Pop3,
+         {{"RETR 1", "-ERR no such\r\n"}},
+         true,
+         false},
+        {"reset after the goodbye",
+         ServerType::Pop3,
+         {{"RETR 1", whole}, {"QUIT", "+OK bye\r\n"}},
+         true,
+         false},
+        {"reset between messages",
+         ServerType::Pop3,
+         {{"RETR 1", whole}, {"NOOP", "+OK\r\n"}},
+         true,
+         false},
+        {"reset mid-list: no message",
+         ServerType::Pop3,
+         {{"LIST", "+OK\r\n1 20\r\n"}},
+         true,
+         false},
+        {"plain close mid-body", ServerType::Pop3, {{"RETR 1", lines}}, false, false},
+        {"IMAP literal reset",
+         ServerType::Imap4,
+         {{"a1 FETCH 1 BODY[]", "* 1 FETCH (BODY[] {30000}\r\n" + header + body}},
+         true,
+         true},
+        {"IMAP reset after the literal",
+         ServerType::Imap4,
+         {{"a1 FETCH 1 BODY[]", "* 1 FETCH (BODY[] {3}\r\nabc)\r\na1 OK\r\n"}},
+         true,
+         false},
+    };
+    for (const bool traced : {true, false}) {
+        // Without a trace a retrieved body may pass unread.
+        RelayHost host(*loop_, notifier_, traced ? &trace_ : nullptr, observer_, 7);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (traced ? ", traced" : ", untraced"));
+            trace_.writes.clear();
+            LoopbackServer server(*loop_);
+            server.onConnection = [&row](LoopbackPeer& peer) {
+                peer.Send(row.type == ServerType::Pop3 ? "+OK ready\r\n" : "* OK ready\r\n");
+                peer.onData = [&row, seen = std::size_t{0},
+                               step = std::size_t{0}](LoopbackPeer& p) mutable {
+                    for (std::size_t end;
+                         (end = p.received.find("\r\n", seen)) != std::string::npos;
+                         seen = end + 2) {
+                        if (step < row.steps.size()) {
+                            p.Send(row.steps[step].answer);
+                        }
+                        if (++step == row.steps.size()) {
+                            row.serverResets ? p.Reset() : p.ShutDownSend();
+                            return;
+                        }
+                    }
+                };
+            };
+            const std::uint16_t port = test::FreePort(*loop_);
+            host.settings().ServerList = {Entry(row.type, port, server)};
+            host.Start();
+            auto client = Client(port);
+            std::string expected =
+                row.type == ServerType::Pop3 ? "+OK ready\r\n" : "* OK ready\r\n";
+            client->onData = [&row, &expected, step = std::size_t{0}](LoopbackPeer& c) mutable {
+                if (c.received == expected && step < row.steps.size()) {
+                    c.Send(row.steps[step].command + "\r\n");
+                    expected += row.steps[step++].answer;
+                }
+            };
+            ASSERT_TRUE(Run([&] { return client->closed; })) << client->received.size();
+            // A reset that cannot be read as one is neither passed on nor told of.
+            const bool seen = test::kResetsReported || !row.serverResets;
+            if (seen || !row.clientReset) {
+                EXPECT_EQ(client->broken, row.clientReset);
+            }
+            EXPECT_EQ(client->received, expected) << "what came before the end is delivered";
+            client->Close();
+            ASSERT_TRUE(Run([&] { return host.engine().SessionCount() == 0; }));
+            bool noted = false;
+            for (const std::string& write : trace_.writes) {
+                noted = noted || write.find("in the middle of a message") != std::string::npos;
+            }
+            if (seen) {
+                EXPECT_EQ(noted, traced && row.clientReset) << "the trace tells of the cut";
+            }
+        }
+    }
+}
+
 TEST_F(RelaySessionTest, AcceptFailuresBackOffAndAreReportedOnce) {
     test::FaultyLoop loop(*loop_);
     RelayHost host(loop, notifier_, &trace_, observer_, 7);

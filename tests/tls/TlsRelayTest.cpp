@@ -548,5 +548,121 @@ TEST_F(TlsRelayTest, OnlyTheSubjectAltNameNamesTheServerUnlessTheCertificateIsPi
     }
 }
 
+TEST_F(TlsRelayTest, AStalledSecuringIsRefusedInTimeButASilentPlainServerIsWaitedFor) {
+    Engine().SetSecuringLimitMs(300);
+    const auto silent = [](TlsTestConnection& c) { c.ReadToEnd(); };
+    struct Stall {
+        const char* name;
+        SecurityMode mode;
+        std::function<void(TlsTestConnection&)> handler;
+        const char* reason;
+    };
+    const Stall stalls[] = {
+        {"no answer to the ClientHello", SecurityMode::SslTls, silent,
+         "the server did not complete the TLS handshake within "},
+        {"no greeting", SecurityMode::StartTls, silent,
+         "the server did not get to STARTTLS within "},
+        {"no answer to STLS", SecurityMode::StartTls,
+         [](TlsTestConnection& c) {
+             std::string line;
+             c.Write("+OK pop\r\n");
+             c.ReadLine(line);
+             c.ReadToEnd();
+         },
+         "the server did not get to STARTTLS within "},
+        {"no answer after the go-ahead", SecurityMode::StartTls,
+         [](TlsTestConnection& c) {
+             std::string line;
+             c.Write("+OK pop\r\n");
+             c.ReadLine(line);
+             c.Write("+OK begin\r\n");
+             c.ReadToEnd();
+         },
+         "the server did not complete the TLS handshake within "},
+    };
+    for (const int connectTimeout : {0, 1}) {
+        settings_.ConnectTimeout = connectTimeout;
+        for (const Stall& stall : stalls) {
+            SCOPED_TRACE(std::string(stall.name) + ", ConnectTimeout " +
+                         std::to_string(connectTimeout));
+            notifier_.notices.clear();
+            settings_.ServerList.clear();
+            TlsTestServer server(localhost_, stall.handler, {false});
+            auto client = Client(RelayTo(server, ServerType::Pop3, stall.mode));
+            ASSERT_TRUE(Run([&] { return client->closed; }, 5000)) << client->received;
+            EXPECT_EQ(client->received.rfind(
+                          "-ERR Vantel could not secure the connection to localhost: " +
+                              std::string(stall.reason),
+                          0),
+                      0u)
+                << client->received;
+            EXPECT_EQ(client->received.find('\n'), client->received.size() - 1) << "one line";
+            EXPECT_FALSE(client->broken);
+            ASSERT_TRUE(Run([&] { return !notifier_.notices.empty(); }));
+            EXPECT_EQ(notifier_.notices[0].text, RelayEngine::kTlsFailedText);
+            EXPECT_NE(notifier_.notices[0].reason.find(stall.reason), std::string::npos);
+            // Its descriptors go with the session.
+            ASSERT_TRUE(Run([&] { return Engine().SessionCount() == 0; }));
+        }
+    }
+
+    // A plain server that accepts and says nothing is waited for, as the setting says.
+    settings_.ConnectTimeout = 0;
+    test::LoopbackServer plain(*loop_);
+    const std::uint16_t port = test::FreePort(*loop_);
+    settings_.ServerList = {Entry(ServerType::Pop3, port, plain)};
+    Engine().StartRelay();
+    auto waiting = Client(port);
+    Run([] { return false; }, 1500);  // past the securing limit and a sweep
+    EXPECT_FALSE(waiting->closed);
+    EXPECT_EQ(Engine().SessionCount(), 1u);
+}
+
+TEST_F(TlsRelayTest, AStreamThatEndsWithoutCloseNotifyInTheMiddleOfAMessageResetsTheClient) {
+    const std::string message = "Subject: x\r\n\r\n" + std::string(30000, 'm') + "\r\n";
+    struct Ending {
+        const char* name;
+        std::string answer;  ///< to RETR
+        bool quit;           ///< the client says QUIT after it, and the server answers
+        bool closeNotify;    ///< the server ends with close_notify
+        bool clientReset;
+    };
+    const Ending endings[] = {
+        {"mid-body, no close_notify", "+OK\r\n" + message, false, false, true},
+        {"mid-body, close_notify", "+OK\r\n" + message, false, true, false},
+        {"between messages, no close_notify", "+OK\r\n" + message + ".\r\n", false, false, false},
+        {"after the goodbye, no close_notify", "+OK\r\n" + message + ".\r\n", true, false, false},
+    };
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.name);
+        settings_.ServerList.clear();
+        TlsTestServer server(localhost_, [&](TlsTestConnection& c) {
+            std::string line;
+            c.Write("+OK pop\r\n");
+            if (!c.ReadLine(line) || !c.Write(ending.answer)) {
+                return;
+            }
+            if (ending.quit && (!c.ReadLine(line) || !c.Write("+OK bye\r\n"))) {
+                return;
+            }
+            ending.closeNotify ? c.Close() : c.CloseRaw();
+        });
+        auto client = Client(RelayTo(server, ServerType::Pop3, SecurityMode::SslTls));
+        const std::string expected = "+OK pop\r\n" + ending.answer;
+        client->onData = [&](LoopbackPeer& c) {
+            if (c.received == "+OK pop\r\n") {
+                c.Send("RETR 1\r\n");
+            } else if (c.received == expected && ending.quit) {
+                c.Send("QUIT\r\n");
+            }
+        };
+        ASSERT_TRUE(Run([&] { return client->closed; })) << client->received.size();
+        EXPECT_EQ(client->broken, ending.clientReset);
+        EXPECT_EQ(client->received, expected + (ending.quit ? "+OK bye\r\n" : ""));
+        client->Close();
+        ASSERT_TRUE(Run([&] { return Engine().SessionCount() == 0; }));
+    }
+}
+
 }  // namespace
 }  // namespace vantel

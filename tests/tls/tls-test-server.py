@@ -122,6 +122,41 @@ def say_bye(ctx):
     return serve
 
 
+def cut_message(ctx):
+    """A POP3 server whose answer to the first command breaks off in the message: the TCP
+    connection ends without close_notify."""
+    def serve(conn):
+        try:
+            tls = ctx.wrap_socket(conn, server_side=True)
+            tls.sendall(b"+OK pop\r\n")
+            line = b""
+            while not line.endswith(b"\n"):
+                data = tls.recv(1)
+                if not data:
+                    break
+                line += data
+            tls.sendall(b"+OK\r\nSubject: cut\r\n\r\n" + b"m" * 30000 + b"\r\n")
+            # No close_notify: the TCP connection ends as it is (shutdown drops the TLS layer).
+            tls.shutdown(socket.SHUT_WR)
+            while tls.recv(4096):
+                pass
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            conn.close()
+    return serve
+
+
+def stall(conn):
+    """Takes the ClientHello and never answers."""
+    try:
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
+    conn.close()
+
+
 def garbage(conn):
     """Not a TLS server: answers the ClientHello in plain text."""
     try:
@@ -169,6 +204,8 @@ def main():
         "bye": say_bye(tls_context(d, "trusted")),
         "garbage": garbage,
         "midclose": close_mid_handshake,
+        "cut": cut_message(tls_context(d, "trusted")),
+        "stall": stall,
     }
     ports = {name: listen(handler) for name, handler in handlers.items()}
     with open(os.path.join(d, "ports.json.tmp"), "w") as f:

@@ -53,6 +53,8 @@ class ImapFramer : public ProtocolFramer {
     void ClientEnded(std::string& toServer) override;
     void ServerEnded(std::string& toClient) override;
     std::size_t HeldForServer() const override { return queuedBytes_; }
+    /// Inside one of the server's literals (a message fetched, say).
+    bool ServerInMessage() const override { return serverLiteralLeft_ > 0; }
 
   private:
     enum class ClientMode {

@@ -18,12 +18,15 @@ void Pop3Framer::FromClient(std::string_view block, std::string& toServer, std::
         offers_->FromClient(block, filtered_, toClient);
         block = filtered_;
     }
+    const std::size_t sent = toServer.size();
     toServer.append(rewriter_.ProcessPop3ClientBlock(block, client_, entry_));
+    answers_.ClientSent(std::string_view(toServer).substr(sent));
     client_.inBody = false;
     server_.inBody = false;
 }
 
 void Pop3Framer::FromServer(std::string_view block, std::string& toClient, std::string&) {
+    answers_.ServerSent(block);
     if (offers_) {
         filtered_.clear();
         offers_->FromServer(block, filtered_);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/Pop3AnswerTracker.h"
 #include "core/protocol/Pop3OfferFilter.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/rewrite/StreamState.h"
@@ -25,6 +26,9 @@ class Pop3Framer : public ProtocolFramer {
     void ServerEnded(std::string& toClient) override;
     /// The rest of a retrieved message's body, up to the client's next command.
     bool PassesUnread(bool fromServer) const override;
+    /// Inside the answer to RETR or TOP.
+    bool ServerInMessage() const override { return answers_.InMessage(); }
+    void ServerPassedUnread() override { answers_.PassedUnread(); }
 
   private:
     MessageRewriter& rewriter_;
@@ -33,6 +37,7 @@ class Pop3Framer : public ProtocolFramer {
     std::string filtered_;
     StreamState client_;
     StreamState server_;
+    Pop3AnswerTracker answers_;
 };
 
 }  // namespace vantel

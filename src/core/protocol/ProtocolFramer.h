@@ -44,6 +44,11 @@ class ProtocolFramer {
     /// Client bytes held until the server is ready for them. While any are held, the end of
     /// the client's stream is not passed on.
     virtual std::size_t HeldForServer() const { return 0; }
+    /// Whether the server is in the middle of a message it delivers (a retrieved message, a
+    /// literal): a stream that breaks off now leaves the client with part of one.
+    virtual bool ServerInMessage() const { return false; }
+    /// Bytes from the server went on unread, as PassesUnread allowed.
+    virtual void ServerPassedUnread() {}
 };
 
 /// The framer of `entry`'s protocol; SMTP entries carry news as well. `entry` and `rewriter`

@@ -290,6 +290,16 @@ void RelayEngine::TraceBlock(RelaySocket& end, std::string_view text) {
     traceTurn_ = !in;
 }
 
+void RelayEngine::TraceNote(std::string_view text) {
+    if (trace_ == nullptr) {
+        return;
+    }
+    std::string line = "[Vantel] ";
+    line.append(text);
+    line += '\n';
+    trace_->Write(line);
+}
+
 void RelayEngine::SweepSessions() {
     const std::uint64_t now = loop_.NowMs();
     std::vector<std::uint64_t> ids;

@@ -97,6 +97,10 @@ class RelayEngine {
     /// new value.
     std::size_t maxHeldLiteral() const { return maxHeldLiteral_; }
     void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
+    /// How long a server may take over STARTTLS and the TLS handshake where no ConnectTimeout
+    /// is set (RelaySession::kSecuringLimitMs); sessions started later use a new value.
+    std::uint64_t securingLimitMs() const { return securingLimitMs_; }
+    void SetSecuringLimitMs(std::uint64_t ms) { securingLimitMs_ = ms; }
     /// Room for one event's blocks, kReceiveBlock * RelaySession::kBlocksPerEvent bytes.
     char* receiveBuffer() { return receiveBuffer_.data(); }
     RelaySession* FindSession(std::uint64_t id);
@@ -107,6 +111,8 @@ class RelayEngine {
     /// Tells the user, from the loop.
     void Notify(Notice notice);
     void TraceBlock(RelaySocket& end, std::string_view text);
+    /// A line of the relay's own in the trace, about a session.
+    void TraceNote(std::string_view text);
     /// Whether relayed text is traced at all.
     bool tracing() const { return trace_ != nullptr; }
     void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
@@ -147,6 +153,7 @@ class RelayEngine {
     std::uint64_t bytesRead_ = 0;
     bool outOfSockets_ = false;
     std::size_t maxHeldLiteral_ = ImapFramer::kMaxHeldLiteral;
+    std::uint64_t securingLimitMs_ = RelaySession::kSecuringLimitMs;
     TlsContext* tls_ = nullptr;
     std::string tlsProblem_ = "this program was started without it";
     /// While stopping: called once the last session has ended or the time is up.

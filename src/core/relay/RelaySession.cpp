@@ -42,6 +42,15 @@ std::string ClientRefusal(const ServerEntry& entry, bool news, std::string_view 
     return "421 4.7.0 " + text + "\r\n";
 }
 
+/// `ms` in seconds for people: "20 s", "0.3 s".
+std::string SecondsText(std::uint64_t ms) {
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        text += "." + std::to_string(ms % 1000 / 100);
+    }
+    return text + " s";
+}
+
 }  // namespace
 
 RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
@@ -52,6 +61,7 @@ RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEn
       client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
       server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
       connectTimeoutSeconds_(connectTimeoutSeconds),
+      securingLimitMs_(engine.securingLimitMs()),
       framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
@@ -321,6 +331,9 @@ void RelaySession::Pump(RelaySocket& from) {
         const auto size = static_cast<std::size_t>(n);
         if (forwarded) {
             engine_.CountRead(size);
+            if (&from == &server_) {
+                framer_->ServerPassedUnread();
+            }
         } else {
             const std::string_view read(engine_.receiveBuffer(), size);
             for (std::size_t at = 0; at < read.size(); at += cut) {
@@ -423,10 +436,16 @@ void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     from.endSeen = false;
     from.broken = from.broken || broken;
     RelaySocket& to = Other(from);
+    // Asked before the framer hears of the end, which settles what it holds.
+    const bool cut = &from == &server_ && framer_->ServerInMessage() &&
+                     (from.broken || (from.socket && from.socket->Truncated()));
     DeliverCarried(from);
     if (&from == &client_ && !server_.connected && server_.held.empty()) {
         Abort();  // the client left before saying anything: nobody is waiting for the server
         return;
+    }
+    if (cut) {
+        CutClient();
     }
     if (from.broken) {
         // Nothing can reach `from` any more: what its partner still says has nowhere to go.
@@ -441,6 +460,28 @@ void RelaySession::EndOfStream(RelaySocket& from, bool broken) {
     CheckFinished();
 }
 
+void RelaySession::CutClient() {
+    // A plain end here would pass the part for the whole. A reset after what was relayed
+    // lets the client tell: it reads every byte the system delivers before it, and then a
+    // failed connection; what the system still held unsent is lost with it, which costs
+    // nothing as the message is incomplete anyway.
+    engine_.TraceNote(server_.socket && server_.socket->Truncated()
+                          ? "The server's TLS stream ended without close_notify in the middle of "
+                            "a message: the client's connection is reset"
+                          : "The server's connection broke off in the middle of a message: the "
+                            "client's connection is reset");
+    client_.resetWanted = true;
+    if (!client_.readEnded) {
+        // The client's connection goes: what it says from now on has nowhere to go.
+        client_.readEnded = true;
+        if (client_.socket) {
+            client_.socket->PauseReceive(true);
+        }
+        DeliverCarried(client_);
+        EndDirection(server_);
+    }
+}
+
 void RelaySession::EndDirection(RelaySocket& to) {
     to.shutDownWanted = true;
     SendEndIfDue(to);
@@ -453,7 +494,11 @@ void RelaySession::SendEndIfDue(RelaySocket& to) {
     if (&to == &server_ && framer_->HeldForServer() > 0) {
         return;  // client bytes wait for the server's go-ahead; the end follows them
     }
-    to.socket->ShutDownSend();
+    if (to.resetWanted) {
+        to.socket->Reset();
+    } else {
+        to.socket->ShutDownSend();
+    }
 }
 
 void RelaySession::ResumeIfDrained(RelaySocket& to) {
@@ -505,16 +550,35 @@ void RelaySession::CheckFinished() {
     }
 }
 
+bool RelaySession::SweepSecuring(std::uint64_t now) {
+    auto* tls = dynamic_cast<TlsSocket*>(server_.socket.get());
+    if (server_.connected || tls == nullptr || !tls->Securing()) {
+        return false;
+    }
+    // ConnectTimeout bounds the securing as it bounds the connect; where it waits for ever,
+    // the relay's own limit does, as nothing else would end a server that stalls here.
+    const bool set = connectTimeoutSeconds_ > 0;
+    if (set && connectDeadline_ == 0) {
+        return true;
+    }
+    const std::uint64_t due = set ? connectDeadline_ : tls->securingSince() + securingLimitMs_;
+    if (due <= now) {
+        tls->GiveUp(set ? std::to_string(connectTimeoutSeconds_) + " s"
+                        : SecondsText(securingLimitMs_));
+    }
+    return true;
+}
+
 void RelaySession::Sweep(std::uint64_t now) {
     if (finished_) {
         return;
     }
-    if (connectDeadline_ != 0 && connectDeadline_ <= now && !server_.connected) {
+    const bool connectDue = !SweepSecuring(now) && connectDeadline_ != 0 && connectDeadline_ <= now;
+    if (connectDue && !server_.connected) {
         // The connection itself never came about: the user hears of it like of a refusal.
         Fail(tried_.empty() ? entry_.Name : tried_,
              "timed out after " + std::to_string(connectTimeoutSeconds_) + " s");
-    } else if ((connectDeadline_ != 0 && connectDeadline_ <= now) ||
-               (drainDeadline_ != 0 && drainDeadline_ <= now)) {
+    } else if (connectDue || (drainDeadline_ != 0 && drainDeadline_ <= now)) {
         Abort();  // a server that connected but never spoke is let go quietly
     }
 }

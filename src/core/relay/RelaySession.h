@@ -29,6 +29,9 @@ class RelaySession {
   public:
     /// A side whose peer has gone may take this long to send what it still holds.
     static constexpr std::uint64_t kDrainTimeoutMs = 30000;
+    /// A server may take this long over STARTTLS and the TLS handshake when no ConnectTimeout
+    /// is set: the relay conducts them itself, so nobody else could end a server that stalls.
+    static constexpr std::uint64_t kSecuringLimitMs = 20000;
     /// Blocks one receive event relays before queueing them on the other end together.
     static constexpr int kBlocksPerEvent = 32;
     /// An end stops reading while the other end has this much unsent...
@@ -52,7 +55,8 @@ class RelaySession {
     void Stop();
     /// Ends at once.
     void Abort();
-    /// Ends the session when one of its deadlines has passed.
+    /// Ends the session when one of its deadlines has passed; a server that takes too long to
+    /// get the connection secured is refused like one that failed at it.
     void Sweep(std::uint64_t now);
 
     std::uint64_t id() const { return id_; }
@@ -99,6 +103,12 @@ class RelaySession {
     void DeliverCarried(RelaySocket& from);
     /// Nothing more comes from `from` (`broken`: its connection failed).
     void EndOfStream(RelaySocket& from, bool broken);
+    /// The server's stream broke off in a message: the client's connection is to end with a
+    /// reset, and nothing more is read from it.
+    void CutClient();
+    /// Gives up a server that takes too long over STARTTLS or the TLS handshake; true while
+    /// the securing is under way, when the connect deadline does not apply.
+    bool SweepSecuring(std::uint64_t now);
     /// Sends the end of the stream through `to` once everything before it is sent.
     void EndDirection(RelaySocket& to);
     /// The end of the stream goes now, if it is wanted and nothing is held before it.
@@ -116,6 +126,7 @@ class RelaySession {
     std::string tried_;    ///< the address tried last
     std::string failure_;  ///< why it failed, in words
     int connectTimeoutSeconds_ = 0;
+    std::uint64_t securingLimitMs_ = kSecuringLimitMs;  ///< without a ConnectTimeout
     std::uint64_t connectDeadline_ = 0;  ///< NowMs by which the server must have spoken; 0: none
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;

@@ -44,6 +44,7 @@ class RelaySocket : public TlsSocketEvents {
     bool readPaused = false;      ///< the other end has too much to send
     bool broken = false;          ///< the connection failed: nothing can be sent through it
     bool shutDownWanted = false;  ///< end our direction once everything is sent
+    bool resetWanted = false;     ///< ... and end the connection with a reset instead
     /// What is written to a server end before its connection stands.
     std::string held;
 

@@ -144,6 +144,26 @@ void TlsSocket::ShutDownNow() {
     wire_->ShutDownSend();
 }
 
+void TlsSocket::ResetNow() {
+    if (wire_) {
+        wire_->Reset();
+    }
+}
+
+bool TlsSocket::Truncated() const {
+    return wireEnded_ && !closeNotify_ && endError_ == 0;
+}
+
+void TlsSocket::GiveUp(const std::string& limit) {
+    if (!Securing()) {
+        return;
+    }
+    Fail(phase_ == Phase::Dialogue
+             ? "the server did not get to STARTTLS within " + limit
+             : "the server did not complete the TLS handshake within " + limit);
+    ReportLater();
+}
+
 bool TlsSocket::CanSend() const {
     return phase_ == Phase::Open;
 }
@@ -164,6 +184,7 @@ void TlsSocket::OnConnect(int error) {
         owner_.OnConnect(error);  // the owner tries the next address
         return;
     }
+    securingSince_ = loop_.NowMs();
     if (dialogue_) {
         phase_ = Phase::Dialogue;  // the server speaks first
         return;
@@ -269,6 +290,7 @@ void TlsSocket::Process(std::string_view bytes) {
             }
             if (tls_->state() == TlsState::Closed) {
                 wireEnded_ = true;  // close_notify: the rest of the wire is not read
+                closeNotify_ = true;
             }
             break;
         case TlsState::Failed:

@@ -55,10 +55,22 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     void SetNoDelay() override;
     SocketAddress LocalAddress() const override;
     std::size_t Backlog() const override;
+    /// The server's stream ended without its close_notify.
+    bool Truncated() const override;
+
+    /// The TCP connection stands and the STARTTLS dialogue or the handshake is under way.
+    bool Securing() const { return phase_ == Phase::Dialogue || phase_ == Phase::Handshake; }
+    /// NowMs when the TCP connection came to stand; 0 before.
+    std::uint64_t securingSince() const { return securingSince_; }
+    /// The server took longer than `limit` (in words: "5 s") to get the connection secured:
+    /// the securing fails, and the owner hears of it from the loop as of any other failure.
+    void GiveUp(const std::string& limit);
 
   protected:
     long SendSome(const char* data, std::size_t size, int& error) override;
     void ShutDownNow() override;
+    /// The wire is reset as it is: no close_notify.
+    void ResetNow() override;
     bool CanSend() const override;
     void ReportFailureLater(int error) override;
 
@@ -101,7 +113,9 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     bool openPending_ = false;     ///< the owner is yet to hear that the connection stands
     bool failurePending_ = false;  ///< ... or that it failed (failure_)
     std::string failure_;
-    bool wireEnded_ = false;  ///< nothing more comes from the server
+    bool wireEnded_ = false;    ///< nothing more comes from the server
+    bool closeNotify_ = false;  ///< ... because it said so
+    std::uint64_t securingSince_ = 0;
     int endError_ = 0;
     bool closeReported_ = false;
     bool reportPosted_ = false;

@@ -30,6 +30,9 @@ PosixSocket::PosixSocket(EpollEventLoop& loop, SocketEvents& events)
 
 PosixSocket::~PosixSocket() {
     loop_.Detach(token_);
+    if (ResetPending()) {
+        ResetNow();
+    }
     CloseDescriptor();
 }
 
@@ -356,6 +359,17 @@ long PosixSocket::SendSome(const char* data, std::size_t size, int& error) {
 
 void PosixSocket::ShutDownNow() {
     shutdown(fd_, SHUT_WR);
+}
+
+void PosixSocket::ResetNow() {
+    if (fd_ < 0) {
+        return;
+    }
+    // A zero linger time makes close send a reset and drop what is still unsent.
+    const linger abortive{1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    readEnded_ = true;
+    CloseDescriptor();
 }
 
 void PosixSocket::ReportFailureLater(int error) {

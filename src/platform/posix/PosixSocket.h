@@ -31,6 +31,7 @@ class PosixSocket : public AsyncSocket {
   protected:
     long SendSome(const char* data, std::size_t size, int& error) override;
     void ShutDownNow() override;
+    void ResetNow() override;
     bool CanSend() const override { return state_ == State::Connected && fd_ >= 0; }
     void ReportFailureLater(int error) override;
 

@@ -21,6 +21,9 @@ Win32Socket::Win32Socket(Win32EventLoop& loop, SocketEvents& events)
     : AsyncSocket(events), loop_(loop) {}
 
 Win32Socket::~Win32Socket() {
+    if (ResetPending()) {
+        ResetNow();
+    }
     CloseSocket();
 }
 
@@ -237,6 +240,18 @@ long Win32Socket::SendSome(const char* data, std::size_t size, int& error) {
 
 void Win32Socket::ShutDownNow() {
     shutdown(socket_, SD_SEND);
+}
+
+void Win32Socket::ResetNow() {
+    if (socket_ == INVALID_SOCKET) {
+        return;
+    }
+    // A zero linger time makes closesocket send a reset and drop what is still unsent.
+    const linger abortive{1, 0};
+    setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+               sizeof abortive);
+    readEnded_ = true;
+    CloseSocket();
 }
 
 void Win32Socket::ReportFailureLater(int error) {

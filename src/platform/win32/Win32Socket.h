@@ -36,6 +36,7 @@ class Win32Socket : public AsyncSocket {
   protected:
     long SendSome(const char* data, std::size_t size, int& error) override;
     void ShutDownNow() override;
+    void ResetNow() override;
     bool CanSend() const override {
         return state_ == State::Connected && socket_ != INVALID_SOCKET;
     }
