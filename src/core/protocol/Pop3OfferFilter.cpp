@@ -13,7 +13,7 @@ constexpr std::size_t kHead = 16;
 
 /// The first word of a line; `rest` gets what follows it.
 std::string_view FirstWord(std::string_view line, std::string_view& rest) {
-    const std::size_t end = std::min(line.find_first_of(" \r\n"), line.size());
+    const std::size_t end = std::min(line.find_first_of(" \t\r\n"), line.size());
     rest = line.substr(end);
     return line.substr(0, end);
 }
@@ -30,7 +30,7 @@ bool Decided(std::string_view head, std::string_view word, bool& matches) {
         return false;
     }
     const char after = head[word.size()];
-    matches = after == ' ' || after == '\r' || after == '\n';
+    matches = after == ' ' || after == '\t' || after == '\r' || after == '\n';
     return true;
 }
 
@@ -214,6 +214,13 @@ std::string Pop3OfferFilter::Take(Line& line) {
 }
 
 std::string Pop3OfferFilter::FlushClient() {
+    // The end of the stream ends the line: AUTH or APOP alone goes no further than with its
+    // line end.
+    if (storedLogin_ &&
+        (EqualsNoCase(client_.held, "AUTH") || EqualsNoCase(client_.held, "APOP"))) {
+        client_ = Line{};
+        return {};
+    }
     return Take(client_);
 }
 
