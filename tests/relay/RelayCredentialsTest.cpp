@@ -208,6 +208,7 @@ TEST_F(RelayCredentialsTest, TheClientsOwnLoginNeverReachesTheServerWhateverItsL
     }
     EXPECT_EQ(Traced().find("clientuser"), std::string::npos) << Traced();
     EXPECT_EQ(Traced().find("clientpw"), std::string::npos) << Traced();
+    EXPECT_EQ(Traced().find("hidden"), std::string::npos) << Traced();
 }
 
 TEST_F(RelayCredentialsTest, AStoredLoginThatWouldEndItsLineIsRefusedNotSent) {
