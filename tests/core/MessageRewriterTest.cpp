@@ -226,10 +226,10 @@ TEST_F(Pop3ClientTest, AStoredLoginReplacesTheClientsWhateverItsLinesHoldWhereve
     const std::string longPass = "PASS " + std::string(5000, 'p') + "\r\n";
     const std::string input =
         "user me\nPASS\tmine\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER a\0b\rc\n"s + longPass +
-        "LIST\r\nPASS unended";
+        "LIST\r\nPASS\0me\nPASS unended"s;
     const std::string expected =
         "USER stored\r\nPASS pw\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER stored\r\nPASS pw\r\n"
-        "LIST\r\nPASS pw\r\n";
+        "LIST\r\nPASS pw\r\nPASS pw\r\n";
     for (std::size_t cut = 0; cut <= input.size(); ++cut) {
         std::string sent = FeedPop3Client(std::string_view(input).substr(0, cut));
         sent += FeedPop3Client(std::string_view(input).substr(cut));

@@ -195,6 +195,7 @@ TEST_F(RelayCredentialsTest, TheClientsOwnLoginNeverReachesTheServerWhateverItsL
          "PASS hidden\r\nSTAT\r\n"},
         {"unended at the close", "USER clientuser\r\nPASS clientpw", login},
         {"unended AUTH at the close", "USER clientuser\nAUTH", "USER stored\r\n"},
+        {"AUTH cut by a NUL", std::string("AUTH\0PLAIN AGNsaWVudHB3\r\nSTAT\n", 30), "STAT\n"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].what);

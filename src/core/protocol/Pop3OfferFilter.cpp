@@ -10,10 +10,12 @@ namespace {
 
 /// Bytes of a line's start kept to read its command or capability.
 constexpr std::size_t kHead = 16;
+/// What ends a line's first word. A NUL too: a server reading C strings stops there.
+constexpr std::string_view kWordEnds(" \t\r\n\0", 5);
 
 /// The first word of a line; `rest` gets what follows it.
 std::string_view FirstWord(std::string_view line, std::string_view& rest) {
-    const std::size_t end = std::min(line.find_first_of(" \t\r\n"), line.size());
+    const std::size_t end = std::min(line.find_first_of(kWordEnds), line.size());
     rest = line.substr(end);
     return line.substr(0, end);
 }
@@ -30,7 +32,7 @@ bool Decided(std::string_view head, std::string_view word, bool& matches) {
         return false;
     }
     const char after = head[word.size()];
-    matches = after == ' ' || after == '\t' || after == '\r' || after == '\n';
+    matches = kWordEnds.find(after) != std::string_view::npos;
     return true;
 }
 

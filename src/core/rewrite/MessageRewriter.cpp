@@ -42,7 +42,8 @@ bool KnowsLoginCommand(std::string_view head, bool complete, int& command) {
         if (head.size() <= word.size()) {
             return complete;
         }
-        if (head[word.size()] == ' ' || head[word.size()] == '\t') {
+        // A NUL too: a server reading C strings takes the line for the bare command.
+        if (head[word.size()] == ' ' || head[word.size()] == '\t' || head[word.size()] == '\0') {
             command = i;
         }
         return true;
