@@ -8,7 +8,7 @@
 namespace vantel {
 namespace {
 
-constexpr int kListGroup = 1;  ///< the index of LISTGROUP among the commands followed
+constexpr int kListGroup = 0;  ///< the index of LISTGROUP among the commands followed
 
 constexpr std::string_view kStartTls = "STARTTLS";
 /// Bytes of a server line's start that tell its code, or whether it is the "." line.

@@ -14,7 +14,8 @@ namespace vantel {
 /// to upgrade what is upgraded already, so it goes. The server's replies are followed one by
 /// one, paired with the client's commands: the greeting first, then one per command, the
 /// multi-line ones (articles, lists, help) running to their "." line, so text inside an
-/// article or listing is never read as a list. All other text passes as it comes.
+/// article or listing is never read as a list. A 101 reply is the list whichever command it
+/// answers: only CAPABILITIES has one. All other text passes as it comes.
 class NewsCapabilityFilter {
   public:
     /// Commands waiting for their replies at most (beyond, the count is given up).
@@ -34,7 +35,7 @@ class NewsCapabilityFilter {
     enum class LineMode { Undecided, Passing, Dropped };
     void LineEnded();
 
-    PipelinedCommands commands_{"CAPABILITIES", "LISTGROUP"};
+    PipelinedCommands commands_{"LISTGROUP"};
     bool statusLine_ = true;  ///< the current line is a reply's first
     bool body_ = false;       ///< in the lines of a multi-line reply
     bool list_ = false;       ///< ... which is the capability list
