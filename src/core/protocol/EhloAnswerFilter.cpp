@@ -104,7 +104,6 @@ std::string_view EhloAnswerFilter::Filter(std::string_view text) {
                 held_.clear();
                 partial_.clear();
                 lineMode_ = LineMode::Passing;
-                filtering_ = false;
             }
         }
         text.remove_prefix(piece.size());

@@ -20,8 +20,8 @@ namespace vantel {
 /// count is lost, every reply is read as one; other replies pass as they come.
 class EhloAnswerFilter {
   public:
-    /// A line still incomplete after this many bytes passes unchanged, and the rest of its
-    /// answer too.
+    /// A line still incomplete after this many bytes passes unchanged, and the line held
+    /// before it; the lines after it are filtered as ever.
     static constexpr std::size_t kMaxLine = 4096;
 
     /// `secured`: the relay speaks TLS to the server.
