@@ -121,7 +121,7 @@ TEST_F(SmtpChunkingTest, EachReplyIsPairedWithItsCommandHoweverTheClientPipeline
          "250 ok\r\n250 ok\r\n354 go\r\n", "250 ok\r\n250 ok\r\n354 go\r\n"},
         {"message text is no command", "EHLO me\r\nRSET\r\n.\r\nNOOP\r\n",
          "250 queued\r\n" + lookalike, "250 queued\r\n" + lookalike},
-        {"chunk data is no command", "BDAT 8 LAST\r\nEHLO me\r\nNOOP\r\n",
+        {"chunk data is no command", "BDAT 9 LAST\r\nEHLO me\r\nNOOP\r\n",
          "250 queued\r\n" + lookalike, "250 queued\r\n" + lookalike},
         // The server may read it as two commands: from here on every reply is read as an
         // EHLO answer.
