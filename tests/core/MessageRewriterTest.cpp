@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "FakeNotifier.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
@@ -217,6 +219,29 @@ TEST_F(Pop3ClientTest, LoginIsReplacedAndEverythingElsePasses) {
     EXPECT_EQ(FeedPop3Client("ER x\r\n"), "USER stored\r\n");
     EXPECT_EQ(FeedPop3Client("pa"), "");
     EXPECT_EQ(FeedPop3Client("ss x\r\n"), "PASS pw\r\n");
+}
+
+TEST_F(Pop3ClientTest, AStoredLoginReplacesTheClientsWhateverItsLinesHoldWhereverTheyAreCut) {
+    using namespace std::string_literals;
+    const std::string longPass = "PASS " + std::string(5000, 'p') + "\r\n";
+    const std::string input =
+        "user me\nPASS\tmine\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER a\0b\rc\n"s + longPass +
+        "LIST\r\nPASS\0me\nPASS unended"s;
+    const std::string expected =
+        "USER stored\r\nPASS pw\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER stored\r\nPASS pw\r\n"
+        "LIST\r\nPASS pw\r\nPASS pw\r\n";
+    for (std::size_t cut = 0; cut <= input.size(); ++cut) {
+        std::string sent = FeedPop3Client(std::string_view(input).substr(0, cut));
+        sent += FeedPop3Client(std::string_view(input).substr(cut));
+        sent += MessageRewriter::FlushStream(state_);
+        ASSERT_EQ(sent, expected) << "cut at " << cut;
+    }
+    std::string sent;
+    for (const char c : input) {
+        sent += FeedPop3Client(std::string_view(&c, 1));
+        ASSERT_LE(state_.input.size(), 5u);  // only a line's start is ever held
+    }
+    EXPECT_EQ(sent + MessageRewriter::FlushStream(state_), expected);
 }
 
 TEST_F(Pop3ClientTest, EntriesWithoutLoginOrOutOfRangePassTheClientsLogin) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -173,6 +174,72 @@ TEST_F(RelayCredentialsTest, Pop3LoginInAnyCaseIsReplacedByTheStoredOne) {
     EXPECT_EQ(traced.find("hidden"), std::string::npos) << traced;
     EXPECT_EQ(traced.find("mine"), std::string::npos) << traced;
     EXPECT_NE(traced.find("PASS ****\r\n"), std::string::npos) << traced;
+}
+
+TEST_F(RelayCredentialsTest, TheClientsOwnLoginNeverReachesTheServerWhateverItsLineEnds) {
+    LoopbackServer server(*loop_);
+    server.onConnection = [](LoopbackPeer& p) {
+        Answer(p, "+OK POP3\r\n", [](const std::string&) { return std::string("+OK\r\n"); });
+    };
+    const std::uint16_t port = RelayTo(ServerType::Pop3, server, "stored", "hidden");
+    const std::string login = "USER stored\r\nPASS hidden\r\n";
+    const struct {
+        const char* what;
+        std::string sent;  ///< in one write, then the client closes
+        std::string received;
+    } cases[] = {
+        {"bare LF", "USER clientuser\nPASS clientpw\n", login},
+        {"after a blank line", "\r\nUSER clientuser\r\nPASS clientpw\r\n", "\r\n" + login},
+        {"with a NUL", std::string("USER clientuser\0\r\nPASS clientpw\0\n", 33), login},
+        {"too long to rewrite", "PASS clientpw" + std::string(5000, 'x') + "\r\nSTAT\r\n",
+         "PASS hidden\r\nSTAT\r\n"},
+        {"unended at the close", "USER clientuser\r\nPASS clientpw", login},
+        {"unended AUTH at the close", "USER clientuser\nAUTH", "USER stored\r\n"},
+        {"AUTH cut by a NUL", std::string("AUTH\0PLAIN AGNsaWVudHB3\r\nSTAT\n", 30), "STAT\n"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        auto client = Client(port);
+        ASSERT_TRUE(Run([&] { return client->received == "+OK POP3\r\n"; }));
+        client->Send(cases[i].sent);
+        client->ShutDownSend();
+        ASSERT_TRUE(
+            Run([&] { return server.connections.size() > i && server.connections[i]->closed; }));
+        EXPECT_EQ(server.connections[i]->received, cases[i].received);
+    }
+    EXPECT_EQ(Traced().find("clientuser"), std::string::npos) << Traced();
+    EXPECT_EQ(Traced().find("clientpw"), std::string::npos) << Traced();
+    EXPECT_EQ(Traced().find("hidden"), std::string::npos) << Traced();
+}
+
+TEST_F(RelayCredentialsTest, AStoredLoginThatWouldEndItsLineIsRefusedNotSent) {
+    LoopbackServer server(*loop_);
+    server.onConnection = [](LoopbackPeer& p) {
+        Answer(p, "+OK POP3\r\n", [](const std::string&) { return std::string("+OK\r\n"); });
+    };
+    const struct {
+        const char* user;
+        const char* password;
+        const char* reason;
+    } logins[] = {
+        {"alice\r\nDELE 1", "s3cret", "the user name holds a line break"},
+        {"alice", "s3cret\nDELE 1", "the password holds a line break"},
+        {"alice\r", "s3cret", "the user name holds a line break"},
+    };
+    for (const auto& login : logins) {
+        SCOPED_TRACE(login.user);
+        notifier_.notices.clear();
+        auto client = Client(RelayTo(ServerType::Pop3, server, login.user, login.password));
+        ASSERT_TRUE(Run([&] { return client->closed; }));
+        EXPECT_EQ(client->received.rfind("-ERR ", 0), 0u) << client->received;
+        EXPECT_EQ(client->received.find('\n'), client->received.size() - 1) << client->received;
+        ASSERT_EQ(notifier_.notices.size(), 1u);
+        const Notice& notice = notifier_.notices[0];
+        EXPECT_EQ(notice.text, RelaySession::kUnsafeLoginText);
+        EXPECT_EQ(notice.reason, login.reason);
+        EXPECT_EQ(notice.Box().find("s3cret"), std::string::npos) << notice.Box();
+    }
+    EXPECT_TRUE(server.connections.empty());
 }
 
 }  // namespace

@@ -96,6 +96,55 @@ TEST_F(SmtpChunkingTest, TheEhloAnswerLosesChunkingWhereverItIsCut) {
     EXPECT_EQ(client->received, expected);
 }
 
+TEST_F(SmtpChunkingTest, EachReplyIsPairedWithItsCommandHoweverTheClientPipelines) {
+    LoopbackServer server(*loop_);
+    auto client = Client(RelayTo(server));
+    client->SetNoDelay();
+    ASSERT_TRUE(Run([&] { return server.connections.size() == 1; }));
+    LoopbackPeer& mx = *server.connections[0];
+    const std::string offers = "250-mx\r\n250-CHUNKING\r\n250 SIZE 100\r\n";
+    const std::string filtered = "250-mx\r\n250 SIZE 100\r\n";
+    // What looks like an EHLO answer but answers something else passes as it is.
+    const std::string lookalike = "250-a\r\n250 CHUNKING\r\n";
+    const struct {
+        const char* what;
+        std::string sent;     ///< by the client, in one write
+        std::string replies;  ///< by the server once all of it arrived
+        std::string expected;
+    } cases[] = {
+        {"EHLO before the greeting", "EHLO me\r\n", "220 mx\r\n" + offers, "220 mx\r\n" + filtered},
+        {"RSET and EHLO together", "RSET\r\nEHLO me\r\n", "250 ok\r\n" + offers,
+         "250 ok\r\n" + filtered},
+        {"bare LF line ends", "NOOP\nEHLO me\nNOOP\r\n", "250 ok\r\n" + offers + "250 ok\r\n",
+         "250 ok\r\n" + filtered + "250 ok\r\n"},
+        {"a message's envelope", "MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n",
+         "250 ok\r\n250 ok\r\n354 go\r\n", "250 ok\r\n250 ok\r\n354 go\r\n"},
+        {"message text is no command", "EHLO me\r\nRSET\r\n.\r\nNOOP\r\n",
+         "250 queued\r\n" + lookalike, "250 queued\r\n" + lookalike},
+        {"chunk data is no command", "BDAT 9 LAST\r\nEHLO me\r\nNOOP\r\n",
+         "250 queued\r\n" + lookalike, "250 queued\r\n" + lookalike},
+        // The server may read it as two commands: from here on every reply is read as an
+        // EHLO answer.
+        {"a line too long to count", "NOOP " + std::string(5000, 'x') + "\r\nEHLO me\r\n",
+         "500 too long\r\n500 too long\r\n" + offers,
+         "500 too long\r\n500 too long\r\n" + filtered},
+    };
+    std::string sent;
+    std::string expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        client->Send(c.sent);
+        sent += c.sent;
+        ASSERT_TRUE(Run([&] { return mx.received.size() >= sent.size(); }));
+        mx.Send(c.replies);
+        expected += c.expected;
+        ASSERT_TRUE(Run([&] { return client->received.size() >= expected.size(); }));
+        Run([] { return false; }, 20);
+        ASSERT_EQ(client->received, expected);
+    }
+    EXPECT_FALSE(Traced("250-CHUNKING\r\n250 SIZE"));
+}
+
 TEST_F(SmtpChunkingTest, OtherEntriesPassTheAnswerUnchanged) {
     LoopbackServer server(*loop_);
     std::unique_ptr<LoopbackPeer> client;

@@ -153,6 +153,29 @@ TEST_F(TlsRelayTest, StartTlsForEachProtocolGreetsTheClientAndFiltersTheUpgradeO
                     c.Write("101 list\r\nVERSION 2\r\nSTARTTLS\r\nREADER\r\n.\r\n");
          },
          "200 news ready\r\n", "CAPABILITIES\r\n", "101 list\r\nVERSION 2\r\nREADER\r\n.\r\n"},
+        // Commands sent together, answered together: each answer is known by its command.
+        {"SMTP, EHLO behind RSET", ServerType::Smtp,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("220 mx ESMTP\r\n") && Expect(c, s, "EHLO ") &&
+                    c.Write("250-mx\r\n250 STARTTLS\r\n") && Expect(c, s, "STARTTLS\r\n") &&
+                    c.Write("220 go ahead\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             return Expect(c, s, "RSET") && Expect(c, s, "EHLO client") &&
+                    c.Write("250 ok\r\n250-mx\r\n250-STARTTLS\r\n250 8BITMIME\r\n");
+         },
+         "220 mx ESMTP\r\n", "RSET\r\nEHLO client\r\n", "250 ok\r\n250-mx\r\n250 8BITMIME\r\n"},
+        {"news, CAPABILITIES behind MODE READER", ServerType::Smtp,
+         [](TlsTestConnection& c, Seen& s) {
+             return c.Write("200 news ready\r\n") && Expect(c, s, "STARTTLS\r\n") &&
+                    c.Write("382 continue\r\n");
+         },
+         [](TlsTestConnection& c, Seen& s) {
+             return Expect(c, s, "MODE READER") && Expect(c, s, "CAPABILITIES") &&
+                    c.Write("200 reader\r\n101 list\r\nVERSION 2\r\nSTARTTLS\r\n.\r\n");
+         },
+         "200 news ready\r\n", "MODE READER\r\nCAPABILITIES\r\n",
+         "200 reader\r\n101 list\r\nVERSION 2\r\n.\r\n"},
     };
     for (const Upgrade& upgrade : upgrades) {
         SCOPED_TRACE(upgrade.name);

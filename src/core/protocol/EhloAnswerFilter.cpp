@@ -1,16 +1,18 @@
 #include "core/protocol/EhloAnswerFilter.h"
 
+#include "core/protocol/LineEnds.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {
 
-constexpr std::string_view kEhlo = "EHLO";
-/// `clientMatch_` once the client's line can no longer be an EHLO.
-constexpr std::size_t kNoMatch = kEhlo.size() + 1;
+constexpr int kEhlo = 0;  ///< the index of EHLO among the commands followed
 
 /// CHUNKING allows BDAT, and BINARYMIME needs BDAT.
 constexpr std::string_view kRemoved[] = {"CHUNKING", "BINARYMIME"};
+
+/// Bytes of a server line's start that tell its code and whether the reply goes on.
+constexpr std::size_t kHead = 4;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -46,74 +48,89 @@ bool IsRemoved(std::string_view line, bool secured) {
 
 }  // namespace
 
-void EhloAnswerFilter::ClientSent(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        if (clientMatch_ == kNoMatch) {
-            const std::size_t lf = text.find('\n', at);
-            if (lf == std::string_view::npos) {
-                return;
-            }
-            clientMatch_ = 0;
-            at = lf + 1;
-            continue;
-        }
-        const char c = text[at++];
-        if (clientMatch_ < kEhlo.size() && AsciiUpper(c) == kEhlo[clientMatch_]) {
-            ++clientMatch_;
-            continue;
-        }
-        if (clientMatch_ == kEhlo.size() && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
-            if (!answerDue_) {
-                answerDue_ = true;
-                firstLine_ = true;
-            }
-        }
-        clientMatch_ = c == '\n' ? 0 : kNoMatch;
+bool EhloAnswerFilter::FiltersReply() const {
+    // A session that never said EHLO (news) has no answer to filter. Otherwise an answer is
+    // never let through on a count that may be off: while any EHLO waits, or when the count
+    // is lost or runs short, the reply is read as one.
+    if (!commands_.Seen(kEhlo)) {
+        return false;
     }
+    const int next = commands_.Next();
+    return next == kEhlo || next == PipelinedCommands::kUnknown || commands_.Waiting(kEhlo);
 }
 
 std::string_view EhloAnswerFilter::Filter(std::string_view text) {
-    if (!answerDue_ && held_.empty() && partial_.empty()) {
-        return text;
-    }
-    output_.clear();
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (!answerDue_) {
-            output_.append(text.substr(at));
-            break;
+    // Until a line is held, the text passes as it is, uncopied.
+    const std::string_view whole = text;
+    bool copying = false;
+    auto copy = [&] {
+        if (!copying) {
+            output_.assign(whole.substr(0, whole.size() - text.size()));
+            copying = true;
         }
-        const std::size_t lf = text.find('\n', at);
-        if (lf == std::string_view::npos) {
-            partial_.append(text.substr(at));
-            if (partial_.size() > kMaxLine) {
+    };
+    while (!text.empty()) {
+        if (firstLine_ && head_.empty() && lineMode_ == LineMode::Undecided) {
+            filtering_ = FiltersReply();
+        }
+        const std::size_t lf = text.find('\n');
+        const bool complete = lf != std::string_view::npos;
+        const std::string_view piece = text.substr(0, complete ? lf + 1 : text.size());
+        KeepFirst(head_, piece, kHead);
+        if (lineMode_ == LineMode::Undecided) {
+            // Only a 250 line can be removed or become the last: others go as they come.
+            if (!filtering_) {
+                lineMode_ = LineMode::Passing;
+            } else if (head_.size() >= 3 || complete) {
+                lineMode_ = Is250(head_) ? LineMode::Held : LineMode::Passing;
+            }
+            if (lineMode_ == LineMode::Passing && !(held_.empty() && partial_.empty())) {
+                copy();
+                output_.append(held_).append(partial_);
+                held_.clear();
+                partial_.clear();
+            }
+        }
+        if (lineMode_ == LineMode::Passing) {
+            if (copying) {
+                output_.append(piece);
+            }
+        } else {
+            copy();
+            partial_.append(piece);
+            if (!complete && partial_.size() > kMaxLine) {
                 // Not an answer worth holding for: it passes as it is.
                 output_.append(held_).append(partial_);
                 held_.clear();
                 partial_.clear();
-                AnswerEnded();
+                lineMode_ = LineMode::Passing;
             }
-            break;
         }
-        const std::string_view piece = text.substr(at, lf + 1 - at);
-        at = lf + 1;
-        if (partial_.empty()) {
-            AnswerLine(piece);
-        } else {
-            partial_.append(piece);
-            const std::string line = std::move(partial_);
-            partial_.clear();
-            AnswerLine(line);
+        text.remove_prefix(piece.size());
+        if (complete) {
+            LineEnded();
         }
     }
-    return output_;
+    return copying ? std::string_view(output_) : whole;
+}
+
+void EhloAnswerFilter::LineEnded() {
+    if (lineMode_ == LineMode::Held) {
+        const std::string line = std::move(partial_);
+        partial_.clear();
+        AnswerLine(line);
+    }
+    firstLine_ = !IsContinued(head_);
+    if (firstLine_) {
+        commands_.ReplyEnded();
+    }
+    head_.clear();
+    lineMode_ = LineMode::Undecided;
 }
 
 void EhloAnswerFilter::AnswerLine(std::string_view line) {
-    const bool first = firstLine_;
-    firstLine_ = false;
     // The first line names the server, whatever its name is.
-    if (!first && IsRemoved(line, secured_)) {
+    if (!firstLine_ && IsRemoved(line, secured_)) {
         if (IsContinued(line)) {
             return;
         }
@@ -121,7 +138,6 @@ void EhloAnswerFilter::AnswerLine(std::string_view line) {
             held_[3] = ' ';  // the line before takes the removed line's place as the last
             output_.append(held_);
             held_.clear();
-            AnswerEnded();
             return;
         }
         // Nothing could take its place: dropping it would leave the answer without an end.
@@ -132,19 +148,11 @@ void EhloAnswerFilter::AnswerLine(std::string_view line) {
 void EhloAnswerFilter::Pass(std::string_view line) {
     output_.append(held_);
     held_.clear();
-    if (Is250(line) && IsContinued(line)) {
+    if (IsContinued(line)) {
         held_.assign(line);
     } else {
         output_.append(line);
     }
-    if (!IsContinued(line)) {
-        AnswerEnded();
-    }
-}
-
-void EhloAnswerFilter::AnswerEnded() {
-    answerDue_ = false;
-    firstLine_ = true;
 }
 
 std::string EhloAnswerFilter::Flush() {
@@ -152,7 +160,9 @@ std::string EhloAnswerFilter::Flush() {
     rest.append(partial_);
     held_.clear();
     partial_.clear();
-    AnswerEnded();
+    head_.clear();
+    lineMode_ = LineMode::Undecided;
+    firstLine_ = true;
     return rest;
 }
 

@@ -1,94 +1,144 @@
 #include "core/protocol/NewsCapabilityFilter.h"
 
+#include <algorithm>
+
 #include "core/protocol/LineEnds.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {
 
-constexpr std::string_view kCapabilities = "CAPABILITIES";
+constexpr int kListGroup = 0;  ///< the index of LISTGROUP among the commands followed
 
-/// A line without its CR LF.
-std::string_view Bare(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
+constexpr std::string_view kStartTls = "STARTTLS";
+/// Bytes of a server line's start that tell its code, or whether it is the "." line.
+constexpr std::size_t kHead = 4;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int ReplyCode(std::string_view line) {
+    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
+        return -1;
     }
-    return line;
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+/// Whether a reply runs to a "." line: help, capabilities, lists, articles and their heads
+/// and bodies, overviews, header lists, new articles and groups, group descriptions; 211
+/// only answering LISTGROUP (it answers GROUP in one line).
+bool IsMultiLine(int code, int command) {
+    switch (code) {
+        case 100:
+        case 101:
+        case 215:
+        case 220:
+        case 221:
+        case 222:
+        case 224:
+        case 225:
+        case 230:
+        case 231:
+        case 282:
+            return true;
+        case 211:
+            return command == kListGroup;
+        default:
+            return false;
+    }
+}
+
+/// Whether `text`, the start of a line, may still become "STARTTLS" and its line end.
+bool MayBeStartTls(std::string_view text) {
+    const std::size_t n = std::min(text.size(), kStartTls.size());
+    if (!EqualsNoCase(text.substr(0, n), kStartTls.substr(0, n))) {
+        return false;
+    }
+    const std::string_view rest = text.substr(n);
+    return rest.empty() || rest == "\r" || rest == "\r\n" || rest == "\n";
+}
+
+bool IsDotLine(std::string_view line) {
+    return line == ".\r\n" || line == ".\n";
 }
 
 }  // namespace
 
-void NewsCapabilityFilter::ClientSent(std::string_view text) {
-    constexpr std::size_t kHead = kCapabilities.size() + 2;
-    // Only the last complete line counts: a command after CAPABILITIES disarms the filter. So
-    // a block is read from its end, and a message passing through costs no scan of its lines.
-    const std::size_t lastLf = text.rfind('\n');
-    if (lastLf == std::string_view::npos) {
-        KeepFirst(clientLine_, text, kHead);
-        return;
-    }
-    const std::size_t before = lastLf == 0 ? std::string_view::npos : text.rfind('\n', lastLf - 1);
-    if (before != std::string_view::npos) {
-        clientLine_.clear();
-    }
-    const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
-    KeepFirst(clientLine_, text.substr(start, lastLf + 1 - start), kHead);
-    const std::string_view line = Bare(clientLine_);
-    const bool asks = line.size() >= kCapabilities.size() &&
-                      EqualsNoCase(line.substr(0, kCapabilities.size()), kCapabilities) &&
-                      (line.size() == kCapabilities.size() || line[kCapabilities.size()] == ' ');
-    if (state_ != State::List) {
-        state_ = asks ? State::Armed : State::Idle;
-    }
-    clientLine_.clear();
-    KeepFirst(clientLine_, text.substr(lastLf + 1), kHead);
-}
-
 std::string_view NewsCapabilityFilter::Filter(std::string_view text) {
-    if (state_ == State::Idle && partial_.empty()) {
-        return text;
-    }
-    output_.clear();
+    // Until a list line is held or dropped, the text passes as it is, uncopied.
+    const std::string_view whole = text;
+    bool copying = false;
+    auto copy = [&] {
+        if (!copying) {
+            output_.assign(whole.substr(0, whole.size() - text.size()));
+            copying = true;
+        }
+    };
     while (!text.empty()) {
-        if (state_ == State::Idle) {
-            output_.append(text);
-            break;
-        }
         const std::size_t lf = text.find('\n');
-        if (lf == std::string_view::npos) {
-            partial_.append(text);
-            if (partial_.size() > kMaxLine) {
-                output_.append(partial_);  // no list line is this long: not a list
-                partial_.clear();
-                state_ = State::Idle;
-            }
-            break;
+        const bool complete = lf != std::string_view::npos;
+        const std::string_view piece = text.substr(0, complete ? lf + 1 : text.size());
+        KeepFirst(head_, piece, kHead);
+        if (lineMode_ == LineMode::Undecided && !list_) {
+            lineMode_ = LineMode::Passing;
         }
-        partial_.append(text.substr(0, lf + 1));
-        text.remove_prefix(lf + 1);
-        const std::string line = std::move(partial_);
-        partial_.clear();
-        Line(line);
+        switch (lineMode_) {
+            case LineMode::Passing:
+                if (copying) {
+                    output_.append(piece);
+                }
+                break;
+            case LineMode::Dropped:
+                copy();
+                break;
+            case LineMode::Undecided:
+                copy();
+                partial_.append(piece);
+                if (!MayBeStartTls(partial_)) {
+                    output_.append(partial_);
+                    partial_.clear();
+                    lineMode_ = LineMode::Passing;
+                } else if (complete) {
+                    partial_.clear();
+                    lineMode_ = LineMode::Dropped;
+                }
+                break;
+        }
+        text.remove_prefix(piece.size());
+        if (complete) {
+            LineEnded();
+        }
     }
-    return output_;
+    return copying ? std::string_view(output_) : whole;
 }
 
-void NewsCapabilityFilter::Line(std::string_view line) {
-    const std::string_view bare = Bare(line);
-    if (state_ == State::Armed) {
-        state_ = bare.substr(0, 3) == "101" ? State::List : State::Idle;
-    } else if (bare == ".") {
-        state_ = State::Idle;
-    } else if (EqualsNoCase(bare, "STARTTLS")) {
-        return;
+void NewsCapabilityFilter::LineEnded() {
+    if (statusLine_) {
+        const int code = ReplyCode(head_);
+        body_ = IsMultiLine(code, commands_.Next());
+        list_ = body_ && code == 101;
+        statusLine_ = !body_;
+    } else if (IsDotLine(head_)) {
+        body_ = false;
+        list_ = false;
+        statusLine_ = true;
     }
-    output_.append(line);
+    if (statusLine_) {
+        commands_.ReplyEnded();
+    }
+    head_.clear();
+    lineMode_ = LineMode::Undecided;
 }
 
 std::string NewsCapabilityFilter::Flush() {
     std::string rest = std::move(partial_);
     partial_.clear();
-    state_ = State::Idle;
+    head_.clear();
+    lineMode_ = LineMode::Undecided;
+    statusLine_ = true;
+    body_ = false;
+    list_ = false;
     return rest;
 }
 

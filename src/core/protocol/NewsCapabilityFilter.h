@@ -5,33 +5,43 @@
 #include <string>
 #include <string_view>
 
+#include "core/protocol/PipelinedCommands.h"
+
 namespace vantel {
 
 /// A news client asks CAPABILITIES and gets "101 ..." and a list up to a "." line. On a
 /// connection the relay has secured, a STARTTLS line in that list would have the client try
-/// to upgrade what is upgraded already, so it goes. Only the answer that directly follows a
-/// CAPABILITIES line of the client is read as the list; all other text passes as it comes.
+/// to upgrade what is upgraded already, so it goes. The server's replies are followed one by
+/// one, paired with the client's commands: the greeting first, then one per command, the
+/// multi-line ones (articles, lists, help) running to their "." line, so text inside an
+/// article or listing is never read as a list. A 101 reply is the list whichever command it
+/// answers: only CAPABILITIES has one. All other text passes as it comes.
 class NewsCapabilityFilter {
   public:
-    /// A line of the list still incomplete after this many bytes ends the filtering.
-    static constexpr std::size_t kMaxLine = 4096;
+    /// Commands waiting for their replies at most (beyond, the count is given up).
+    static constexpr std::size_t kMaxWaiting = PipelinedCommands::kMaxWaiting;
 
-    /// Follows the client's lines: a CAPABILITIES line arms the filter, any other disarms
-    /// it unless the list has begun.
-    void ClientSent(std::string_view text);
+    /// The client's command text (never an article's).
+    void ClientSent(std::string_view text) { commands_.ClientSent(text); }
+    /// An article the client posted ended with its "." line: one reply answers it.
+    void MessageEnded() { commands_.MessageEnded(); }
     /// The server's next bytes as the client is to get them; valid until the next call.
+    /// Only a list line that may still turn out to be STARTTLS is held back.
     std::string_view Filter(std::string_view text);
     /// What is held when the server's stream ends, unchanged.
     std::string Flush();
 
   private:
-    enum class State { Idle, Armed, List };
-    /// One whole server line (LF included) while armed or in the list.
-    void Line(std::string_view line);
+    enum class LineMode { Undecided, Passing, Dropped };
+    void LineEnded();
 
-    State state_ = State::Idle;
-    std::string clientLine_;  ///< the start of the client's current line
-    std::string partial_;     ///< an incomplete server line being decided
+    PipelinedCommands commands_{"LISTGROUP"};
+    bool statusLine_ = true;  ///< the current line is a reply's first
+    bool body_ = false;       ///< in the lines of a multi-line reply
+    bool list_ = false;       ///< ... which is the capability list
+    std::string head_;        ///< the start of the server's current line
+    LineMode lineMode_ = LineMode::Undecided;
+    std::string partial_;  ///< a list line held while it may be STARTTLS
     std::string output_;
 };
 

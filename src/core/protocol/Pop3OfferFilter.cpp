@@ -10,10 +10,12 @@ namespace {
 
 /// Bytes of a line's start kept to read its command or capability.
 constexpr std::size_t kHead = 16;
+/// What ends a line's first word. A NUL too: a server reading C strings stops there.
+constexpr std::string_view kWordEnds(" \t\r\n\0", 5);
 
 /// The first word of a line; `rest` gets what follows it.
 std::string_view FirstWord(std::string_view line, std::string_view& rest) {
-    const std::size_t end = std::min(line.find_first_of(" \r\n"), line.size());
+    const std::size_t end = std::min(line.find_first_of(kWordEnds), line.size());
     rest = line.substr(end);
     return line.substr(0, end);
 }
@@ -30,7 +32,7 @@ bool Decided(std::string_view head, std::string_view word, bool& matches) {
         return false;
     }
     const char after = head[word.size()];
-    matches = after == ' ' || after == '\r' || after == '\n';
+    matches = kWordEnds.find(after) != std::string_view::npos;
     return true;
 }
 
@@ -214,6 +216,13 @@ std::string Pop3OfferFilter::Take(Line& line) {
 }
 
 std::string Pop3OfferFilter::FlushClient() {
+    // The end of the stream ends the line: AUTH or APOP alone goes no further than with its
+    // line end.
+    if (storedLogin_ &&
+        (EqualsNoCase(client_.held, "AUTH") || EqualsNoCase(client_.held, "APOP"))) {
+        client_ = Line{};
+        return {};
+    }
     return Take(client_);
 }
 

@@ -34,7 +34,8 @@ class Pop3OfferFilter {
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient);
     /// Server bytes: appends what the client is to get, the relay's due answers among them.
     void FromServer(std::string_view block, std::string& toClient);
-    /// The start of a client line still held, unchanged.
+    /// The start of a client line still held, unchanged; with a stored login, AUTH or APOP
+    /// alone is dropped.
     std::string FlushClient();
     /// The start of a server line still held, unchanged.
     std::string FlushServer();

@@ -20,6 +20,10 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
                 if (secured_) {
                     news_.ClientSent(piece);
                 }
+            } else if (!chunks_.inMessage()) {
+                // Its "." line came: the server answers the message as a whole.
+                ehlo_.MessageEnded();
+                news_.MessageEnded();
             }
             toServer.append(rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge));
         }

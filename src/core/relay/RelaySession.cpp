@@ -7,6 +7,7 @@
 #include "core/relay/RelayEngine.h"
 #include "core/relay/SecurityProblem.h"
 #include "core/relay/TlsSocket.h"
+#include "core/rewrite/CredentialCodec.h"
 
 namespace vantel {
 namespace {
@@ -49,6 +50,31 @@ std::string SecondsText(std::uint64_t ms) {
         text += "." + std::to_string(ms % 1000 / 100);
     }
     return text + " s";
+}
+
+/// Why the POP3 login stored with `entry` cannot be sent, or empty when it can: a line break
+/// in it would end the command it goes in, and what follows would reach the server as
+/// commands of its own. Never quotes the login.
+std::string UnsafeLoginReason(const ServerEntry& entry) {
+    if (!entry.Is(ServerType::Pop3) || entry.CredentialLength == 0) {
+        return {};
+    }
+    std::string user;
+    std::string password;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
+    if (LoginHasLineBreak(user)) {
+        return "the user name holds a line break";
+    }
+    return LoginHasLineBreak(password) ? "the password holds a line break" : "";
+}
+
+/// `text` with every control byte as '?', fit to go in one line to the client.
+std::string ClientLineText(std::string_view text) {
+    std::string line;
+    for (const char c : text) {
+        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    return line;
 }
 
 }  // namespace
@@ -97,6 +123,17 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
         if (std::string problem = SecurityProblem(entry_, engine_.tls(), engine_.tlsProblem());
             !problem.empty()) {
             engine_.Later(id_, [this, problem] { TlsFailed(problem, false); });
+            return;
+        }
+        if (std::string reason = UnsafeLoginReason(entry_); !reason.empty()) {
+            engine_.Later(id_, [this, reason] {
+                Guarded([&] {
+                    engine_.Notify(
+                        {std::string(kUnsafeLoginText), entry_.Label(), entry_.Name, reason});
+                    Refuse("-ERR Vantel did not send the stored login to " +
+                           ClientLineText(entry_.Name) + ": " + reason + "\r\n");
+                });
+            });
             return;
         }
         // Resolving may take seconds; the loop goes on meanwhile and the client's first lines

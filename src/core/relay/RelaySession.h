@@ -40,6 +40,8 @@ class RelaySession {
     static constexpr std::size_t kLowWater = 64 * 1024;
     /// The notice when a session fails inside (an exception, no memory).
     static constexpr std::string_view kFailedText = "Relayed connection ended by an error";
+    /// The notice when the entry's stored login cannot be sent as it is.
+    static constexpr std::string_view kUnsafeLoginText = "Stored login not sent to host";
 
     /// `entry` is the session's own copy; `connectTimeoutSeconds` 0 waits for ever.
     RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
