@@ -20,14 +20,21 @@ SocketKind ServerKind(const ServerEntry& entry) {
     return entry.Is(ServerType::Pop3) ? SocketKind::Pop3ServerSide : SocketKind::SendServerSide;
 }
 
+/// `text` with every control byte as '?', fit to go in one line to the client.
+std::string ClientLineText(std::string_view text) {
+    std::string line;
+    for (const char c : text) {
+        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    return line;
+}
+
 /// What the client is told when the server connection could not be secured, in its protocol's
 /// words: it can show that, where a dropped connection would only puzzle the user.
 std::string ClientRefusal(const ServerEntry& entry, bool news, std::string_view reason) {
-    std::string text = "Vantel could not secure the connection to " + entry.Name + ": ";
-    for (const char c : reason) {
-        // Certificate names come from the server: none of their bytes may end the line.
-        text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
-    }
+    // Certificate names come from the server: none of their bytes may end the line.
+    const std::string text =
+        "Vantel could not secure the connection to " + entry.Name + ": " + ClientLineText(reason);
     switch (ServerTypeFromStored(entry.Type)) {
         case ServerType::Pop3:
             return "-ERR " + text + "\r\n";
@@ -66,15 +73,6 @@ std::string UnsafeLoginReason(const ServerEntry& entry) {
         return "the user name holds a line break";
     }
     return LoginHasLineBreak(password) ? "the password holds a line break" : "";
-}
-
-/// `text` with every control byte as '?', fit to go in one line to the client.
-std::string ClientLineText(std::string_view text) {
-    std::string line;
-    for (const char c : text) {
-        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
-    }
-    return line;
 }
 
 }  // namespace
