@@ -24,6 +24,11 @@ const std::initializer_list<OptionRule> kOptions = {
     {"--user", true},       {"--password-stdin", false},
     {"--no-login", false},  {"--password", true}};
 
+/// Why a user name or password with a CR, LF or NUL is refused, after what it is.
+constexpr const char* kLoginLineBreakText =
+    "cannot hold line breaks (CR, LF) or NUL characters: the server would take what follows "
+    "for commands of their own";
+
 /// Fills the rest of `secret` with NULs before it goes, so the password does not linger.
 void Wipe(std::string& secret) {
     secret.assign(secret.size(), '\0');
@@ -226,6 +231,10 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
         Fail(context_, "--user is empty; to forget the login use --no-login");
         return false;
     }
+    if (LoginHoldsLineBreakOrNul(*user)) {
+        Fail(context_, std::string("--user ") + kLoginLineBreakText);
+        return false;
+    }
     std::string password;
     if (!ReadPassword(line, *user, password)) {
         return false;
@@ -234,8 +243,13 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
         Fail(context_, "the password is empty: the login was not stored");
         return false;
     }
-    if (user->size() + password.size() > kMaxCredentialText ||
-        user->find('\0') != std::string::npos || password.find('\0') != std::string::npos) {
+    if (LoginHoldsLineBreakOrNul(password)) {
+        Wipe(password);
+        Fail(context_,
+             std::string("the password ") + kLoginLineBreakText + "; the login was not stored");
+        return false;
+    }
+    if (user->size() + password.size() > kMaxCredentialText) {
         Wipe(password);
         Fail(context_, "The user name and password together can have at most " +
                            std::to_string(kMaxCredentialText) + " characters.");
