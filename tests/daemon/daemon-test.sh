@@ -171,6 +171,21 @@ kill -TERM "$pid"
 wait "$pid"
 check "follow: clean exit" test $? -eq 0
 
+# A settings file that is a link stays one, and the relay follows the file it leads to.
+link_port=$(pick_ports 1)
+mkdir "$work/linked" "$work/dotfiles"
+printf '%s\r\n' "$header" >"$work/dotfiles/vantel.reg"
+ln -s ../dotfiles/vantel.reg "$work/linked/settings.reg"
+"$bin/vantel-relay" --store "$work/linked/settings.reg" 2>"$work/linked.log" &
+pid=$!
+wait_until 5 grep -q "server entries" "$work/linked.log"
+"$bin/vantel" --store "$work/linked/settings.reg" server add --host 127.0.0.1 \
+    --local-port "$link_port" --remote-port "$follow_sink" >/dev/null
+check "linked file: a save through the link is followed" wait_until 5 port_open "$link_port"
+check "linked file: still a link" test -L "$work/linked/settings.reg"
+kill -TERM "$pid"
+wait "$pid"
+
 # A client that ends its stream after QUIT still gets the replies the server sends after that.
 read -r half_server half_port <<<"$(pick_ports 2)"
 printf '#!/bin/sh\nprintf "220 hi\\r\\n"\ncat >/dev/null\nprintf "250 ok\\r\\n221 bye\\r\\n"\n' >"$work/answer-at-end.sh"
