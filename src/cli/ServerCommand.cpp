@@ -5,6 +5,7 @@
 
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
+#include "cli/PrintableText.h"
 #include "cli/ProbeCommand.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
@@ -45,7 +46,8 @@ std::string Describe(std::size_t number, const ServerEntry& e) {
     if (const std::string user = StoredLoginUser(e); !user.empty()) {
         text += ", login stored for " + user;
     }
-    return text;
+    // A hand-edited store may hold anything in the name and the login.
+    return PrintableText(text);
 }
 
 }  // namespace

@@ -266,6 +266,8 @@ done
 check "check: the password is not shown" bash -c '! grep -q "pw" <<<"$1"' _ "$out"
 modes=$("$bin/vantel" --store "$work/hostile.reg" show --json | python3 -c 'import json,sys; print(" ".join(s["security"] for s in json.load(sys.stdin)["servers"][1:]))')
 check "show: a value that is no mode is not None ($modes)" test "$modes" = "unreadable unreadable unreadable"
+out=$("$bin/vantel" --store "$work/hostile.reg" server edit 1 --remote-port 111)
+check "edit: the stored login's line break not written out" bash -c '! LC_ALL=C grep -q "[[:cntrl:]]" <<<"$1"' _ "$out"
 
 # --- A settings file the command creates. ---
 fresh="$work/fresh/deeper/settings.reg"
