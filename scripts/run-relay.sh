@@ -15,8 +15,9 @@ else
 fi
 if [ -n "$settings" ] && [ ! -e "$settings" ]; then
     cat <<TEXT
-No settings yet at $settings. In another terminal, with your provider's
-server names (ports below 1024 are for root, hence the local ports):
+No settings yet at $settings.
+A first entry, from another terminal, with your provider's servers (local ports below 1024
+are for root only):
     $bin/vantel server add --type smtp --host smtp.example.org --security starttls --local-port 2525
     $bin/vantel server add --type pop3 --host pop.example.org --security tls --local-port 1110 --user NAME
     $bin/vantel check
