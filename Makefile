@@ -98,8 +98,9 @@ format:
 	@scripts/check-resource-scripts.sh $(FORMAT_FILES) >/dev/null
 	@clang-format -i $(FORMAT_FILES)
 
+# The relay in the foreground on the user's settings file; without one, first what to type.
 run: build-linux-release
-	build/linux-release/vantel-relay
+	scripts/run-relay.sh build/linux-release
 
 demo: build-linux-release
 	scripts/demo.sh

@@ -12,6 +12,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
+#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"
@@ -24,6 +25,17 @@ using Problems = std::vector<CheckCommand::Problem>;
 
 std::string Server(std::size_t i) {
     return "server " + std::to_string(i + 1);
+}
+
+/// Whether the user name or password stored with `entry` holds a CR or LF (a NUL ends each
+/// of them in the stored form).
+bool StoredLoginHoldsLineBreak(const ServerEntry& entry) {
+    std::string user;
+    std::string password;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
+    const bool holds = LoginHoldsLineBreakOrNul(user) || LoginHoldsLineBreakOrNul(password);
+    password.assign(password.size(), '\0');
+    return holds;
 }
 
 std::string Quoted(const std::string& text) {
@@ -51,7 +63,12 @@ void CheckServers(const RelaySettings& settings, Problems& problems) {
                                     edit + " --" + which + "-port N (1 to 65535)"});
             }
         }
-        if (!IsKnownSecurityMode(e.Security)) {
+        if (e.Security == kUnreadableSecurityMode) {
+            problems.push_back({Server(i) +
+                                    " has a security value that is no mode (empty, or not a "
+                                    "number): the relay refuses it",
+                                edit + " --security none|tls|starttls"});
+        } else if (!IsKnownSecurityMode(e.Security)) {
             problems.push_back({Server(i) + " has security mode " + std::to_string(e.Security) +
                                     ", which this version does not know: the relay refuses it",
                                 edit + " --security none|tls|starttls"});
@@ -64,6 +81,12 @@ void CheckServers(const RelaySettings& settings, Problems& problems) {
         }
         const bool damaged = (e.PassDataIndex != -1 && e.CredentialLength == 0) ||
                              (e.CredentialLength > 0 && StoredLoginUser(e).empty());
+        if (e.Is(ServerType::Pop3) && StoredLoginHoldsLineBreak(e)) {
+            problems.push_back(
+                {Server(i) + "'s stored login holds a line break: sent as it is, what follows "
+                             "it would reach the server as commands of their own",
+                 edit + " --user NAME (the password is asked for), or --no-login"});
+        }
         if (e.Is(ServerType::Pop3) && damaged) {
             problems.push_back(
                 {Server(i) + "'s stored login (PassData" + std::to_string(e.PassDataIndex) +

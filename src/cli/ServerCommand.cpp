@@ -5,6 +5,7 @@
 
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
+#include "cli/PrintableText.h"
 #include "cli/ProbeCommand.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
@@ -24,6 +25,11 @@ const std::initializer_list<OptionRule> kOptions = {
     {"--user", true},       {"--password-stdin", false},
     {"--no-login", false},  {"--password", true}};
 
+/// Why a user name or password with a CR, LF or NUL is refused, after what it is.
+constexpr const char* kLoginLineBreakText =
+    "cannot hold line breaks (CR, LF) or NUL characters: the server would take what follows "
+    "for commands of their own";
+
 /// Fills the rest of `secret` with NULs before it goes, so the password does not linger.
 void Wipe(std::string& secret) {
     secret.assign(secret.size(), '\0');
@@ -40,7 +46,8 @@ std::string Describe(std::size_t number, const ServerEntry& e) {
     if (const std::string user = StoredLoginUser(e); !user.empty()) {
         text += ", login stored for " + user;
     }
-    return text;
+    // A hand-edited store may hold anything in the name and the login.
+    return PrintableText(text);
 }
 
 }  // namespace
@@ -226,6 +233,10 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
         Fail(context_, "--user is empty; to forget the login use --no-login");
         return false;
     }
+    if (LoginHoldsLineBreakOrNul(*user)) {
+        Fail(context_, std::string("--user ") + kLoginLineBreakText);
+        return false;
+    }
     std::string password;
     if (!ReadPassword(line, *user, password)) {
         return false;
@@ -234,8 +245,13 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
         Fail(context_, "the password is empty: the login was not stored");
         return false;
     }
-    if (user->size() + password.size() > kMaxCredentialText ||
-        user->find('\0') != std::string::npos || password.find('\0') != std::string::npos) {
+    if (LoginHoldsLineBreakOrNul(password)) {
+        Wipe(password);
+        Fail(context_,
+             std::string("the password ") + kLoginLineBreakText + "; the login was not stored");
+        return false;
+    }
+    if (user->size() + password.size() > kMaxCredentialText) {
         Wipe(password);
         Fail(context_, "The user name and password together can have at most " +
                            std::to_string(kMaxCredentialText) + " characters.");

@@ -16,7 +16,16 @@ SettingsSession::SettingsSession(CliContext& context, Notifier& notifier)
 
 void SettingsSession::Load(int schemaIndex) {
     persistence_.SetUseMachineStore(context_.machine);
+    // A store that holds no settings yet is made by this command: it starts from the
+    // settings' defaults where an absent value would read as 0 (as older stores rely on).
+    const bool fresh = context_.store
+                           .ValueNames(SchemaSubkey(""), context_.machine ? StoreRoot::LocalMachine
+                                                                          : StoreRoot::CurrentUser)
+                           .empty();
     persistence_.LoadSettings(settings_, schemaIndex);
+    if (fresh) {
+        settings_.ConnectTimeout = RelaySettings().ConnectTimeout;
+    }
 }
 
 bool SettingsSession::Save() {

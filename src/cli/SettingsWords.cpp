@@ -39,11 +39,17 @@ std::optional<ServerType> ParseTypeWord(std::string_view word) {
 }
 
 std::string SecurityWord(int storedSecurity) {
+    if (storedSecurity == kUnreadableSecurityMode) {
+        return "unreadable";
+    }
     return IsKnownSecurityMode(storedSecurity) ? kSecurityWords[storedSecurity]
                                                : "mode " + std::to_string(storedSecurity);
 }
 
 std::string SecurityTitle(int storedSecurity) {
+    if (storedSecurity == kUnreadableSecurityMode) {
+        return "unreadable";
+    }
     return IsKnownSecurityMode(storedSecurity) ? kSecurityTitles[storedSecurity]
                                                : "mode " + std::to_string(storedSecurity);
 }

@@ -15,7 +15,8 @@ std::string TypeWord(int storedType);
 std::string TypeTitle(int storedType);
 std::optional<ServerType> ParseTypeWord(std::string_view word);
 
-/// "none", "tls", "starttls"; "mode 7" for a number this program does not know.
+/// "none", "tls", "starttls"; "mode 7" for a number this program does not know, "unreadable"
+/// for a stored value that is no number.
 std::string SecurityWord(int storedSecurity);
 /// "None", "SSL/TLS", "STARTTLS", as the Server Settings dialog names them.
 std::string SecurityTitle(int storedSecurity);

@@ -1,7 +1,11 @@
 // vantel-relay: the relay as a headless program, with its settings in a .reg file.
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "daemon/RelayDaemon.h"
 #include "platform/posix/EpollEventLoop.h"
@@ -75,18 +79,31 @@ int main(int argc, char** argv) {
     // Before any other thread starts, so all of them leave these signals to the watcher.
     vantel::SignalWatcher signals(
         loop, [&daemon] { daemon.Reload(); }, [&daemon] { daemon.Stop(); });
-    // Watching before the first load, so that no save in between goes unseen.
-    const std::string storeName = options.storePath.string();
-    vantel::InotifyFileWatch settingsWatch(
-        loop, options.storePath, [&daemon] { daemon.Reload(); },
-        [&daemon, storeName](const std::string& why) {
-            daemon.Say("no longer following changes to " + storeName + " (" + why +
+    // Watching before the first load, so that no save in between goes unseen. A settings
+    // file that is a symbolic link is saved where the link leads: that file is followed too.
+    std::vector<std::unique_ptr<vantel::InotifyFileWatch>> watches;
+    std::vector<std::filesystem::path> followed{options.storePath};
+    std::error_code ignored;
+    if (std::filesystem::is_symlink(options.storePath, ignored)) {
+        const std::filesystem::path target =
+            std::filesystem::weakly_canonical(options.storePath, ignored);
+        if (!ignored && !target.empty()) {
+            followed.push_back(target);
+        }
+    }
+    for (const std::filesystem::path& file : followed) {
+        const std::string name = file.string();
+        watches.push_back(std::make_unique<vantel::InotifyFileWatch>(
+            loop, file, [&daemon] { daemon.Reload(); },
+            [&daemon, name](const std::string& why) {
+                daemon.Say("no longer following changes to " + name + " (" + why +
+                           "); SIGHUP reloads it");
+            }));
+        std::string watchProblem;
+        if (watch && !watches.back()->Start(watchProblem)) {
+            daemon.Say("not following changes to " + name + " (" + watchProblem +
                        "); SIGHUP reloads it");
-        });
-    std::string watchProblem;
-    if (watch && !settingsWatch.Start(watchProblem)) {
-        daemon.Say("not following changes to " + storeName + " (" + watchProblem +
-                   "); SIGHUP reloads it");
+        }
     }
     if (!daemon.Load()) {
         return 1;

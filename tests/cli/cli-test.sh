@@ -224,6 +224,72 @@ check "check: malformed file with line, status 1" test "$?" -eq 1 -a -n "$(grep 
 out=$(v check)
 check "check: a sound store passes" test "$?" -eq 0 -a -n "$(grep 'no problems found' <<<"$out")"
 
+# --- Logins that would end their command early, and security values that are no mode. ---
+# A CR, LF or NUL in a stored login would send the rest to the server as a command of its own.
+cp "$store" "$work/before.reg"
+users=($'alice\r\nDELE 1' $'alice\nx' $'alice\r' alice)
+passwords=(pw pw pw $'pw\rRSET')
+for i in "${!users[@]}"; do
+    out=$(printf '%s\n' "${passwords[$i]}" | v server add --type pop3 --host p.example.org \
+        --user "${users[$i]}" --password-stdin 2>&1)
+    check "login with a line break: refused ($i)" test $? -eq 1 -a "$(wc -l <<<"$out")" -eq 1
+    check "login with a line break: says why ($i)" has "line breaks" "$out"
+done
+out=$(printf 'pa\0ss\n' | v server edit 1 --user alice --password-stdin 2>&1)
+check "password with a NUL: refused, and why" test $? -eq 1 -a -n "$(grep 'NUL' <<<"$out")"
+check "logins refused: nothing written" cmp -s "$store" "$work/before.reg"
+out=$(printf 'secret\r\n' | v server edit 1 --user alice --password-stdin 2>&1)
+check "password line ending in CR LF: the CR is the line's end" has "login stored for alice" "$out"
+# Hand-edited: such a login, and mode values that are empty, blank or of another type.
+injected=$(python3 -c '
+data = b"alice\r\nDELE 1\0pw"
+print(",".join("%02x" % int(format(b, "08b")[::-1], 2) for b in data))')
+cat >"$work/hostile.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]
+"ServersCount"="4"
+"Servers0"="1110 110 1 5 pop.example.org"
+"PassData5"=hex:$injected
+"Servers1"="2525 25 0 -1 a.example.org"
+"ServerSecurity1"=""
+"Servers2"="2526 25 0 -1 b.example.org"
+"ServerSecurity2"="  "
+"Servers3"="2527 25 0 -1 c.example.org"
+"ServerSecurity3"=dword:00000000
+REG
+out=$("$bin/vantel" --store "$work/hostile.reg" check)
+check "check: stored login with a line break, status 1" test $? -eq 1 -a -n "$(grep "server 1's stored login holds a line break" <<<"$out")"
+for n in 2 3 4; do
+    check "check: server $n's security value is no mode" has "server $n has a security value that is no mode" "$out"
+done
+check "check: the password is not shown" bash -c '! grep -q "pw" <<<"$1"' _ "$out"
+modes=$("$bin/vantel" --store "$work/hostile.reg" show --json | python3 -c 'import json,sys; print(" ".join(s["security"] for s in json.load(sys.stdin)["servers"][1:]))')
+check "show: a value that is no mode is not None ($modes)" test "$modes" = "unreadable unreadable unreadable"
+out=$("$bin/vantel" --store "$work/hostile.reg" server edit 1 --remote-port 111)
+check "edit: the stored login's line break not written out" bash -c '! LC_ALL=C grep -q "[[:cntrl:]]" <<<"$1"' _ "$out"
+
+# --- A settings file the command creates. ---
+fresh="$work/fresh/deeper/settings.reg"
+(umask 022 && "$bin/vantel" --store "$fresh" server add --host mail.example.org >/dev/null)
+check "new file: the connect time-out is the settings' default" test "$(store=$fresh stored ConnectTimeout)" = '"5"'
+check "new file: its folders for the owner only" test "$(stat -c %a "$work/fresh" "$work/fresh/deeper" | tr '\n' ' ')" = "700 700 "
+check "new file: for the owner only" test "$(stat -c %a "$fresh")" = 600
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ConnectTimeout"="0"\r\n' \
+    'Windows Registry Editor Version 5.00' >"$work/waits.reg"
+chmod 644 "$work/waits.reg"
+"$bin/vantel" --store "$work/waits.reg" server add --host mail.example.org >/dev/null
+check "existing file: its time-out stays" test "$(store=$work/waits.reg stored ConnectTimeout)" = '"0"'
+check "existing file: made the owner's only" test "$(stat -c %a "$work/waits.reg")" = 600
+# A settings file that is a link stays one: the file it points to is replaced.
+mkdir "$work/dotfiles"
+cp "$work/waits.reg" "$work/dotfiles/vantel.reg"
+ln -s ../dotfiles/vantel.reg "$work/fresh/linked.reg"
+"$bin/vantel" --store "$work/fresh/linked.reg" server add --host linked.example.org >/dev/null
+check "link: still a link" test -L "$work/fresh/linked.reg"
+check "link: the file it points to saved" test "$(store=$work/dotfiles/vantel.reg stored Servers1)" = '"25 25 0 -1 linked.example.org"'
+check "link: no temporary file left" test "$(ls -A "$work/dotfiles" "$work/fresh" | tr '\n' ' ')" = "$work/dotfiles: vantel.reg  $work/fresh: deeper linked.reg "
+
 # --- rewrite gives what the relay puts on the wire. ---
 read -r relay_port sink_port <<<"$(pick_ports 2)"
 wire="$work/wire.reg"

@@ -287,22 +287,25 @@ TEST_P(SettingsPersistenceTest, StoredSecurityValuesLoadSafely) {
         EXPECT_EQ(entry.Fingerprint, "");
     }
 
-    // Hand-edited values: what is no number is never taken as plain text.
+    // Hand-edited values: what is there but no number is never taken as plain text, an
+    // empty or blank one included.
     Write("Settings", "ServerSecurity0", " 2 ");
-    Write("Settings", "ServerSecurity1", "");
-    Write("Settings", "ServerSecurity2", "tls");
-    Write("Settings", "ServerSecurity3", "1x");
+    Write("Settings", "ServerSecurity1", "tls");
+    Write("Settings", "ServerSecurity2", "");
+    Write("Settings", "serversecurity3", " \t ");
     Write("Settings", "ServerSecurity4", "99999999999");
     store_->WriteBinaryValue("Settings", "ServerSecurity5", {1, 0, 0, 0}, kUser);  // a DWORD
     Write("Settings", "ServerFingerprint1", std::string(100000, 'f'));
     s = Load();
     EXPECT_TRUE(s.ServerList[0].Uses(SecurityMode::StartTls));
-    EXPECT_TRUE(s.ServerList[1].Uses(SecurityMode::None));
-    for (std::size_t i : {2u, 3u, 4u, 5u}) {
+    for (std::size_t i : {1u, 2u, 3u, 4u, 5u}) {
         EXPECT_TRUE(s.ServerList[i].Encrypted()) << i;
         EXPECT_FALSE(IsKnownSecurityMode(s.ServerList[i].Security)) << i;
     }
     EXPECT_EQ(s.ServerList[1].Fingerprint.size(), 100000u);
+    // A DWORD 0 reads as empty text: there all the same.
+    store_->WriteBinaryValue("Settings", "ServerSecurity5", {0, 0, 0, 0}, kUser);
+    EXPECT_TRUE(Load().ServerList[5].Encrypted());
 
     // Saved back, the unknown modes stay unknown and the long pin stays whole.
     ASSERT_TRUE(persistence_.SaveSettings(s));

@@ -41,12 +41,55 @@ check "malformed: file untouched" cmp -s "$work/bad.reg" "$work/bad.copy"
 "$bin/vantel-relay" --store "$work/none/settings.reg" 2>"$work/none.log" &
 pid=$!
 check "missing: says where" wait_until 5 grep -q "no settings file at $work/none/settings.reg" "$work/none.log"
-check "missing: says once that it cannot follow the file" \
-    test "$(grep -c "not following changes to $work/none/settings.reg ($work/none: " "$work/none.log")" -eq 1
+check "missing: follows the file all the same" bash -c '! grep -q "not following" "$1"' _ "$work/none.log"
 kill -TERM "$pid"
 check "missing: stops on SIGTERM" wait_until 5 bash -c "! kill -0 $pid 2>/dev/null"
 wait "$pid"
 check "missing: exit status 0" test $? -eq 0
+
+# A newcomer's first steps: `make run` before any settings exist says what to type, and the
+# relay it starts picks up the file `vantel server add` then writes, folders and all.
+read -r first_sink first_port <<<"$(pick_ports 2)"
+"$bin/vantel-smtp-sink" "$first_sink" >"$work/first-sink.out" 2>&1 &
+wait_until 5 port_open "$first_sink"
+mkdir "$work/home"
+newcomer() { HOME="$work/home" XDG_CONFIG_HOME= "$@"; }
+HOME="$work/home" XDG_CONFIG_HOME= "$here/../../scripts/run-relay.sh" "$bin" >"$work/first.out" 2>"$work/first.log" &
+pid=$!
+check "first steps: the relay starts" wait_until 5 grep -q "server entries" "$work/first.log"
+check "first steps: what to type, with this build's vantel" grep -q "^    $bin/vantel server add --type smtp --host " "$work/first.out"
+check "first steps: the commands are the command line's" bash -c '
+    grep "^    $1/vantel server add" "$2" | grep -v -- --user | while read -r program words; do
+        HOME="$3" XDG_CONFIG_HOME= "$program" --store "$3/try.reg" $words >/dev/null || exit 1
+    done' _ "$bin" "$work/first.out" "$work/home"
+newcomer "$bin/vantel" server add --host 127.0.0.1 --local-port "$first_port" --remote-port "$first_sink" >/dev/null
+check "first steps: the new file is followed" wait_until 5 port_open "$first_port"
+check "first steps: its folder is the owner's" test "$(stat -c %a "$work/home/.config/vantel")" = 700
+send_message "$first_port" 'Subject: first steps'
+check "first steps: relayed" wait_until 5 grep -q "Subject: first steps" "$work/first-sink.out"
+kill -TERM "$pid"
+wait "$pid"
+check "first steps: clean exit" test $? -eq 0
+newcomer "$here/../../scripts/run-relay.sh" "$bin" --version >"$work/again.out" 2>&1
+check "first steps: no advice once the file is there" bash -c '! grep -q "server add" "$1"' _ "$work/again.out"
+
+# A security value that is there but no mode is refused, never taken as plain text.
+read -r blank_sink blank_port <<<"$(pick_ports 2)"
+printf '#!/bin/sh\nprintf "220 plain\\r\\n"\ncat >>"%s"\n' "$work/blank-heard.out" >"$work/blank-server.sh"
+chmod +x "$work/blank-server.sh"
+socat "TCP-LISTEN:$blank_sink,reuseaddr,fork,bind=127.0.0.1" "EXEC:$work/blank-server.sh" &
+wait_until 5 port_open "$blank_sink"
+printf '%s\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\Settings]\r\n"ServersCount"="1"\r\n"Servers0"="%d %d 0 -1 127.0.0.1"\r\n"ServerSecurity0"=""\r\n' \
+    "$header" "$blank_port" "$blank_sink" >"$work/blank.reg"
+"$bin/vantel-relay" --store "$work/blank.reg" 2>"$work/blank.log" &
+pid=$!
+wait_until 5 port_open "$blank_port"
+answer=$(printf 'EHLO x\r\n' | timeout 10 socat -t 5 - "TCP:127.0.0.1:$blank_port" 2>/dev/null | tr -d '\r')
+check "empty security value: the client reads 421" grep -q '^421 4.7.0 Vantel could not secure the connection' <<<"$answer"
+check "empty security value: the user is told" wait_until 5 grep -q "Error securing the connection to host.*not a number" "$work/blank.log"
+check "empty security value: nothing reached the server" test ! -s "$work/blank-heard.out"
+kill -TERM "$pid"
+wait "$pid"
 
 # SIGHUP reloads: a server entry written while running gets its port. Without the watch, so
 # that it is the signal that does it.
@@ -127,6 +170,21 @@ check "follow: all of them" port_open "$second_port"
 kill -TERM "$pid"
 wait "$pid"
 check "follow: clean exit" test $? -eq 0
+
+# A settings file that is a link stays one, and the relay follows the file it leads to.
+link_port=$(pick_ports 1)
+mkdir "$work/linked" "$work/dotfiles"
+printf '%s\r\n' "$header" >"$work/dotfiles/vantel.reg"
+ln -s ../dotfiles/vantel.reg "$work/linked/settings.reg"
+"$bin/vantel-relay" --store "$work/linked/settings.reg" 2>"$work/linked.log" &
+pid=$!
+wait_until 5 grep -q "server entries" "$work/linked.log"
+"$bin/vantel" --store "$work/linked/settings.reg" server add --host 127.0.0.1 \
+    --local-port "$link_port" --remote-port "$follow_sink" >/dev/null
+check "linked file: a save through the link is followed" wait_until 5 port_open "$link_port"
+check "linked file: still a link" test -L "$work/linked/settings.reg"
+kill -TERM "$pid"
+wait "$pid"
 
 # A client that ends its stream after QUIT still gets the replies the server sends after that.
 read -r half_server half_port <<<"$(pick_ports 2)"

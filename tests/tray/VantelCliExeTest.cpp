@@ -130,5 +130,34 @@ TEST_F(VantelCliExeTest, EditsBothCopiesInTheRegistryAsTheTrayProgramSavesThem) 
     EXPECT_NE(run.output.find("vantel: there is no server 7"), std::string::npos) << run.output;
 }
 
+TEST_F(VantelCliExeTest, RefusesALoginWithALineBreakAndReportsModesThatAreNone) {
+    // A CR inside the piped line would end the relay's PASS command early.
+    CliRun run =
+        RunCli("server add --host pop.example.org --type pop3 --user alice --password-stdin",
+               "pw\rDELE 1\r\n");
+    EXPECT_EQ(run.status, 1u) << run.output;
+    EXPECT_NE(run.output.find("line breaks"), std::string::npos) << run.output;
+    RegistryStore store;
+    EXPECT_TRUE(Load(store, false).ServerList.empty());
+
+    // Edited by hand in the registry: an empty mode, and one of another type.
+    const StoreRoot user = StoreRoot::CurrentUser;
+    store.WriteValueText("Settings", "ServersCount", "2", user);
+    store.WriteValueText("Settings", "Servers0", "2525 25 0 -1 a.example.org", user);
+    store.WriteValueText("Settings", "Servers1", "2526 25 0 -1 b.example.org", user);
+    store.WriteValueText("Settings", "ServerSecurity0", "", user);
+    const DWORD zero = 0;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (kKey + "\\Settings").c_str(), "ServerSecurity1",
+                              REG_DWORD, &zero, sizeof zero),
+              ERROR_SUCCESS);
+    run = RunCli("check");
+    EXPECT_EQ(run.status, 1u) << run.output;
+    for (const char* server : {"server 1 ", "server 2 "}) {
+        EXPECT_NE(run.output.find(std::string(server) + "has a security value that is no mode"),
+                  std::string::npos)
+            << run.output;
+    }
+}
+
 }  // namespace
 }  // namespace vantel

@@ -6,6 +6,10 @@
 
 namespace vantel {
 
+bool LoginHoldsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
 std::string ServerEntry::Label() const {
     return "local port " + std::to_string(LocalPort) + ", server " + Name + " port " +
            std::to_string(RemotePort);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,6 +45,16 @@ constexpr bool IsKnownSecurityMode(int stored) {
     return stored >= StoredSecurityMode(SecurityMode::None) &&
            stored <= StoredSecurityMode(SecurityMode::StartTls);
 }
+
+/// The mode of an entry whose stored security value is there but names no mode by a number
+/// (empty, blank, a word, a value of another type). Known to no program, so the relay refuses
+/// the entry like one of an unknown mode; saved back, it reads as itself again.
+inline constexpr int kUnreadableSecurityMode = INT_MIN;
+
+/// Whether a user name or password holds a CR, LF or NUL. Sent in the relay's USER or PASS
+/// line, what follows one would reach the server as a command of its own: such a login is
+/// refused where it is typed and reported where it is found stored.
+bool LoginHoldsLineBreakOrNul(std::string_view text);
 
 struct ServerEntry {
     static constexpr std::size_t kCredentialsSize = 255;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 
 #include "core/config/DecimalText.h"
 #include "core/rewrite/AsciiText.h"
@@ -17,12 +18,17 @@ constexpr std::string_view kSecurityValue = "ServerSecurity";
 constexpr std::string_view kFingerprintValue = "ServerFingerprint";
 constexpr std::string_view kPassDataValue = "PassData";
 
-/// The mode of a stored value that is no number (a hand-edited "tls", a DWORD): a mode no
-/// program knows, so that the relay refuses the entry instead of speaking plain text to it.
-constexpr int kUnreadableSecurity = -1;
-
 std::string OrdinalName(std::string_view base, std::size_t ordinal) {
     return std::string(base) + FormatDecimal(static_cast<int>(ordinal));
+}
+
+/// `name` in upper case, as value names compare.
+std::string UpperName(std::string_view name) {
+    std::string upper(name);
+    for (char& c : upper) {
+        c = AsciiUpper(c);
+    }
+    return upper;
 }
 
 /// The number of a value named `base` followed by a number in the form FormatDecimal gives,
@@ -137,14 +143,21 @@ void SettingsPersistence::WritePassData(int index, const std::uint8_t* bytes, st
                             std::vector<std::uint8_t>(bytes, bytes + length), Root());
 }
 
-int SettingsPersistence::ReadServerSecurity(std::size_t ordinal) {
-    const std::string text = ReadSetting(OrdinalName(kSecurityValue, ordinal), true);
+int SettingsPersistence::ReadServerSecurity(std::size_t ordinal,
+                                            const std::unordered_set<std::string>& present) {
+    const std::string name = OrdinalName(kSecurityValue, ordinal);
+    if (present.count(UpperName(name)) == 0) {
+        return StoredSecurityMode(SecurityMode::None);
+    }
+    // There, so meant to say something: what is no number (a hand-edited "tls", an empty
+    // value, a DWORD) is never taken as plain text.
+    const std::string text = ReadSetting(name, true);
     std::size_t consumed = 0;
     const int mode = ParseDecimalPrefix(text, consumed);
-    if (text.find_first_not_of(" \t", consumed) != std::string::npos) {
-        return kUnreadableSecurity;
+    if (consumed == 0 || text.find_first_not_of(" \t", consumed) != std::string::npos) {
+        return kUnreadableSecurityMode;
     }
-    return consumed == 0 ? StoredSecurityMode(SecurityMode::None) : mode;
+    return mode;
 }
 
 void SettingsPersistence::WriteServerSecurity(const std::vector<ServerEntry>& servers) {
@@ -182,6 +195,11 @@ void SettingsPersistence::ServersToText(RelaySettings& settings) {
 
 void SettingsPersistence::TextToServers(RelaySettings& settings) {
     settings.ServerList.clear();
+    // Value names compare in any letter case.
+    std::unordered_set<std::string> present;
+    for (const std::string& name : store_.ValueNames(SchemaKey(true), Root())) {
+        present.insert(UpperName(name));
+    }
     for (std::size_t i = 0; i < settings.Servers.size(); ++i) {
         ServerEntry entry = ParseServerLine(settings.Servers[i]);
         if (entry.PassDataIndex != -1) {
@@ -189,7 +207,7 @@ void SettingsPersistence::TextToServers(RelaySettings& settings) {
             std::copy(bytes.begin(), bytes.end(), entry.Credentials.begin());
             entry.CredentialLength = static_cast<int>(bytes.size());
         }
-        entry.Security = ReadServerSecurity(i);
+        entry.Security = ReadServerSecurity(i, present);
         // Kept as stored, even when it is no fingerprint: the relay refuses such an entry with
         // a notice rather than take it for "no pin".
         entry.Fingerprint = ReadSetting(OrdinalName(kFingerprintValue, i), true);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/config/RelaySettings.h"
@@ -58,8 +59,10 @@ class SettingsPersistence {
         return useMachineStore_ ? StoreRoot::LocalMachine : StoreRoot::CurrentUser;
     }
     std::string SchemaKey(bool perSchema) const;
-    /// "ServerSecurity<ordinal>": the entry's SecurityMode number; absent or empty = None.
-    int ReadServerSecurity(std::size_t ordinal);
+    /// "ServerSecurity<ordinal>": the entry's SecurityMode number; absent = None, there but
+    /// no number = kUnreadableSecurityMode. `present`: the names of the key's values, in upper
+    /// case.
+    int ReadServerSecurity(std::size_t ordinal, const std::unordered_set<std::string>& present);
     /// Writes the modes and fingerprints the entries have, and deletes those of ordinals
     /// that have none now and the logins no entry holds, so that no value outlives its entry
     /// to attach to the next one.

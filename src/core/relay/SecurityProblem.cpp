@@ -7,6 +7,9 @@ std::string SecurityProblem(const ServerEntry& entry, const TlsContext* tls,
     if (!entry.Encrypted()) {
         return "";
     }
+    if (entry.Security == kUnreadableSecurityMode) {
+        return "the stored security mode is not a number";
+    }
     if (!IsKnownSecurityMode(entry.Security)) {
         return "security mode " + std::to_string(entry.Security) +
                " is not known to this version of Vantel";

@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 namespace vantel {
 
@@ -31,18 +33,61 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+/// The file a save replaces: `path`, or the file a symbolic link there points to (through a
+/// chain of them), so that a link stays a link. A link to nothing names the file to create.
+bool SaveTarget(const std::filesystem::path& path, std::filesystem::path& target,
+                std::string& error) {
+    target = path;
+    // As many links as the system follows in one path.
+    for (int links = 0; links < 40; ++links) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(target, ec)) {
+            return true;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+        if (ec) {
+            error = "cannot read the link " + target.string() + ": " + ec.message();
+            return false;
+        }
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    error = Describe("cannot save", path, ELOOP);
+    return false;
+}
+
+/// Creates `dir` and the folders above it that are missing, for their owner only: the
+/// settings hold stored logins.
+bool CreateFolders(const std::filesystem::path& dir, std::string& error) {
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path folder = dir; !folder.empty(); folder = folder.parent_path()) {
+        std::error_code ec;
+        if (std::filesystem::exists(folder, ec) || folder == folder.parent_path()) {
+            break;
+        }
+        missing.push_back(folder);
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "cannot create directory " + folder->string() + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+bool WriteFileAtomically(const std::filesystem::path& requested, std::string_view bytes,
                          std::string& error) {
+    std::filesystem::path path;
+    if (!SaveTarget(requested, path, error)) {
+        return false;
+    }
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) {
         dir = ".";
     }
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        error = "cannot create directory " + dir.string() + ": " + ec.message();
+    if (!CreateFolders(dir, error)) {
         return false;
     }
 

@@ -26,6 +26,12 @@ class InotifyFileWatch : public FileWatch {
 
   private:
     void ReadEvents();
+    /// Watches the deepest folder on the way to the file's directory that exists now, if it
+    /// is deeper than the one watched; false (with `problem`) when the system refuses it. A
+    /// file where a folder should be is refused when `starting`, and waited out later.
+    bool WatchDeepest(bool starting, std::string& problem);
+    /// Whether the file's directory itself is watched, not a folder above it.
+    bool AtDirectory() const { return watched_ == directory_; }
     void Close();
     void End(const std::string& why);
 
@@ -36,6 +42,11 @@ class InotifyFileWatch : public FileWatch {
     EndedCallback ended_;
     int fd_ = -1;
     std::uint64_t token_ = 0;  ///< with the loop; 0 when not watching
+    /// The folder watched: the file's directory, or while that is missing the nearest folder
+    /// above it that exists.
+    std::filesystem::path watched_;
+    int wd_ = -1;
+    std::string next_;  ///< while a folder above is watched: the name of the one awaited in it
 };
 
 }  // namespace vantel

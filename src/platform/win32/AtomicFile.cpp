@@ -38,12 +38,40 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
     return true;
 }
 
+/// The file a save replaces: `path`, or where a symbolic link there leads, so that the link
+/// stays a link. A link that leads nowhere, or cannot be followed, is replaced as before.
+std::string SaveTarget(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return path;
+    }
+    HANDLE file =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return path;
+    }
+    char final[MAX_PATH * 4];
+    const DWORD length = ::GetFinalPathNameByHandleA(file, final, sizeof final,
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (length == 0 || length >= sizeof final) {
+        return path;
+    }
+    std::string target(final, length);
+    // Without its "\\?\" the name reads better in messages, and works as well here.
+    if (target.rfind("\\\\?\\", 0) == 0 && target.size() > 6 && target[5] == ':') {
+        target.erase(0, 4);
+    }
+    return target;
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string& error) {
-    const std::string target = path.string();
-    std::filesystem::path dir = path.parent_path();
+    const std::string target = SaveTarget(path.string());
+    const std::filesystem::path dir = std::filesystem::path(target).parent_path();
     if (!dir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(dir, ec);

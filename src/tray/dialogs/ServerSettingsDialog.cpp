@@ -164,6 +164,11 @@ void ServerSettingsDialog::OnOK() {
     }
     const std::string user = GetItemText(window(), kUserNameEdit);
     const std::string pass = GetItemText(window(), kPasswordEdit);
+    if (LoginHoldsLineBreakOrNul(user) || LoginHoldsLineBreakOrNul(pass)) {
+        notifier_.ShowMessage(window(), kLoginLineBreakText);
+        SetFocus(Item(LoginHoldsLineBreakOrNul(user) ? kUserNameEdit : kPasswordEdit));
+        return;
+    }
     if (!user.empty() && !pass.empty() && user.size() + pass.size() > kMaxCredentialText) {
         // The stored login block has no room for it; say so rather than drop the login.
         notifier_.ShowMessage(window(), "The user name and password together can have at most " +

@@ -29,6 +29,11 @@ class ServerSettingsDialog : public Dialog {
         "Please enter the certificate fingerprint as 32 pairs of hex digits (AB:CD:...), or "
         "leave it empty.";
 
+    /// The complaint about a login OK cannot take: the relay sends it in its USER and PASS
+    /// lines, where a line break would start a command of its own.
+    static constexpr const char* kLoginLineBreakText =
+        "The user name and password cannot contain line breaks.";
+
     explicit ServerSettingsDialog(const DialogContext& context);
 
     // Set by the caller before the run, read back after OK.

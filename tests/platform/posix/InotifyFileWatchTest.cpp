@@ -1,5 +1,5 @@
 // The settings file watch on real files: what a save, a hand edit and a stranger in the same
-// directory look like to inotify.
+// directory look like to inotify, and folders that appear after the watch began.
 #include "platform/posix/InotifyFileWatch.h"
 
 #include <gtest/gtest.h>
@@ -111,14 +111,50 @@ TEST_F(InotifyFileWatchTest, OtherFilesInTheDirectoryAreIgnoredAndTheFileCreated
     ASSERT_TRUE(CallsSettleAt(2));
 }
 
-TEST_F(InotifyFileWatchTest, WithoutItsDirectoryItSaysWhy) {
-    const fs::path missing = dir_.path() / "none";
-    EXPECT_FALSE(Watch(missing / "settings.reg"));
-    EXPECT_EQ(problem_, missing.string() + ": No such file or directory");
-    EXPECT_FALSE(watch_->Watching());
+TEST_F(InotifyFileWatchTest, AFileWhereAFolderShouldBeIsRefusedWithWhy) {
     WriteInPlace(dir_.path() / "plain", "a file where the directory should be");
-    EXPECT_FALSE(Watch(dir_.path() / "plain" / "settings.reg"));
-    EXPECT_EQ(problem_, (dir_.path() / "plain").string() + ": Not a directory");
+    for (const fs::path& file :
+         {dir_.path() / "plain" / "settings.reg", dir_.path() / "plain" / "sub" / "settings.reg"}) {
+        EXPECT_FALSE(Watch(file)) << file;
+        EXPECT_EQ(problem_, (dir_.path() / "plain").string() + ": Not a directory");
+        EXPECT_FALSE(watch_->Watching());
+    }
+}
+
+// A first start: neither the file nor its folders are there yet.
+TEST_F(InotifyFileWatchTest, FoldersThatAppearLaterAreFollowedDownToTheFile) {
+    const fs::path top = dir_.path() / "home";
+    const fs::path file = top / ".config" / "vantel" / "settings.reg";
+    ASSERT_TRUE(Watch(file)) << problem_;
+    EXPECT_TRUE(watch_->Watching());
+
+    // One folder at a time, with strangers on the way: a file under a folder's name, a file
+    // under the settings file's name one folder too high, a folder made and removed again.
+    WriteInPlace(top, "not yet a folder");
+    fs::remove(top);
+    fs::create_directory(top);
+    Save(top / "settings.reg", "too high");
+    fs::create_directory(top / ".config");
+    fs::create_directory(top / ".config" / "vantel");
+    fs::remove(top / ".config" / "vantel");
+    fs::create_directory(top / ".config" / "vantel");
+    ASSERT_TRUE(CallsSettleAt(0)) << calls_.size() << " calls";
+
+    Save(file, "first");
+    ASSERT_TRUE(CallsReach(1));
+    WriteInPlace(file, "more");
+    ASSERT_TRUE(CallsSettleAt(2));
+    EXPECT_TRUE(ended_.empty());
+}
+
+TEST_F(InotifyFileWatchTest, FoldersAndTheFileMadeAtOnceAreSeen) {
+    const fs::path file = dir_.path() / "a" / "b" / "c" / "settings.reg";
+    ASSERT_TRUE(Watch(file)) << problem_;
+    fs::create_directories(file.parent_path());
+    Save(file, "at once");
+    ASSERT_TRUE(CallsSettleAt(1));
+    Save(file, "again");
+    ASSERT_TRUE(CallsSettleAt(2));
 }
 
 TEST_F(InotifyFileWatchTest, RemovingTheDirectoryEndsTheWatchOnceAndItsCallbackMayDropIt) {

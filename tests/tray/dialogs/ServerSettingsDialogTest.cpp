@@ -126,6 +126,39 @@ TEST_F(ServerSettingsDialogTest, LoginTooLongToStoreIsRefusedNotDropped) {
     EXPECT_EQ(editor.userName.size() + editor.password.size(), 253u);
 }
 
+TEST_F(ServerSettingsDialogTest, LoginWithALineBreakIsRefusedNotStored) {
+    Editor editor(context_);
+    editor.serverType = ServerType::Pop3;
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        // Sent as "USER ..." and "PASS ...", the text after a CR or LF would reach the server
+        // as commands of their own.
+        const struct {
+            const char* user;
+            const char* password;
+            int blamed;
+        } logins[] = {{"alice\r\nDELE 1", "pw", Editor::kUserNameEdit},
+                      {"alice\n", "pw", Editor::kUserNameEdit},
+                      {"alice", "pw\rRSET", Editor::kPasswordEdit}};
+        for (const auto& login : logins) {
+            SCOPED_TRACE(login.user);
+            notifier_.messages.clear();
+            SetItemText(window, Editor::kUserNameEdit, login.user);
+            SetItemText(window, Editor::kPasswordEdit, login.password);
+            ASSERT_EQ(Text(window, Editor::kUserNameEdit), login.user) << "the edit kept it";
+            test::Click(window, IDOK);
+            ASSERT_TRUE(IsWindow(window));
+            EXPECT_EQ(notifier_.messages, std::vector<std::string>{Editor::kLoginLineBreakText});
+            EXPECT_EQ(GetFocus(), GetDlgItem(window, login.blamed));
+        }
+        SetItemText(window, Editor::kUserNameEdit, "alice");
+        SetItemText(window, Editor::kPasswordEdit, "pw");
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.userName, "alice");
+    EXPECT_EQ(editor.password, "pw");
+}
+
 constexpr int kNone = 0;
 constexpr int kSslTls = 1;
 constexpr int kStartTls = 2;
