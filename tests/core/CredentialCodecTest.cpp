@@ -74,15 +74,5 @@ TEST(CredentialCodecTest, UnpackIsSafeOnDamagedLengthsAndData) {
     EXPECT_TRUE(password.empty());
 }
 
-TEST(CredentialCodecTest, ALoginThatCouldEndACommandLineIsTold) {
-    using namespace std::string_literals;
-    for (const std::string& text : {"alice\r\nDELE 1"s, "a\rb"s, "\n"s, "pw\0x"s}) {
-        EXPECT_TRUE(LoginHasLineBreak(text)) << text;
-    }
-    for (const std::string& text : {"alice"s, "p w\t\x7f\xe4"s, ""s}) {
-        EXPECT_FALSE(LoginHasLineBreak(text)) << text;
-    }
-}
-
 }  // namespace
 }  // namespace vantel

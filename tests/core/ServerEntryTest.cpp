@@ -75,5 +75,15 @@ TEST(ServerEntryTest, StoredNumbersWithoutATypeAreEditedAsSmtp) {
     EXPECT_FALSE(odd.Is(ServerType::Smtp));
 }
 
+TEST(ServerEntryTest, ALoginThatCouldEndACommandLineIsTold) {
+    using namespace std::string_literals;
+    for (const std::string& text : {"alice\r\nDELE 1"s, "a\rb"s, "\n"s, "pw\0x"s}) {
+        EXPECT_TRUE(LoginHoldsLineBreakOrNul(text)) << text;
+    }
+    for (const std::string& text : {"alice"s, "p w\t\x7f\xe4"s, ""s}) {
+        EXPECT_FALSE(LoginHoldsLineBreakOrNul(text)) << text;
+    }
+}
+
 }  // namespace
 }  // namespace vantel

@@ -69,10 +69,10 @@ std::string UnsafeLoginReason(const ServerEntry& entry) {
     std::string user;
     std::string password;
     UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
-    if (LoginHasLineBreak(user)) {
+    if (LoginHoldsLineBreakOrNul(user)) {
         return "the user name holds a line break";
     }
-    return LoginHasLineBreak(password) ? "the password holds a line break" : "";
+    return LoginHoldsLineBreakOrNul(password) ? "the password holds a line break" : "";
 }
 
 }  // namespace

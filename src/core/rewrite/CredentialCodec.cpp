@@ -56,8 +56,4 @@ void UnpackCredentials(const CredentialBlock& block, int length, std::string& us
     }
 }
 
-bool LoginHasLineBreak(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
 }  // namespace vantel

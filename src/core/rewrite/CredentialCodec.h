@@ -30,8 +30,4 @@ int PackCredentials(CredentialBlock& block, std::string_view user, std::string_v
 void UnpackCredentials(const CredentialBlock& block, int length, std::string& user,
                        std::string& password);
 
-/// Whether a user name or password holds a byte that would end or cut the command line it is
-/// sent in (CR, LF or NUL): such a login must be refused, never sent.
-bool LoginHasLineBreak(std::string_view text);
-
 }  // namespace vantel
