@@ -1,6 +1,7 @@
 #include "core/protocol/EhloAnswerFilter.h"
 
 #include "core/protocol/LineEnds.h"
+#include "core/protocol/ReplyCode.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
@@ -13,19 +14,6 @@ constexpr std::string_view kRemoved[] = {"CHUNKING", "BINARYMIME"};
 
 /// Bytes of a server line's start that tell its code and whether the reply goes on.
 constexpr std::size_t kHead = 4;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool HasCode(std::string_view line) {
-    return line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
-}
-
-/// "ddd-": more lines of the same reply follow.
-bool IsContinued(std::string_view line) {
-    return HasCode(line) && line.size() > 3 && line[3] == '-';
-}
 
 bool Is250(std::string_view line) {
     return line.substr(0, 3) == "250";
@@ -120,7 +108,7 @@ void EhloAnswerFilter::LineEnded() {
         partial_.clear();
         AnswerLine(line);
     }
-    firstLine_ = !IsContinued(head_);
+    firstLine_ = !IsContinuedReply(head_);
     if (firstLine_) {
         commands_.ReplyEnded();
     }
@@ -131,7 +119,7 @@ void EhloAnswerFilter::LineEnded() {
 void EhloAnswerFilter::AnswerLine(std::string_view line) {
     // The first line names the server, whatever its name is.
     if (!firstLine_ && IsRemoved(line, secured_)) {
-        if (IsContinued(line)) {
+        if (IsContinuedReply(line)) {
             return;
         }
         if (!held_.empty()) {
@@ -148,7 +136,7 @@ void EhloAnswerFilter::AnswerLine(std::string_view line) {
 void EhloAnswerFilter::Pass(std::string_view line) {
     output_.append(held_);
     held_.clear();
-    if (IsContinued(line)) {
+    if (IsContinuedReply(line)) {
         held_.assign(line);
     } else {
         output_.append(line);

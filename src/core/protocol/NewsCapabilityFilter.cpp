@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/protocol/LineEnds.h"
+#include "core/protocol/ReplyCode.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
@@ -13,17 +14,6 @@ constexpr int kListGroup = 0;  ///< the index of LISTGROUP among the commands fo
 constexpr std::string_view kStartTls = "STARTTLS";
 /// Bytes of a server line's start that tell its code, or whether it is the "." line.
 constexpr std::size_t kHead = 4;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int ReplyCode(std::string_view line) {
-    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
-        return -1;
-    }
-    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-}
 
 /// Whether a reply runs to a "." line: help, capabilities, lists, articles and their heads
 /// and bodies, overviews, header lists, new articles and groups, group descriptions; 211

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/protocol/ReplyCode.h"
 #include "core/rewrite/AsciiText.h"
 
 namespace vantel {
@@ -10,23 +11,6 @@ namespace {
 constexpr std::string_view kImapTag = "V1";
 /// How much of a server's refusal the reason quotes.
 constexpr std::size_t kQuoted = 120;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-/// The three-digit code of an SMTP or news reply; -1 when the line has none.
-int ReplyCode(std::string_view line) {
-    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
-        return -1;
-    }
-    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-}
-
-/// "ddd-": more lines of the same SMTP reply follow.
-bool IsContinued(std::string_view line) {
-    return ReplyCode(line) >= 0 && line.size() > 3 && line[3] == '-';
-}
 
 bool StartsWithNoCase(std::string_view text, std::string_view upper) {
     return text.size() >= upper.size() && EqualsNoCase(text.substr(0, upper.size()), upper);
@@ -123,7 +107,7 @@ StartTlsDialogue::Step StartTlsDialogue::Line(std::string_view line, std::string
                 return Fail("server refused EHLO: " + Quote(line));
             }
             offered_ = offered_ || NamesStartTls(line);
-            if (IsContinued(line)) {
+            if (IsContinuedReply(line)) {
                 return Step::Talking;
             }
             if (!offered_) {
@@ -156,7 +140,7 @@ StartTlsDialogue::Step StartTlsDialogue::Line(std::string_view line, std::string
         case ServerType::Smtp:
             break;
     }
-    if (IsContinued(line)) {
+    if (IsContinuedReply(line)) {
         return Step::Talking;
     }
     const int code = ReplyCode(line);
@@ -199,7 +183,7 @@ StartTlsDialogue::Step StartTlsDialogue::Greeted(std::string_view line, std::str
             break;
     }
     greeting_.append(line);
-    if (IsContinued(line)) {
+    if (IsContinuedReply(line)) {
         return Step::Talking;
     }
     const int code = ReplyCode(line);
