@@ -92,7 +92,7 @@ bench-relay: build-linux-release
 lint:
 	@scripts/check-resource-scripts.sh $(FORMAT_FILES) && echo "check-resource-scripts: no resource script for clang-format, every one laid out by hand"
 	@clang-format --dry-run -Werror $(FORMAT_FILES) && echo "clang-format: $(words $(FORMAT_FILES)) files clean"
-	@scripts/check-layers.sh && echo "check-layers: src/core includes no backend, program or system header"
+	@scripts/check-layers.sh && echo "check-layers: src/core and src/cli include no backend, program or system header, and each core layer only those below it"
 
 format:
 	@scripts/check-resource-scripts.sh $(FORMAT_FILES) >/dev/null

@@ -12,12 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/config/CredentialCodec.h"
 #include "core/protocol/ImapFramer.h"
 #include "core/protocol/Pop3Framer.h"
 #include "core/protocol/SmtpFramer.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {

@@ -12,7 +12,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"

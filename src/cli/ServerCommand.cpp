@@ -9,8 +9,8 @@
 #include "cli/ProbeCommand.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
+#include "core/config/CredentialCodec.h"
 #include "core/config/DefaultPortTable.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "platform/TerminalInput.h"
 #include "platform/TlsFailure.h"
 

@@ -7,8 +7,8 @@
 #include "cli/CliContext.h"
 #include "core/app/CompanionService.h"
 #include "core/app/RelayControl.h"
+#include "core/app/SchemaManager.h"
 #include "core/config/RelaySettings.h"
-#include "core/config/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "platform/Notifier.h"
 

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {

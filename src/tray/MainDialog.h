@@ -8,8 +8,8 @@
 
 #include "core/app/CompanionService.h"
 #include "core/app/RelayControl.h"
+#include "core/app/SchemaManager.h"
 #include "core/config/RelaySettings.h"
-#include "core/config/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayHost.h"

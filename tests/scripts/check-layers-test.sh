@@ -52,5 +52,34 @@ got_lines=$(sed -n 's/^.*Bad\.cpp:\([0-9]*\): .*$/\1/p' <<<"$out" | tr '\n' ' ' 
 grep -q 'Bad.cpp:10: the core includes "platform/posix/PosixSocket.h", a platform backend' \
     <<<"$out" || fail "the message names neither the include nor why:"$'\n'"$out"
 
+# Inside the core a layer includes only those below it; the command line is held to the
+# core's rule as well, all but its main.cpp.
+mkdir -p "$work/layers/core/config" "$work/layers/core/protocol" "$work/layers/cli"
+cat > "$work/layers/core/config/Low.h" <<'EOF'
+#include "core/config/RelaySettings.h"
+#include "core/rewrite/MessageRewriter.h"
+#include "../relay/RelayEngine.h"
+EOF
+cat > "$work/layers/core/protocol/Mid.h" <<'EOF'
+#include "core/config/ServerEntry.h"
+#include "core/rewrite/MessageRewriter.h"
+#include "core/protocol/ProtocolFramer.h"
+#include "core/app/SchemaManager.h"
+EOF
+cat > "$work/layers/cli/Command.cpp" <<'EOF'
+#include "core/relay/RelayEngine.h"
+#include "platform/win32/RegistryStore.h"
+EOF
+cp "$work/layers/cli/Command.cpp" "$work/layers/cli/main.cpp"
+out=$("$check" "$work/layers/core" "$work/layers/cli" 2>&1)
+[ $? -ne 0 ] || fail "includes against the layers pass"
+got=$(sed -n 's/^.*\/\([A-Za-z]*\.[a-z]*:[0-9]*\): .*$/\1/p' <<<"$out" | sort | tr '\n' ' ')
+[ "$got" = "Command.cpp:2 Low.h:2 Low.h:3 Mid.h:4 " ] ||
+    fail "layer offences reported '$got'; output:"$'\n'"$out"
+grep -q 'Low.h:2: config includes "core/rewrite/MessageRewriter.h", of the layer rewrite' \
+    <<<"$out" || fail "the message names neither the layers nor the include:"$'\n'"$out"
+grep -q 'Command.cpp:2: the command line includes' <<<"$out" ||
+    fail "the command line is not named:"$'\n'"$out"
+
 [ "$failed" -eq 0 ] && echo "check-layers: all cases pass"
 exit "$failed"

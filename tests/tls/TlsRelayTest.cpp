@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/config/CredentialCodec.h"
 #include "core/notice/LogNotifier.h"
-#include "core/rewrite/CredentialCodec.h"
+#include "core/relay/RelayFixture.h"
 #include "platform/TlsClient.h"
-#include "relay/RelayFixture.h"
 #include "tls/TestPki.h"
 #include "tls/TlsTestServer.h"
 

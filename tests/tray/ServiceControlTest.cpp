@@ -10,7 +10,7 @@
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
 #include "TempDir.h"
-#include "core/config/SchemaManager.h"
+#include "core/app/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"

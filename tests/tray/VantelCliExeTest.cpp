@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "core/config/CredentialCodec.h"
 #include "core/config/SettingsPersistence.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "platform/win32/RegistryStore.h"
 #include "tray/BuiltPrograms.h"
 

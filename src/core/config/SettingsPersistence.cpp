@@ -4,8 +4,8 @@
 #include <optional>
 #include <unordered_set>
 
+#include "core/config/AsciiText.h"
 #include "core/config/DecimalText.h"
-#include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/rewrite/AsciiText.h"
+#include "core/config/AsciiText.h"
 
 namespace vantel {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/config/AsciiText.h"
 #include "core/protocol/ImapCapabilityFilter.h"
 #include "core/protocol/LineEnds.h"
-#include "core/rewrite/AsciiText.h"
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "core/config/AsciiText.h"
 #include "core/protocol/LineEnds.h"
 #include "core/protocol/ReplyCode.h"
-#include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {

@@ -1,7 +1,7 @@
 #include "core/protocol/PipelinedCommands.h"
 
+#include "core/config/AsciiText.h"
 #include "core/protocol/LineEnds.h"
-#include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 

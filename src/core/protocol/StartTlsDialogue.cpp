@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "core/config/AsciiText.h"
 #include "core/protocol/ReplyCode.h"
-#include "core/rewrite/AsciiText.h"
 
 namespace vantel {
 namespace {

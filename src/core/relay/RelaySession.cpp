@@ -3,11 +3,11 @@
 #include <exception>
 #include <string_view>
 
+#include "core/config/CredentialCodec.h"
 #include "core/protocol/StartTlsDialogue.h"
 #include "core/relay/RelayEngine.h"
 #include "core/relay/SecurityProblem.h"
 #include "core/relay/TlsSocket.h"
-#include "core/rewrite/CredentialCodec.h"
 
 namespace vantel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/LineSplitter.h"
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "core/app/SchemaManager.h"
 #include "core/config/RelaySettings.h"
-#include "core/config/SchemaManager.h"
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
 

@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "core/config/CredentialCodec.h"
 #include "core/config/DefaultPortTable.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "platform/TlsFailure.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/Placement.h"

@@ -3,7 +3,7 @@
 #include <iterator>
 #include <string>
 
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/ListViewRows.h"
 #include "tray/dialogs/ServerSettingsDialog.h"

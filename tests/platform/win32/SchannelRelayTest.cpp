@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "core/relay/RelayFixture.h"
 #include "platform/TlsClient.h"
 #include "platform/win32/TlsTestServers.h"
-#include "relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListViewRows.h"

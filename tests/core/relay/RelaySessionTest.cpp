@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "FaultyLoop.h"
-#include "core/rewrite/CredentialCodec.h"
-#include "relay/RelayFixture.h"
+#include "core/config/CredentialCodec.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

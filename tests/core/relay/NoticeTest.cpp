@@ -6,7 +6,7 @@
 #include "FaultyLoop.h"
 #include "core/notice/LogNotifier.h"
 #include "core/notice/NoticeCoalescer.h"
-#include "relay/RelayFixture.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "core/rewrite/CredentialCodec.h"
-#include "relay/RelayFixture.h"
+#include "core/config/CredentialCodec.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "FakeNotifier.h"
+#include "core/config/CredentialCodec.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
-#include "core/rewrite/CredentialCodec.h"
 #include "core/rewrite/LineSplitter.h"
 
 namespace vantel {

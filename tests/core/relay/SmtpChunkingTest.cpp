@@ -2,7 +2,7 @@
 // the relay rewrites headers, which a counted chunk cannot take.
 #include <gtest/gtest.h>
 
-#include "relay/RelayFixture.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "core/rewrite/CredentialCodec.h"
-#include "relay/RelayFixture.h"
+#include "core/config/CredentialCodec.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

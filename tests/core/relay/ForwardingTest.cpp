@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/RelayFixture.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

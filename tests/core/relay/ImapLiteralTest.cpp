@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "relay/RelayFixture.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 
 #include <algorithm>
 #include <cstring>

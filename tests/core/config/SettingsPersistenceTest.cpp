@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "StoreFactory.h"
-#include "core/rewrite/CredentialCodec.h"
+#include "core/config/CredentialCodec.h"
 
 namespace vantel {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
+#include "core/config/CredentialCodec.h"
 #include "core/protocol/ImapCapabilityFilter.h"
 #include "core/protocol/Pop3OfferFilter.h"
-#include "core/rewrite/CredentialCodec.h"
-#include "relay/RelayFixture.h"
+#include "core/relay/RelayFixture.h"
 
 namespace vantel {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/config/SchemaManager.h"
+#include "core/app/SchemaManager.h"
 
 #include <algorithm>
 
