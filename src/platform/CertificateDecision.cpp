@@ -274,6 +274,14 @@ CertificateHost ReadCertificateHost(std::string_view host) {
     return read;
 }
 
+std::string UncheckableHostReason(const CertificateHost& host) {
+    if (!host.uncheckable) {
+        return "";
+    }
+    return host.text.empty() ? "no server name to check the certificate for"
+                             : "the certificate cannot be checked for \"" + host.text + "\"";
+}
+
 std::string CertificateDay(std::int64_t time) {
     // Days to a civil date in the proleptic Gregorian calendar, eras of 400 years.
     const std::int64_t days = time >= 0 ? time / 86400 : (time - 86399) / 86400;

@@ -67,6 +67,9 @@ struct CertificateHost {
     bool uncheckable = false;
 };
 CertificateHost ReadCertificateHost(std::string_view host);
+/// Why no certificate can be checked for `host`, as a handshake failure's detail; empty when
+/// one can. Such a host is refused before a byte is sent (unless the entry is pinned).
+std::string UncheckableHostReason(const CertificateHost& host);
 
 /// "2026-01-02" (UTC) for a time in seconds since 1970.
 std::string CertificateDay(std::int64_t time);

@@ -218,7 +218,7 @@ OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options,
     entryHost_ = options.host;
     host_ = host.text;
     address_ = host.address;
-    uncheckable_ = host.uncheckable;
+    uncheckable_ = UncheckableHostReason(host);
     pin_ = options.pinnedSha256;
 
     ERR_clear_error();
@@ -254,10 +254,8 @@ void OpenSslClient::Start() {
     started_ = true;
     // The name is checked by DecideCertificate, not by OpenSSL; what no certificate can be
     // for is refused before a byte is sent.
-    if (pin_.empty() && uncheckable_) {
-        Fail(TlsProblem::Handshake,
-             host_.empty() ? "no server name to check the certificate for"
-                           : "the certificate cannot be checked for \"" + host_ + "\"");
+    if (pin_.empty() && !uncheckable_.empty()) {
+        Fail(TlsProblem::Handshake, uncheckable_);
         return;
     }
     if (!address_ && !host_.empty() && SSL_set_tlsext_host_name(ssl_, host_.c_str()) != 1) {

@@ -99,8 +99,8 @@ class OpenSslClient : public TlsClient {
     std::string entryHost_;  // as the entry holds it
     std::string host_;       // without brackets, a zone or a final dot
     bool address_ = false;
-    bool uncheckable_ = false;
-    std::string pin_;  // as the user gave it; empty: none
+    std::string uncheckable_;  // why no certificate can be for host_; empty: one can
+    std::string pin_;          // as the user gave it; empty: none
     TlsState state_ = TlsState::Handshaking;
     TlsFailure failure_;
     std::string fingerprint_;
