@@ -48,9 +48,12 @@ struct CertificateFacts {
 
 /// The certificate for `host` (the entry's: a name, or an address literal, brackets allowed)
 /// with `pin` (as the user gave it; empty: none). With a pin, only the fingerprint counts.
-/// Without, the first fault in this order: the chain (Untrusted), the name (NameMismatch: what
-/// the certificate is for), the dates (Expired, NotYetValid: the day). problem None: taken.
-/// The failure's fingerprint is the facts'.
+/// Without, the first fault in this order: the chain (Untrusted: "self-signed", ...), the name
+/// (NameMismatch: what the certificate is for, its first ten subjectAltNames joined by ", "
+/// and "and N more", else "<common name> in its common name only", else "no name"), the dates
+/// (Expired, NotYetValid: the day, "2026-01-02"). An address literal is matched against the
+/// IP entries, a name against the DNS entries. problem None: taken. The failure's fingerprint
+/// is the facts'.
 TlsFailure DecideCertificate(const CertificateFacts& facts, std::string_view host,
                              std::string_view pin);
 
