@@ -56,6 +56,30 @@ def issue(d, name, subject, names, dates=None):
                 "-extfile", name + ".ext", "-notext", "-out", name + ".pem", cwd=d)
 
 
+def issue_under_old_issuer(d):
+    """A certificate for localhost, in its dates, whose issuer (an intermediate of the test
+    CA) expired; the server sends both."""
+    openssl("genrsa", "-out", "old-ca.key", "2048", cwd=d)
+    with open(os.path.join(d, "old-ca.ext"), "w") as f:
+        f.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n")
+    openssl("req", "-new", "-key", "old-ca.key", "-subj", "/CN=Vantel Old CA", "-out",
+            "old-ca.csr", cwd=d)
+    openssl("ca", "-batch", "-config", "ca.cnf", "-cert", "ca.pem", "-keyfile", "ca.key",
+            "-in", "old-ca.csr", "-startdate", "20200101000000Z", "-enddate", "20210102000000Z",
+            "-extfile", "old-ca.ext", "-notext", "-out", "old-ca.pem", cwd=d)
+    with open(os.path.join(d, "oldissuer.ext"), "w") as f:
+        f.write(LEAF_EXT + "subjectAltName=" + LEAF_NAMES + "\n")
+    openssl("req", "-new", "-key", "server.key", "-subj", "/CN=localhost", "-out",
+            "oldissuer.csr", cwd=d)
+    openssl("x509", "-req", "-in", "oldissuer.csr", "-CA", "old-ca.pem", "-CAkey", "old-ca.key",
+            "-CAcreateserial", "-days", "30", "-sha256", "-extfile", "oldissuer.ext",
+            "-out", "oldissuer-leaf.pem", cwd=d)
+    with open(os.path.join(d, "oldissuer.pem"), "w") as chain:
+        for part in ("oldissuer-leaf.pem", "old-ca.pem"):
+            with open(os.path.join(d, part)) as f:
+                chain.write(f.read())
+
+
 def make_certificates(d):
     with open(os.path.join(d, "ca.cnf"), "w") as f:
         f.write(CA_CONFIG.format(dir=d))
@@ -73,6 +97,7 @@ def make_certificates(d):
     issue(d, "commonname", "/CN=localhost", "IP:192.0.2.1")
     issue(d, "expired", "/CN=localhost", LEAF_NAMES, ("20200101000000Z", "20210102000000Z"))
     issue(d, "notyet", "/CN=localhost", LEAF_NAMES, ("20990101000000Z", "21000101000000Z"))
+    issue_under_old_issuer(d)
     openssl("req", "-x509", "-key", "server.key", "-subj", "/CN=localhost", "-days", "30",
             "-addext", "subjectAltName=" + LEAF_NAMES, "-out", "selfsigned.pem", cwd=d)
 
@@ -200,6 +225,7 @@ def main():
         "commonname": echo(tls_context(d, "commonname")),
         "expired": echo(tls_context(d, "expired")),
         "notyet": echo(tls_context(d, "notyet")),
+        "oldissuer": echo(tls_context(d, "oldissuer")),
         "tls11": echo(tls_context(d, "trusted", ssl.TLSVersion.TLSv1_1)),
         "bye": say_bye(tls_context(d, "trusted")),
         "garbage": garbage,

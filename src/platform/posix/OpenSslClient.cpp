@@ -16,7 +16,6 @@ namespace vantel {
 namespace {
 
 constexpr std::size_t kWriteChunk = 64 * 1024;
-constexpr std::size_t kNamesListed = 10;
 constexpr const char* kProtocolVersion =
     "protocol version (the server offers neither TLS 1.2 nor 1.3)";
 constexpr const char* kNotTls = "not a TLS server";
@@ -47,13 +46,6 @@ std::string TimeOf(const ASN1_TIME* time) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", when.tm_year + 1900,
                   when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
     return text;
-}
-
-/// "2026-01-02" (UTC).
-std::string DayOf(const ASN1_TIME* time) {
-    const std::string when = TimeOf(time);
-    const bool readable = when.size() > 10 && when[4] == '-';
-    return readable ? when.substr(0, 10) : when;
 }
 
 /// A distinguished name on one line, the narrowest part first ("CN=mail.example.org,
@@ -90,60 +82,54 @@ std::string AddressText(const ASN1_OCTET_STRING* bytes) {
 }
 
 /// The certificate's DNS and IP subjectAltNames, in its order.
-std::vector<std::string> AlternativeNames(X509* certificate) {
-    std::vector<std::string> names;
+std::vector<CertificateName> AlternativeNames(X509* certificate) {
+    std::vector<CertificateName> names;
     auto* alternatives = static_cast<GENERAL_NAMES*>(
         X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
     for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
         const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
-        std::string text;
+        CertificateName entry;
         if (name->type == GEN_DNS) {
             const ASN1_STRING* dns = name->d.dNSName;
-            text.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
-                        static_cast<std::size_t>(ASN1_STRING_length(dns)));
+            entry.text.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
+                              static_cast<std::size_t>(ASN1_STRING_length(dns)));
         } else if (name->type == GEN_IPADD) {
-            text = AddressText(name->d.iPAddress);
+            entry.address = true;
+            entry.text = AddressText(name->d.iPAddress);
         }
-        if (!text.empty()) {
-            names.push_back(text);
+        if (!entry.text.empty()) {
+            names.push_back(std::move(entry));
         }
     }
     GENERAL_NAMES_free(alternatives);
     return names;
 }
 
-/// What the certificate is for: its DNS and IP subjectAltNames; without them, its common
-/// name, said to be no more than that.
-std::string NamesOf(X509* certificate) {
-    std::vector<std::string> names = AlternativeNames(certificate);
-    if (names.empty()) {
-        const X509_NAME* subject = X509_get_subject_name(certificate);
-        const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-        unsigned char* common = nullptr;
-        const int size =
-            index < 0 ? -1
-                      : ASN1_STRING_to_UTF8(
-                            &common, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
-        std::string name;
-        if (size > 0) {
-            name.assign(reinterpret_cast<char*>(common), static_cast<std::size_t>(size));
-        }
-        OPENSSL_free(common);
-        if (!name.empty()) {
-            return name + " in its common name only";
-        }
+/// The subject's first common name, in UTF-8.
+std::string CommonNameOf(X509* certificate) {
+    const X509_NAME* subject = X509_get_subject_name(certificate);
+    const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    unsigned char* common = nullptr;
+    const int size =
+        index < 0 ? -1
+                  : ASN1_STRING_to_UTF8(
+                        &common, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+    std::string name;
+    if (size > 0) {
+        name.assign(reinterpret_cast<char*>(common), static_cast<std::size_t>(size));
     }
-    if (names.empty()) {
-        return "no name";
+    OPENSSL_free(common);
+    return name;
+}
+
+/// Seconds since 1970 (UTC). An unreadable date is never reached: X509_verify_cert refuses
+/// the chain for it first.
+std::int64_t SecondsOf(const ASN1_TIME* time) {
+    std::tm when{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &when) != 1) {
+        return 0;
     }
-    std::string joined;
-    for (std::size_t i = 0; i < names.size() && i < kNamesListed; ++i) {
-        joined += (i == 0 ? "" : ", ") + names[i];
-    }
-    if (names.size() > kNamesListed) {
-        joined += " and " + std::to_string(names.size() - kNamesListed) + " more";
-    }
-    return joined;
+    return static_cast<std::int64_t>(timegm(&when));
 }
 
 bool IsSelfSigned(int code) {
@@ -157,8 +143,20 @@ bool IsIssuerUnknown(int code) {
            code == X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE;
 }
 
-bool IsNameMismatch(int code) {
-    return code == X509_V_ERR_HOSTNAME_MISMATCH || code == X509_V_ERR_IP_ADDRESS_MISMATCH;
+/// The X509 error a refusal gives the server in its alert.
+int AlertCode(const TlsFailure& failure, int chainCode, bool address) {
+    switch (failure.problem) {
+        case TlsProblem::Untrusted:
+            return chainCode;
+        case TlsProblem::NameMismatch:
+            return address ? X509_V_ERR_IP_ADDRESS_MISMATCH : X509_V_ERR_HOSTNAME_MISMATCH;
+        case TlsProblem::Expired:
+            return X509_V_ERR_CERT_HAS_EXPIRED;
+        case TlsProblem::NotYetValid:
+            return X509_V_ERR_CERT_NOT_YET_VALID;
+        default:
+            return X509_V_ERR_CERT_REJECTED;
+    }
 }
 
 /// Why a handshake or a record failed, in words, from one queued OpenSSL error.
@@ -216,22 +214,12 @@ std::string TakeOpenSslErrors() {
 
 OpenSslClient::OpenSslClient(SSL_CTX* context, const TlsClientOptions& options,
                              const std::string& unusable) {
-    std::string host = options.host;
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    }
-    unsigned char bytes[16];
-    if (host.find(':') != std::string::npos) {
-        address_ = true;  // no name has a colon: an IPv6 literal, perhaps with a zone
-        host = host.substr(0, host.find('%'));
-    } else if (inet_pton(AF_INET, host.c_str(), bytes) == 1) {
-        address_ = true;
-    } else if (!host.empty() && host.back() == '.') {
-        host.pop_back();  // the root's dot is neither sent nor matched
-    }
-    host_ = host;
-    pinned_ = !options.pinnedSha256.empty();
-    pin_ = NormalizeFingerprint(options.pinnedSha256);
+    const CertificateHost host = ReadCertificateHost(options.host);
+    entryHost_ = options.host;
+    host_ = host.text;
+    address_ = host.address;
+    uncheckable_ = UncheckableHostReason(host);
+    pin_ = options.pinnedSha256;
 
     ERR_clear_error();
     ssl_ = SSL_new(context);
@@ -264,22 +252,11 @@ void OpenSslClient::Start() {
         return;
     }
     started_ = true;
-    if (!pinned_) {
-        X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
-        // The common name names no server: anyone may put any name there, and only the
-        // subjectAltName is what a CA vouches for.
-        X509_VERIFY_PARAM_set_hostflags(
-            param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
-        const bool named =
-            address_ ? X509_VERIFY_PARAM_set1_ip_asc(param, host_.c_str()) == 1
-                     : !host_.empty() && X509_VERIFY_PARAM_set1_host(param, host_.c_str(), 0) == 1;
-        if (!named) {
-            ERR_clear_error();
-            Fail(TlsProblem::Handshake,
-                 host_.empty() ? "no server name to check the certificate for"
-                               : "the certificate cannot be checked for \"" + host_ + "\"");
-            return;
-        }
+    // The name is checked by DecideCertificate, not by OpenSSL; what no certificate can be
+    // for is refused before a byte is sent.
+    if (pin_.empty() && !uncheckable_.empty()) {
+        Fail(TlsProblem::Handshake, uncheckable_);
+        return;
     }
     if (!address_ && !host_.empty() && SSL_set_tlsext_host_name(ssl_, host_.c_str()) != 1) {
         ERR_clear_error();  // a name too long for SNI: the server has to do without it
@@ -379,7 +356,9 @@ CertificateInfo OpenSslClient::certificate() const {
         return info;
     }
     info.subject = NameText(X509_get_subject_name(peer_));
-    info.names = AlternativeNames(peer_);
+    for (CertificateName& name : AlternativeNames(peer_)) {
+        info.names.push_back(std::move(name.text));
+    }
     info.issuer = NameText(X509_get_issuer_name(peer_));
     info.notBefore = TimeOf(X509_get0_notBefore(peer_));
     info.notAfter = TimeOf(X509_get0_notAfter(peer_));
@@ -421,13 +400,13 @@ int OpenSslClient::CollectError(int ok, X509_STORE_CTX* store) {
     }
     const int code = X509_STORE_CTX_get_error(store);
     X509* certificate = X509_STORE_CTX_get_current_cert(store);
-    std::string day;
+    std::int64_t time = 0;
     if (code == X509_V_ERR_CERT_HAS_EXPIRED && certificate != nullptr) {
-        day = DayOf(X509_get0_notAfter(certificate));
+        time = SecondsOf(X509_get0_notAfter(certificate));
     } else if (code == X509_V_ERR_CERT_NOT_YET_VALID && certificate != nullptr) {
-        day = DayOf(X509_get0_notBefore(certificate));
+        time = SecondsOf(X509_get0_notBefore(certificate));
     }
-    client->errors_.push_back({code, X509_STORE_CTX_get_error_depth(store), day});
+    client->errors_.push_back({code, X509_STORE_CTX_get_error_depth(store), time});
     return 1;  // go on: every check is to be heard before one is chosen
 }
 
@@ -435,79 +414,67 @@ bool OpenSslClient::Verify(X509_STORE_CTX* store) {
     X509* leaf = X509_STORE_CTX_get0_cert(store);
     KeepPeer(leaf);  // OpenSSL keeps the certificate of a session it refuses nowhere
     fingerprint_ = FingerprintOf(leaf);
-    failure_.fingerprint = fingerprint_;
-    if (pinned_) {
-        if (!pin_.empty() && pin_ == fingerprint_) {
-            return true;
-        }
-        failure_.problem = TlsProblem::PinMismatch;
-        failure_.detail = pin_.empty() ? "the pinned fingerprint is not 32 bytes of hex" : "";
-        X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
-        return false;
+    CertificateFacts facts;
+    facts.fingerprint = fingerprint_;
+    if (leaf != nullptr) {
+        facts.names = AlternativeNames(leaf);
+        facts.commonName = CommonNameOf(leaf);
+        facts.notBefore = SecondsOf(X509_get0_notBefore(leaf));
+        facts.notAfter = SecondsOf(X509_get0_notAfter(leaf));
     }
+    facts.now = static_cast<std::int64_t>(std::time(nullptr));
+    // A pin needs no chain: it is not even built then.
+    const int chainCode = pin_.empty() ? CheckChain(store, facts) : X509_V_OK;
+    failure_ = DecideCertificate(facts, entryHost_, pin_);
+    if (failure_.problem == TlsProblem::None) {
+        return true;
+    }
+    X509_STORE_CTX_set_error(store, AlertCode(failure_, chainCode, address_));
+    return false;
+}
+
+int OpenSslClient::CheckChain(X509_STORE_CTX* store, CertificateFacts& facts) {
     errors_.clear();
     X509_STORE_CTX_set_verify_cb(store, &OpenSslClient::CollectError);
     const int verified = X509_verify_cert(store);
-    if (const int chosen = ChooseFailure(leaf); chosen != X509_V_OK) {
-        X509_STORE_CTX_set_error(store, chosen);  // the alert the server gets
-        return false;
-    }
-    if (verified != 1) {  // refused without a reason given to the callback
-        failure_.problem = TlsProblem::Untrusted;
-        failure_.detail = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
-        X509_STORE_CTX_set_error(store, X509_V_ERR_UNSPECIFIED);
-        return false;
-    }
-    return true;
-}
-
-int OpenSslClient::ChooseFailure(X509* leaf) {
-    if (errors_.empty()) {
-        return X509_V_OK;
-    }
-    const CertificateError* chain = nullptr;  // what makes the chain untrusted
-    const CertificateError* expired = nullptr;
-    const CertificateError* early = nullptr;
-    const CertificateError* name = nullptr;
+    // What makes the chain untrusted: the first reason that says it ends at no trusted root,
+    // else the first of any other. The leaf's own dates are the facts' to judge.
+    const CertificateError* chain = nullptr;
     for (const CertificateError& error : errors_) {
-        if (IsNameMismatch(error.code)) {
-            name = name != nullptr ? name : &error;
-        } else if (error.depth == 0 && error.code == X509_V_ERR_CERT_HAS_EXPIRED) {
-            expired = expired != nullptr ? expired : &error;
-        } else if (error.depth == 0 && error.code == X509_V_ERR_CERT_NOT_YET_VALID) {
-            early = early != nullptr ? early : &error;
-        } else if (chain == nullptr ||
-                   ((IsSelfSigned(error.code) || IsIssuerUnknown(error.code)) &&
-                    !IsSelfSigned(chain->code) && !IsIssuerUnknown(chain->code))) {
+        if (error.depth == 0 && (error.code == X509_V_ERR_CERT_HAS_EXPIRED ||
+                                 error.code == X509_V_ERR_CERT_NOT_YET_VALID)) {
+            continue;
+        }
+        if (chain == nullptr || ((IsSelfSigned(error.code) || IsIssuerUnknown(error.code)) &&
+                                 !IsSelfSigned(chain->code) && !IsIssuerUnknown(chain->code))) {
             chain = &error;
         }
     }
-    // The same order as on Windows: untrusted, then the name, then the dates.
-    const CertificateError& chosen = chain ? *chain : name ? *name : expired ? *expired : *early;
-    if (&chosen == chain) {
-        failure_.problem = TlsProblem::Untrusted;
-        if (IsSelfSigned(chosen.code)) {
-            failure_.detail = "self-signed";
-        } else if (IsIssuerUnknown(chosen.code)) {
-            failure_.detail = "issuer unknown";
-        } else if (chosen.code == X509_V_ERR_CERT_HAS_EXPIRED) {
-            failure_.detail = "an issuer's certificate expired on " + chosen.day;
-        } else if (chosen.code == X509_V_ERR_CERT_NOT_YET_VALID) {
-            failure_.detail = "an issuer's certificate is not valid before " + chosen.day;
-        } else {
-            failure_.detail = X509_verify_cert_error_string(chosen.code);
+    if (chain == nullptr) {
+        if (verified == 1) {
+            facts.chain = ChainTrust::Trusted;
+            return X509_V_OK;
         }
-    } else if (&chosen == expired) {
-        failure_.problem = TlsProblem::Expired;
-        failure_.detail = chosen.day;
-    } else if (&chosen == early) {
-        failure_.problem = TlsProblem::NotYetValid;
-        failure_.detail = chosen.day;
-    } else {
-        failure_.problem = TlsProblem::NameMismatch;
-        failure_.detail = NamesOf(leaf);
+        // Refused without a reason given to the callback.
+        facts.chain = ChainTrust::Other;
+        facts.chainWords = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+        return X509_V_ERR_UNSPECIFIED;
     }
-    return chosen.code;
+    if (IsSelfSigned(chain->code)) {
+        facts.chain = ChainTrust::SelfSigned;
+    } else if (IsIssuerUnknown(chain->code)) {
+        facts.chain = ChainTrust::IssuerUnknown;
+    } else if (chain->code == X509_V_ERR_CERT_HAS_EXPIRED) {
+        facts.chain = ChainTrust::IssuerExpired;
+        facts.issuerTime = chain->time;
+    } else if (chain->code == X509_V_ERR_CERT_NOT_YET_VALID) {
+        facts.chain = ChainTrust::IssuerNotYetValid;
+        facts.issuerTime = chain->time;
+    } else {
+        facts.chain = ChainTrust::Other;
+        facts.chainWords = X509_verify_cert_error_string(chain->code);
+    }
+    return chain->code;
 }
 
 void OpenSslClient::Pump() {

@@ -2,27 +2,13 @@
 // Included only by the POSIX sources.
 //
 // What it checks, inside the handshake (a refusal ends the handshake with an alert to the
-// server, which TakeOutgoing then holds, and the state Failed):
-//  - With a pinned fingerprint, only that the server certificate's SHA-256 is the pinned one:
-//    the chain, the name and the dates are not checked, since a pin is the user's trust in that
-//    very certificate. A mismatch is PinMismatch. A pin that is not 32 bytes of hex matches no
-//    certificate: PinMismatch too, with detail "the pinned fingerprint is not 32 bytes of hex"
-//    (and the server's fingerprint, which is what the user needs to pin). It never falls back
-//    to checking the chain.
-//  - Without a pin: the chain against the context's roots, the validity dates, and the name:
-//    a host name against the certificate's DNS names (a wildcard stands for one whole label),
-//    an IPv4 or IPv6 literal (brackets allowed) against its IP addresses.
-// When several checks fail, the one reported is, in order:
-//  1. Untrusted: the chain ends at no trusted root ("self-signed", "issuer unknown", an
-//     issuer's dates, or OpenSSL's words for anything else). A certificate nobody vouches for
-//     says nothing true about its name or dates, and pinning it (the user's remedy) skips
-//     those checks anyway.
-//  2. NameMismatch: detail is what the certificate is for: its DNS and IP subjectAltNames
-//     joined by ", " (the first ten, then "and N more"), else its common name. A certificate
-//     for another server is the wrong one whatever its dates.
-//  3. Expired (the day of notAfter, "2026-01-02") and NotYetValid (the day of notBefore).
-// failure().fingerprint (and fingerprint(), certificate()) is set whenever the server sent a
-// certificate.
+// server, which TakeOutgoing then holds, and the state Failed): DecideCertificate, on the
+// facts read from the server's certificate and from X509_verify_cert's verdict on its chain
+// (which is not built at all for a pinned entry). A pin that is not 32 bytes of hex is
+// PinMismatch with detail "the pinned fingerprint is not 32 bytes of hex". Without a pin, a
+// host that no certificate can be for (empty, or with a colon yet no IPv6 literal) fails in
+// Start, before a byte is sent. failure().fingerprint (and fingerprint(), certificate()) is
+// set whenever the server sent a certificate.
 //
 // Other failures:
 //  - A failed handshake is Handshake with the reason in words: "protocol version (...)" for a
@@ -48,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CertificateDecision.h"
 #include "platform/TlsClient.h"
 
 namespace vantel {
@@ -87,13 +74,14 @@ class OpenSslClient : public TlsClient {
     struct CertificateError {
         int code;
         int depth;
-        std::string day;  ///< the date that failed, for expired and not-yet-valid certificates
+        std::int64_t time;  ///< the date that failed, for expired and not-yet-valid certificates
     };
 
     static int CollectError(int ok, X509_STORE_CTX* store);
     bool Verify(X509_STORE_CTX* store);
-    /// Sets failure_ from the collected errors; the X509 error chosen, X509_V_OK for none.
-    int ChooseFailure(X509* leaf);
+    /// Builds and checks the chain into facts.chain; the X509 error that makes it untrusted,
+    /// X509_V_OK for none.
+    int CheckChain(X509_STORE_CTX* store, CertificateFacts& facts);
     /// Runs the handshake and reads records as far as the input allows.
     void Pump();
     void ReadRecords();
@@ -106,12 +94,13 @@ class OpenSslClient : public TlsClient {
     void FailFromOpenSsl(int result, bool handshake);
 
     SSL* ssl_ = nullptr;
-    BIO* in_ = nullptr;   // from the server; SSL_free frees both
-    BIO* out_ = nullptr;  // to the server
-    std::string host_;    // without brackets or a final dot
+    BIO* in_ = nullptr;      // from the server; SSL_free frees both
+    BIO* out_ = nullptr;     // to the server
+    std::string entryHost_;  // as the entry holds it
+    std::string host_;       // without brackets, a zone or a final dot
     bool address_ = false;
-    bool pinned_ = false;
-    std::string pin_;  // normalized; empty when the pin given is not a fingerprint
+    std::string uncheckable_;  // why no certificate can be for host_; empty: one can
+    std::string pin_;          // as the user gave it; empty: none
     TlsState state_ = TlsState::Handshaking;
     TlsFailure failure_;
     std::string fingerprint_;

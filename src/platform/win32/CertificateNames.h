@@ -1,6 +1,6 @@
-// The names a server certificate is for, and whether the host an entry holds is one of them.
-// Schannel is left no name check of its own: under Wine it matches no address literal.
-// Included only by the Windows sources.
+// The names a server certificate is for, as DecideCertificate weighs them. Schannel is left no
+// name check of its own: under Wine it matches no address literal. Included only by the
+// Windows sources.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +8,9 @@
 #include <wincrypt.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "platform/CertificateDecision.h"
 
 namespace vantel {
 
@@ -18,24 +19,15 @@ class CertificateNames {
     /// Reads the subjectAltName DNS names and IP addresses and the subject's common name.
     explicit CertificateNames(PCCERT_CONTEXT certificate);
 
-    /// Whether the certificate is for `host`: an address literal against the IP addresses, a
-    /// name against the DNS names; never against the common name.
-    bool Matches(std::string_view host) const;
-    /// "mail.example.net, 192.0.2.1": the DNS names and addresses, else "mail.example.net in
-    /// its common name only".
-    std::string Describe() const;
-    /// The DNS names and addresses (as text) in the certificate's order.
-    const std::vector<std::string>& listed() const { return listed_; }
-
-    /// Whether the DNS name `pattern` covers the name `host`, ignoring case; a wildcard
-    /// stands for exactly one whole leftmost label ("*.example.net").
-    static bool NameMatches(std::string_view pattern, std::string_view host);
+    /// The DNS names and addresses in the certificate's order.
+    const std::vector<CertificateName>& names() const { return names_; }
+    const std::string& commonName() const { return commonName_; }
+    /// The names' texts, in the same order.
+    std::vector<std::string> listed() const;
 
   private:
-    std::vector<std::string> dnsNames_;
-    std::vector<std::string> addresses_;  // 4 or 16 bytes each, network order
+    std::vector<CertificateName> names_;
     std::string commonName_;
-    std::vector<std::string> listed_;
 };
 
 }  // namespace vantel

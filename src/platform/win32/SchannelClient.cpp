@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
-#include "platform/win32/AddressConversion.h"
+#include "platform/win32/CertificateNames.h"
 #include "platform/win32/SchannelDetails.h"
 
 namespace vantel {
@@ -158,9 +159,10 @@ std::wstring Widen(const std::string& text) {
 SchannelClient::SchannelClient(std::shared_ptr<SchannelCredentials> credentials,
                                const TlsClientOptions& options)
     : credentials_(std::move(credentials)), host_(options.host), pin_(options.pinnedSha256) {
-    SocketAddress literal;
-    if (!ParseAddress(host_, 0, literal)) {
-        serverName_ = Widen(host_);
+    const CertificateHost host = ReadCertificateHost(host_);
+    uncheckable_ = UncheckableHostReason(host);
+    if (!host.address) {
+        serverName_ = Widen(host.text);
     }
 }
 
@@ -195,6 +197,10 @@ SECURITY_STATUS SchannelClient::Step(SecBufferDesc* input) {
 
 void SchannelClient::Start() {
     if (haveContext_ || state_ != TlsState::Handshaking) {
+        return;
+    }
+    if (pin_.empty() && !uncheckable_.empty()) {
+        Fail(TlsProblem::Handshake, uncheckable_);  // before a byte is sent
         return;
     }
     const SECURITY_STATUS status = Step(nullptr);
@@ -297,15 +303,18 @@ void SchannelClient::FinishHandshake() {
         return;
     }
     KeepCertificate(certificate);
-    TlsFailure check;
-    if (!pin_.empty()) {
-        // The pinned certificate is trusted as it is: no chain, no name, no dates.
-        if (fingerprint_.empty() || NormalizeFingerprint(pin_) != fingerprint_) {
-            check.problem = TlsProblem::PinMismatch;
-        }
-    } else {
-        check = credentials_->Check(certificate, host_);
+    CertificateFacts facts;
+    facts.fingerprint = fingerprint_;
+    const CertificateNames names(certificate);
+    facts.names = names.names();
+    facts.commonName = names.commonName();
+    facts.notBefore = SecondsOf(certificate->pCertInfo->NotBefore);
+    facts.notAfter = SecondsOf(certificate->pCertInfo->NotAfter);
+    facts.now = static_cast<std::int64_t>(std::time(nullptr));
+    if (pin_.empty()) {
+        credentials_->CheckChain(certificate, facts);  // a pin needs no chain
     }
+    const TlsFailure check = DecideCertificate(facts, host_, pin_);
     CertFreeCertificateContext(certificate);
 
     SecPkgContext_ConnectionInfo info{};

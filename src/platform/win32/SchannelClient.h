@@ -59,6 +59,7 @@ class SchannelClient : public TlsClient {
     std::shared_ptr<SchannelCredentials> credentials_;
     std::string host_;
     std::string pin_;
+    std::string uncheckable_;  // why no certificate can be for host_; empty: one can
     std::wstring serverName_;  // sent as SNI; empty for an address literal
     CtxtHandle context_{};
     bool haveContext_ = false;

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/win32/CertificateNames.h"
-
 namespace vantel {
 namespace {
 
@@ -26,37 +24,27 @@ constexpr DWORD kChainFaults =
     CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT | CERT_TRUST_IS_PARTIAL_CHAIN |
     CERT_TRUST_IS_EXPLICIT_DISTRUST;
 
-std::string Day(const FILETIME& time) {
-    SYSTEMTIME day{};
-    if (!FileTimeToSystemTime(&time, &day)) {
-        return "?";
-    }
-    char text[16];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u", day.wYear, day.wMonth, day.wDay);
-    return text;
-}
-
 bool SelfIssued(PCCERT_CONTEXT certificate) {
     return CertCompareCertificateName(X509_ASN_ENCODING, &certificate->pCertInfo->Subject,
                                       &certificate->pCertInfo->Issuer) != FALSE;
 }
 
-std::string ChainFault(DWORD status, const CERT_SIMPLE_CHAIN& chain) {
+/// Why the chain is refused, from its status bits (some of kChainFaults).
+void ReadChainFault(DWORD status, const CERT_SIMPLE_CHAIN& chain, CertificateFacts& facts) {
+    facts.chain = ChainTrust::Other;
     if (status & CERT_TRUST_IS_REVOKED) {
-        return "revoked";
+        facts.chainWords = "revoked";
+    } else if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) {
+        facts.chainWords = "bad signature";
+    } else if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) {
+        facts.chainWords = "not for servers";
+    } else if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
+        facts.chain = chain.cElement == 1 && SelfIssued(chain.rgpElement[0]->pCertContext)
+                          ? ChainTrust::SelfSigned
+                          : ChainTrust::IssuerUnknown;
+    } else {
+        facts.chainWords = "invalid chain";
     }
-    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) {
-        return "bad signature";
-    }
-    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) {
-        return "not for servers";
-    }
-    if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
-        return chain.cElement == 1 && SelfIssued(chain.rgpElement[0]->pCertContext)
-                   ? "self-signed"
-                   : "issuer unknown";
-    }
-    return "invalid chain";
 }
 
 }  // namespace
@@ -179,8 +167,7 @@ bool SchannelCredentials::IsExclusiveRoot(PCCERT_CONTEXT certificate) const {
     return false;
 }
 
-TlsFailure SchannelCredentials::Check(PCCERT_CONTEXT leaf, const std::string& host) const {
-    TlsFailure failure;
+void SchannelCredentials::CheckChain(PCCERT_CONTEXT leaf, CertificateFacts& facts) const {
     HCERTSTORE extra = leaf->hCertStore;
     HCERTSTORE collection = nullptr;
     if (roots_ != nullptr) {
@@ -207,9 +194,8 @@ TlsFailure SchannelCredentials::Check(PCCERT_CONTEXT leaf, const std::string& ho
         if (chain != nullptr) {
             CertFreeCertificateChain(chain);
         }
-        failure.problem = TlsProblem::Untrusted;
-        failure.detail = "no chain";
-        return failure;
+        facts.chain = ChainTrust::NoChain;
+        return;
     }
     const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
     // The chain's own status, not the SSL chain policy: under Wine that policy passes a
@@ -222,30 +208,27 @@ TlsFailure SchannelCredentials::Check(PCCERT_CONTEXT leaf, const std::string& ho
             status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
         }
     }
+    facts.chain = ChainTrust::Trusted;
     if (status & kChainFaults) {
-        failure.problem = TlsProblem::Untrusted;
-        failure.detail = ChainFault(status, simple);
-    } else if (const CertificateNames names(leaf); !names.Matches(host)) {
-        failure.problem = TlsProblem::NameMismatch;
-        failure.detail = names.Describe();
+        ReadChainFault(status, simple, facts);
     } else {
-        for (DWORD i = 0; i < simple.cElement; ++i) {
+        // The leaf's own dates are the facts' to judge; an issuer's make the chain untrusted.
+        for (DWORD i = 1; i < simple.cElement; ++i) {
             CERT_INFO* info = simple.rgpElement[i]->pCertContext->pCertInfo;
             const LONG when = CertVerifyTimeValidity(nullptr, info);
             if (when > 0) {
-                failure.problem = TlsProblem::Expired;
-                failure.detail = Day(info->NotAfter);
+                facts.chain = ChainTrust::IssuerExpired;
+                facts.issuerTime = SecondsOf(info->NotAfter);
                 break;
             }
             if (when < 0) {
-                failure.problem = TlsProblem::NotYetValid;
-                failure.detail = Day(info->NotBefore);
+                facts.chain = ChainTrust::IssuerNotYetValid;
+                facts.issuerTime = SecondsOf(info->NotBefore);
                 break;
             }
         }
     }
     CertFreeCertificateChain(chain);
-    return failure;
 }
 
 std::string SchannelCredentials::Fingerprint(PCCERT_CONTEXT certificate) {
@@ -257,6 +240,12 @@ std::string SchannelCredentials::Fingerprint(PCCERT_CONTEXT certificate) {
         return "";
     }
     return FormatFingerprint(digest);
+}
+
+std::int64_t SecondsOf(const FILETIME& time) {
+    // 100-nanosecond intervals since 1601.
+    const std::uint64_t ticks = std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10000000) - 11644473600LL;
 }
 
 }  // namespace vantel

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/TlsFailure.h"
+#include "platform/CertificateDecision.h"
 
 namespace vantel {
 
@@ -32,8 +32,8 @@ class SchannelCredentials {
     CredHandle* handle() const { return &handle_; }
 
     /// Whether `leaf` (with the intermediates the server sent in its store) chains to a
-    /// trusted root, is in its dates and is for `host`. problem None when it is.
-    TlsFailure Check(PCCERT_CONTEXT leaf, const std::string& host) const;
+    /// trusted root through issuers in their dates: facts.chain and what goes with it.
+    void CheckChain(PCCERT_CONTEXT leaf, CertificateFacts& facts) const;
 
     /// "AB:CD:…", the SHA-256 of the certificate's DER encoding.
     static std::string Fingerprint(PCCERT_CONTEXT certificate);
@@ -48,5 +48,8 @@ class SchannelCredentials {
     bool acquired_ = false;
     HCERTSTORE roots_ = nullptr;  // the exclusive roots; nullptr: the system's
 };
+
+/// Seconds since 1970 (UTC).
+std::int64_t SecondsOf(const FILETIME& time);
 
 }  // namespace vantel

@@ -291,6 +291,15 @@ TEST_F(SchannelClientTest, RefusesCertificatesItCannotTrustOrOutOfDate) {
     }
 }
 
+TEST_F(SchannelClientTest, AnIssuerOutOfItsDatesMakesTheChainUntrustedWhateverTheName) {
+    const std::unique_ptr<TlsContext> context = Context();
+    for (const char* host : {"localhost", "elsewhere.example"}) {
+        const TlsFailure failure = Refusal(*context, "oldissuer", host);
+        EXPECT_EQ(failure.problem, TlsProblem::Untrusted) << host;
+        EXPECT_EQ(failure.detail, "an issuer's certificate expired on 2021-01-02") << host;
+    }
+}
+
 TEST_F(SchannelClientTest, NameMustBeOneTheCertificateIsFor) {
     const std::unique_ptr<TlsContext> context = Context();
     {
