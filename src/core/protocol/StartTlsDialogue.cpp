@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/config/AsciiText.h"
-#include "core/protocol/ReplyCode.h"
+#include "core/protocol/smtp/ReplyCode.h"
 
 namespace vantel {
 namespace {

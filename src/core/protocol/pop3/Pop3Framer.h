@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/config/ServerEntry.h"
-#include "core/protocol/Pop3AnswerTracker.h"
-#include "core/protocol/Pop3OfferFilter.h"
+#include "core/protocol/pop3/Pop3AnswerTracker.h"
+#include "core/protocol/pop3/Pop3OfferFilter.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/rewrite/StreamState.h"
 

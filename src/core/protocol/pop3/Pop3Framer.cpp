@@ -1,4 +1,4 @@
-#include "core/protocol/Pop3Framer.h"
+#include "core/protocol/pop3/Pop3Framer.h"
 
 #include "core/rewrite/MessageRewriter.h"
 
