@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "core/config/AsciiText.h"
-#include "core/protocol/imap/ImapCapabilityFilter.h"
 #include "core/protocol/LineEnds.h"
+#include "core/protocol/imap/ImapCapabilityFilter.h"
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {
