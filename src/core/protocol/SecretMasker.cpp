@@ -1,7 +1,6 @@
 #include "core/protocol/SecretMasker.h"
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 
 #include "core/protocol/LineEnds.h"

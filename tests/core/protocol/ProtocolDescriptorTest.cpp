@@ -44,26 +44,21 @@ std::string SaslReading(const ProtocolDescriptor& protocol, std::string_view lin
 TEST(ProtocolDescriptorTest, ASaslExchangeIsDrivenFromTheSlotAlone) {
     struct Case {
         Protocol protocol;
-        std::string start;  ///< what the client sends to log in with PLAIN
         std::vector<std::string> lines;
         std::vector<std::string> readings;
     };
     const Case cases[] = {
         {{ServerType::Smtp, false},
-         "AUTH PLAIN",
          {"334 ", "235 2.7.0 accepted", "535 5.7.8 refused", "250 ok"},
          {"challenge", "success", "failure", "other"}},
         {{ServerType::Smtp, true},
-         "AUTHINFO SASL PLAIN",
          {"383 ", "281 welcome", "481 no"},
          {"challenge", "success", "failure"}},
         // "+OK" is no challenge, though it starts with "+".
         {{ServerType::Pop3, false},
-         "AUTH PLAIN",
          {"+ ", "+OK maildrop locked", "-ERR no"},
          {"challenge", "success", "failure"}},
         {{ServerType::Imap4, false},
-         "A1 AUTHENTICATE PLAIN",
          {"+ ", "* CAPABILITY IMAP4rev1", "A1 OK done", "A1 NO [AUTHENTICATIONFAILED] no",
           "A2 OK other"},
          {"challenge", "untagged", "success", "failure", "untagged"}},
@@ -72,9 +67,6 @@ TEST(ProtocolDescriptorTest, ASaslExchangeIsDrivenFromTheSlotAlone) {
         const ProtocolDescriptor& protocol = DescriptorOf(c.protocol.type, c.protocol.news);
         SCOPED_TRACE(protocol.name);
         const std::string tag = protocol.tagged ? "A1" : "";
-        const std::string start =
-            (tag.empty() ? "" : tag + " ") + std::string(protocol.sasl->command) + " PLAIN";
-        EXPECT_EQ(start, c.start);
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
             EXPECT_EQ(SaslReading(protocol, c.lines[i], tag), c.readings[i]) << c.lines[i];
         }
