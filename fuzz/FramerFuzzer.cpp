@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "core/config/CredentialCodec.h"
-#include "core/protocol/ImapFramer.h"
-#include "core/protocol/Pop3Framer.h"
-#include "core/protocol/SmtpFramer.h"
+#include "core/protocol/imap/ImapFramer.h"
+#include "core/protocol/pop3/Pop3Framer.h"
+#include "core/protocol/smtp/SmtpFramer.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/MessageRewriter.h"

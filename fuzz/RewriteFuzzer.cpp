@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/protocol/pop3/Pop3LoginSwap.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/KludgeEntry.h"
@@ -77,17 +78,19 @@ constexpr int kMessageStream = -2;
 std::string Relayed(Relay& relay, const std::vector<std::string_view>& blocks, KludgeType mode,
                     int entryIndex, bool clearBody) {
     StreamState state;
+    const ServerEntry entry = EntryAt(relay.settings, entryIndex);
+    Pop3LoginSwap login(entry);
     std::string sent;
     for (std::string_view block : blocks) {
         sent += entryIndex == kMessageStream
                     ? relay.rewriter.ProcessMessageBlock(block, state, mode)
-                    : relay.rewriter.ProcessPop3ClientBlock(block, state,
-                                                            EntryAt(relay.settings, entryIndex));
+                    : login.FromClient(block);
         if (clearBody) {
             state.inBody = false;
         }
     }
-    return sent + MessageRewriter::FlushStream(state);
+    return sent +
+           (entryIndex == kMessageStream ? MessageRewriter::FlushStream(state) : login.Flush());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/protocol/ProtocolDescriptor.h"
 #include "core/relay/SecurityProblem.h"
 #include "platform/TlsFailure.h"
 
@@ -11,16 +12,6 @@ namespace {
 
 /// Bytes read from the server at a time; a server that sends more gets another event.
 constexpr std::size_t kReadBlock = 16 * 1024;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-/// "250-...": more lines of the same SMTP reply follow.
-bool IsContinued(std::string_view line) {
-    return line.size() > 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) &&
-           line[3] == '-';
-}
 
 /// "5 s", "1500 ms".
 std::string Duration(std::uint32_t ms) {
@@ -351,8 +342,7 @@ bool ConnectionProbe::CollectGreeting(std::string_view bytes) {
         }
         const std::string_view line = std::string_view(greeting).substr(lineStart_);
         lineStart_ = greeting.size();
-        // SMTP and news replies may run over several lines; POP3 and IMAP greet in one.
-        greetingDone_ = !entry_.Is(ServerType::Smtp) || !IsContinued(line);
+        greetingDone_ = DescriptorOf(ServerTypeFromStored(entry_.Type)).EndsGreeting(line);
     }
     return greetingDone_;
 }
@@ -430,7 +420,7 @@ void ConnectionProbe::TimedOut() {
 
 void ConnectionProbe::Goodbye() {
     phase_ = Phase::Goodbye;
-    const std::string_view goodbye = entry_.Is(ServerType::Imap4) ? "a LOGOUT\r\n" : "QUIT\r\n";
+    const std::string_view goodbye = DescriptorOf(ServerTypeFromStored(entry_.Type)).goodbye;
     if (report_.encrypted) {
         client_->Write(goodbye);
         client_->Close();

@@ -1,8 +1,8 @@
 #include "core/protocol/ProtocolFramer.h"
 
-#include "core/protocol/ImapFramer.h"
-#include "core/protocol/Pop3Framer.h"
-#include "core/protocol/SmtpFramer.h"
+#include "core/protocol/imap/ImapFramer.h"
+#include "core/protocol/pop3/Pop3Framer.h"
+#include "core/protocol/smtp/SmtpFramer.h"
 
 namespace vantel {
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "core/config/AsciiText.h"
-#include "core/protocol/ReplyCode.h"
+#include "core/protocol/ProtocolDescriptor.h"
+#include "core/protocol/smtp/ReplyCode.h"
 
 namespace vantel {
 namespace {
@@ -26,6 +27,11 @@ std::string Quote(std::string_view line) {
         text += (c >= 0x20 && c < 0x7f) ? c : '?';
     }
     return "\"" + text + (line.size() > kQuoted ? "...\"" : "\"");
+}
+
+/// A reply line carrying the three-digit `code`.
+bool HasCode(std::string_view line, std::string_view code) {
+    return ReplyCode(line) >= 0 && line.substr(0, 3) == code;
 }
 
 /// Whether an EHLO reply line names STARTTLS.
@@ -113,59 +119,59 @@ StartTlsDialogue::Step StartTlsDialogue::Line(std::string_view line, std::string
             if (!offered_) {
                 return Fail("server does not offer STARTTLS");
             }
-            toServer.append("STARTTLS\r\n");
-            state_ = State::Answer;
+            AskForTls(toServer);
             return Step::Talking;
         case State::Answer:
             break;
         case State::Done:
             return Step::Talking;
     }
-    switch (type_) {
-        case ServerType::Pop3:
-            return StartsWithNoCase(line, "+OK") ? Upgrade()
-                                                 : Fail("server refused STLS: " + Quote(line));
-        case ServerType::Imap4: {
+    const std::string refused = "server refused " + std::string(protocol_->startTls) + ": ";
+    switch (protocol_->replies) {
+        case ReplyStyle::Status:
+            return StartsWithNoCase(line, protocol_->startTlsGoAhead) ? Upgrade()
+                                                                      : Fail(refused + Quote(line));
+        case ReplyStyle::Tagged: {
             if (StartsWithNoCase(line, "* ")) {
                 return Step::Talking;  // untagged data before the answer
             }
             const std::string tagged = std::string(kImapTag) + " ";
             if (!StartsWithNoCase(line, tagged)) {
-                return Fail("server sent no proper answer to STARTTLS: " + Quote(line));
+                return Fail("server sent no proper answer to " + std::string(protocol_->startTls) +
+                            ": " + Quote(line));
             }
-            return StartsWithNoCase(line.substr(tagged.size()), "OK")
+            return StartsWithNoCase(line.substr(tagged.size()), protocol_->startTlsGoAhead)
                        ? Upgrade()
-                       : Fail("server refused STARTTLS: " + Quote(line));
+                       : Fail(refused + Quote(line));
         }
-        case ServerType::Smtp:
+        case ReplyStyle::Coded:
             break;
     }
     if (IsContinuedReply(line)) {
         return Step::Talking;
     }
-    const int code = ReplyCode(line);
-    if (code == (news_ ? 382 : 220)) {
+    if (HasCode(line, protocol_->startTlsGoAhead)) {
         return Upgrade();
     }
     // A news server that does not know the command answers 500 or 502.
+    const int code = ReplyCode(line);
     if (news_ && (code == 500 || code == 502)) {
         return Fail("server does not offer STARTTLS");
     }
-    return Fail("server refused STARTTLS: " + Quote(line));
+    return Fail(refused + Quote(line));
 }
 
 StartTlsDialogue::Step StartTlsDialogue::Greeted(std::string_view line, std::string& toServer) {
-    switch (type_) {
-        case ServerType::Pop3:
-            if (!StartsWithNoCase(line, "+OK")) {
+    switch (protocol_->replies) {
+        case ReplyStyle::Status:
+            if (!StartsWithNoCase(line, protocol_->greeting)) {
                 return Fail("server refused the connection: " + Quote(line));
             }
             greeting_.assign(line);
-            toServer.append("STLS\r\n");
-            state_ = State::Answer;
+            AskForTls(toServer);
             return Step::Talking;
-        case ServerType::Imap4: {
-            if (!StartsWithNoCase(line, "* OK")) {
+        case ReplyStyle::Tagged: {
+            if (!StartsWithNoCase(line, protocol_->greeting)) {
                 // PREAUTH allows no STARTTLS; BYE is a refusal.
                 return Fail("server refused the connection: " + Quote(line));
             }
@@ -175,31 +181,38 @@ StartTlsDialogue::Step StartTlsDialogue::Greeted(std::string_view line, std::str
             if (listed && !offers) {
                 return Fail("server does not offer STARTTLS");
             }
-            toServer.append(kImapTag).append(" STARTTLS\r\n");
-            state_ = State::Answer;
+            AskForTls(toServer);
             return Step::Talking;
         }
-        case ServerType::Smtp:
+        case ReplyStyle::Coded:
             break;
     }
     greeting_.append(line);
     if (IsContinuedReply(line)) {
         return Step::Talking;
     }
-    const int code = ReplyCode(line);
-    if (code == 200 || code == 201) {
+    if (GreetsAsNews(line)) {
         news_ = true;
-        toServer.append("STARTTLS\r\n");
-        state_ = State::Answer;
-        return Step::Talking;
-    }
-    if (code != 220) {
+        protocol_ = &DescriptorOf(ServerType::Smtp, true);
+    } else if (!HasCode(line, protocol_->greeting)) {
         return Fail("server refused the connection: " + Quote(line));
     }
+    if (protocol_->offersQuery.empty()) {
+        AskForTls(toServer);
+        return Step::Talking;
+    }
     // The client says its own EHLO once TLS stands; this one only asks what is offered.
-    toServer.append("EHLO localhost\r\n");
+    toServer.append(protocol_->offersQuery).append("\r\n");
     state_ = State::Extensions;
     return Step::Talking;
+}
+
+void StartTlsDialogue::AskForTls(std::string& toServer) {
+    if (protocol_->tagged) {
+        toServer.append(kImapTag).append(" ");
+    }
+    toServer.append(protocol_->startTls).append("\r\n");
+    state_ = State::Answer;
 }
 
 StartTlsDialogue::Step StartTlsDialogue::Fail(std::string reason) {

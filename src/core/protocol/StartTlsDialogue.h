@@ -7,10 +7,12 @@
 #include <string_view>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/ProtocolDescriptor.h"
 
 namespace vantel {
 
-/// Reads the server's greeting, asks for TLS in the protocol's own words and reads the go-ahead:
+/// Reads the server's greeting, asks for TLS in the protocol's own words (its descriptor's)
+/// and reads the go-ahead:
 /// SMTP "EHLO" (STARTTLS must be among the extensions), "STARTTLS", 220; news "STARTTLS",
 /// 382 (told from SMTP by its 200/201 greeting, as an SMTP entry carries both); POP3 "STLS",
 /// "+OK"; IMAP a tagged "STARTTLS", "OK". The greeting is kept for the client, who gets it
@@ -26,7 +28,7 @@ class StartTlsDialogue {
     static constexpr std::size_t kMaxLine = 4096;
     static constexpr std::size_t kMaxText = 64 * 1024;
 
-    explicit StartTlsDialogue(ServerType type) : type_(type) {}
+    explicit StartTlsDialogue(ServerType type) : protocol_(&DescriptorOf(type)) {}
 
     /// Server bytes. Appends to `toServer` what the relay says next. After Upgrade the bytes
     /// that followed the go-ahead (the start of the TLS stream) are in TakeRest.
@@ -46,8 +48,10 @@ class StartTlsDialogue {
     Step Greeted(std::string_view line, std::string& toServer);
     Step Fail(std::string reason);
     Step Upgrade();
+    void AskForTls(std::string& toServer);
 
-    const ServerType type_;
+    /// The protocol's words; an SMTP entry's turns to news' when the greeting tells.
+    const ProtocolDescriptor* protocol_;
     State state_ = State::Greeting;
     bool news_ = false;
     bool offered_ = false;  ///< the EHLO answer named STARTTLS

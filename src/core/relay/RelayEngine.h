@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/config/RelaySettings.h"
-#include "core/protocol/ImapFramer.h"
+#include "core/protocol/imap/ImapFramer.h"
 #include "core/relay/DefaultServers.h"
 #include "core/relay/ListenSocket.h"
 #include "core/relay/RelaySession.h"

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/config/CredentialCodec.h"
+#include "core/protocol/ProtocolDescriptor.h"
 #include "core/protocol/StartTlsDialogue.h"
 #include "core/relay/RelayEngine.h"
 #include "core/relay/SecurityProblem.h"
@@ -35,19 +36,9 @@ std::string ClientRefusal(const ServerEntry& entry, bool news, std::string_view 
     // Certificate names come from the server: none of their bytes may end the line.
     const std::string text =
         "Vantel could not secure the connection to " + entry.Name + ": " + ClientLineText(reason);
-    switch (ServerTypeFromStored(entry.Type)) {
-        case ServerType::Pop3:
-            return "-ERR " + text + "\r\n";
-        case ServerType::Imap4:
-            return "* BYE " + text + "\r\n";
-        case ServerType::Smtp:
-            break;
-    }
     // Before any greeting only the port tells news (563 over TLS) from mail.
-    if (news || entry.RemotePort == 563) {
-        return "400 " + text + "\r\n";
-    }
-    return "421 4.7.0 " + text + "\r\n";
+    const bool newsPort = news || entry.RemotePort == 563;
+    return DescriptorOf(ServerTypeFromStored(entry.Type), newsPort).RefusalLine(text);
 }
 
 /// `ms` in seconds for people: "20 s", "0.3 s".

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/config/ServerEntry.h"
-#include "core/relay/SecretMasker.h"
+#include "core/protocol/SecretMasker.h"
 #include "core/relay/SocketKind.h"
 #include "core/relay/TlsSocket.h"
 #include "platform/AsyncSocket.h"

@@ -28,14 +28,6 @@ class MessageRewriter {
     std::string_view ProcessMessageBlock(std::string_view block, StreamState& state,
                                          KludgeType mode);
 
-    /// A block of a POP3 client stream: USER and PASS carry the login stored with the
-    /// session's server entry, when it has one; everything else passes unchanged. With a
-    /// stored login, every line ended by LF counts, whatever else it holds, and a USER or
-    /// PASS line goes as soon as its start shows what it is: the client's own login never
-    /// goes on, not even as text carried to the end of the stream.
-    std::string_view ProcessPop3ClientBlock(std::string_view block, StreamState& state,
-                                            const ServerEntry& entry);
-
     /// Text still carried when the stream ends, unchanged; the state starts afresh.
     static std::string FlushStream(StreamState& state);
 

@@ -15,10 +15,6 @@ struct StreamState {
     /// The carried text is the tail of a line too long to rewrite: it passes through up to its
     /// line end.
     bool passingLongLine = false;
-    /// A POP3 client stream with a stored login: what becomes of the rest of the current
-    /// line once its start told whether it is USER or PASS.
-    enum class LoginLine : unsigned char { Undecided, Passing, Dropping };
-    LoginLine loginLine = LoginLine::Undecided;
     std::string input;   ///< carried text plus the new block
     std::string output;  ///< the rewritten text of the current block
 };

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "core/config/CredentialCodec.h"
-#include "core/protocol/ImapCapabilityFilter.h"
-#include "core/protocol/Pop3OfferFilter.h"
+#include "core/protocol/imap/ImapCapabilityFilter.h"
+#include "core/protocol/pop3/Pop3OfferFilter.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "FakeNotifier.h"
-#include "core/config/CredentialCodec.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/LineSplitter.h"
@@ -19,13 +18,6 @@ class MessageRewriterTest : public ::testing::Test {
   protected:
     std::string Feed(std::string_view block, Mode mode = Mode::SmtpKludge) {
         return std::string(rewriter_.ProcessMessageBlock(block, state_, mode));
-    }
-    std::string FeedPop3Client(std::string_view block, int entryIndex = 0) {
-        const bool known =
-            entryIndex >= 0 && static_cast<std::size_t>(entryIndex) < settings_.ServerList.size();
-        const ServerEntry entry =
-            known ? settings_.ServerList[static_cast<std::size_t>(entryIndex)] : ServerEntry{};
-        return std::string(rewriter_.ProcessPop3ClientBlock(block, state_, entry));
     }
     void AddKludge(const std::string& kludge, const std::string& subst) {
         settings_.Kludges.push_back(kludge);
@@ -194,60 +186,6 @@ TEST_F(MessageRewriterTest, AnUnreadableKludgeFileIsReportedForEveryLineItMeets)
     EXPECT_EQ(Feed("X-Quote: c\r\n"), "X-Quote:  \r\n");
     EXPECT_EQ(notifier_.messages,
               std::vector<std::string>(3, "Error opening file '/nonexistent/vantel/quotes.txt'."));
-}
-
-class Pop3ClientTest : public MessageRewriterTest {
-  protected:
-    void SetUp() override {
-        ServerEntry entry;
-        entry.Type = StoredServerType(ServerType::Pop3);
-        CredentialBlock block{};
-        entry.CredentialLength = PackCredentials(block, "stored", "pw");
-        entry.Credentials = block;
-        settings_.ServerList.push_back(entry);
-        settings_.ServerList.push_back(ServerEntry{});  // no login
-    }
-};
-
-TEST_F(Pop3ClientTest, LoginIsReplacedAndEverythingElsePasses) {
-    EXPECT_EQ(FeedPop3Client("USER me\r\nPASS mine\r\n"), "USER stored\r\nPASS pw\r\n");
-    // The commands in any case; the replacement is written in capitals. Without the blank
-    // (or with more letters) it is some other command.
-    EXPECT_EQ(FeedPop3Client("user me\r\nPaSs mine\r\nUSER\r\nSTAT\r\nusers x\r\n"),
-              "USER stored\r\nPASS pw\r\nUSER\r\nSTAT\r\nusers x\r\n");
-    EXPECT_EQ(FeedPop3Client("US"), "");
-    EXPECT_EQ(FeedPop3Client("ER x\r\n"), "USER stored\r\n");
-    EXPECT_EQ(FeedPop3Client("pa"), "");
-    EXPECT_EQ(FeedPop3Client("ss x\r\n"), "PASS pw\r\n");
-}
-
-TEST_F(Pop3ClientTest, AStoredLoginReplacesTheClientsWhateverItsLinesHoldWhereverTheyAreCut) {
-    using namespace std::string_literals;
-    const std::string longPass = "PASS " + std::string(5000, 'p') + "\r\n";
-    const std::string input =
-        "user me\nPASS\tmine\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER a\0b\rc\n"s + longPass +
-        "LIST\r\nPASS\0me\nPASS unended"s;
-    const std::string expected =
-        "USER stored\r\nPASS pw\r\nSTAT\r\nUSER\r\nUSERS x\n\r\nUSER stored\r\nPASS pw\r\n"
-        "LIST\r\nPASS pw\r\nPASS pw\r\n";
-    for (std::size_t cut = 0; cut <= input.size(); ++cut) {
-        std::string sent = FeedPop3Client(std::string_view(input).substr(0, cut));
-        sent += FeedPop3Client(std::string_view(input).substr(cut));
-        sent += MessageRewriter::FlushStream(state_);
-        ASSERT_EQ(sent, expected) << "cut at " << cut;
-    }
-    std::string sent;
-    for (const char c : input) {
-        sent += FeedPop3Client(std::string_view(&c, 1));
-        ASSERT_LE(state_.input.size(), 5u);  // only a line's start is ever held
-    }
-    EXPECT_EQ(sent + MessageRewriter::FlushStream(state_), expected);
-}
-
-TEST_F(Pop3ClientTest, EntriesWithoutLoginOrOutOfRangePassTheClientsLogin) {
-    EXPECT_EQ(FeedPop3Client("USER me\r\n", 1), "USER me\r\n");
-    EXPECT_EQ(FeedPop3Client("USER me\r\n", 2), "USER me\r\n");
-    EXPECT_EQ(FeedPop3Client("USER me\r\n", -1), "USER me\r\n");
 }
 
 }  // namespace

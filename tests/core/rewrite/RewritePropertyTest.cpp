@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/protocol/pop3/Pop3LoginSwap.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/KludgeEntry.h"
@@ -166,6 +167,8 @@ enum class Processor { Smtp, Pop3Server, Pop3Client };
 std::string Relayed(Relay& relay, Processor processor, int entryIndex,
                     const std::vector<std::string_view>& blocks, Rng* clearBody = nullptr) {
     StreamState state;
+    const ServerEntry entry = EntryAt(relay.settings, entryIndex);
+    Pop3LoginSwap login(entry);
     std::string sent;
     for (std::string_view block : blocks) {
         switch (processor) {
@@ -176,15 +179,15 @@ std::string Relayed(Relay& relay, Processor processor, int entryIndex,
                 sent += relay.rewriter.ProcessMessageBlock(block, state, KludgeType::Pop3Kludge);
                 break;
             case Processor::Pop3Client:
-                sent += relay.rewriter.ProcessPop3ClientBlock(block, state,
-                                                              EntryAt(relay.settings, entryIndex));
+                sent += login.FromClient(block);
                 break;
         }
         if (clearBody != nullptr && Chance(*clearBody, 15)) {
             state.inBody = false;
         }
     }
-    return sent + MessageRewriter::FlushStream(state);
+    return sent + (processor == Processor::Pop3Client ? login.Flush()
+                                                      : MessageRewriter::FlushStream(state));
 }
 
 /// Kludges of every kind but file lines, named after lines of `message`.

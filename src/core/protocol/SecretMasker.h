@@ -7,10 +7,12 @@
 #include <string_view>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/ProtocolDescriptor.h"
 
 namespace vantel {
 
-/// Follows one session's commands and replies to find what the client sends as a secret:
+/// Follows one session's commands and replies to find what the client sends as a secret, as
+/// the protocol's descriptor lists its commands and SASL exchanges:
 ///  - SMTP: the initial response of AUTH and the lines answering the 334 challenges;
 ///  - news: the argument of AUTHINFO PASS, the initial response of AUTHINFO SASL and the
 ///    lines answering the 383 challenges;
@@ -31,7 +33,7 @@ class SecretMasker {
     static constexpr std::size_t kMaxHead = 256;
 
     /// `protocol` is the session entry's type; Smtp entries carry news (NNTP) sessions too.
-    explicit SecretMasker(ServerType protocol) : protocol_(protocol) {}
+    explicit SecretMasker(ServerType protocol) : protocol_(DescriptorOf(protocol)) {}
 
     /// The client's text with each secret replaced by kMask (once per line).
     std::string MaskClientText(std::string_view text);
@@ -41,28 +43,10 @@ class SecretMasker {
 
   private:
     enum class Show { Undecided, Plain, Secret };
-    enum class Command {
-        None,
-        Secret,    ///< a secret follows its shown arguments
-        Data,      ///< message text follows the server's 354
-        Post,      ///< an article follows the server's 340
-        Ihave,     ///< an article follows the server's 335
-        Takethis,  ///< an article follows at once
-        Bdat,      ///< the number of bytes it names follows at once
-    };
-    /// A SASL exchange in progress, by what ends it.
-    enum class Exchange { None, Smtp, News, Pop3, Imap };
-    struct CommandWords {
-        std::string_view words;  ///< in capitals; "AUTHINFO PASS" is two words
-        Command command;
-        int shown;  ///< arguments shown before the secret; -1: it has none
-        Exchange exchange;
-    };
     /// What the start of a command line tells.
     struct Reading {
         Show show = Show::Plain;
-        Command command = Command::None;
-        Exchange exchange = Exchange::None;
+        const MaskedCommand* command = nullptr;
         bool arguments = false;  ///< its shown arguments are there (a mechanism is named)
     };
 
@@ -77,9 +61,11 @@ class SecretMasker {
     void StartLiteral();
     void ServerLine(std::string_view line);
     bool IsTagged(std::string_view line) const;
+    /// Whether the server's `line` ends the SASL exchange in progress.
+    bool ExchangeClosed(std::string_view line) const;
     bool ListensToServer() const;
 
-    const ServerType protocol_;
+    const ProtocolDescriptor& protocol_;
 
     // The client's current line.
     bool lineStarted_ = false;
@@ -93,9 +79,9 @@ class SecretMasker {
     // What the client's lines are.
     bool body_ = false;         ///< message text up to the line "."
     std::string_view goAhead_;  ///< the reply code that starts message text; empty: none awaited
-    Exchange exchange_ = Exchange::None;
-    std::string tag_;            ///< the IMAP tag of the last command
-    std::uint64_t rawLeft_ = 0;  ///< bytes still to come that are no command line
+    const SaslExchange* exchange_ = nullptr;  ///< the SASL exchange in progress
+    std::string tag_;                         ///< the IMAP tag of the last command
+    std::uint64_t rawLeft_ = 0;               ///< bytes still to come that are no command line
     bool rawSecret_ = false;
     bool literalAwaited_ = false;  ///< a synchronising IMAP literal waits for the server's "+"
 

@@ -1,4 +1,4 @@
-#include "core/protocol/SmtpChunkFramer.h"
+#include "core/protocol/smtp/SmtpChunkFramer.h"
 
 #include <gtest/gtest.h>
 

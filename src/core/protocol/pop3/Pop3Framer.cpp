@@ -1,11 +1,11 @@
-#include "core/protocol/Pop3Framer.h"
+#include "core/protocol/pop3/Pop3Framer.h"
 
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {
 
 Pop3Framer::Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
-    : rewriter_(rewriter), entry_(entry) {
+    : rewriter_(rewriter), login_(entry) {
     const bool storedLogin = entry.CredentialLength != 0;
     if (storedLogin || entry.Encrypted()) {
         offers_ = std::make_unique<Pop3OfferFilter>(storedLogin, entry.Encrypted());
@@ -19,9 +19,8 @@ void Pop3Framer::FromClient(std::string_view block, std::string& toServer, std::
         block = filtered_;
     }
     const std::size_t sent = toServer.size();
-    toServer.append(rewriter_.ProcessPop3ClientBlock(block, client_, entry_));
+    toServer.append(login_.FromClient(block));
     answers_.ClientSent(std::string_view(toServer).substr(sent));
-    client_.inBody = false;
     server_.inBody = false;
 }
 
@@ -40,7 +39,7 @@ bool Pop3Framer::PassesUnread(bool fromServer) const {
 }
 
 void Pop3Framer::ClientEnded(std::string& toServer) {
-    toServer.append(MessageRewriter::FlushStream(client_));
+    toServer.append(login_.Flush());
     if (offers_) {
         toServer.append(offers_->FlushClient());
     }

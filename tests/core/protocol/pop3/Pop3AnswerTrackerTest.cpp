@@ -1,6 +1,6 @@
 // Whether a POP3 server's stream is in a retrieved message, from the traffic both ways, cut
 // anywhere.
-#include "core/protocol/Pop3AnswerTracker.h"
+#include "core/protocol/pop3/Pop3AnswerTracker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "core/protocol/ImapFramer.h"
+#include "core/protocol/imap/ImapFramer.h"
 
 #include <algorithm>
 #include <limits>
 
 #include "core/config/AsciiText.h"
-#include "core/protocol/ImapCapabilityFilter.h"
 #include "core/protocol/LineEnds.h"
+#include "core/protocol/imap/ImapCapabilityFilter.h"
 #include "core/rewrite/MessageRewriter.h"
 
 namespace vantel {

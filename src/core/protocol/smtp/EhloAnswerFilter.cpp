@@ -1,8 +1,8 @@
-#include "core/protocol/EhloAnswerFilter.h"
+#include "core/protocol/smtp/EhloAnswerFilter.h"
 
 #include "core/config/AsciiText.h"
 #include "core/protocol/LineEnds.h"
-#include "core/protocol/ReplyCode.h"
+#include "core/protocol/smtp/ReplyCode.h"
 
 namespace vantel {
 namespace {

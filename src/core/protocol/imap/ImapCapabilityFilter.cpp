@@ -1,4 +1,4 @@
-#include "core/protocol/ImapCapabilityFilter.h"
+#include "core/protocol/imap/ImapCapabilityFilter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "core/relay/SecretMasker.h"
+#include "core/protocol/SecretMasker.h"
 
 #include <gtest/gtest.h>
 

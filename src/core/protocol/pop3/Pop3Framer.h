@@ -5,14 +5,16 @@
 #include <string>
 
 #include "core/config/ServerEntry.h"
-#include "core/protocol/Pop3AnswerTracker.h"
-#include "core/protocol/Pop3OfferFilter.h"
 #include "core/protocol/ProtocolFramer.h"
+#include "core/protocol/pop3/Pop3AnswerTracker.h"
+#include "core/protocol/pop3/Pop3LoginSwap.h"
+#include "core/protocol/pop3/Pop3OfferFilter.h"
 #include "core/rewrite/StreamState.h"
 
 namespace vantel {
 
-/// USER and PASS carry the login stored with the entry, when it has one, and then the
+/// USER and PASS carry the login stored with the entry, when it has one (Pop3LoginSwap), and
+/// then the
 /// Pop3OfferFilter keeps the client from logging in any other way; the server's replies and
 /// the messages it delivers go through the rewriter. A client command returns the server's
 /// stream to header reading, so every retrieved message has its header rewritten.
@@ -32,10 +34,9 @@ class Pop3Framer : public ProtocolFramer {
 
   private:
     MessageRewriter& rewriter_;
-    const ServerEntry& entry_;
     std::unique_ptr<Pop3OfferFilter> offers_;  ///< with a stored login or TLS only
     std::string filtered_;
-    StreamState client_;
+    Pop3LoginSwap login_;
     StreamState server_;
     Pop3AnswerTracker answers_;
 };

@@ -1,4 +1,4 @@
-#include "core/protocol/NewsCapabilityFilter.h"
+#include "core/protocol/smtp/NewsCapabilityFilter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/protocol/SmtpFramer.h"
+#include "core/protocol/smtp/SmtpFramer.h"
 
 #include "core/rewrite/MessageRewriter.h"
 

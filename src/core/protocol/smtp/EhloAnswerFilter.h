@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/protocol/PipelinedCommands.h"
+#include "core/protocol/smtp/PipelinedCommands.h"
 
 namespace vantel {
 

@@ -1,10 +1,10 @@
-#include "core/protocol/NewsCapabilityFilter.h"
+#include "core/protocol/smtp/NewsCapabilityFilter.h"
 
 #include <algorithm>
 
 #include "core/config/AsciiText.h"
 #include "core/protocol/LineEnds.h"
-#include "core/protocol/ReplyCode.h"
+#include "core/protocol/smtp/ReplyCode.h"
 
 namespace vantel {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/protocol/EhloAnswerFilter.h"
+#include "core/protocol/smtp/EhloAnswerFilter.h"
 
 #include <gtest/gtest.h>
 

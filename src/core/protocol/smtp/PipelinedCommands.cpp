@@ -1,4 +1,4 @@
-#include "core/protocol/PipelinedCommands.h"
+#include "core/protocol/smtp/PipelinedCommands.h"
 
 #include "core/config/AsciiText.h"
 #include "core/protocol/LineEnds.h"

@@ -1,4 +1,4 @@
-#include "core/protocol/Pop3AnswerTracker.h"
+#include "core/protocol/pop3/Pop3AnswerTracker.h"
 
 namespace vantel {
 namespace {

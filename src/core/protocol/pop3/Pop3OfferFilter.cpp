@@ -1,4 +1,4 @@
-#include "core/protocol/Pop3OfferFilter.h"
+#include "core/protocol/pop3/Pop3OfferFilter.h"
 
 #include <algorithm>
 

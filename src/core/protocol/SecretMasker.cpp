@@ -1,7 +1,6 @@
-#include "core/relay/SecretMasker.h"
+#include "core/protocol/SecretMasker.h"
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 
 #include "core/protocol/LineEnds.h"
@@ -139,36 +138,8 @@ Fit FitOf(std::string_view head, std::string_view words, int shown, bool complet
 
 SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) const {
     head = WithoutLeadingBlanks(head);
-    // SMTP and news share an entry type; their commands do not collide.
-    static constexpr CommandWords kSmtp[] = {
-        {"AUTH", Command::Secret, 1, Exchange::Smtp},
-        {"AUTHINFO PASS", Command::Secret, 0, Exchange::None},
-        {"AUTHINFO SASL", Command::Secret, 1, Exchange::News},
-        {"DATA", Command::Data, -1, Exchange::None},
-        {"POST", Command::Post, -1, Exchange::None},
-        {"IHAVE", Command::Ihave, -1, Exchange::None},
-        {"TAKETHIS", Command::Takethis, -1, Exchange::None},
-        {"BDAT", Command::Bdat, -1, Exchange::None},
-    };
-    static constexpr CommandWords kPop3[] = {
-        {"PASS", Command::Secret, 0, Exchange::None},
-        {"APOP", Command::Secret, 1, Exchange::None},
-        {"AUTH", Command::Secret, 1, Exchange::Pop3},
-    };
-    static constexpr CommandWords kImap[] = {
-        {"LOGIN", Command::Secret, 0, Exchange::None},
-        {"AUTHENTICATE", Command::Secret, 1, Exchange::Imap},
-    };
-
-    const CommandWords* first = std::begin(kSmtp);
-    const CommandWords* last = std::end(kSmtp);
-    if (protocol_ == ServerType::Pop3) {
-        first = std::begin(kPop3);
-        last = std::end(kPop3);
-    } else if (protocol_ == ServerType::Imap4) {
-        first = std::begin(kImap);
-        last = std::end(kImap);
-        // Every IMAP command starts with its tag.
+    if (protocol_.tagged) {
+        // Every command starts with its tag.
         std::size_t pos = 0;
         if (!NextWord(head, pos).ended) {
             Reading tagOnly;
@@ -179,10 +150,10 @@ SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) c
     }
 
     bool open = false;
-    for (const CommandWords* command = first; command != last; ++command) {
+    for (std::size_t i = 0; i < protocol_.maskedCount; ++i) {
+        const MaskedCommand* command = &protocol_.masked[i];
         Reading reading;
-        reading.command = command->command;
-        reading.exchange = command->exchange;
+        reading.command = command;
         switch (FitOf(head, command->words, command->shown, complete, reading.arguments)) {
             case Fit::None:
                 continue;
@@ -243,10 +214,10 @@ void SecretMasker::StartLine() {
     maskShown_ = false;
     head_.clear();
     tail_.clear();
-    commandLine_ = !body_ && exchange_ == Exchange::None;
+    commandLine_ = !body_ && exchange_ == nullptr;
     if (body_) {
         show_ = Show::Plain;
-    } else if (exchange_ != Exchange::None) {
+    } else if (exchange_ != nullptr) {
         show_ = Show::Secret;  // a response to the server's challenge
     } else {
         show_ = Show::Undecided;
@@ -285,7 +256,7 @@ void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
                 if (reading.show != Show::Undecided) {
                     show_ = reading.show;
                 } else if (head_.size() >= kMaxHead) {
-                    show_ = reading.command == Command::None ? Show::Plain : Show::Secret;
+                    show_ = reading.command == nullptr ? Show::Plain : Show::Secret;
                 }
                 break;
             }
@@ -305,7 +276,7 @@ void SecretMasker::EndLine() {
     if (commandLine_) {
         EndCommandLine();
     }
-    if (protocol_ == ServerType::Imap4 && (commandLine_ || continuation_)) {
+    if (protocol_.tagged && (commandLine_ || continuation_)) {
         StartLiteral();
     }
 }
@@ -313,35 +284,32 @@ void SecretMasker::EndLine() {
 void SecretMasker::EndCommandLine() {
     const std::string_view head = WithoutLeadingBlanks(WithoutCr(head_));
     const Reading reading = Read(head, true);
-    if (reading.exchange != Exchange::None && reading.arguments) {
-        exchange_ = reading.exchange;
+    if (protocol_.tagged) {
+        tag_.assign(head.substr(0, head.find_first_of(kBlanks)));
     }
-    switch (reading.command) {
-        case Command::Data:
-            goAhead_ = "354";
+    if (reading.command == nullptr) {
+        return;
+    }
+    if (reading.command->exchange != nullptr && reading.arguments) {
+        exchange_ = reading.command->exchange;
+    }
+    using Kind = MaskedCommand::Kind;
+    switch (reading.command->kind) {
+        case Kind::TextAfterReply:
+            goAhead_ = reading.command->goAhead;
             break;
-        case Command::Post:
-            goAhead_ = "340";
-            break;
-        case Command::Ihave:
-            goAhead_ = "335";
-            break;
-        case Command::Takethis:
+        case Kind::TextAtOnce:
             body_ = true;
             break;
-        case Command::Bdat: {
+        case Kind::Counted: {
             std::size_t pos = 0;
             NextWord(head, pos);
             rawLeft_ = ParseCount(head.substr(pos));
             rawSecret_ = false;
             break;
         }
-        case Command::None:
-        case Command::Secret:
+        case Kind::Secret:
             break;
-    }
-    if (protocol_ == ServerType::Imap4) {
-        tag_.assign(head.substr(0, head.find_first_of(kBlanks)));
     }
 }
 
@@ -377,7 +345,7 @@ void SecretMasker::StartLiteral() {
 }
 
 bool SecretMasker::ListensToServer() const {
-    return exchange_ != Exchange::None || !goAhead_.empty() || literalAwaited_;
+    return exchange_ != nullptr || !goAhead_.empty() || literalAwaited_;
 }
 
 void SecretMasker::ServerReplied(std::string_view text) {
@@ -408,6 +376,19 @@ bool SecretMasker::IsTagged(std::string_view line) const {
            line[tag_.size()] == ' ';
 }
 
+bool SecretMasker::ExchangeClosed(std::string_view line) const {
+    switch (exchange_->close) {
+        case SaslExchange::Close::OtherReply:
+            return !line.empty() && !HasCode(line, exchange_->challenge.substr(0, 3));
+        case SaslExchange::Close::Status:
+            return StartsWithNoCase(line, exchange_->success) ||
+                   StartsWithNoCase(line, exchange_->failure);
+        case SaslExchange::Close::Tagged:
+            return IsTagged(line);
+    }
+    return false;
+}
+
 void SecretMasker::ServerLine(std::string_view line) {
     if (literalAwaited_) {
         if (!line.empty() && line.front() == '+') {
@@ -420,29 +401,8 @@ void SecretMasker::ServerLine(std::string_view line) {
             continuation_ = false;
         }
     }
-    switch (exchange_) {
-        case Exchange::Smtp:
-            if (!line.empty() && !HasCode(line, "334")) {
-                exchange_ = Exchange::None;
-            }
-            break;
-        case Exchange::News:
-            if (!line.empty() && !HasCode(line, "383")) {
-                exchange_ = Exchange::None;
-            }
-            break;
-        case Exchange::Pop3:
-            if (StartsWithNoCase(line, "+OK") || StartsWithNoCase(line, "-ERR")) {
-                exchange_ = Exchange::None;
-            }
-            break;
-        case Exchange::Imap:
-            if (IsTagged(line)) {
-                exchange_ = Exchange::None;
-            }
-            break;
-        case Exchange::None:
-            break;
+    if (exchange_ != nullptr && ExchangeClosed(line)) {
+        exchange_ = nullptr;
     }
     if (!goAhead_.empty() && HasCode(line, goAhead_)) {
         body_ = true;

@@ -1,10 +1,10 @@
 // SMTP and news sessions: the header of each message or article rewritten, chunks counted.
 #pragma once
 
-#include "core/protocol/EhloAnswerFilter.h"
-#include "core/protocol/NewsCapabilityFilter.h"
 #include "core/protocol/ProtocolFramer.h"
-#include "core/protocol/SmtpChunkFramer.h"
+#include "core/protocol/smtp/EhloAnswerFilter.h"
+#include "core/protocol/smtp/NewsCapabilityFilter.h"
+#include "core/protocol/smtp/SmtpChunkFramer.h"
 #include "core/rewrite/StreamState.h"
 
 namespace vantel {
