@@ -185,6 +185,7 @@ void TlsSocket::OnConnect(int error) {
         return;
     }
     securingSince_ = loop_.NowMs();
+    owner_.OnSecuring();
     if (dialogue_) {
         phase_ = Phase::Dialogue;  // the server speaks first
         return;
@@ -253,6 +254,7 @@ void TlsSocket::ReadWire(bool all) {
 void TlsSocket::Process(std::string_view bytes) {
     std::string rest;  // what the server sent after its go-ahead: the start of the TLS stream
     if (phase_ == Phase::Dialogue) {
+        owner_.OnPlainText(bytes);
         std::string toServer;
         const StartTlsDialogue::Step step = dialogue_->FromServer(bytes, toServer);
         wire_->Write(toServer);
@@ -322,6 +324,7 @@ void TlsSocket::WireEnded(int error) {
     switch (phase_) {
         case Phase::Connecting:
         case Phase::Dialogue:
+            closedBeforeTls_ = true;
             Fail("server closed the connection before TLS");
             return;
         case Phase::Handshake:
