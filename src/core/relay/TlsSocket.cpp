@@ -254,9 +254,12 @@ void TlsSocket::ReadWire(bool all) {
 void TlsSocket::Process(std::string_view bytes) {
     std::string rest;  // what the server sent after its go-ahead: the start of the TLS stream
     if (phase_ == Phase::Dialogue) {
-        owner_.OnPlainText(bytes);
         std::string toServer;
         const StartTlsDialogue::Step step = dialogue_->FromServer(bytes, toServer);
+        if (step == StartTlsDialogue::Step::Upgrade) {
+            rest = dialogue_->TakeRest();
+        }
+        owner_.OnPlainText(bytes.substr(0, bytes.size() - std::min(rest.size(), bytes.size())));
         wire_->Write(toServer);
         if (step == StartTlsDialogue::Step::Failed) {
             Fail(dialogue_->failure());
@@ -266,7 +269,6 @@ void TlsSocket::Process(std::string_view bytes) {
             return;
         }
         StartHandshake();
-        rest = dialogue_->TakeRest();
         if (phase_ == Phase::Failed || rest.empty()) {
             return;
         }

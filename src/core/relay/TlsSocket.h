@@ -26,8 +26,8 @@ class TlsSocketEvents : public SocketEvents {
     /// The TCP connection stands: the STARTTLS dialogue or the handshake begins. May come from
     /// inside Connect; only to take note of it, the socket must not be destroyed in it.
     virtual void OnSecuring() {}
-    /// Bytes the server sent in plain text, as received, before they go to the STARTTLS
-    /// dialogue; only to look at, the socket must not be destroyed in it.
+    /// Bytes the server sent in plain text (the STARTTLS dialogue), as received, up to its
+    /// go-ahead; only to look at, the socket must not be destroyed in it.
     virtual void OnPlainText(std::string_view bytes) { (void)bytes; }
 };
 
