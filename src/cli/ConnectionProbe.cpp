@@ -99,8 +99,7 @@ void ConnectionProbe::OnPlainText(std::string_view bytes) {
     CollectGreeting(bytes);
 }
 
-void ConnectionProbe::OnServerConnected(std::unique_ptr<AsyncSocket> socket,
-                                        const TlsClient* tls) {
+void ConnectionProbe::OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) {
     if (phase_ != Phase::Reaching) {
         return;
     }

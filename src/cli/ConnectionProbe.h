@@ -117,7 +117,7 @@ class ConnectionProbe : private SocketEvents, private ServerConnector::Events {
     std::uint32_t timeoutMs_ = 0;
     Phase phase_ = Phase::Done;
     std::unique_ptr<ServerConnector> connector_;
-    std::unique_ptr<AsyncSocket> socket_;  ///< the connection, once it stands
+    std::unique_ptr<AsyncSocket> socket_;   ///< the connection, once it stands
     const TlsClient* tlsClient_ = nullptr;  ///< under socket_, for an encrypted entry
     bool greetingDone_ = false;
     std::size_t lineStart_ = 0;  ///< where the greeting's last, unfinished line starts

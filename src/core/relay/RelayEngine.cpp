@@ -79,9 +79,9 @@ void RelayEngine::Notify(Notice notice) {
 
 std::unique_ptr<ListenSocket> RelayEngine::OpenListener(std::size_t index) {
     const ServerEntry& entry = settings_.ServerList[index];
-    auto listener = std::make_unique<ListenSocket>(static_cast<AcceptHandler&>(*this),
-                                                   static_cast<int>(index), entry.LocalPort,
-                                                   settings_.ListenAddress);
+    auto listener =
+        std::make_unique<ListenSocket>(static_cast<AcceptHandler&>(*this), static_cast<int>(index),
+                                       entry.LocalPort, settings_.ListenAddress);
     std::string failure;
     for (const ListenEndpoint& endpoint : ListenEndpoints(settings_.ListenAddress)) {
         std::string error;

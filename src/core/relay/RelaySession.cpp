@@ -148,8 +148,8 @@ void RelaySession::OnServerFailed(const ServerFailure& failure) {
             // Its own notice: the host is fine, this computer is out of sockets. New clients
             // wait in the listeners' queues for a while rather than be taken and dropped.
             if (engine_.OutOfSockets()) {
-                engine_.Notify(
-                    {std::string(kSocketFailedText), entry_.Label(), failure.address, failure.reason});
+                engine_.Notify({std::string(kSocketFailedText), entry_.Label(), failure.address,
+                                failure.reason});
             }
             Abort();
             return;
@@ -167,8 +167,7 @@ void RelaySession::OnServerFailed(const ServerFailure& failure) {
 void RelaySession::TlsFailed(const std::string& reason, bool news) {
     Guarded([&] {
         engine_.Notify({std::string(kTlsFailedText), entry_.Label(),
-                        connector_.address().empty() ? entry_.Name : connector_.address(),
-                        reason});
+                        connector_.address().empty() ? entry_.Name : connector_.address(), reason});
         Refuse(ClientRefusal(entry_, news, reason));
     });
 }
@@ -296,8 +295,7 @@ void RelaySession::Pump(RelaySocket& from) {
                 RelayBlock(from, read.substr(at, cut));
             }
         }
-        blocks +=
-            static_cast<int>((size + kReceiveBlock - 1) / kReceiveBlock);
+        blocks += static_cast<int>((size + kReceiveBlock - 1) / kReceiveBlock);
         // A short read took all there was: the loop reports what comes later, so no call is
         // spent on finding the socket empty.
         if (size < wanted && !from.endSeen && !from.broken) {

@@ -75,8 +75,6 @@ class RelaySession : private ServerConnector::Events {
     void Readable(RelaySocket& end);
     void Sent(RelaySocket& end, std::size_t backlog);
     void Closed(RelaySocket& end, int error);
-    /// The server connection could not be secured: nothing was relayed to it.
-    void TlsFailed(const std::string& reason, bool news);
 
   private:
     RelaySocket& Other(RelaySocket& end) { return &end == &client_ ? server_ : client_; }
@@ -85,6 +83,8 @@ class RelaySession : private ServerConnector::Events {
     // From the connector.
     void OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) override;
     void OnServerFailed(const ServerFailure& failure) override;
+    /// The server connection could not be secured: nothing was relayed to it.
+    void TlsFailed(const std::string& reason, bool news);
     /// Gives the client `answer`, the protocol's refusal, and ends the session once it is sent.
     void Refuse(const std::string& answer);
     void ServerConnected();

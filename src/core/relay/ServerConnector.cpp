@@ -108,8 +108,9 @@ void ServerConnector::ConnectNext() {
             case ConnectResult::NoSocket:
                 tlsSocket_ = nullptr;
                 socket_.reset();
-                Fail(Failure(ServerFailure::Kind::NoSocket,
-                             code != 0 ? loop_.DescribeError(code) : "the system has no socket left"));
+                Fail(Failure(ServerFailure::Kind::NoSocket, code != 0
+                                                                ? loop_.DescribeError(code)
+                                                                : "the system has no socket left"));
                 return;
             case ConnectResult::Connected:
                 socket_->SetNoDelay();

@@ -134,7 +134,7 @@ class ServerConnector : private TlsSocketEvents {
     Stage stage_ = Stage::Idle;
     std::vector<SocketAddress> addresses_;  ///< still to try
     std::string tried_;
-    std::string failure_;  ///< why the last address failed, in words
+    std::string failure_;                  ///< why the last address failed, in words
     std::unique_ptr<AsyncSocket> socket_;  ///< the attempt under way
     TlsSocket* tlsSocket_ = nullptr;       ///< socket_, when it is one
     /// Renewed by every Start and Cancel: a lookup answered after it finds its attempt gone.

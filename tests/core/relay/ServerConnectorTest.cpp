@@ -47,7 +47,8 @@ class Recorder : public ServerConnector::Events, public SocketEvents {
   public:
     void OnServerReached() override { ++reached; }
     void OnPlainText(std::string_view bytes) override { plainText.append(bytes); }
-    void OnServerConnected(std::unique_ptr<AsyncSocket> connected, const TlsClient* client) override {
+    void OnServerConnected(std::unique_ptr<AsyncSocket> connected,
+                           const TlsClient* client) override {
         socket = std::move(connected);
         tls = client;
         ++reports;
@@ -118,15 +119,39 @@ TEST_F(ServerConnectorTest, EachAddressIsTriedInTurnAndEachFailureIsWorded) {
         std::string address;  ///< reported: connected to, or tried last
         std::string reason;
     } cases[] = {
-        {"refused, then taken", {Loopback(refused), Loopback(server.port())}, "", 0, true,
-         Kind::Unreachable, serverAddress, ""},
-        {"all refused", {Loopback(refused), Loopback(alsoRefused)}, "", 0, false,
-         Kind::Unreachable, lastRefused, "connection refused"},
+        {"refused, then taken",
+         {Loopback(refused), Loopback(server.port())},
+         "",
+         0,
+         true,
+         Kind::Unreachable,
+         serverAddress,
+         ""},
+        {"all refused",
+         {Loopback(refused), Loopback(alsoRefused)},
+         "",
+         0,
+         false,
+         Kind::Unreachable,
+         lastRefused,
+         "connection refused"},
         {"no such name", {}, "", 0, false, Kind::Unreachable, "", "no such host"},
-        {"the lookup's own reason", {}, "name server not answering", 0, false, Kind::Unreachable,
-         "", "name server not answering"},
-        {"no socket left", {Loopback(server.port())}, "", 1, false, Kind::NoSocket,
-         serverAddress, "the system has no socket left"},
+        {"the lookup's own reason",
+         {},
+         "name server not answering",
+         0,
+         false,
+         Kind::Unreachable,
+         "",
+         "name server not answering"},
+        {"no socket left",
+         {Loopback(server.port())},
+         "",
+         1,
+         false,
+         Kind::NoSocket,
+         serverAddress,
+         "the system has no socket left"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,7 +197,8 @@ TEST_F(ServerConnectorTest, GivingUpOnASlowLookupFailsOnceAndItsLateAnswerIsIgno
     EXPECT_EQ(recorder.failure->reason, "timed out after 5 s");
     EXPECT_EQ(recorder.failure->address, "");
     // The answer comes, and nothing follows from it.
-    EXPECT_FALSE(test::RunUntil(loop_, [&] { return recorder.reports > 1; }, 400));
+    EXPECT_FALSE(test::RunUntil(
+        loop_, [&] { return recorder.reports > 1; }, 400));
     EXPECT_TRUE(server.connections.empty());
 
     // Once connected, giving up changes nothing.

@@ -218,8 +218,8 @@ TEST(TlsSocketTest, AnyFragmentationGivesTheOwnerTheSameStory) {
     } cases[] = {
         {"TLS, records and close_notify", false, "WELCOME[hello ][world]~", true,
          "securing connect(0) close(0) ", "hello world", "", "HELLOFINISHED", false},
-        {"TLS, no close_notify", false, "WELCOME[all of it]", true,
-         "securing connect(0) close(0) ", "all of it", "", "HELLOFINISHED", true},
+        {"TLS, no close_notify", false, "WELCOME[all of it]", true, "securing connect(0) close(0) ",
+         "all of it", "", "HELLOFINISHED", true},
         // Once the connection was announced: a broken record in the same read as the end
         // of the handshake fails the securing instead.
         {"TLS, a broken record once open", false, "WELCOME[part]!", false,
@@ -263,9 +263,9 @@ TEST(TlsSocketTest, GivingUpNamesWhatTheServerDidNotFinishAndTellsFromTheLoop) {
         SCOPED_TRACE(c.reason);
         FakeLoop loop;
         Owner owner;
-        TlsSocket socket(owner, loop, "mx.example.test", std::make_unique<FakeTls>(),
-                         c.dialogue ? std::make_unique<StartTlsDialogue>(ServerType::Smtp)
-                                    : nullptr);
+        TlsSocket socket(
+            owner, loop, "mx.example.test", std::make_unique<FakeTls>(),
+            c.dialogue ? std::make_unique<StartTlsDialogue>(ServerType::Smtp) : nullptr);
         owner.socket = &socket;
         ASSERT_TRUE(socket.Open());
         int error = 0;
