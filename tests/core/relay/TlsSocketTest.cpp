@@ -250,39 +250,6 @@ TEST(TlsSocketTest, AnyFragmentationGivesTheOwnerTheSameStory) {
     }
 }
 
-TEST(TlsSocketTest, GivingUpNamesWhatTheServerDidNotFinishAndTellsFromTheLoop) {
-    const struct {
-        bool dialogue;
-        std::string server;
-        std::string reason;
-    } cases[] = {
-        {true, "220 mx\r\n", "the server did not get to STARTTLS within 5 s"},
-        {false, "WELC", "the server did not complete the TLS handshake within 5 s"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
-        FakeLoop loop;
-        Owner owner;
-        TlsSocket socket(
-            owner, loop, "mx.example.test", std::make_unique<FakeTls>(),
-            c.dialogue ? std::make_unique<StartTlsDialogue>(ServerType::Smtp) : nullptr);
-        owner.socket = &socket;
-        ASSERT_TRUE(socket.Open());
-        int error = 0;
-        socket.Connect(SocketAddress{}, error);
-        loop.wire->Deliver(c.server);
-        loop.RunPosted();
-        EXPECT_TRUE(socket.Securing());
-        EXPECT_EQ(socket.InDialogue(), c.dialogue);
-        EXPECT_EQ(socket.securingSince(), 1000u);
-        socket.GiveUp("5 s");
-        EXPECT_EQ(owner.log, "securing ") << "not from inside the call";
-        loop.RunPosted();
-        EXPECT_EQ(owner.log, "securing failed: " + c.reason);
-        EXPECT_FALSE(socket.Securing());
-    }
-}
-
 TEST(TlsSocketTest, PlaintextWrittenGoesOutEncryptedAndTheEndAsCloseNotify) {
     FakeLoop loop;
     Owner owner;
