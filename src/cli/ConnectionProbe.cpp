@@ -48,8 +48,6 @@ ProbeReport ConnectionProbe::Run(const ServerEntry& entry, std::uint32_t timeout
     report_.host = entry.Name;
     report_.port = entry.RemotePort;
     timeoutMs_ = std::max<std::uint32_t>(timeoutMs, 1);
-    addresses_.clear();
-    connectFailure_.clear();
     greetingDone_ = false;
     lineStart_ = 0;
 
@@ -61,23 +59,14 @@ ProbeReport ConnectionProbe::Run(const ServerEntry& entry, std::uint32_t timeout
         report_.error = std::move(problem);
         return std::move(report_);
     }
-    if (entry.Encrypted()) {
-        client_ = tls_->CreateClient({entry.Name, entry.Fingerprint});
-    }
-    if (entry.Uses(SecurityMode::StartTls)) {
-        dialogue_ = std::make_unique<StartTlsDialogue>(ServerTypeFromStored(entry.Type));
-    }
 
-    phase_ = Phase::Resolving;
-    run_ = std::make_shared<bool>(true);
+    phase_ = Phase::Reaching;
+    SocketEvents& socketEvents = *this;
+    ServerConnector::Events& connectorEvents = *this;
+    connector_ =
+        std::make_unique<ServerConnector>(loop_, tls_, entry_, socketEvents, connectorEvents);
     deadline_ = loop_.StartTimer(timeoutMs_, false, [this] { TimedOut(); });
-    loop_.Resolve(entry.Name, static_cast<std::uint16_t>(entry.RemotePort),
-                  [this, run = std::weak_ptr<bool>(run_)](std::vector<SocketAddress> addresses,
-                                                          std::string error) {
-                      if (!run.expired()) {
-                          Resolved(std::move(addresses), error);
-                      }
-                  });
+    connector_->Start();
     loop_.Run();
 
     if (phase_ != Phase::Done) {
@@ -86,89 +75,60 @@ ProbeReport ConnectionProbe::Run(const ServerEntry& entry, std::uint32_t timeout
     }
     loop_.StopTimer(deadline_);
     loop_.StopTimer(goodbyeTimer_);
-    wire_.reset();
-    client_.reset();
-    dialogue_.reset();
-    run_.reset();
+    socket_.reset();
+    tlsClient_ = nullptr;
+    connector_.reset();
     return std::move(report_);
 }
 
-void ConnectionProbe::Resolved(std::vector<SocketAddress> addresses, const std::string& error) {
-    if (phase_ != Phase::Resolving) {
-        return;
-    }
-    if (addresses.empty()) {
-        Finish(error.empty() ? "no such host" : error);
-        return;
-    }
-    addresses_ = std::move(addresses);
-    phase_ = Phase::Connecting;
-    ConnectNext();
-}
-
-void ConnectionProbe::ConnectNext() {
-    while (!addresses_.empty()) {
-        const SocketAddress address = addresses_.front();
-        addresses_.erase(addresses_.begin());
-        report_.address = address.ToString();
-        wire_ = loop_.CreateSocket(*this);
-        int code = 0;
-        const ConnectResult result =
-            wire_ ? wire_->Connect(address, code) : ConnectResult::NoSocket;
-        switch (result) {
-            case ConnectResult::Connected:
-                Connected();
-                return;
-            case ConnectResult::InProgress:
-                return;
-            case ConnectResult::NoSocket:
-                Finish(code != 0 ? loop_.DescribeError(code) : "the system has no socket left");
-                return;
-            case ConnectResult::Failed:
-                connectFailure_ = loop_.DescribeError(code);
-                wire_.reset();
-                break;
-        }
-    }
-    Finish(connectFailure_.empty() ? "no address left to try" : connectFailure_);
-}
-
-void ConnectionProbe::OnConnect(int error) {
-    if (phase_ != Phase::Connecting) {
-        return;
-    }
-    if (error != 0) {
-        // The name's other addresses come first, as in the relay.
-        connectFailure_ = loop_.DescribeError(error);
-        wire_.reset();
-        ConnectNext();
-        return;
-    }
-    Connected();
-}
-
-void ConnectionProbe::Connected() {
+void ConnectionProbe::OnServerReached() {
     report_.connected = true;
-    addresses_.clear();
-    wire_->SetNoDelay();
-    if (!entry_.Uses(SecurityMode::SslTls)) {
-        phase_ = Phase::Plain;  // the server speaks first
+}
+
+void ConnectionProbe::OnPlainText(std::string_view bytes) {
+    // The STARTTLS dialogue's start is the greeting: the report keeps it as received.
+    CollectGreeting(bytes);
+}
+
+void ConnectionProbe::OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) {
+    if (phase_ != Phase::Reaching) {
         return;
     }
-    phase_ = Phase::Handshake;
-    client_->Start();
-    FlushTls();
-    if (client_->state() == TlsState::Failed) {
-        TlsFailed();  // it could not even begin
+    socket_ = std::move(socket);
+    tlsClient_ = tls;
+    report_.connected = true;
+    if (tlsClient_ == nullptr) {
+        phase_ = Phase::Greeting;  // the server speaks first
+        return;
     }
+    Secured();
+}
+
+void ConnectionProbe::OnServerFailed(const ServerFailure& failure) {
+    if (phase_ != Phase::Reaching) {
+        return;
+    }
+    if (failure.kind != ServerFailure::Kind::Insecure) {
+        Finish(failure.reason);
+        return;
+    }
+    if (failure.closedBeforeTls) {
+        Finish(EndedText(failure.endError));  // in the words of a plain greeting cut short
+        return;
+    }
+    NoteCertificate(failure.certificate);
+    if (IsCertificateProblem(failure.tls.problem)) {
+        report_.verification = failure.reason;
+    }
+    Finish(failure.reason);
 }
 
 void ConnectionProbe::OnReceive() {
-    if (phase_ == Phase::Done || !wire_) {
+    if (phase_ == Phase::Done || !socket_) {
         return;
     }
     char block[kReadBlock];
-    const long n = wire_->Receive(block, sizeof block);
+    const long n = socket_->Receive(block, sizeof block);
     if (n == AsyncSocket::kWouldBlock) {
         return;
     }
@@ -176,147 +136,47 @@ void ConnectionProbe::OnReceive() {
         Ended(n == 0 ? 0 : -1);
         return;
     }
-    FromServer(std::string_view(block, static_cast<std::size_t>(n)));
+    if (phase_ == Phase::Greeting &&
+        CollectGreeting(std::string_view(block, static_cast<std::size_t>(n)))) {
+        Goodbye();
+    }
 }
 
 void ConnectionProbe::OnClose(int error) {
     // What the system still holds comes before the end.
     char block[kReadBlock];
-    while (phase_ != Phase::Done && wire_) {
-        const long n = wire_->Receive(block, sizeof block);
+    while (phase_ != Phase::Done && socket_) {
+        const long n = socket_->Receive(block, sizeof block);
         if (n <= 0) {
             break;
         }
-        FromServer(std::string_view(block, static_cast<std::size_t>(n)));
+        if (phase_ == Phase::Greeting &&
+            CollectGreeting(std::string_view(block, static_cast<std::size_t>(n)))) {
+            Goodbye();
+        }
     }
     if (phase_ != Phase::Done) {
         Ended(error);
     }
 }
 
-void ConnectionProbe::FromServer(std::string_view bytes) {
-    switch (phase_) {
-        case Phase::Plain:
-            FromServerInPlainText(bytes);
-            return;
-        case Phase::Handshake:
-        case Phase::SecureGreeting:
-            FeedTls(bytes);
-            return;
-        case Phase::Goodbye:
-            if (client_ && client_->state() == TlsState::Open) {
-                client_->Feed(bytes);  // the answer to the goodbye: of no interest
-                std::string ignored;
-                client_->TakeIncoming(ignored);
-                FlushTls();
-            }
-            return;
-        case Phase::Resolving:
-        case Phase::Connecting:
-        case Phase::Done:
-            return;
-    }
-}
-
-void ConnectionProbe::FromServerInPlainText(std::string_view bytes) {
-    const bool greeted = CollectGreeting(bytes);
-    if (!dialogue_) {
-        if (greeted) {
-            Goodbye();
-        }
-        return;
-    }
-    std::string toServer;
-    const StartTlsDialogue::Step step = dialogue_->FromServer(bytes, toServer);
-    if (!toServer.empty()) {
-        wire_->Write(toServer);
-    }
-    if (step == StartTlsDialogue::Step::Failed) {
-        Finish(dialogue_->failure());
-        return;
-    }
-    if (step != StartTlsDialogue::Step::Upgrade) {
-        return;
-    }
-    phase_ = Phase::Handshake;
-    client_->Start();
-    FlushTls();
-    if (client_->state() == TlsState::Failed) {
-        TlsFailed();
-        return;
-    }
-    // What came right behind the go-ahead is the start of the server's TLS.
-    const std::string rest = dialogue_->TakeRest();
-    if (!rest.empty()) {
-        FeedTls(rest);
-    }
-}
-
-void ConnectionProbe::FeedTls(std::string_view bytes) {
-    client_->Feed(bytes);
-    FlushTls();
-    std::string plaintext;
-    client_->TakeIncoming(plaintext);
-    const TlsState state = client_->state();
-    if (phase_ == Phase::Handshake) {
-        if (state == TlsState::Handshaking) {
-            return;
-        }
-        if (state == TlsState::Failed) {
-            TlsFailed();
-            return;
-        }
-        Secured();
-    }
-    if (phase_ != Phase::SecureGreeting) {
-        return;
-    }
-    if (CollectGreeting(plaintext)) {
-        Goodbye();
-    } else if (state == TlsState::Failed) {
-        Finish(DescribeTlsFailure(client_->failure(), entry_.Name));
-    } else if (state == TlsState::Closed) {
-        Ended(0);
-    }
-}
-
-void ConnectionProbe::FlushTls() {
-    std::string ciphertext;
-    client_->TakeOutgoing(ciphertext);
-    if (!ciphertext.empty() && wire_) {
-        wire_->Write(ciphertext);
-    }
-}
-
 void ConnectionProbe::Secured() {
     report_.encrypted = true;
-    report_.tlsVersion = client_->version();
-    report_.cipher = client_->cipher();
-    NoteCertificate();
+    report_.tlsVersion = tlsClient_->version();
+    report_.cipher = tlsClient_->cipher();
+    NoteCertificate(tlsClient_->certificate());
     report_.verified = true;
     report_.verification = entry_.Fingerprint.empty()
                                ? "verified: the certificate is trusted and is for " + entry_.Name
                                : "verified: the certificate is the pinned one";
-    if (dialogue_) {
+    if (entry_.Uses(SecurityMode::StartTls)) {
         Goodbye();  // the greeting came before TLS; the server sends none after it
     } else {
-        phase_ = Phase::SecureGreeting;
+        phase_ = Phase::Greeting;
     }
 }
 
-void ConnectionProbe::TlsFailed() {
-    NoteCertificate();
-    const TlsFailure& failure = client_->failure();
-    const std::string reason = DescribeTlsFailure(failure, entry_.Name);
-    if (IsCertificateProblem(failure.problem)) {
-        report_.verification = reason;
-    }
-    FlushTls();  // the alert that tells the server why
-    Finish(reason);
-}
-
-void ConnectionProbe::NoteCertificate() {
-    CertificateInfo certificate = client_->certificate();
+void ConnectionProbe::NoteCertificate(CertificateInfo certificate) {
     if (!certificate.fingerprint.empty()) {
         report_.certificateSeen = true;
         report_.certificate = std::move(certificate);
@@ -347,45 +207,36 @@ bool ConnectionProbe::CollectGreeting(std::string_view bytes) {
     return greetingDone_;
 }
 
+std::string ConnectionProbe::EndedText(int error) const {
+    if (error != 0) {
+        return error > 0 ? "connection failed: " + loop_.DescribeError(error)
+                         : "connection failed";  // a read failed; no code given
+    }
+    return report_.greeting.empty() ? "server closed the connection without a greeting"
+           : !greetingDone_         ? "server closed the connection during its greeting"
+                                    : "server closed the connection before TLS";
+}
+
+std::string ConnectionProbe::GreetingTimeoutText(const std::string& after) const {
+    return report_.greeting.empty() ? "no greeting: " + after
+           : !greetingDone_         ? "greeting not finished: " + after
+                                    : "no answer before TLS: " + after;
+}
+
 void ConnectionProbe::Ended(int error) {
     switch (phase_) {
-        case Phase::Plain:
-        case Phase::SecureGreeting: {
-            if (phase_ == Phase::SecureGreeting) {
-                client_->EndOfInput();
-                std::string plaintext;
-                client_->TakeIncoming(plaintext);
-                if (CollectGreeting(plaintext)) {
-                    Finish();
-                    return;
-                }
+        case Phase::Greeting:
+            // A record that failed once TLS stood ends the stream too: the TLS client says why.
+            if (tlsClient_ != nullptr && tlsClient_->state() == TlsState::Failed) {
+                Finish(DescribeTlsFailure(tlsClient_->failure(), entry_.Name));
+                return;
             }
-            std::string reason = report_.greeting.empty() ? "server closed the connection "
-                                                            "without a greeting"
-                                 : !greetingDone_ ? "server closed the connection during its "
-                                                    "greeting"
-                                                  : "server closed the connection before TLS";
-            if (error != 0) {
-                reason = error > 0 ? "connection failed: " + loop_.DescribeError(error)
-                                   : "connection failed";  // a read failed; no code given
-            }
-            Finish(reason);
-            return;
-        }
-        case Phase::Handshake:
-            client_->EndOfInput();
-            FlushTls();
-            if (client_->state() == TlsState::Failed) {
-                TlsFailed();
-            } else {
-                Finish("server closed the connection during the TLS handshake");
-            }
+            Finish(EndedText(error));
             return;
         case Phase::Goodbye:
             Finish();
             return;
-        case Phase::Resolving:
-        case Phase::Connecting:
+        case Phase::Reaching:
         case Phase::Done:
             return;
     }
@@ -395,20 +246,27 @@ void ConnectionProbe::TimedOut() {
     deadline_ = 0;
     const std::string after = "timed out after " + Duration(timeoutMs_);
     switch (phase_) {
-        case Phase::Resolving:
-            Finish("name lookup " + after);
+        case Phase::Reaching:
+            switch (connector_->stage()) {
+                case ServerConnector::Stage::Idle:
+                case ServerConnector::Stage::Resolving:
+                    Finish("name lookup " + after);
+                    return;
+                case ServerConnector::Stage::Dialogue:
+                    Finish(GreetingTimeoutText(after));
+                    return;
+                case ServerConnector::Stage::Handshake:
+                    Finish("TLS handshake not finished: " + after);
+                    return;
+                case ServerConnector::Stage::Connecting:
+                case ServerConnector::Stage::Connected:
+                case ServerConnector::Stage::Failed:
+                    Finish(after);
+                    return;
+            }
             return;
-        case Phase::Connecting:
-            Finish(after);
-            return;
-        case Phase::Plain:
-        case Phase::SecureGreeting:
-            Finish(report_.greeting.empty() ? "no greeting: " + after
-                   : !greetingDone_         ? "greeting not finished: " + after
-                                            : "no answer before TLS: " + after);
-            return;
-        case Phase::Handshake:
-            Finish("TLS handshake not finished: " + after);
+        case Phase::Greeting:
+            Finish(GreetingTimeoutText(after));
             return;
         case Phase::Goodbye:
             Finish();
@@ -421,14 +279,9 @@ void ConnectionProbe::TimedOut() {
 void ConnectionProbe::Goodbye() {
     phase_ = Phase::Goodbye;
     const std::string_view goodbye = DescriptorOf(ServerTypeFromStored(entry_.Type)).goodbye;
-    if (report_.encrypted) {
-        client_->Write(goodbye);
-        client_->Close();
-        FlushTls();
-    } else {
-        wire_->Write(goodbye);
-    }
-    wire_->ShutDownSend();
+    // Over TLS the end of the stream is sent as close_notify.
+    socket_->Write(goodbye);
+    socket_->ShutDownSend();
     goodbyeTimer_ = loop_.StartTimer(kGoodbyeMs, false, [this] {
         goodbyeTimer_ = 0;
         Finish();
@@ -440,6 +293,10 @@ void ConnectionProbe::Finish(const std::string& error) {
         return;
     }
     phase_ = Phase::Done;
+    if (connector_) {
+        // The address connected to, or when none could be, the last one tried.
+        report_.address = connector_->address();
+    }
     if (!error.empty() && report_.error.empty()) {
         report_.error = error;
     }

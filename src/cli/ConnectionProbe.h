@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/config/ServerEntry.h"
-#include "core/protocol/StartTlsDialogue.h"
+#include "core/relay/ServerConnector.h"
 #include "platform/AsyncSocket.h"
 #include "platform/CertificateInfo.h"
 #include "platform/EventLoop.h"
@@ -51,8 +51,9 @@ struct ProbeReport {
 };
 
 /// Runs on the program's event loop, one probe at a time; not from inside the loop, as Run
-/// drives it itself.
-class ConnectionProbe : private SocketEvents {
+/// drives it itself. The server is reached as the relay reaches it (ServerConnector); the
+/// probe adds the greeting and the report.
+class ConnectionProbe : private SocketEvents, private ServerConnector::Events {
   public:
     /// Greeting bytes kept; a server that says more is cut off there.
     static constexpr std::size_t kMaxGreeting = 4096;
@@ -73,38 +74,32 @@ class ConnectionProbe : private SocketEvents {
 
   private:
     enum class Phase {
-        Resolving,
-        Connecting,
-        Plain,           ///< the plain-text greeting, and for STARTTLS the dialogue after it
-        Handshake,       ///< TLS being set up
-        SecureGreeting,  ///< TLS from the first byte stands; the greeting comes over it
-        Goodbye,         ///< QUIT or LOGOUT sent; waiting for the server to hang up
+        Reaching,  ///< the connector is at work: lookup, connect, STARTTLS dialogue, handshake
+        Greeting,  ///< the connection stands; the greeting comes (over TLS, if any)
+        Goodbye,   ///< QUIT or LOGOUT sent; waiting for the server to hang up
         Done,
     };
 
-    // Events of the socket to the server.
-    void OnConnect(int error) override;
+    // From the connector.
+    void OnServerReached() override;
+    void OnPlainText(std::string_view bytes) override;
+    void OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) override;
+    void OnServerFailed(const ServerFailure& failure) override;
+
+    // Events of the connection to the server.
     void OnReceive() override;
     void OnClose(int error) override;
 
-    void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
-    /// Connects to the next address; ends the probe when none is left.
-    void ConnectNext();
-    void Connected();
-    /// Bytes from the server, whatever the phase.
-    void FromServer(std::string_view bytes);
-    void FromServerInPlainText(std::string_view bytes);
-    /// Hands ciphertext to the TLS client and acts on what it makes of it.
-    void FeedTls(std::string_view bytes);
-    /// Sends what the TLS client has for the server.
-    void FlushTls();
-    /// The TLS client is Open: the connection is verified.
+    /// TLS stands and the server is verified.
     void Secured();
-    /// The TLS client failed during the handshake or the certificate check.
-    void TlsFailed();
-    void NoteCertificate();
+    void NoteCertificate(CertificateInfo certificate);
     /// Adds greeting bytes to the report; true once the greeting is complete (or cut).
     bool CollectGreeting(std::string_view bytes);
+    /// Why the server's stream ended before the probe was done (`error` nonzero: the
+    /// connection failed).
+    std::string EndedText(int error) const;
+    /// Why the greeting did not come in time.
+    std::string GreetingTimeoutText(const std::string& after) const;
     /// The server's stream ended (`error` nonzero: the connection failed).
     void Ended(int error);
     void TimedOut();
@@ -121,18 +116,13 @@ class ConnectionProbe : private SocketEvents {
     ProbeReport report_;
     std::uint32_t timeoutMs_ = 0;
     Phase phase_ = Phase::Done;
-    std::vector<SocketAddress> addresses_;  ///< still to try
-    std::string connectFailure_;            ///< why the last address failed
-    std::unique_ptr<AsyncSocket> wire_;
-    std::unique_ptr<TlsClient> client_;
-    std::unique_ptr<StartTlsDialogue> dialogue_;
+    std::unique_ptr<ServerConnector> connector_;
+    std::unique_ptr<AsyncSocket> socket_;   ///< the connection, once it stands
+    const TlsClient* tlsClient_ = nullptr;  ///< under socket_, for an encrypted entry
     bool greetingDone_ = false;
     std::size_t lineStart_ = 0;  ///< where the greeting's last, unfinished line starts
     TimerId deadline_ = 0;
     TimerId goodbyeTimer_ = 0;
-    /// Alive for the length of a run: a lookup that finishes after its run has ended (timed
-    /// out) finds it gone.
-    std::shared_ptr<bool> run_;
 };
 
 }  // namespace vantel

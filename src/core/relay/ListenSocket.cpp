@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "core/relay/RelayEngine.h"
-
 namespace vantel {
 
 ListenSocket::~ListenSocket() {

@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "core/relay/AcceptHandler.h"
 #include "platform/AsyncSocket.h"
 #include "platform/EventLoop.h"
 
 namespace vantel {
 
-class RelayEngine;
-
 /// The sockets of one local port (127.0.0.1 and ::1, or the one address the user chose).
 /// Accepting pauses for a while after a failure (out of descriptors, say), so a connection
-/// that stays queued does not make the loop spin.
+/// that stays queued does not make the loop spin. Each connection waiting is offered to
+/// `owner`.
 class ListenSocket {
   public:
-    ListenSocket(RelayEngine& owner, int entryIndex, int port, std::string address)
+    ListenSocket(AcceptHandler& owner, int entryIndex, int port, std::string address)
         : entryIndex(entryIndex), port(port), address(std::move(address)), owner_(owner) {}
     ListenSocket(const ListenSocket&) = delete;
     ListenSocket& operator=(const ListenSocket&) = delete;
@@ -59,7 +59,7 @@ class ListenSocket {
 
     void Resume();
 
-    RelayEngine& owner_;
+    AcceptHandler& owner_;
     std::vector<std::unique_ptr<Endpoint>> endpoints_;
     EventLoop* loop_ = nullptr;
     std::uint32_t backOffMs_ = 0;

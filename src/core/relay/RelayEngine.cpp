@@ -79,8 +79,9 @@ void RelayEngine::Notify(Notice notice) {
 
 std::unique_ptr<ListenSocket> RelayEngine::OpenListener(std::size_t index) {
     const ServerEntry& entry = settings_.ServerList[index];
-    auto listener = std::make_unique<ListenSocket>(*this, static_cast<int>(index), entry.LocalPort,
-                                                   settings_.ListenAddress);
+    auto listener =
+        std::make_unique<ListenSocket>(static_cast<AcceptHandler&>(*this), static_cast<int>(index),
+                                       entry.LocalPort, settings_.ListenAddress);
     std::string failure;
     for (const ListenEndpoint& endpoint : ListenEndpoints(settings_.ListenAddress)) {
         std::string error;
@@ -159,8 +160,8 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     const ServerEntry entry =
         knownEntry ? settings_.ServerList[static_cast<std::size_t>(entryIndex)] : ServerEntry{};
 
-    auto session =
-        std::make_unique<RelaySession>(*this, nextId_++, entry, settings_.ConnectTimeout);
+    auto session = std::make_unique<RelaySession>(static_cast<SessionContext&>(*this), nextId_++,
+                                                  entry, settings_.ConnectTimeout);
     UpdateState(false, true);
     int error = 0;
     std::unique_ptr<AsyncSocket> accepted = from.Accept(session->clientEnd(), error);

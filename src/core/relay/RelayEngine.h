@@ -12,10 +12,12 @@
 
 #include "core/config/RelaySettings.h"
 #include "core/protocol/imap/ImapFramer.h"
+#include "core/relay/AcceptHandler.h"
 #include "core/relay/DefaultServers.h"
 #include "core/relay/ListenSocket.h"
 #include "core/relay/RelaySession.h"
 #include "core/relay/RelayStateObserver.h"
+#include "core/relay/SessionContext.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "platform/EventLoop.h"
 #include "platform/Notifier.h"
@@ -26,21 +28,22 @@ namespace vantel {
 
 /// Runs on the event loop's thread only. Keeps the listeners, the sessions and the sweep of
 /// their deadlines. Notices go to the user from the loop, never from inside a socket event:
-/// a message box (with its nested message loop) must not open in the middle of one.
-class RelayEngine {
+/// a message box (with its nested message loop) must not open in the middle of one. Its
+/// sessions reach it as their SessionContext, its listeners as their AcceptHandler.
+class RelayEngine : private SessionContext, private AcceptHandler {
   public:
-    static constexpr std::size_t kReceiveBlock = 2048;
+    static constexpr std::size_t kReceiveBlock = RelaySession::kReceiveBlock;
     static constexpr std::uint32_t kSweepPeriodMs = 1000;
     /// How long a stopping relay lets its sessions send on what they had read.
     static constexpr std::uint64_t kStopDrainMs = 10000;
     /// The notices the engine gives, through Notifier::ShowError (the first is also in the
     /// tray program's string table).
     static constexpr std::string_view kListenFailedText = "Unable to listen on local port";
-    static constexpr std::string_view kConnectFailedText = "Error connecting to host";
-    static constexpr std::string_view kSocketFailedText = "Could not create new socket";
+    static constexpr std::string_view kConnectFailedText = RelaySession::kConnectFailedText;
+    static constexpr std::string_view kSocketFailedText = RelaySession::kSocketFailedText;
     static constexpr std::string_view kAcceptFailedText =
         "Unable to accept connections on local port";
-    static constexpr std::string_view kTlsFailedText = "Error securing the connection to host";
+    static constexpr std::string_view kTlsFailedText = RelaySession::kTlsFailedText;
 
     /// `trace` may be null: nothing is traced.
     RelayEngine(RelaySettings& settings, EventLoop& loop, MessageRewriter& rewriter,
@@ -79,52 +82,42 @@ class RelayEngine {
     /// Bytes read from all relayed connections since the start.
     std::uint64_t BytesRead() const { return bytesRead_; }
 
-    /// A connection waits on `from`, one of the listener's sockets.
-    void AcceptClient(ListenSocket& listener, AsyncSocket& from);
-
-    // For the sessions.
-    EventLoop& loop() { return loop_; }
-    MessageRewriter& rewriter() { return rewriter_; }
     /// What secures the server connections of encrypted entries; null (with `problem`, why)
     /// where there is none. Sessions started later use the new one; it must outlive them.
     void SetTls(TlsContext* context, std::string problem) {
         tls_ = context;
         tlsProblem_ = std::move(problem);
     }
-    TlsContext* tls() const { return tls_; }
-    const std::string& tlsProblem() const { return tlsProblem_; }
     /// The largest message literal a session holds to rewrite; sessions started later use a
     /// new value.
-    std::size_t maxHeldLiteral() const { return maxHeldLiteral_; }
     void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
     /// How long a server may take over STARTTLS and the TLS handshake where no ConnectTimeout
     /// is set (RelaySession::kSecuringLimitMs); sessions started later use a new value.
-    std::uint64_t securingLimitMs() const { return securingLimitMs_; }
     void SetSecuringLimitMs(std::uint64_t ms) { securingLimitMs_ = ms; }
-    /// Room for one event's blocks, kReceiveBlock * RelaySession::kBlocksPerEvent bytes.
-    char* receiveBuffer() { return receiveBuffer_.data(); }
-    RelaySession* FindSession(std::uint64_t id);
-    /// Expires with the engine: for answers that may come after it is gone (a name lookup).
-    std::weak_ptr<bool> lifetime() const { return alive_; }
-    /// Runs `work` from the loop later, if session `id` is still running then.
-    void Later(std::uint64_t id, std::function<void()> work);
-    /// Tells the user, from the loop.
-    void Notify(Notice notice);
-    void TraceBlock(RelaySocket& end, std::string_view text);
-    /// A line of the relay's own in the trace, about a session.
-    void TraceNote(std::string_view text);
-    /// Whether relayed text is traced at all.
-    bool tracing() const { return trace_ != nullptr; }
-    void CountRead(std::size_t bytes) { bytesRead_ += bytes; }
-    /// The system had no socket for a server connection: every listener backs off as after a
-    /// failed accept, until a server connection is made again. True for the first of a run.
-    bool OutOfSockets();
-    /// A server connection was made: accepting goes at full speed again.
-    void SocketsAvailable() { outOfSockets_ = false; }
-    /// The session has closed its connections; it is destroyed once the current event is over.
-    void SessionFinished(RelaySession& session);
 
   private:
+    // What the sessions reach (SessionContext).
+    EventLoop& loop() override { return loop_; }
+    MessageRewriter& rewriter() override { return rewriter_; }
+    TlsContext* tls() const override { return tls_; }
+    const std::string& tlsProblem() const override { return tlsProblem_; }
+    std::size_t maxHeldLiteral() const override { return maxHeldLiteral_; }
+    std::uint64_t securingLimitMs() const override { return securingLimitMs_; }
+    char* receiveBuffer() override { return receiveBuffer_.data(); }
+    void Later(std::uint64_t id, std::function<void()> work) override;
+    void Notify(Notice notice) override;
+    bool tracing() const override { return trace_ != nullptr; }
+    void TraceBlock(RelaySocket& end, std::string_view text) override;
+    void TraceNote(std::string_view text) override;
+    void CountRead(std::size_t bytes) override { bytesRead_ += bytes; }
+    bool OutOfSockets() override;
+    void SocketsAvailable() override { outOfSockets_ = false; }
+    void SessionFinished(RelaySession& session) override;
+
+    // What the listeners report (AcceptHandler).
+    void AcceptClient(ListenSocket& listener, AsyncSocket& from) override;
+
+    RelaySession* FindSession(std::uint64_t id);
     /// Opens the listener of entry `index`, or reports why it could not be opened.
     std::unique_ptr<ListenSocket> OpenListener(std::size_t index);
     void SweepSessions();

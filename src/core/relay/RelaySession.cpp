@@ -5,10 +5,7 @@
 
 #include "core/config/CredentialCodec.h"
 #include "core/protocol/ProtocolDescriptor.h"
-#include "core/protocol/StartTlsDialogue.h"
-#include "core/relay/RelayEngine.h"
 #include "core/relay/SecurityProblem.h"
-#include "core/relay/TlsSocket.h"
 
 namespace vantel {
 namespace {
@@ -68,11 +65,12 @@ std::string UnsafeLoginReason(const ServerEntry& entry) {
 
 }  // namespace
 
-RelaySession::RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
+RelaySession::RelaySession(SessionContext& engine, std::uint64_t id, const ServerEntry& entry,
                            int connectTimeoutSeconds)
     : engine_(engine),
       id_(id),
       entry_(entry),
+      connector_(engine.loop(), engine.tls(), entry_, server_, *this),
       client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
       server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
       connectTimeoutSeconds_(connectTimeoutSeconds),
@@ -125,94 +123,42 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
             });
             return;
         }
-        // Resolving may take seconds; the loop goes on meanwhile and the client's first lines
-        // wait on the server end.
-        RelayEngine& engine = engine_;
-        const std::uint64_t id = id_;
-        engine_.loop().Resolve(
-            entry_.Name, static_cast<std::uint16_t>(entry_.RemotePort),
-            [&engine, alive = engine_.lifetime(), id](std::vector<SocketAddress> addresses,
-                                                      std::string error) {
-                const auto engineAlive = alive.lock();
-                if (!engineAlive || !*engineAlive) {
-                    return;  // the relay was shut down while the name was looked up
-                }
-                if (RelaySession* session = engine.FindSession(id)) {
-                    session->Guarded([&] { session->Resolved(std::move(addresses), error); });
-                }
-            });
+        // The client's first lines wait on the server end meanwhile.
+        connector_.Start();
     });
 }
 
-void RelaySession::Resolved(std::vector<SocketAddress> addresses, const std::string& error) {
-    if (addresses.empty()) {
-        Fail(entry_.Name, error.empty() ? "no such host" : error);
-        return;
-    }
-    addressesToTry_ = std::move(addresses);
-    if (!ConnectNext()) {
-        FailConnect();
-    }
+void RelaySession::OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient*) {
+    server_.socket = std::move(socket);
+    ServerConnected();
 }
 
-bool RelaySession::ConnectNext() {
-    while (!addressesToTry_.empty()) {
-        const SocketAddress address = addressesToTry_.front();
-        addressesToTry_.erase(addressesToTry_.begin());
-        tried_ = address.ToString();
-        server_.socket = CreateServerSocket();
-        int code = 0;
-        const ConnectResult result =
-            server_.socket ? server_.socket->Connect(address, code) : ConnectResult::NoSocket;
-        switch (result) {
-            case ConnectResult::NoSocket:
-                // Its own notice: the host is fine, this computer is out of sockets. New
-                // clients wait in the listeners' queues for a while rather than be taken and
-                // dropped.
-                if (engine_.OutOfSockets()) {
-                    engine_.Notify({std::string(RelayEngine::kSocketFailedText), entry_.Label(),
-                                    tried_,
-                                    code != 0 ? engine_.loop().DescribeError(code)
-                                              : "the system has no socket left"});
-                }
-                Abort();
-                return true;
-            case ConnectResult::Connected:
-                server_.socket->SetNoDelay();
-                ServerConnected();
-                return true;
-            case ConnectResult::InProgress:
-                server_.socket->SetNoDelay();
-                return true;
-            case ConnectResult::Failed:
-                failure_ = engine_.loop().DescribeError(code);
-                server_.socket.reset();
-                break;
-        }
+void RelaySession::OnServerFailed(const ServerFailure& failure) {
+    switch (failure.kind) {
+        case ServerFailure::Kind::NoSocket:
+            // Its own notice: the host is fine, this computer is out of sockets. New clients
+            // wait in the listeners' queues for a while rather than be taken and dropped.
+            if (engine_.OutOfSockets()) {
+                engine_.Notify({std::string(kSocketFailedText), entry_.Label(), failure.address,
+                                failure.reason});
+            }
+            Abort();
+            return;
+        case ServerFailure::Kind::Unreachable:
+            // With several addresses, the last one tried and why it failed; the client, who
+            // would otherwise wait for a greeting that never comes, is let go.
+            Fail(failure.address.empty() ? entry_.Name : failure.address, failure.reason);
+            return;
+        case ServerFailure::Kind::Insecure:
+            TlsFailed(failure.reason, failure.news);
+            return;
     }
-    return false;
-}
-
-std::unique_ptr<AsyncSocket> RelaySession::CreateServerSocket() {
-    if (!entry_.Encrypted()) {
-        return engine_.loop().CreateSocket(server_);
-    }
-    auto dialogue = entry_.Uses(SecurityMode::StartTls)
-                        ? std::make_unique<StartTlsDialogue>(ServerTypeFromStored(entry_.Type))
-                        : nullptr;
-    auto socket = std::make_unique<TlsSocket>(
-        server_, engine_.loop(), entry_.Name,
-        engine_.tls()->CreateClient({entry_.Name, entry_.Fingerprint}), std::move(dialogue));
-    if (!socket->Open()) {
-        return nullptr;
-    }
-    return socket;
 }
 
 void RelaySession::TlsFailed(const std::string& reason, bool news) {
     Guarded([&] {
-        engine_.Notify({std::string(RelayEngine::kTlsFailedText), entry_.Label(),
-                        tried_.empty() ? entry_.Name : tried_, reason});
+        engine_.Notify({std::string(kTlsFailedText), entry_.Label(),
+                        connector_.address().empty() ? entry_.Name : connector_.address(), reason});
         Refuse(ClientRefusal(entry_, news, reason));
     });
 }
@@ -223,7 +169,7 @@ void RelaySession::Refuse(const std::string& answer) {
     server_.held.clear();
     server_.broken = true;
     server_.readEnded = true;
-    addressesToTry_.clear();
+    connector_.Cancel();
     connectDeadline_ = 0;
     engine_.TraceBlock(server_, answer);
     Deliver(client_, answer);
@@ -237,28 +183,8 @@ void RelaySession::Refuse(const std::string& answer) {
     CheckFinished();
 }
 
-void RelaySession::Connected(RelaySocket& end, int error) {
-    Guarded([&] {
-        if (&end != &server_) {
-            return;
-        }
-        if (error != 0) {
-            // Refused or unreachable: the name's other addresses come first, then the client,
-            // who would otherwise wait for a greeting that never comes, is let go.
-            server_.socket.reset();
-            failure_ = engine_.loop().DescribeError(error);
-            if (!ConnectNext()) {
-                FailConnect();
-            }
-            return;
-        }
-        ServerConnected();
-    });
-}
-
 void RelaySession::ServerConnected() {
     engine_.SocketsAvailable();
-    addressesToTry_.clear();
     server_.connected = true;
     if (server_.readEnded) {
         server_.socket->PauseReceive(true);  // the relay is stopping: it only delivers now
@@ -273,15 +199,9 @@ void RelaySession::ServerConnected() {
 }
 
 void RelaySession::Fail(std::string host, std::string reason) {
-    engine_.Notify({std::string(RelayEngine::kConnectFailedText), entry_.Label(), std::move(host),
-                    std::move(reason)});
+    engine_.Notify(
+        {std::string(kConnectFailedText), entry_.Label(), std::move(host), std::move(reason)});
     Abort();
-}
-
-void RelaySession::FailConnect() {
-    // With several addresses, the last one tried and why it failed.
-    Fail(tried_.empty() ? entry_.Name : tried_,
-         failure_.empty() ? "no address left to try" : failure_);
 }
 
 void RelaySession::Readable(RelaySocket& end) {
@@ -331,7 +251,7 @@ void RelaySession::Pump(RelaySocket& from) {
     // as the blocks of at most kReceiveBlock bytes that a call per block would have read, so
     // the rewriting and the trace see the same cuts, at a fraction of the calls; without a
     // trace nobody sees the cuts, and the read goes on whole.
-    const std::size_t cut = engine_.tracing() ? RelayEngine::kReceiveBlock : std::string_view::npos;
+    const std::size_t cut = engine_.tracing() ? kReceiveBlock : std::string_view::npos;
     for (int blocks = 0; from.endSeen || blocks < kBlocksPerEvent;) {
         if (Outgoing(to) + batch_.size() > kHighWater) {
             full = true;
@@ -343,7 +263,7 @@ void RelaySession::Pump(RelaySocket& from) {
                                                   : AsyncSocket::kCannotForward;
         const bool forwarded = n != AsyncSocket::kCannotForward;
         if (!forwarded) {
-            wanted = static_cast<std::size_t>(room) * RelayEngine::kReceiveBlock;
+            wanted = static_cast<std::size_t>(room) * kReceiveBlock;
             n = from.socket->Receive(engine_.receiveBuffer(), wanted);
         }
         if (n == AsyncSocket::kWouldBlock) {
@@ -366,8 +286,7 @@ void RelaySession::Pump(RelaySocket& from) {
                 RelayBlock(from, read.substr(at, cut));
             }
         }
-        blocks +=
-            static_cast<int>((size + RelayEngine::kReceiveBlock - 1) / RelayEngine::kReceiveBlock);
+        blocks += static_cast<int>((size + kReceiveBlock - 1) / kReceiveBlock);
         // A short read took all there was: the loop reports what comes later, so no call is
         // spent on finding the socket empty.
         if (size < wanted && !from.endSeen && !from.broken) {
@@ -577,8 +496,7 @@ void RelaySession::CheckFinished() {
 }
 
 bool RelaySession::SweepSecuring(std::uint64_t now) {
-    auto* tls = dynamic_cast<TlsSocket*>(server_.socket.get());
-    if (server_.connected || tls == nullptr || !tls->Securing()) {
+    if (server_.connected || !connector_.Securing()) {
         return false;
     }
     // ConnectTimeout bounds the securing as it bounds the connect; where it waits for ever,
@@ -587,10 +505,11 @@ bool RelaySession::SweepSecuring(std::uint64_t now) {
     if (set && connectDeadline_ == 0) {
         return true;
     }
-    const std::uint64_t due = set ? connectDeadline_ : tls->securingSince() + securingLimitMs_;
+    const std::uint64_t due =
+        set ? connectDeadline_ : connector_.securingSince() + securingLimitMs_;
     if (due <= now) {
-        tls->GiveUp(set ? std::to_string(connectTimeoutSeconds_) + " s"
-                        : SecondsText(securingLimitMs_));
+        connector_.GiveUp(set ? std::to_string(connectTimeoutSeconds_) + " s"
+                              : SecondsText(securingLimitMs_));
     }
     return true;
 }
@@ -602,8 +521,7 @@ void RelaySession::Sweep(std::uint64_t now) {
     const bool connectDue = !SweepSecuring(now) && connectDeadline_ != 0 && connectDeadline_ <= now;
     if (connectDue && !server_.connected) {
         // The connection itself never came about: the user hears of it like of a refusal.
-        Fail(tried_.empty() ? entry_.Name : tried_,
-             "timed out after " + std::to_string(connectTimeoutSeconds_) + " s");
+        connector_.GiveUp(std::to_string(connectTimeoutSeconds_) + " s");
     } else if (connectDue || (drainDeadline_ != 0 && drainDeadline_ <= now)) {
         Abort();  // a server that connected but never spoke is let go quietly
     }
@@ -622,6 +540,7 @@ void RelaySession::Finish() {
     // once the event is over.
     client_.socket.reset();
     server_.socket.reset();
+    connector_.Cancel();
     engine_.SessionFinished(*this);
 }
 

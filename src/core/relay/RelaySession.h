@@ -12,11 +12,10 @@
 #include "core/config/ServerEntry.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/relay/RelaySocket.h"
-#include "platform/SocketAddress.h"
+#include "core/relay/ServerConnector.h"
+#include "core/relay/SessionContext.h"
 
 namespace vantel {
-
-class RelayEngine;
 
 /// Owns both ends and relays between them with one routine for both directions: read a
 /// block, rewrite it, trace it, queue it on the other end; stop reading while the other end
@@ -25,8 +24,10 @@ class RelayEngine;
 /// everything read has been sent. The server entry is copied at the accept, so edits and
 /// reloads of the settings never change where a running session goes or which login it
 /// sends. Runs on the loop's thread; whatever fails inside it ends this session alone.
-class RelaySession {
+class RelaySession : private ServerConnector::Events {
   public:
+    /// Bytes read in one call while tracing: the blocks the trace shows.
+    static constexpr std::size_t kReceiveBlock = 2048;
     /// A side whose peer has gone may take this long to send what it still holds.
     static constexpr std::uint64_t kDrainTimeoutMs = 30000;
     /// A server may take this long over STARTTLS and the TLS handshake when no ConnectTimeout
@@ -42,9 +43,14 @@ class RelaySession {
     static constexpr std::string_view kFailedText = "Relayed connection ended by an error";
     /// The notice when the entry's stored login cannot be sent as it is.
     static constexpr std::string_view kUnsafeLoginText = "Stored login not sent to host";
+    /// The notices when the server cannot be reached, when this computer has no socket for
+    /// it, and when its connection cannot be secured.
+    static constexpr std::string_view kConnectFailedText = "Error connecting to host";
+    static constexpr std::string_view kSocketFailedText = "Could not create new socket";
+    static constexpr std::string_view kTlsFailedText = "Error securing the connection to host";
 
     /// `entry` is the session's own copy; `connectTimeoutSeconds` 0 waits for ever.
-    RelaySession(RelayEngine& engine, std::uint64_t id, const ServerEntry& entry,
+    RelaySession(SessionContext& engine, std::uint64_t id, const ServerEntry& entry,
                  int connectTimeoutSeconds);
     RelaySession(const RelaySession&) = delete;
     RelaySession& operator=(const RelaySession&) = delete;
@@ -66,31 +72,24 @@ class RelaySession {
     bool finished() const { return finished_; }
 
     // From the ends.
-    void Connected(RelaySocket& end, int error);
     void Readable(RelaySocket& end);
     void Sent(RelaySocket& end, std::size_t backlog);
     void Closed(RelaySocket& end, int error);
-    /// The server connection could not be secured: nothing was relayed to it.
-    void TlsFailed(const std::string& reason, bool news);
 
   private:
     RelaySocket& Other(RelaySocket& end) { return &end == &client_ ? server_ : client_; }
     /// Runs `work`; anything it throws ends this session with a notice.
-    void Guarded(const std::function<void()>& work);
-    void Resolved(std::vector<SocketAddress> addresses, const std::string& error);
-    /// A socket for the server connection: plain, or TLS as the entry says; nullptr when the
-    /// system has none.
-    std::unique_ptr<AsyncSocket> CreateServerSocket();
+    void Guarded(const std::function<void()>& work) override;
+    // From the connector.
+    void OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) override;
+    void OnServerFailed(const ServerFailure& failure) override;
+    /// The server connection could not be secured: nothing was relayed to it.
+    void TlsFailed(const std::string& reason, bool news);
     /// Gives the client `answer`, the protocol's refusal, and ends the session once it is sent.
     void Refuse(const std::string& answer);
-    /// Tries the server's next address; false when none is left. True also when the session
-    /// had to end here (no socket could be made).
-    bool ConnectNext();
     void ServerConnected();
     /// The server cannot be reached at `host`: a notice, and the session ends.
     void Fail(std::string host, std::string reason);
-    /// No address of the server could be connected.
-    void FailConnect();
     /// Relays what `from` has to read, as far as the other end's queue allows.
     void Pump(RelaySocket& from);
     /// Whether what `from` sends next may be forwarded to the other end unread.
@@ -119,14 +118,14 @@ class RelaySession {
     void CheckFinished();
     void Finish();
 
-    RelayEngine& engine_;
+    SessionContext& engine_;  ///< what the engine that runs the session lends it
     const std::uint64_t id_;
     const ServerEntry entry_;
+    /// Reaches the server. The server end's socket reports through it: it is made before the
+    /// ends and goes after them.
+    ServerConnector connector_;
     RelaySocket client_;
     RelaySocket server_;
-    std::vector<SocketAddress> addressesToTry_;
-    std::string tried_;    ///< the address tried last
-    std::string failure_;  ///< why it failed, in words
     int connectTimeoutSeconds_ = 0;
     std::uint64_t securingLimitMs_ = kSecuringLimitMs;  ///< without a ConnectTimeout
     std::uint64_t connectDeadline_ = 0;  ///< NowMs by which the server must have spoken; 0: none

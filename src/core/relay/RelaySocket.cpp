@@ -4,9 +4,6 @@
 
 namespace vantel {
 
-void RelaySocket::OnConnect(int error) {
-    session_.Connected(*this, error);
-}
 void RelaySocket::OnReceive() {
     session_.Readable(*this);
 }
@@ -15,9 +12,6 @@ void RelaySocket::OnSent(std::size_t backlog) {
 }
 void RelaySocket::OnClose(int error) {
     session_.Closed(*this, error);
-}
-void RelaySocket::OnTlsFailed(const std::string& reason, bool news) {
-    session_.TlsFailed(reason, news);
 }
 
 }  // namespace vantel

@@ -8,15 +8,15 @@
 #include "core/config/ServerEntry.h"
 #include "core/protocol/SecretMasker.h"
 #include "core/relay/SocketKind.h"
-#include "core/relay/TlsSocket.h"
 #include "platform/AsyncSocket.h"
 
 namespace vantel {
 
 class RelaySession;
 
-/// The session owns both of its ends; an end hands its socket's events to the session.
-class RelaySocket : public TlsSocketEvents {
+/// The session owns both of its ends; an end hands its socket's events to the session (how the
+/// server connection is made, the session's ServerConnector hears).
+class RelaySocket : public SocketEvents {
   public:
     /// `protocol`: the session entry's type, which tells the masker what its client says.
     RelaySocket(RelaySession& session, SocketKind kind, ServerType protocol)
@@ -24,11 +24,9 @@ class RelaySocket : public TlsSocketEvents {
     RelaySocket(const RelaySocket&) = delete;
     RelaySocket& operator=(const RelaySocket&) = delete;
 
-    void OnConnect(int error) override;
     void OnReceive() override;
     void OnSent(std::size_t backlog) override;
     void OnClose(int error) override;
-    void OnTlsFailed(const std::string& reason, bool news) override;
 
     /// Bytes on their way out through this end, held ones included.
     std::size_t Backlog() const { return held.size() + (socket ? socket->Backlog() : 0); }

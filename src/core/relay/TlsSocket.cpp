@@ -185,6 +185,7 @@ void TlsSocket::OnConnect(int error) {
         return;
     }
     securingSince_ = loop_.NowMs();
+    owner_.OnSecuring();
     if (dialogue_) {
         phase_ = Phase::Dialogue;  // the server speaks first
         return;
@@ -255,6 +256,10 @@ void TlsSocket::Process(std::string_view bytes) {
     if (phase_ == Phase::Dialogue) {
         std::string toServer;
         const StartTlsDialogue::Step step = dialogue_->FromServer(bytes, toServer);
+        if (step == StartTlsDialogue::Step::Upgrade) {
+            rest = dialogue_->TakeRest();
+        }
+        owner_.OnPlainText(bytes.substr(0, bytes.size() - std::min(rest.size(), bytes.size())));
         wire_->Write(toServer);
         if (step == StartTlsDialogue::Step::Failed) {
             Fail(dialogue_->failure());
@@ -264,7 +269,6 @@ void TlsSocket::Process(std::string_view bytes) {
             return;
         }
         StartHandshake();
-        rest = dialogue_->TakeRest();
         if (phase_ == Phase::Failed || rest.empty()) {
             return;
         }
@@ -322,6 +326,7 @@ void TlsSocket::WireEnded(int error) {
     switch (phase_) {
         case Phase::Connecting:
         case Phase::Dialogue:
+            closedBeforeTls_ = true;
             Fail("server closed the connection before TLS");
             return;
         case Phase::Handshake:

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/protocol/StartTlsDialogue.h"
 #include "platform/AsyncSocket.h"
@@ -22,6 +23,12 @@ class TlsSocketEvents : public SocketEvents {
         (void)reason;
         (void)news;
     }
+    /// The TCP connection stands: the STARTTLS dialogue or the handshake begins. May come from
+    /// inside Connect; only to take note of it, the socket must not be destroyed in it.
+    virtual void OnSecuring() {}
+    /// Bytes the server sent in plain text (the STARTTLS dialogue), as received, up to its
+    /// go-ahead; only to look at, the socket must not be destroyed in it.
+    virtual void OnPlainText(std::string_view bytes) { (void)bytes; }
 };
 
 /// Wraps the plain socket to the server and a TlsClient. To its owner it is a socket whose
@@ -60,11 +67,19 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
 
     /// The TCP connection stands and the STARTTLS dialogue or the handshake is under way.
     bool Securing() const { return phase_ == Phase::Dialogue || phase_ == Phase::Handshake; }
+    /// The STARTTLS dialogue is under way (Securing, before the handshake).
+    bool InDialogue() const { return phase_ == Phase::Dialogue; }
     /// NowMs when the TCP connection came to stand; 0 before.
     std::uint64_t securingSince() const { return securingSince_; }
     /// The server took longer than `limit` (in words: "5 s") to get the connection secured:
     /// the securing fails, and the owner hears of it from the loop as of any other failure.
     void GiveUp(const std::string& limit);
+    /// After a failure: whether the server's stream ended before TLS began (it hung up in the
+    /// STARTTLS dialogue), and how it ended (0: a plain end, else the error).
+    bool closedBeforeTls() const { return closedBeforeTls_; }
+    int wireError() const { return endError_; }
+    /// The TLS client, for what it found: the certificate, the protocol agreed on, why it failed.
+    const TlsClient& tls() const { return *tls_; }
 
   protected:
     long SendSome(const char* data, std::size_t size, int& error) override;
@@ -115,6 +130,7 @@ class TlsSocket : public AsyncSocket, private SocketEvents {
     std::string failure_;
     bool wireEnded_ = false;    ///< nothing more comes from the server
     bool closeNotify_ = false;  ///< ... because it said so
+    bool closedBeforeTls_ = false;
     std::uint64_t securingSince_ = 0;
     int endError_ = 0;
     bool closeReported_ = false;
