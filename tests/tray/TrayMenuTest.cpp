@@ -126,7 +126,8 @@ TEST_F(TrayMenuTest, EmptySettingsOnWindows95Family) {
     const std::vector<Item> smtp = {{"none", ID_SMTP_NONE, true, true}};
     EXPECT_EQ(Items(Submenu(menu, 1)), smtp);
     EXPECT_TRUE(Items(Submenu(menu, 2)).empty()) << "not even Cyclic change";
-    const std::vector<Item> schema = {{"(default)", ID_SCHEMA_FIRST, true, false}, {"-", 0, false, false}};
+    const std::vector<Item> schema = {{"(default)", ID_SCHEMA_FIRST, true, false},
+                                      {"-", 0, false, false}};
     EXPECT_EQ(Items(Submenu(menu, 4)), schema);
     const std::vector<Item> service = {{"&Start", ID_SERVICE_START, false, true},
                                        {"S&top", ID_SERVICE_STOP, false, true}};

@@ -14,8 +14,7 @@ void MendPairs(const StringList& keys, StringList& partners) {
     partners.resize(keys.size());
 }
 
-std::size_t AddPair(StringList& keys, StringList& partners, std::string key,
-                    std::string partner) {
+std::size_t AddPair(StringList& keys, StringList& partners, std::string key, std::string partner) {
     MendPairs(keys, partners);
     keys.push_back(std::move(key));
     partners.push_back(std::move(partner));
@@ -85,8 +84,7 @@ ServerEntry SettingsEdits::NewServer(ServerType type, int security) {
 }
 
 bool SettingsEdits::SetLogin(ServerEntry& entry, const std::vector<ServerEntry>& servers,
-                             std::string_view user, std::string_view password,
-                             std::uint32_t tick) {
+                             std::string_view user, std::string_view password, std::uint32_t tick) {
     // Bytes of an earlier, longer login have no business staying in memory.
     entry.Credentials.fill(0);
     entry.CredentialLength = PackCredentials(entry.Credentials, user, password);
@@ -192,8 +190,8 @@ std::size_t SettingsEdits::AddSpecialKludge(RelaySettings& settings, std::string
 
 bool SettingsEdits::EditSpecialKludge(RelaySettings& settings, std::size_t index,
                                       std::string signal, std::string definition) {
-    return EditSpecialKludge(settings.SignalStr, settings.SpecialKludges, index,
-                             std::move(signal), std::move(definition));
+    return EditSpecialKludge(settings.SignalStr, settings.SpecialKludges, index, std::move(signal),
+                             std::move(definition));
 }
 
 bool SettingsEdits::RemoveSpecialKludge(RelaySettings& settings, std::size_t index) {

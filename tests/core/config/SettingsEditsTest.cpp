@@ -33,8 +33,8 @@ TEST(SettingsEditsTest, TypeAndSecurityChangesMoveOnlyPortsThatHoldTheOldDefault
         int remote;
     };
     const Case cases[] = {
-        {"plain SMTP to POP3", Entry(ServerType::Smtp, kNone, 25, 25), ServerType::Pop3, kNone,
-         110, 110},
+        {"plain SMTP to POP3", Entry(ServerType::Smtp, kNone, 25, 25), ServerType::Pop3, kNone, 110,
+         110},
         {"SMTP to IMAP4 with TLS", Entry(ServerType::Smtp, kNone, 25, 25), ServerType::Imap4, kTls,
          143, 993},
         {"POP3 TLS to STARTTLS", Entry(ServerType::Pop3, kTls, 110, 995), ServerType::Pop3,
@@ -53,10 +53,10 @@ TEST(SettingsEditsTest, TypeAndSecurityChangesMoveOnlyPortsThatHoldTheOldDefault
         // A port holding the new mode's default of the old type is no default of the new one.
         {"SMTP 465 is no POP3 default", Entry(ServerType::Smtp, kNone, 25, 465), ServerType::Pop3,
          kTls, 110, 465},
-        {"a mode this program does not know has no default", Entry(ServerType::Smtp, kNewerMode, 25, 0),
-         ServerType::Pop3, kNewerMode, 110, 0},
-        {"to an unknown mode", Entry(ServerType::Pop3, kTls, 110, 995), ServerType::Pop3, kNewerMode,
-         110, 995},
+        {"a mode this program does not know has no default",
+         Entry(ServerType::Smtp, kNewerMode, 25, 0), ServerType::Pop3, kNewerMode, 110, 0},
+        {"to an unknown mode", Entry(ServerType::Pop3, kTls, 110, 995), ServerType::Pop3,
+         kNewerMode, 110, 995},
     };
     for (const Case& c : cases) {
         ServerEntry entry = c.before;
@@ -143,9 +143,8 @@ TEST(SettingsEditsTest, ALoginThatCannotBeStoredLeavesNoLoginAndTakesNoNumber) {
         std::string user;
         std::string password;
     };
-    const Case cases[] = {{"no user", "", "pw"},
-                          {"no password", "alice", ""},
-                          {"too long together", tooLong, "p"}};
+    const Case cases[] = {
+        {"no user", "", "pw"}, {"no password", "alice", ""}, {"too long together", tooLong, "p"}};
     for (const Case& c : cases) {
         std::vector<ServerEntry> servers(1, Entry(ServerType::Pop3, kNone, 110, 110));
         ServerEntry entry = servers[0];
@@ -221,7 +220,13 @@ const PairsCase kPairCases[] = {
      {"0 A:", "0 N:"},
      {"0 a", "1 n"}},
     {"edit past the end", {"0 A:"}, {"0 a"}, 'e', 1, false, {"0 A:"}, {"0 a"}},
-    {"edit a huge index", {"0 A:"}, {"0 a"}, 'e', static_cast<std::size_t>(-1), false, {"0 A:"},
+    {"edit a huge index",
+     {"0 A:"},
+     {"0 a"},
+     'e',
+     static_cast<std::size_t>(-1),
+     false,
+     {"0 A:"},
      {"0 a"}},
     {"edit an empty list", {}, {"0 orphan"}, 'e', 0, false, {}, {"0 orphan"}},
     {"remove the first of equal lists",
