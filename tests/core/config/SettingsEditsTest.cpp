@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "core/config/CredentialCodec.h"
 
@@ -20,6 +21,12 @@ ServerEntry Entry(ServerType type, int security, int local, int remote) {
     entry.Security = security;
     entry.LocalPort = local;
     entry.RemotePort = remote;
+    return entry;
+}
+
+/// An entry of a hand-edited store whose type number names no type.
+ServerEntry OfUnknownType(ServerEntry entry) {
+    entry.Type = 9;
     return entry;
 }
 
@@ -57,6 +64,8 @@ TEST(SettingsEditsTest, TypeAndSecurityChangesMoveOnlyPortsThatHoldTheOldDefault
          Entry(ServerType::Smtp, kNewerMode, 25, 0), ServerType::Pop3, kNewerMode, 110, 0},
         {"to an unknown mode", Entry(ServerType::Pop3, kTls, 110, 995), ServerType::Pop3,
          kNewerMode, 110, 995},
+        {"a type that names none moves as SMTP",
+         OfUnknownType(Entry(ServerType::Smtp, kNone, 25, 25)), ServerType::Pop3, kNone, 110, 110},
     };
     for (const Case& c : cases) {
         ServerEntry entry = c.before;
@@ -67,15 +76,6 @@ TEST(SettingsEditsTest, TypeAndSecurityChangesMoveOnlyPortsThatHoldTheOldDefault
         EXPECT_TRUE(entry.Is(c.type)) << c.what;
         EXPECT_EQ(entry.Security, c.security) << c.what;
     }
-}
-
-TEST(SettingsEditsTest, AStoredTypeThatNamesNoneMovesAsSmtpAndBecomesTheNewType) {
-    ServerEntry entry = Entry(ServerType::Smtp, kNone, 25, 25);
-    entry.Type = 9;
-    SettingsEdits::ChangeType(entry, ServerType::Pop3);
-    EXPECT_TRUE(entry.Is(ServerType::Pop3));
-    EXPECT_EQ(entry.LocalPort, 110);
-    EXPECT_EQ(entry.RemotePort, 110);
 }
 
 TEST(SettingsEditsTest, ANewServerStartsOnItsTypesAndModesPorts) {
@@ -181,142 +181,93 @@ TEST(SettingsEditsTest, ServerEntriesMoveWithTheirModeFingerprintAndLogin) {
     EXPECT_EQ(servers[0], first);
 }
 
-/// The lists of a store after the edit, as one kludge/action pair per entry.
-struct PairsCase {
-    const char* what;
-    StringList keys;
-    StringList partners;
-    char edit;  // 'a' add, 'e' edit, 'r' remove
-    std::size_t index;
-    bool done;
-    StringList keysAfter;
-    StringList partnersAfter;
-};
-
-const PairsCase kPairCases[] = {
-    {"add to equal lists", {"0 A:"}, {"0 a"}, 'a', 0, true, {"0 A:", "0 N:"}, {"0 a", "1 n"}},
-    {"add beside a short action list: the new kludge gets its own action",
-     {"0 A:", "0 B:"},
-     {"0 a"},
-     'a',
-     0,
-     true,
-     {"0 A:", "0 B:", "0 N:"},
-     {"0 a", "", "1 n"}},
-    {"add beside a long action list: the stray action goes",
-     {"0 A:"},
-     {"0 a", "1 stray"},
-     'a',
-     0,
-     true,
-     {"0 A:", "0 N:"},
-     {"0 a", "1 n"}},
-    {"edit the last of a short action list",
-     {"0 A:", "0 B:"},
-     {"0 a"},
-     'e',
-     1,
-     true,
-     {"0 A:", "0 N:"},
-     {"0 a", "1 n"}},
-    {"edit past the end", {"0 A:"}, {"0 a"}, 'e', 1, false, {"0 A:"}, {"0 a"}},
-    {"edit a huge index",
-     {"0 A:"},
-     {"0 a"},
-     'e',
-     static_cast<std::size_t>(-1),
-     false,
-     {"0 A:"},
-     {"0 a"}},
-    {"edit an empty list", {}, {"0 orphan"}, 'e', 0, false, {}, {"0 orphan"}},
-    {"remove the first of equal lists",
-     {"0 A:", "0 B:"},
-     {"0 a", "0 b"},
-     'r',
-     0,
-     true,
-     {"0 B:"},
-     {"0 b"}},
-    {"remove the kludge without an action",
-     {"0 A:", "0 B:"},
-     {"0 a"},
-     'r',
-     1,
-     true,
-     {"0 A:"},
-     {"0 a"}},
-    {"remove beside a long action list keeps the rest paired",
-     {"0 A:", "0 B:"},
-     {"0 a", "0 b", "1 stray"},
-     'r',
-     0,
-     true,
-     {"0 B:"},
-     {"0 b"}},
-    {"remove past the end", {"0 A:"}, {"0 a"}, 'r', 3, false, {"0 A:"}, {"0 a"}},
-};
-
-TEST(SettingsEditsTest, KludgesStayPairedWithTheirActionsWhateverTheStoreHeld) {
-    for (const PairsCase& c : kPairCases) {
-        RelaySettings settings;
-        settings.Kludges = c.keys;
-        settings.Subst = c.partners;
-        bool done = true;
-        switch (c.edit) {
-            case 'a':
-                EXPECT_EQ(SettingsEdits::AddKludge(settings, "0 N:", "1 n"), c.keysAfter.size() - 1)
-                    << c.what;
-                break;
-            case 'e':
-                done = SettingsEdits::EditKludge(settings, c.index, "0 N:", "1 n");
-                break;
-            default:
-                done = SettingsEdits::RemoveKludge(settings, c.index);
-                break;
-        }
-        EXPECT_EQ(done, c.done) << c.what;
-        EXPECT_EQ(settings.Kludges, c.keysAfter) << c.what;
-        EXPECT_EQ(settings.Subst, c.partnersAfter) << c.what;
+/// One entry per letter, '-' an empty one: "ab-" is {"a", "b", ""}.
+StringList Letters(std::string_view letters) {
+    StringList list;
+    for (char c : letters) {
+        list.push_back(c == '-' ? std::string() : std::string(1, c));
     }
+    return list;
 }
 
-TEST(SettingsEditsTest, SpecialKludgesStayPairedWithTheirDefinitionsWhateverTheStoreHeld) {
-    for (const PairsCase& c : kPairCases) {
-        RelaySettings settings;
-        settings.SignalStr = c.keys;
-        settings.SpecialKludges = c.partners;
-        bool done = true;
-        switch (c.edit) {
-            case 'a':
-                SettingsEdits::AddSpecialKludge(settings, "0 N:", "1 n");
-                break;
-            case 'e':
-                done = SettingsEdits::EditSpecialKludge(settings, c.index, "0 N:", "1 n");
-                break;
-            default:
-                done = SettingsEdits::RemoveSpecialKludge(settings, c.index);
-                break;
+TEST(SettingsEditsTest, BothKludgePairsStayPairedWhateverTheStoreHeld) {
+    constexpr std::size_t kHuge = static_cast<std::size_t>(-1);
+    struct Case {
+        const char* what;
+        const char* keys;
+        const char* partners;
+        char edit;  // 'a' adds N/n, 'e' makes the pair at index N/n, 'r' removes it
+        std::size_t index;
+        bool done;
+        const char* keysAfter;
+        const char* partnersAfter;
+    };
+    const Case cases[] = {
+        {"add to equal lists", "A", "a", 'a', 0, true, "AN", "an"},
+        {"add beside a short partner list: the new entry gets its own", "AB", "a", 'a', 0, true,
+         "ABN", "a-n"},
+        {"add beside a long partner list: the stray partner goes", "A", "ax", 'a', 0, true, "AN",
+         "an"},
+        {"edit the entry that had no partner", "AB", "a", 'e', 1, true, "AN", "an"},
+        {"edit past the end", "A", "a", 'e', 1, false, "A", "a"},
+        {"edit a huge index", "A", "a", 'e', kHuge, false, "A", "a"},
+        {"edit an empty list", "", "x", 'e', 0, false, "", "x"},
+        {"remove from equal lists", "AB", "ab", 'r', 0, true, "B", "b"},
+        {"remove the entry without a partner", "AB", "a", 'r', 1, true, "A", "a"},
+        {"remove beside a long partner list", "AB", "abx", 'r', 0, true, "B", "b"},
+        {"remove past the end", "A", "a", 'r', 3, false, "A", "a"},
+        {"remove a huge index", "A", "a", 'r', kHuge, false, "A", "a"},
+    };
+    using List = StringList RelaySettings::*;
+    struct Pair {
+        List keys;
+        List partners;
+        bool special;
+    };
+    for (const Pair pair :
+         {Pair{&RelaySettings::Kludges, &RelaySettings::Subst, false},
+          Pair{&RelaySettings::SignalStr, &RelaySettings::SpecialKludges, true}}) {
+        for (const Case& c : cases) {
+            RelaySettings settings;
+            settings.*pair.keys = Letters(c.keys);
+            settings.*pair.partners = Letters(c.partners);
+            bool done = true;
+            if (c.edit == 'a') {
+                const std::size_t at = pair.special
+                                           ? SettingsEdits::AddSpecialKludge(settings, "N", "n")
+                                           : SettingsEdits::AddKludge(settings, "N", "n");
+                EXPECT_EQ(at, std::string_view(c.keysAfter).size() - 1) << c.what;
+            } else if (c.edit == 'e') {
+                done = pair.special ? SettingsEdits::EditSpecialKludge(settings, c.index, "N", "n")
+                                    : SettingsEdits::EditKludge(settings, c.index, "N", "n");
+            } else {
+                done = pair.special ? SettingsEdits::RemoveSpecialKludge(settings, c.index)
+                                    : SettingsEdits::RemoveKludge(settings, c.index);
+            }
+            EXPECT_EQ(done, c.done) << c.what;
+            EXPECT_EQ(settings.*pair.keys, Letters(c.keysAfter)) << c.what;
+            EXPECT_EQ(settings.*pair.partners, Letters(c.partnersAfter)) << c.what;
+            // The other pair is not touched.
+            EXPECT_EQ(settings.Kludges.size() + settings.Subst.size() + settings.SignalStr.size() +
+                          settings.SpecialKludges.size(),
+                      (settings.*pair.keys).size() + (settings.*pair.partners).size())
+                << c.what;
         }
-        EXPECT_EQ(done, c.done) << c.what;
-        EXPECT_EQ(settings.SignalStr, c.keysAfter) << c.what;
-        EXPECT_EQ(settings.SpecialKludges, c.partnersAfter) << c.what;
-        // The kludge lists are another pair: untouched.
-        EXPECT_TRUE(settings.Kludges.empty() && settings.Subst.empty()) << c.what;
     }
 }
 
 TEST(SettingsEditsTest, MendingGivesEveryEntryItsPartnerAndDropsStrayPartners) {
     RelaySettings settings;
-    settings.Kludges = {"0 A:", "0 B:"};
-    settings.Subst = {"0 a"};
-    settings.SignalStr = {"[x]"};
-    settings.SpecialKludges = {"# X:", "# Stray:"};
+    settings.Kludges = Letters("AB");
+    settings.Subst = Letters("a");
+    settings.SignalStr = Letters("S");
+    settings.SpecialKludges = Letters("sx");
     SettingsEdits::MendKludges(settings);
     SettingsEdits::MendSpecialKludges(settings);
-    EXPECT_EQ(settings.Subst, (StringList{"0 a", ""}));
-    EXPECT_EQ(settings.SpecialKludges, (StringList{"# X:"}));
-    EXPECT_EQ(settings.Kludges, (StringList{"0 A:", "0 B:"}));
-    EXPECT_EQ(settings.SignalStr, (StringList{"[x]"}));
+    EXPECT_EQ(settings.Subst, Letters("a-"));
+    EXPECT_EQ(settings.SpecialKludges, Letters("s"));
+    EXPECT_EQ(settings.Kludges, Letters("AB"));
+    EXPECT_EQ(settings.SignalStr, Letters("S"));
 }
 
 }  // namespace
