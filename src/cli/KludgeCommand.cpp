@@ -9,6 +9,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "core/config/DecimalText.h"
+#include "core/config/SettingsEdits.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 
@@ -105,9 +106,7 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
     SettingsSession session(context_, quiet);
     session.Load();
     RelaySettings& settings = session.settings();
-    // Positions pair the two lists; a pair broken outside the program is mended here, as the
-    // Kludges page does, so that an added kludge cannot pair with another's action.
-    settings.Subst.resize(settings.Kludges.size());
+    SettingsEdits::MendKludges(settings);
 
     std::size_t position = settings.Kludges.size();
     std::string header;
@@ -133,8 +132,7 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
         const std::string removed = Describe(static_cast<std::size_t>(index) + 1,
                                              settings.Kludges[static_cast<std::size_t>(index)],
                                              settings.Subst[static_cast<std::size_t>(index)]);
-        settings.Kludges.erase(settings.Kludges.begin() + index);
-        settings.Subst.erase(settings.Subst.begin() + index);
+        SettingsEdits::RemoveKludge(settings, static_cast<std::size_t>(index));
         if (!session.Save()) {
             return kExitFailed;
         }
@@ -180,11 +178,9 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
     const std::string substEntry =
         adding || newAction ? Entry(subst.action, subst.text) : settings.Subst[position];
     if (adding) {
-        settings.Kludges.push_back(kludgeEntry);
-        settings.Subst.push_back(substEntry);
+        SettingsEdits::AddKludge(settings, kludgeEntry, substEntry);
     } else {
-        settings.Kludges[position] = kludgeEntry;
-        settings.Subst[position] = substEntry;
+        SettingsEdits::EditKludge(settings, position, kludgeEntry, substEntry);
     }
     if (!session.Save()) {
         return kExitFailed;

@@ -10,7 +10,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "core/config/CredentialCodec.h"
-#include "core/config/DefaultPortTable.h"
+#include "core/config/SettingsEdits.h"
 #include "platform/TerminalInput.h"
 #include "platform/TlsFailure.h"
 
@@ -82,7 +82,7 @@ int ServerCommand::Run(const std::vector<std::string>& words) {
         if (!Apply(line, entry, true, servers)) {
             return kExitFailed;
         }
-        servers.push_back(entry);
+        SettingsEdits::AddServer(servers, entry);
         if (!session.Save()) {
             return kExitFailed;
         }
@@ -97,7 +97,7 @@ int ServerCommand::Run(const std::vector<std::string>& words) {
         const auto position = static_cast<std::size_t>(index);
         if (verb == "remove") {
             const ServerEntry removed = servers[position];
-            servers.erase(servers.begin() + index);
+            SettingsEdits::RemoveServer(servers, position);
             if (!session.Save()) {
                 return kExitFailed;
             }
@@ -111,7 +111,7 @@ int ServerCommand::Run(const std::vector<std::string>& words) {
         if (line.Has("--pin-current") && !PinCurrent(entry)) {
             return kExitFailed;
         }
-        servers[position] = entry;
+        SettingsEdits::ReplaceServer(servers, position, entry);
         if (!session.Save()) {
             return kExitFailed;
         }
@@ -150,22 +150,12 @@ bool ServerCommand::Apply(const CommandLine& line, ServerEntry& entry, bool addi
     }
     if (adding) {
         // A new entry starts from the dialog's: SMTP ports, then the chosen type's and mode's.
-        entry.LocalPort = DefaultPortTable::PortOf(type);
-        entry.RemotePort = DefaultPortTable::RemotePortOf(type, security);
+        entry = SettingsEdits::NewServer(type, security);
     } else {
-        // The dialog's order: the type moves both ports with the old mode, then the mode moves
-        // the remote port.
-        entry.LocalPort = DefaultPortTable::MovedPort(
-            entry.LocalPort, DefaultPortTable::PortOf(oldType), DefaultPortTable::PortOf(type));
-        entry.RemotePort = DefaultPortTable::MovedPort(
-            entry.RemotePort, DefaultPortTable::RemotePortOf(oldType, entry.Security),
-            DefaultPortTable::RemotePortOf(type, entry.Security));
-        entry.RemotePort = DefaultPortTable::MovedPort(
-            entry.RemotePort, DefaultPortTable::RemotePortOf(type, entry.Security),
-            DefaultPortTable::RemotePortOf(type, security));
+        // The dialog's order: the type first, then the mode.
+        SettingsEdits::ChangeType(entry, type);
+        SettingsEdits::ChangeSecurity(entry, security);
     }
-    entry.Type = StoredServerType(type);
-    entry.Security = security;
     for (const auto& [option, port] : {std::pair{"--local-port", &entry.LocalPort},
                                        std::pair{"--remote-port", &entry.RemotePort}}) {
         if (const auto word = line.Value(option)) {
@@ -213,8 +203,7 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
             Fail(context_, "--no-login cannot go with --user or --password-stdin");
             return false;
         }
-        entry.Credentials.fill(0);
-        entry.CredentialLength = 0;
+        SettingsEdits::ClearLogin(entry);
         return true;
     }
     if (!user) {
@@ -257,12 +246,8 @@ bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,
                            std::to_string(kMaxCredentialText) + " characters.");
         return false;
     }
-    entry.Credentials.fill(0);
-    entry.CredentialLength = PackCredentials(entry.Credentials, *user, password);
+    SettingsEdits::SetLogin(entry, servers, *user, password, context_.tick);
     Wipe(password);
-    if (entry.CredentialLength != 0 && entry.PassDataIndex == -1) {
-        entry.PassDataIndex = ChoosePassDataIndex(servers, context_.tick);
-    }
     return true;
 }
 

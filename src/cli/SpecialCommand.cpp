@@ -6,6 +6,7 @@
 #include "cli/CliNotifier.h"
 #include "cli/CommandLine.h"
 #include "cli/SettingsSession.h"
+#include "core/config/SettingsEdits.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 
@@ -40,8 +41,7 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     SettingsSession session(context_, quiet);
     session.Load();
     RelaySettings& settings = session.settings();
-    // Positions pair the two lists, as on the Special page.
-    settings.SpecialKludges.resize(settings.SignalStr.size());
+    SettingsEdits::MendSpecialKludges(settings);
 
     std::size_t position = settings.SignalStr.size();
     std::size_t first = 1;  // where SIGNAL SEPARATOR NAME start
@@ -63,10 +63,7 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     const std::string oldSignal =
         position < settings.SignalStr.size() ? settings.SignalStr[position] : std::string();
     if (verb == "remove") {
-        settings.SignalStr.erase(settings.SignalStr.begin() +
-                                 static_cast<std::ptrdiff_t>(position));
-        settings.SpecialKludges.erase(settings.SpecialKludges.begin() +
-                                      static_cast<std::ptrdiff_t>(position));
+        SettingsEdits::RemoveSpecialKludge(settings, position);
         if (!session.Save()) {
             return kExitFailed;
         }
@@ -100,11 +97,9 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     const std::string definition = FormatSpecialDefinition(separator, name);
     const bool adding = position == settings.SignalStr.size();
     if (adding) {
-        settings.SignalStr.push_back(signal);
-        settings.SpecialKludges.push_back(definition);
+        SettingsEdits::AddSpecialKludge(settings, signal, definition);
     } else {
-        settings.SignalStr[position] = signal;
-        settings.SpecialKludges[position] = definition;
+        SettingsEdits::EditSpecialKludge(settings, position, signal, definition);
     }
     if (!session.Save()) {
         return kExitFailed;

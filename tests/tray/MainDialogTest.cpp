@@ -159,10 +159,7 @@ TEST_F(MainDialogTest, TrayGoesEnabledBusyEnabledOverARelayedSession) {
     ASSERT_EQ(tray_.calls.size(), 1u);
     const auto& added = tray_.calls[0];
     EXPECT_EQ(added.message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(added.size, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
-    EXPECT_EQ(added.id, static_cast<UINT>(TRAY_ICON_ID));
     EXPECT_EQ(added.callbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
-    EXPECT_EQ(added.flags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(added.tip, "Relay is enabled - 127.0.0.1 / none");
     EXPECT_FALSE(IsWindowVisible(dialog.window()));
 
@@ -588,13 +585,13 @@ TEST_F(MainDialogTest, OptionsHandsTheValuesToThePagesAndTakesThemBackOnOk) {
         if (options == nullptr || !shownTimeout.empty()) {
             return;
         }
-        HWND general = PageWith(options, 1026, "Edit");
+        HWND general = PageWith(options, GeneralSettingsPage::kConnectTimeoutEdit, "Edit");
         ASSERT_NE(general, nullptr);
         char text[32] = {};
-        GetDlgItemTextA(general, 1026, text, sizeof text);
+        GetDlgItemTextA(general, GeneralSettingsPage::kConnectTimeoutEdit, text, sizeof text);
         shownTimeout = text;
-        SetDlgItemInt(general, 1023, newPort, FALSE);
-        CheckDlgButton(general, 1029, BST_CHECKED);
+        SetDlgItemInt(general, GeneralSettingsPage::kSmtpPortEdit, newPort, FALSE);
+        CheckDlgButton(general, GeneralSettingsPage::kAcceptRemoteCheck, BST_CHECKED);
         PostMessageA(options, WM_COMMAND, IDOK, 0);
     });
     dialog.OnOptions();

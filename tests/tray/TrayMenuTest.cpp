@@ -97,18 +97,18 @@ TEST_F(TrayMenuTest, FullMenuListsGroupsSchemasAndChecks) {
     EXPECT_EQ(Items(menu.popup()), top);
     EXPECT_EQ(GetMenuDefaultItem(menu.popup(), TRUE, 0), 0u);
 
-    const std::vector<Item> smtp = {{"a.example.org", 1200, false, false},
-                                    {"b.example.org", 1201, true, false}};
+    const std::vector<Item> smtp = {{"a.example.org", ID_SMTP_FIRST, false, false},
+                                    {"b.example.org", ID_SMTP_FIRST + 1, true, false}};
     EXPECT_EQ(Items(Submenu(menu, 1)), smtp);
     const std::vector<Item> pop = {{"Cyclic change", ID_POP_CYCLIC, true, false},
                                    {"-", 0, false, false},
-                                   {"p.example.org", 1501, false, false},
-                                   {"q.example.org", 1502, true, false}};
+                                   {"p.example.org", ID_POP_FIRST + 1, false, false},
+                                   {"q.example.org", ID_POP_FIRST + 2, true, false}};
     EXPECT_EQ(Items(Submenu(menu, 2)), pop);
-    const std::vector<Item> schema = {{"(default)", 1300, false, false},
+    const std::vector<Item> schema = {{"(default)", ID_SCHEMA_FIRST, false, false},
                                       {"-", 0, false, false},
-                                      {"home", 1301, false, false},
-                                      {"work", 1302, true, false}};
+                                      {"home", ID_SCHEMA_FIRST + 1, false, false},
+                                      {"work", ID_SCHEMA_FIRST + 2, true, false}};
     EXPECT_EQ(Items(Submenu(menu, 4)), schema);
     const std::vector<Item> service = {{"&Start", ID_SERVICE_START, false, false},
                                        {"S&top", ID_SERVICE_STOP, false, true}};
@@ -126,7 +126,8 @@ TEST_F(TrayMenuTest, EmptySettingsOnWindows95Family) {
     const std::vector<Item> smtp = {{"none", ID_SMTP_NONE, true, true}};
     EXPECT_EQ(Items(Submenu(menu, 1)), smtp);
     EXPECT_TRUE(Items(Submenu(menu, 2)).empty()) << "not even Cyclic change";
-    const std::vector<Item> schema = {{"(default)", 1300, true, false}, {"-", 0, false, false}};
+    const std::vector<Item> schema = {{"(default)", ID_SCHEMA_FIRST, true, false},
+                                      {"-", 0, false, false}};
     EXPECT_EQ(Items(Submenu(menu, 4)), schema);
     const std::vector<Item> service = {{"&Start", ID_SERVICE_START, false, true},
                                        {"S&top", ID_SERVICE_STOP, false, true}};
@@ -154,7 +155,7 @@ TEST_F(TrayMenuTest, CyclicChangeMarkFollowsPopCycleChangeAlone) {
     TrayMenu menu(instance_, settings, {true, true, false});
     const std::vector<Item> pop = {{"Cyclic change", ID_POP_CYCLIC, false, false},
                                    {"-", 0, false, false},
-                                   {"p.example.org", 1501, false, false}};
+                                   {"p.example.org", ID_POP_FIRST + 1, false, false}};
     EXPECT_EQ(Items(Submenu(menu, 2)), pop);
 }
 
@@ -171,14 +172,14 @@ TEST_F(TrayMenuTest, ItemsPastTheirCommandRangeAreGreyedAndNamesShowLiterally) {
     const std::vector<Item> smtp = Items(Submenu(menu, 1));
     ASSERT_EQ(smtp.size(), 53u);
     EXPECT_EQ(smtp[0].text, "Mail && News");
-    EXPECT_EQ(smtp[50], (Item{"s50", 1250, false, false}));
-    EXPECT_EQ(smtp[51], (Item{"s51", 1251, false, true}));
+    EXPECT_EQ(smtp[50], (Item{"s50", ID_SMTP_LAST, false, false}));
+    EXPECT_EQ(smtp[51], (Item{"s51", ID_SMTP_LAST + 1, false, true}));
     // 1300 would be the default schema's command.
-    EXPECT_EQ(smtp[52], (Item{"s52", 1252, false, true}));
+    EXPECT_EQ(smtp[52], (Item{"s52", ID_SMTP_LAST + 2, false, true}));
     const std::vector<Item> schema = Items(Submenu(menu, 4));
     ASSERT_EQ(schema.size(), 53u);
-    EXPECT_EQ(schema[51], (Item{"schema49", 1350, false, false}));
-    EXPECT_EQ(schema[52], (Item{"schema50", 1351, false, true}));
+    EXPECT_EQ(schema[51], (Item{"schema49", ID_SCHEMA_LAST, false, false}));
+    EXPECT_EQ(schema[52], (Item{"schema50", ID_SCHEMA_LAST + 1, false, true}));
 }
 
 }  // namespace

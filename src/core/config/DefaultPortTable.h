@@ -1,5 +1,5 @@
 // The port a server entry of each type listens on and connects to unless the user says
-// otherwise; the entry editor moves ports that still hold the old type's or mode's default.
+// otherwise; SettingsEdits moves ports that still hold the old type's or mode's default.
 #pragma once
 
 #include "core/config/ServerEntry.h"

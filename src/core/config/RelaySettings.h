@@ -14,8 +14,8 @@ using StringList = std::vector<std::string>;
 inline constexpr int kHiddenModeCode = 52836417;
 
 /// The user's settings as loaded from the current schema. Member names are the names of
-/// their stored values. The parallel lists Kludges/Subst and SignalStr/SpecialKludges are
-/// kept at equal length by their editors.
+/// their stored values. The parallel lists Kludges/Subst and SignalStr/SpecialKludges pair by
+/// position; SettingsEdits keeps them so.
 struct RelaySettings {
     int CustomValue = 0;     ///< Read from the store only, never written.
     int UseService = 0;      ///< Nonzero: the companion service does the relaying.

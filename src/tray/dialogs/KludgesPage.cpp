@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/config/DecimalText.h"
+#include "core/config/SettingsEdits.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/ListViewRows.h"
@@ -69,9 +70,8 @@ bool KludgesPage::OnInitDialog() {
 }
 
 void KludgesPage::LoadControls() {
-    // Positions pair the two lists; a pair broken outside the program is mended here, so
-    // that every row has its action and an added kludge cannot pair with another's.
-    Subst.resize(Kludges.size());
+    // Every row then has its action, and an added kludge cannot pair with another's.
+    SettingsEdits::MendKludges(Kludges, Subst);
     ClearListRows(List());
     for (std::size_t i = 0; i < Kludges.size(); ++i) {
         const KludgeEntry entry = ParseKludgeEntry(Kludges[i]);
@@ -99,11 +99,11 @@ void KludgesPage::Add() {
     if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
         return;
     }
-    Subst.resize(Kludges.size());
-    InsertListRow(List(), static_cast<int>(Kludges.size()), editor.kludgeText,
-                  TypeImage(editor.kludgeType), kColumnCount);
-    Subst.push_back(FormatEntry(editor.action, editor.changeToText));
-    Kludges.push_back(FormatEntry(editor.kludgeType, editor.kludgeText));
+    const std::size_t n =
+        SettingsEdits::AddKludge(Kludges, Subst, FormatEntry(editor.kludgeType, editor.kludgeText),
+                                 FormatEntry(editor.action, editor.changeToText));
+    InsertListRow(List(), static_cast<int>(n), editor.kludgeText, TypeImage(editor.kludgeType),
+                  kColumnCount);
 }
 
 void KludgesPage::Edit() {
@@ -112,7 +112,7 @@ void KludgesPage::Edit() {
         return;
     }
     const std::size_t n = static_cast<std::size_t>(row);
-    Subst.resize(Kludges.size());
+    SettingsEdits::MendKludges(Kludges, Subst);
     SetKludgeDialog editor(context_, liveSignalStr_);
     const SubstEntry subst = ParseSubstEntry(Subst[n]);
     editor.action = subst.action;
@@ -123,9 +123,12 @@ void KludgesPage::Edit() {
     if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
         return;
     }
+    if (!SettingsEdits::EditKludge(Kludges, Subst, n,
+                                   FormatEntry(editor.kludgeType, editor.kludgeText),
+                                   FormatEntry(editor.action, editor.changeToText))) {
+        return;
+    }
     SetListRow(List(), row, editor.kludgeText, TypeImage(editor.kludgeType));
-    Subst[n] = FormatEntry(editor.action, editor.changeToText);
-    Kludges[n] = FormatEntry(editor.kludgeType, editor.kludgeText);
 }
 
 void KludgesPage::Delete() {
@@ -136,12 +139,9 @@ void KludgesPage::Delete() {
     if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
-    const auto n = static_cast<std::ptrdiff_t>(row);
-    Kludges.erase(Kludges.begin() + n);
-    if (static_cast<std::size_t>(row) < Subst.size()) {
-        Subst.erase(Subst.begin() + n);
+    if (SettingsEdits::RemoveKludge(Kludges, Subst, static_cast<std::size_t>(row))) {
+        DeleteListRow(List(), row);
     }
-    DeleteListRow(List(), row);
 }
 
 }  // namespace vantel

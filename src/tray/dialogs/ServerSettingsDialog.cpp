@@ -3,9 +3,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 
 #include "core/config/CredentialCodec.h"
-#include "core/config/DefaultPortTable.h"
+#include "core/config/SettingsEdits.h"
 #include "platform/TlsFailure.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/Placement.h"
@@ -94,12 +95,13 @@ ServerType ServerSettingsDialog::CheckedType() const {
     return serverType;
 }
 
-void ServerSettingsDialog::MovePort(int id, int oldDefault, int newDefault) {
+void ServerSettingsDialog::MovePort(int id, const std::function<int(int)>& moved) {
     // Ports the user chose stay; other edits are left exactly as typed.
     int port = 0;
-    if (ParseWholeInt(GetItemText(window(), id), port) &&
-        DefaultPortTable::MovedPort(port, oldDefault, newDefault) != port) {
-        SetItemInt(window(), id, newDefault);
+    if (ParseWholeInt(GetItemText(window(), id), port)) {
+        if (const int next = moved(port); next != port) {
+            SetItemInt(window(), id, next);
+        }
     }
 }
 
@@ -112,12 +114,14 @@ void ServerSettingsDialog::TypeChanged() {
     EnableWindow(Item(kUserNameEdit), pop3 ? TRUE : FALSE);
     EnableWindow(Item(kPasswordEdit), pop3 ? TRUE : FALSE);
 
-    // The client speaks plain text to the relay whatever the mode; only the server's port
-    // depends on it.
-    MovePort(kLocalPortEdit, DefaultPortTable::PortOf(oldType),
-             DefaultPortTable::PortOf(serverType));
-    MovePort(kRemotePortEdit, DefaultPortTable::RemotePortOf(oldType, security),
-             DefaultPortTable::RemotePortOf(serverType, security));
+    const ServerType newType = serverType;
+    const int mode = security;
+    MovePort(kLocalPortEdit, [oldType, newType](int port) {
+        return SettingsEdits::LocalPortAfterType(port, oldType, newType);
+    });
+    MovePort(kRemotePortEdit, [oldType, newType, mode](int port) {
+        return SettingsEdits::RemotePortAfterType(port, oldType, newType, mode);
+    });
 }
 
 int ServerSettingsDialog::ChosenMode() const {
@@ -131,8 +135,11 @@ void ServerSettingsDialog::SecurityChanged() {
     if (chosen < 0) {
         return;
     }
-    MovePort(kRemotePortEdit, DefaultPortTable::RemotePortOf(serverType, security),
-             DefaultPortTable::RemotePortOf(serverType, chosen));
+    const ServerType type = serverType;
+    const int from = security;
+    MovePort(kRemotePortEdit, [type, from, chosen](int port) {
+        return SettingsEdits::RemotePortAfterSecurity(port, type, from, chosen);
+    });
     security = chosen;
 }
 

@@ -2,6 +2,7 @@
 // the relay secures its connection to the server.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "core/config/ServerEntry.h"
@@ -63,8 +64,8 @@ class ServerSettingsDialog : public Dialog {
     int ChosenMode() const;
     /// Follows a new mode: a remote port that still holds the old mode's default.
     void SecurityChanged();
-    /// Sets the port edit `id` to `newDefault` when it holds `oldDefault` (0: no default).
-    void MovePort(int id, int oldDefault, int newDefault);
+    /// Sets the port edit `id`, when it holds a number, to where `moved` takes that number.
+    void MovePort(int id, const std::function<int(int)>& moved);
 
     DialogNotifier& notifier_;
 };

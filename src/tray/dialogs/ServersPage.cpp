@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/config/CredentialCodec.h"
+#include "core/config/SettingsEdits.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/ListViewRows.h"
 #include "tray/dialogs/ServerSettingsDialog.h"
@@ -52,12 +53,6 @@ std::string RemotePortText(const ServerEntry& entry) {
 int RowImage(const ServerEntry& entry) {
     return IsKnownServerType(entry.Type) ? TypeImageIndex(ServerTypeFromStored(entry.Type))
                                          : kNoRowImage;
-}
-
-void PackLogin(ServerEntry& entry, const ServerSettingsDialog& editor) {
-    // Bytes of an earlier, longer login have no business staying in memory.
-    entry.Credentials.fill(0);
-    entry.CredentialLength = PackCredentials(entry.Credentials, editor.userName, editor.password);
 }
 
 }  // namespace
@@ -130,11 +125,8 @@ void ServersPage::Edit() {
     }
     TakeRoute(entry, editor);
     // Any type keeps a login typed for it, though only POP3 ones are stored.
-    PackLogin(entry, editor);
-    if (entry.CredentialLength != 0 && entry.PassDataIndex == -1) {
-        entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
-    }
-    servers_[static_cast<std::size_t>(index)] = entry;
+    SettingsEdits::SetLogin(entry, servers_, editor.userName, editor.password, GetTickCount());
+    SettingsEdits::ReplaceServer(servers_, static_cast<std::size_t>(index), entry);
     SetListRow(List(), index, entry.Name, RowImage(entry));
 }
 
@@ -146,14 +138,10 @@ void ServersPage::Add() {
     ServerEntry entry;
     TakeRoute(entry, editor);
     if (entry.Is(ServerType::Pop3)) {
-        PackLogin(entry, editor);
-        if (entry.CredentialLength != 0) {
-            entry.PassDataIndex = ChoosePassDataIndex(servers_, GetTickCount());
-        }
+        SettingsEdits::SetLogin(entry, servers_, editor.userName, editor.password, GetTickCount());
     }
-    servers_.push_back(entry);
-    InsertListRow(List(), static_cast<int>(servers_.size()) - 1, entry.Name, RowImage(entry),
-                  kColumnCount);
+    const std::size_t n = SettingsEdits::AddServer(servers_, entry);
+    InsertListRow(List(), static_cast<int>(n), entry.Name, RowImage(entry), kColumnCount);
 }
 
 void ServersPage::Delete() {
@@ -164,11 +152,9 @@ void ServersPage::Delete() {
     if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
-    if (static_cast<std::size_t>(index) >= servers_.size()) {
-        return;
+    if (SettingsEdits::RemoveServer(servers_, static_cast<std::size_t>(index))) {
+        DeleteListRow(List(), index);
     }
-    servers_.erase(servers_.begin() + index);
-    DeleteListRow(List(), index);
 }
 
 }  // namespace vantel

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/config/SettingsEdits.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/DialogData.h"
@@ -31,9 +32,8 @@ bool SpecialKludgesPage::OnInitDialog() {
 }
 
 void SpecialKludgesPage::LoadControls() {
-    // Positions pair the two lists; a pair broken outside the program is mended here, so
-    // that every row has its definition and an added one cannot pair with another's.
-    SpecialKludges.resize(SignalStr.size());
+    // Every row then has its definition, and an added one cannot pair with another's.
+    SettingsEdits::MendSpecialKludges(SignalStr, SpecialKludges);
     ClearListRows(List());
     for (std::size_t i = 0; i < SignalStr.size(); ++i) {
         InsertListRow(List(), static_cast<int>(i), SignalStr[i], kNoRowImage, kColumnCount);
@@ -70,11 +70,10 @@ void SpecialKludgesPage::Add() {
     if (context_.runModal(editor, window()) != IDOK) {
         return;
     }
-    SpecialKludges.resize(SignalStr.size());
-    InsertListRow(List(), static_cast<int>(SignalStr.size()), editor.signalString, kNoRowImage,
-                  kColumnCount);
-    SignalStr.push_back(editor.signalString);
-    SpecialKludges.push_back(FormatSpecialDefinition(editor.separator, editor.kludgeName));
+    const std::size_t n = SettingsEdits::AddSpecialKludge(
+        SignalStr, SpecialKludges, editor.signalString,
+        FormatSpecialDefinition(editor.separator, editor.kludgeName));
+    InsertListRow(List(), static_cast<int>(n), editor.signalString, kNoRowImage, kColumnCount);
     WriteLive();
 }
 
@@ -84,7 +83,7 @@ void SpecialKludgesPage::Edit() {
         return;
     }
     const std::size_t n = static_cast<std::size_t>(row);
-    SpecialKludges.resize(SignalStr.size());
+    SettingsEdits::MendSpecialKludges(SignalStr, SpecialKludges);
     SpecialKludgeDialog editor(context_);
     editor.signalString = SignalStr[n];
     const SpecialDefinition definition = ParseSpecialDefinition(SpecialKludges[n]);
@@ -95,9 +94,12 @@ void SpecialKludgesPage::Edit() {
     if (context_.runModal(editor, window()) != IDOK) {
         return;
     }
+    if (!SettingsEdits::EditSpecialKludge(
+            SignalStr, SpecialKludges, n, editor.signalString,
+            FormatSpecialDefinition(editor.separator, editor.kludgeName))) {
+        return;
+    }
     SetListRow(List(), row, editor.signalString, kNoRowImage);
-    SignalStr[n] = editor.signalString;
-    SpecialKludges[n] = FormatSpecialDefinition(editor.separator, editor.kludgeName);
     WriteLive();
 }
 
@@ -109,10 +111,9 @@ void SpecialKludgesPage::Delete() {
     if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
-    const auto n = static_cast<std::ptrdiff_t>(row);
-    SignalStr.erase(SignalStr.begin() + n);
-    if (static_cast<std::size_t>(row) < SpecialKludges.size()) {
-        SpecialKludges.erase(SpecialKludges.begin() + n);
+    if (!SettingsEdits::RemoveSpecialKludge(SignalStr, SpecialKludges,
+                                            static_cast<std::size_t>(row))) {
+        return;
     }
     DeleteListRow(List(), row);
     WriteLive();

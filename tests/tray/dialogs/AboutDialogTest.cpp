@@ -189,13 +189,5 @@ TEST(LinkLauncher, FallsBackToTheHtmBrowserCutAtItsPlaceholder) {
     EXPECT_EQ(launcher.ran, std::vector<std::string>{"web.exe  " + url});
 }
 
-TEST(LinkLauncher, ErrorTexts) {
-    EXPECT_EQ(LinkLauncher::ErrorText(0), "The operating system is out\nof memory or resources.");
-    EXPECT_EQ(LinkLauncher::ErrorText(26), "A sharing violation occurred. ");
-    EXPECT_EQ(LinkLauncher::ErrorText(31),
-              "There is no application associated\nwith the given filename extension.");
-    EXPECT_EQ(LinkLauncher::ErrorText(4), "Unknown Error (4) occurred.");
-}
-
 }  // namespace
 }  // namespace vantel

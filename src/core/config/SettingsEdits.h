@@ -1,0 +1,99 @@
+// The rules of editing the settings, written once for the Options dialog and the command
+// line: how a server entry's ports follow its type and security, how a login gets its
+// stored-value number, and how the paired kludge lists stay paired.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config/RelaySettings.h"
+#include "core/config/ServerEntry.h"
+
+namespace vantel {
+
+class SettingsEdits {
+  public:
+    // Ports. A port that still holds the old default moves to the new one; a port the user
+    // chose stays. The type moves both ports with the old mode, then the mode moves the remote
+    // port: both front ends apply them in that order.
+
+    /// The local port after the type changes from `from` to `to`.
+    static int LocalPortAfterType(int port, ServerType from, ServerType to);
+    /// The remote port after the type changes from `from` to `to`, with the mode `security`.
+    static int RemotePortAfterType(int port, ServerType from, ServerType to, int security);
+    /// The remote port of a `type` entry after its mode changes from `from` to `to`.
+    static int RemotePortAfterSecurity(int port, ServerType type, int from, int to);
+    /// Changes the entry's type, moving its ports (a stored type that names none counts as Smtp).
+    static void ChangeType(ServerEntry& entry, ServerType type);
+    /// Changes the entry's mode (a SecurityMode number), moving its remote port.
+    static void ChangeSecurity(ServerEntry& entry, int security);
+    /// A new entry of `type` reached with `security`, on their default ports.
+    static ServerEntry NewServer(ServerType type, int security);
+
+    // Logins. The "PassData" number stays with the entry once given, also when the login is
+    // cleared: the store drops a value that no entry's login holds when it is saved.
+
+    /// Stores the login in `entry`, the bytes of an earlier one wiped, and gives it a number
+    /// none of `servers` uses when it has none yet. False when the login cannot be stored (an
+    /// empty text, or too long together): the entry then holds no login.
+    static bool SetLogin(ServerEntry& entry, const std::vector<ServerEntry>& servers,
+                         std::string_view user, std::string_view password, std::uint32_t tick);
+    /// Forgets the entry's login, its bytes wiped.
+    static void ClearLogin(ServerEntry& entry);
+
+    // Server entries. An entry's mode, fingerprint and login travel inside it; they are stored
+    // beside the list under its ordinal, so the store rewrites them from the list at every save
+    // and drops those of ordinals that have none.
+
+    /// Appends `entry`; its position.
+    static std::size_t AddServer(std::vector<ServerEntry>& servers, const ServerEntry& entry);
+    /// Replaces the entry at `index`; false when there is none (the list changed meanwhile).
+    static bool ReplaceServer(std::vector<ServerEntry>& servers, std::size_t index,
+                              const ServerEntry& entry);
+    /// Removes the entry at `index`; false when there is none.
+    static bool RemoveServer(std::vector<ServerEntry>& servers, std::size_t index);
+
+    // Kludges: the entry ("%d %s": type, header name) and its action in Subst ("%d %s":
+    // action, text) share a position. A pair broken outside the program (a hand-edited store)
+    // is mended before any edit: every kludge gets an action, empty when it had none, and
+    // actions without a kludge go, so that an added kludge cannot pair with another's action.
+
+    static void MendKludges(StringList& kludges, StringList& subst);
+    /// Appends the pair; its position.
+    static std::size_t AddKludge(StringList& kludges, StringList& subst, std::string kludge,
+                                 std::string action);
+    /// Replaces the pair at `index`; false when there is none.
+    static bool EditKludge(StringList& kludges, StringList& subst, std::size_t index,
+                           std::string kludge, std::string action);
+    /// Removes the pair at `index`; false when there is none.
+    static bool RemoveKludge(StringList& kludges, StringList& subst, std::size_t index);
+
+    static void MendKludges(RelaySettings& settings);
+    static std::size_t AddKludge(RelaySettings& settings, std::string kludge, std::string action);
+    static bool EditKludge(RelaySettings& settings, std::size_t index, std::string kludge,
+                           std::string action);
+    static bool RemoveKludge(RelaySettings& settings, std::size_t index);
+
+    // Special kludges: the signal string in SignalStr and its definition in SpecialKludges
+    // ("%c %s": separator, name) share a position, mended like the kludges.
+
+    static void MendSpecialKludges(StringList& signalStr, StringList& specialKludges);
+    static std::size_t AddSpecialKludge(StringList& signalStr, StringList& specialKludges,
+                                        std::string signal, std::string definition);
+    static bool EditSpecialKludge(StringList& signalStr, StringList& specialKludges,
+                                  std::size_t index, std::string signal, std::string definition);
+    static bool RemoveSpecialKludge(StringList& signalStr, StringList& specialKludges,
+                                    std::size_t index);
+
+    static void MendSpecialKludges(RelaySettings& settings);
+    static std::size_t AddSpecialKludge(RelaySettings& settings, std::string signal,
+                                        std::string definition);
+    static bool EditSpecialKludge(RelaySettings& settings, std::size_t index, std::string signal,
+                                  std::string definition);
+    static bool RemoveSpecialKludge(RelaySettings& settings, std::size_t index);
+};
+
+}  // namespace vantel
