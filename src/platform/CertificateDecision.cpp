@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "core/config/AsciiText.h"
+
 namespace vantel {
 namespace {
 
@@ -54,19 +56,6 @@ bool ParseIPv4(std::string_view text, std::uint8_t* bytes) {
     return text.empty();
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 /// Groups of one to four hex digits, at most one "::", perhaps a dotted IPv4 address last.
 bool ParseIPv6(std::string_view text, std::uint8_t* bytes) {
     std::array<std::uint16_t, 8> groups{};
@@ -95,7 +84,7 @@ bool ParseIPv6(std::string_view text, std::uint8_t* bytes) {
         }
         unsigned value = 0;
         for (const char c : token) {
-            const int nibble = HexValue(c);
+            const int nibble = HexDigitValue(c);
             if (nibble < 0) {
                 return false;
             }

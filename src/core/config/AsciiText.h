@@ -1,5 +1,5 @@
-// Protocol words compare without regard to letter case, in ASCII only: a locale must not
-// change what a command or an extension is.
+// Protocol words compare without regard to letter case, and hex digits read, in ASCII only:
+// a locale must not change what a command, an extension or a number is.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,20 @@ constexpr bool EqualsNoCase(std::string_view text, std::string_view upper) {
         }
     }
     return true;
+}
+
+/// The value of a hex digit in either case; -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 }  // namespace vantel

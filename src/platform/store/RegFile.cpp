@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/config/AsciiText.h"
 #include "platform/store/Utf16.h"
 
 namespace vantel {
@@ -41,25 +42,12 @@ bool OnlyCommentLeft(std::string_view s) {
     return s.empty() || s.front() == ';';
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 /// Length of the run of hex digits at the start of `s`, and their value when it fits.
 std::size_t ReadHexNumber(std::string_view s, std::uint32_t& value) {
     std::size_t n = 0;
     value = 0;
-    while (n < s.size() && HexDigit(s[n]) >= 0) {
-        value = (value << 4) | static_cast<std::uint32_t>(HexDigit(s[n]));
+    while (n < s.size() && HexDigitValue(s[n]) >= 0) {
+        value = (value << 4) | static_cast<std::uint32_t>(HexDigitValue(s[n]));
         ++n;
     }
     return n;
@@ -269,8 +257,8 @@ bool RegFile::Parse(std::string_view bytes, RegImage& image, ParseError& error) 
                 expect = Expect::Byte;
                 continue;
             }
-            const int hi = HexDigit(s[0]);
-            const int lo = s.size() > 1 ? HexDigit(s[1]) : -1;
+            const int hi = HexDigitValue(s[0]);
+            const int lo = s.size() > 1 ? HexDigitValue(s[1]) : -1;
             if (hi < 0 || lo < 0) {
                 return fail("expected two hex digits");
             }
