@@ -49,14 +49,7 @@ bool EhloAnswerFilter::FiltersReply() const {
 
 std::string_view EhloAnswerFilter::Filter(std::string_view text) {
     // Until a line is held, the text passes as it is, uncopied.
-    const std::string_view whole = text;
-    bool copying = false;
-    auto copy = [&] {
-        if (!copying) {
-            output_.assign(whole.substr(0, whole.size() - text.size()));
-            copying = true;
-        }
-    };
+    PassThrough out(text, output_);
     while (!text.empty()) {
         if (firstLine_ && head_.empty() && lineMode_ == LineMode::Undecided) {
             filtering_ = FiltersReply();
@@ -73,18 +66,16 @@ std::string_view EhloAnswerFilter::Filter(std::string_view text) {
                 lineMode_ = Is250(head_) ? LineMode::Held : LineMode::Passing;
             }
             if (lineMode_ == LineMode::Passing && !(held_.empty() && partial_.empty())) {
-                copy();
+                out.Copy(text);
                 output_.append(held_).append(partial_);
                 held_.clear();
                 partial_.clear();
             }
         }
         if (lineMode_ == LineMode::Passing) {
-            if (copying) {
-                output_.append(piece);
-            }
+            out.Pass(piece);
         } else {
-            copy();
+            out.Copy(text);
             partial_.append(piece);
             if (!complete && partial_.size() > kMaxLine) {
                 // Not an answer worth holding for: it passes as it is.
@@ -99,7 +90,7 @@ std::string_view EhloAnswerFilter::Filter(std::string_view text) {
             LineEnded();
         }
     }
-    return copying ? std::string_view(output_) : whole;
+    return out.result();
 }
 
 void EhloAnswerFilter::LineEnded() {

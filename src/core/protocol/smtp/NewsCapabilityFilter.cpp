@@ -57,14 +57,7 @@ bool IsDotLine(std::string_view line) {
 
 std::string_view NewsCapabilityFilter::Filter(std::string_view text) {
     // Until a list line is held or dropped, the text passes as it is, uncopied.
-    const std::string_view whole = text;
-    bool copying = false;
-    auto copy = [&] {
-        if (!copying) {
-            output_.assign(whole.substr(0, whole.size() - text.size()));
-            copying = true;
-        }
-    };
+    PassThrough out(text, output_);
     while (!text.empty()) {
         const std::size_t lf = text.find('\n');
         const bool complete = lf != std::string_view::npos;
@@ -75,15 +68,13 @@ std::string_view NewsCapabilityFilter::Filter(std::string_view text) {
         }
         switch (lineMode_) {
             case LineMode::Passing:
-                if (copying) {
-                    output_.append(piece);
-                }
+                out.Pass(piece);
                 break;
             case LineMode::Dropped:
-                copy();
+                out.Copy(text);
                 break;
             case LineMode::Undecided:
-                copy();
+                out.Copy(text);
                 partial_.append(piece);
                 if (!MayBeStartTls(partial_)) {
                     output_.append(partial_);
@@ -100,7 +91,7 @@ std::string_view NewsCapabilityFilter::Filter(std::string_view text) {
             LineEnded();
         }
     }
-    return copying ? std::string_view(output_) : whole;
+    return out.result();
 }
 
 void NewsCapabilityFilter::LineEnded() {
