@@ -62,9 +62,10 @@ struct ProtocolDescriptor {
     std::string_view greeting;
     /// The command asking what the server offers before STARTTLS; empty: the greeting tells.
     std::string_view offersQuery;
-    std::string_view startTls;  ///< the command asking for TLS, tag and line end left out
-    std::string_view
-        startTlsGoAhead;  ///< the reply that lets TLS start (for Tagged, after the tag)
+    /// The command asking for TLS, tag and line end left out.
+    std::string_view startTls;
+    /// The reply that lets TLS start (for Tagged, after the tag).
+    std::string_view startTlsGoAhead;
     /// Commands start with a tag, and may carry literals ("{n}", "{n+}") of counted bytes.
     bool tagged;
     const MaskedCommand* masked;  ///< what the masker looks for in the client's commands
