@@ -24,7 +24,7 @@ namespace vantel {
 /// everything read has been sent. The server entry is copied at the accept, so edits and
 /// reloads of the settings never change where a running session goes or which login it
 /// sends. Runs on the loop's thread; whatever fails inside it ends this session alone.
-class RelaySession : private ServerConnector::Events {
+class RelaySession final : private ServerConnector::Events {
   public:
     /// Bytes read in one call while tracing: the blocks the trace shows.
     static constexpr std::size_t kReceiveBlock = 2048;
