@@ -50,11 +50,12 @@ void PipelinedCommands::MessageEnded() {
 }
 
 void PipelinedCommands::Push(int kind) {
-    if (!lost_ && waiting_.size() >= kMaxWaiting) {
+    if (!lost_ && waiting_.size() - next_ >= kMaxWaiting) {
         lost_ = true;
     }
     if (lost_) {
         waiting_.clear();
+        next_ = 0;
         counts_ = {};
         return;
     }
@@ -65,18 +66,25 @@ void PipelinedCommands::Push(int kind) {
 }
 
 void PipelinedCommands::ReplyEnded() {
-    if (waiting_.empty()) {
+    if (next_ == waiting_.size()) {
         return;
     }
-    const int kind = waiting_.front();
-    waiting_.pop_front();
+    const int kind = waiting_[next_++];
+    if (next_ == waiting_.size()) {
+        waiting_.clear();
+        next_ = 0;
+    } else if (next_ >= kMaxWaiting) {
+        // Answered kinds are dropped in bulk, so a long pipeline costs no shift per reply.
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(next_));
+        next_ = 0;
+    }
     if (kind >= 0) {
         --counts_[static_cast<std::size_t>(kind)];
     }
 }
 
 int PipelinedCommands::Next() const {
-    return lost_ || waiting_.empty() ? kUnknown : waiting_.front();
+    return lost_ || next_ == waiting_.size() ? kUnknown : waiting_[next_];
 }
 
 bool PipelinedCommands::Waiting(int index) const {

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantel {
 
@@ -55,7 +55,10 @@ class PipelinedCommands {
     static constexpr std::size_t kHead = 16;
     std::array<std::string_view, 3> watched_{};
     std::size_t watchedCount_ = 0;
-    std::deque<std::int8_t> waiting_{static_cast<std::int8_t>(kOther)};  ///< the greeting first
+    /// The kinds waiting for their replies from `next_` on, the greeting first. A vector, not
+    /// a deque: a deque takes more than half a KiB at once, for every session.
+    std::vector<std::int8_t> waiting_{static_cast<std::int8_t>(kOther)};
+    std::size_t next_ = 0;                 ///< the first of waiting_ still waiting
     std::array<std::size_t, 3> counts_{};  ///< of each watched command in waiting_
     std::array<bool, 3> seen_{};
     std::string head_;  ///< the start of the client's current line
