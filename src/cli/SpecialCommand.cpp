@@ -77,7 +77,7 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     const std::string& separator = operands[first + 1];
     std::string name = operands[first + 2];
     // The stored entry reads back as its first character and the text after its last blank:
-    // without a separator, or with a blank in the name, it would not read back as given.
+    // without a separator, or with a blank in the name, it would read back as another entry.
     if (separator.empty()) {
         return Fail(context_, "Please enter a separator character.");
     }

@@ -46,7 +46,7 @@ bool SpecialKludgesPage::ReadBack() {
     if (!ReadItemInt(window(), kTimeoutEdit, value, notifier())) {
         return false;
     }
-    // Like every range-checked field, it keeps what was entered even when that is refused.
+    // The value typed is kept even when it is out of range, so the user can mend it.
     operationTimeout = value;
     return CheckItemRange(window(), kTimeoutEdit, value, kMinTimeout, kMaxTimeout, notifier());
 }
