@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Keeps the core portable and layered. No file under src/core, nor any command of src/cli
 # (all but its main.cpp, which picks the platform's backends), may include a platform backend
-# (platform/posix, platform/win32), a program (tray, service, daemon), or a Windows or POSIX
-# system header: everything they need from the system comes through the interfaces in
-# src/platform. Inside the core, a folder includes only its own layer and those below it:
-# config < notice, rewrite < protocol < relay < app. Prints one line per offending include and
-# fails if there is any.
+# (platform/posix, platform/win32, platform/bsd), a program (tray, service, daemon), or a
+# Windows or POSIX system header: everything they need from the system comes through the
+# interfaces in src/platform. Inside the core, a folder includes only its own layer and those
+# below it: config < notice, rewrite < protocol < relay < app. Prints one line per offending
+# include and fails if there is any.
 # Usage: check-layers.sh [DIR...]   (default: src/core src/cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,7 +53,7 @@ awk '
         while (sub(/^\.\.?\//, "", path) || sub(/^src\//, "", path)) {
         }
         what = ""
-        if (path ~ /^platform\/(posix|win32)\//) {
+        if (path ~ /^platform\/(posix|win32|bsd)\//) {
             what = "a platform backend"
         } else if (path ~ /^(tray|service|daemon)\//) {
             what = "a program"

@@ -36,6 +36,7 @@ cat > "$work/dirty/config/Bad.cpp" <<'EOF'
 #include <fcntl.h>
 #include "platform/posix/PosixSocket.h"
 #include "../../platform/win32/Win32Socket.h"
+#include "platform/bsd/SockaddrConversion.h"
 #include "tray/MainDialog.h"
 #include "src/service/RelayService.h"
 #include <daemon/RelayDaemon.h>
@@ -44,11 +45,11 @@ EOF
 out=$("$check" "$work/dirty" 2>&1)
 status=$?
 [ "$status" -ne 0 ] || fail "a tree with forbidden includes passes"
-expected_lines="2 3 4 5 6 7 8 9 10 11 12 13 14"
+expected_lines="2 3 4 5 6 7 8 9 10 11 12 13 14 15"
 got_lines=$(sed -n 's/^.*Bad\.cpp:\([0-9]*\): .*$/\1/p' <<<"$out" | tr '\n' ' ' | sed 's/ $//')
 [ "$got_lines" = "$expected_lines" ] ||
     fail "reported lines '$got_lines', expected '$expected_lines'; output:"$'\n'"$out"
-[ "$(wc -l <<<"$out")" -eq 13 ] || fail "not one line per offence:"$'\n'"$out"
+[ "$(wc -l <<<"$out")" -eq 14 ] || fail "not one line per offence:"$'\n'"$out"
 grep -q 'Bad.cpp:10: the core includes "platform/posix/PosixSocket.h", a platform backend' \
     <<<"$out" || fail "the message names neither the include nor why:"$'\n'"$out"
 

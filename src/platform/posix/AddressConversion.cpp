@@ -1,12 +1,8 @@
 #include "platform/posix/AddressConversion.h"
 
-#include <arpa/inet.h>
 #include <netdb.h>
-#include <netinet/in.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 namespace vantel {
@@ -23,60 +19,6 @@ std::string LowerFirst(std::string text) {
 
 }  // namespace
 
-SocketAddress FromSockaddr(const sockaddr* address) {
-    SocketAddress result;
-    if (address->sa_family == AF_INET6) {
-        sockaddr_in6 in6;
-        std::memcpy(&in6, address, sizeof in6);
-        result.family = SocketAddress::Family::IPv6;
-        std::memcpy(result.bytes, &in6.sin6_addr, 16);
-        result.port = ntohs(in6.sin6_port);
-    } else {
-        sockaddr_in in4;
-        std::memcpy(&in4, address, sizeof in4);
-        result.family = SocketAddress::Family::IPv4;
-        std::memcpy(result.bytes, &in4.sin_addr, 4);
-        result.port = ntohs(in4.sin_port);
-    }
-    return result;
-}
-
-socklen_t ToSockaddr(const SocketAddress& address, sockaddr_storage& storage) {
-    std::memset(&storage, 0, sizeof storage);
-    if (address.family == SocketAddress::Family::IPv6) {
-        sockaddr_in6 in6{};
-        in6.sin6_family = AF_INET6;
-        in6.sin6_port = htons(address.port);
-        std::memcpy(&in6.sin6_addr, address.bytes, 16);
-        std::memcpy(&storage, &in6, sizeof in6);
-        return sizeof in6;
-    }
-    sockaddr_in in4{};
-    in4.sin_family = AF_INET;
-    in4.sin_port = htons(address.port);
-    std::memcpy(&in4.sin_addr, address.bytes, 4);
-    std::memcpy(&storage, &in4, sizeof in4);
-    return sizeof in4;
-}
-
-bool ParseAddress(const std::string& text, std::uint16_t port, SocketAddress& address) {
-    std::string bare = text;
-    if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
-        bare = bare.substr(1, bare.size() - 2);
-    }
-    address = SocketAddress{};
-    address.port = port;
-    if (inet_pton(AF_INET, bare.c_str(), address.bytes) == 1) {
-        address.family = SocketAddress::Family::IPv4;
-        return true;
-    }
-    if (inet_pton(AF_INET6, bare.c_str(), address.bytes) == 1) {
-        address.family = SocketAddress::Family::IPv6;
-        return true;
-    }
-    return false;
-}
-
 std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t port,
                                       std::string& error) {
     addrinfo hints{};
@@ -92,21 +34,7 @@ std::vector<SocketAddress> LookUpHost(const std::string& host, std::uint16_t por
         }
         return {};
     }
-    std::vector<SocketAddress> addresses;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) {
-            continue;
-        }
-        SocketAddress address = FromSockaddr(entry->ai_addr);
-        address.port = port;
-        const bool seen = std::any_of(addresses.begin(), addresses.end(), [&](const auto& a) {
-            return a.family == address.family &&
-                   std::memcmp(a.bytes, address.bytes, sizeof a.bytes) == 0;
-        });
-        if (!seen) {
-            addresses.push_back(address);
-        }
-    }
+    std::vector<SocketAddress> addresses = AddressesOf(found, port);
     freeaddrinfo(found);
     if (addresses.empty()) {
         error = "no IPv4 or IPv6 address";

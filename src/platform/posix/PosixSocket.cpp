@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <string>
@@ -128,14 +127,10 @@ bool PosixSocket::Listen(const std::string& address, std::uint16_t port, std::st
         return false;
     }
     SocketAddress local;
-    if (!ParseAddress(address, port, local)) {
-        error = "not an IP address: " + address;
+    if (!ParseListenAddress(address, port, local, error)) {
         return false;
     }
-    // The unspecified IPv6 address takes IPv4 connections too.
-    const bool everyInterface =
-        local.family == SocketAddress::Family::IPv6 &&
-        std::all_of(std::begin(local.bytes), std::end(local.bytes), [](auto b) { return b == 0; });
+    const bool everyInterface = IsEveryInterface(local);
     const int rc = OpenDescriptor(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     const auto fail = [&](int err) {
         error = "cannot listen on " + local.ToString() + ": " + ErrorText(err);

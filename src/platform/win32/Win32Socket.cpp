@@ -100,14 +100,10 @@ bool Win32Socket::Listen(const std::string& address, std::uint16_t port, std::st
         return false;
     }
     SocketAddress local;
-    if (!ParseAddress(address, port, local)) {
-        error = "not an IP address: " + address;
+    if (!ParseListenAddress(address, port, local, error)) {
         return false;
     }
-    // The unspecified IPv6 address takes IPv4 connections too.
-    const bool everyInterface =
-        local.family == SocketAddress::Family::IPv6 &&
-        std::all_of(std::begin(local.bytes), std::end(local.bytes), [](auto b) { return b == 0; });
+    const bool everyInterface = IsEveryInterface(local);
     const int rc = OpenHandle(local.family == SocketAddress::Family::IPv6 ? AF_INET6 : AF_INET);
     const auto fail = [&](int err) {
         error = "cannot listen on " + local.ToString() + ": " + ErrorText(err);
