@@ -1,9 +1,8 @@
 #include "core/protocol/StartTlsDialogue.h"
 
-#include <algorithm>
-
 #include "core/config/AsciiText.h"
 #include "core/protocol/ProtocolDescriptor.h"
+#include "core/protocol/imap/ImapCapabilityFilter.h"
 #include "core/protocol/smtp/ReplyCode.h"
 
 namespace vantel {
@@ -32,44 +31,6 @@ std::string Quote(std::string_view line) {
 /// A reply line carrying the three-digit `code`.
 bool HasCode(std::string_view line, std::string_view code) {
     return ReplyCode(line) >= 0 && line.substr(0, 3) == code;
-}
-
-/// Whether an EHLO reply line names STARTTLS.
-bool NamesStartTls(std::string_view line) {
-    if (line.size() < 4) {
-        return false;
-    }
-    const std::string_view rest = line.substr(4);
-    return EqualsNoCase(rest.substr(0, rest.find_first_of(" \t\r\n")), "STARTTLS");
-}
-
-/// An IMAP greeting without its [CAPABILITY ...] response code; `offers` tells whether one
-/// was there (`listed`) and named STARTTLS.
-std::string WithoutCapabilityCode(std::string_view line, bool& listed, bool& offers) {
-    listed = false;
-    offers = false;
-    const std::size_t open = line.find('[');
-    if (open == std::string_view::npos || !StartsWithNoCase(line.substr(open + 1), "CAPABILITY ")) {
-        return std::string(line);
-    }
-    const std::size_t close = line.find(']', open);
-    if (close == std::string_view::npos) {
-        return std::string(line);
-    }
-    listed = true;
-    std::string_view list = line.substr(open + 1, close - open - 1);
-    while (!list.empty()) {
-        const std::size_t blank = std::min(list.find(' '), list.size());
-        if (EqualsNoCase(list.substr(0, blank), "STARTTLS")) {
-            offers = true;
-        }
-        list.remove_prefix(std::min(blank + 1, list.size()));
-    }
-    std::size_t after = close + 1;
-    if (after < line.size() && line[after] == ' ') {
-        ++after;
-    }
-    return std::string(line.substr(0, open)).append(line.substr(after));
 }
 
 }  // namespace
@@ -112,7 +73,7 @@ StartTlsDialogue::Step StartTlsDialogue::Line(std::string_view line, std::string
             if (ReplyCode(line) != 250) {
                 return Fail("server refused EHLO: " + Quote(line));
             }
-            offered_ = offered_ || NamesStartTls(line);
+            offered_ = offered_ || EqualsNoCase(EhloKeyword(line), "STARTTLS");
             if (IsContinuedReply(line)) {
                 return Step::Talking;
             }
@@ -177,7 +138,7 @@ StartTlsDialogue::Step StartTlsDialogue::Greeted(std::string_view line, std::str
             }
             bool listed = false;
             bool offers = false;
-            greeting_ = WithoutCapabilityCode(line, listed, offers);
+            greeting_ = ImapCapabilityFilter::WithoutCapabilityCode(line, listed, offers);
             if (listed && !offers) {
                 return Fail("server does not offer STARTTLS");
             }

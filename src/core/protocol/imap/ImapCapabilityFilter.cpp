@@ -88,4 +88,33 @@ std::string ImapCapabilityFilter::WithoutCompress(std::string_view line, bool se
     return filtered;
 }
 
+std::string ImapCapabilityFilter::WithoutCapabilityCode(std::string_view line, bool& listed,
+                                                        bool& offersStartTls) {
+    listed = false;
+    offersStartTls = false;
+    const std::size_t open = line.find('[');
+    if (open == std::string_view::npos ||
+        StartsWithWord(line.substr(open + 1), kCapability, " ") != Shape::Yes) {
+        return std::string(line);
+    }
+    const std::size_t close = line.find(']', open);
+    if (close == std::string_view::npos) {
+        return std::string(line);
+    }
+    listed = true;
+    std::string_view list = line.substr(open + 1, close - open - 1);
+    while (!list.empty()) {
+        const std::size_t blank = std::min(list.find(' '), list.size());
+        if (EqualsNoCase(list.substr(0, blank), "STARTTLS")) {
+            offersStartTls = true;
+        }
+        list.remove_prefix(std::min(blank + 1, list.size()));
+    }
+    std::size_t after = close + 1;
+    if (after < line.size() && line[after] == ' ') {
+        ++after;
+    }
+    return std::string(line.substr(0, open)).append(line.substr(after));
+}
+
 }  // namespace vantel

@@ -29,6 +29,10 @@ class ImapCapabilityFilter {
     /// server may name them over TLS by mistake; the client would try to upgrade again or
     /// think it may not log in). Every other byte stays.
     static std::string WithoutCompress(std::string_view line, bool secured = false);
+    /// A greeting without its [CAPABILITY ...] response code, which holds before TLS only;
+    /// `listed`: it had one, `offersStartTls`: the list named STARTTLS.
+    static std::string WithoutCapabilityCode(std::string_view line, bool& listed,
+                                             bool& offersStartTls);
 };
 
 }  // namespace vantel

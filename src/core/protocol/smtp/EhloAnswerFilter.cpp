@@ -19,13 +19,12 @@ bool Is250(std::string_view line) {
     return line.substr(0, 3) == "250";
 }
 
-/// A "250-" or "250 " line naming, as its first word, an extension the client must not see.
+/// A "250-" or "250 " line naming an extension the client must not see.
 bool IsRemoved(std::string_view line, bool secured) {
-    if (!Is250(line) || line.size() < 5 || (line[3] != '-' && line[3] != ' ')) {
+    const std::string_view keyword = EhloKeyword(line);
+    if (keyword.empty()) {
         return false;
     }
-    const std::string_view rest = line.substr(4);
-    const std::string_view keyword = rest.substr(0, rest.find_first_of(" \t\r\n"));
     for (const std::string_view removed : kRemoved) {
         if (EqualsNoCase(keyword, removed)) {
             return true;

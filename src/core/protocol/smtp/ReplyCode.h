@@ -1,4 +1,5 @@
-// The three-digit code that starts every reply of an SMTP or news server.
+// The three-digit code that starts every reply of an SMTP or news server, and the extension
+// each line of an EHLO answer names.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,16 @@ inline int ReplyCode(std::string_view line) {
 /// "ddd-": more lines of the same reply follow.
 inline bool IsContinuedReply(std::string_view line) {
     return ReplyCode(line) >= 0 && line.size() > 3 && line[3] == '-';
+}
+
+/// The extension a "250-" or "250 " line of an EHLO answer names (its first word, as the
+/// server spells it); empty for any other line.
+inline std::string_view EhloKeyword(std::string_view line) {
+    if (line.size() < 5 || line.substr(0, 3) != "250" || (line[3] != '-' && line[3] != ' ')) {
+        return {};
+    }
+    const std::string_view rest = line.substr(4);
+    return rest.substr(0, rest.find_first_of(" \t\r\n"));
 }
 
 }  // namespace vantel
