@@ -152,6 +152,14 @@ TEST(SecretMaskerTest, SmtpAuthExchangeIsMaskedUntilTheServerStopsChallenging) {
           S("235 2.7.0 accepted\r\n"), C("RCPT TO:<c@d>\r\n")});
 }
 
+TEST(SecretMaskerTest, ASaslResponseIsNoCommandWhateverItLooksLike) {
+    // "DATA" is base64 too; the framer, which knows no SASL, takes the next challenge for
+    // its go-ahead and what follows for message text.
+    Play(ServerType::Smtp,
+         {C("AUTH LOGIN\r\n"), S("334 VXNlcm5hbWU6\r\n"), C("DATA\r\n", "****\r\n"),
+          S("334 UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"), S("235 2.7.0 ok\r\n")});
+}
+
 TEST(SecretMaskerTest, NewsPasswordsAndSaslExchanges) {
     Play(ServerType::Smtp,
          {C("AUTHINFO USER alice\r\n"), S("381 password required\r\n"),
