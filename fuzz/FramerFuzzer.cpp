@@ -1,4 +1,5 @@
-// Fuzzes the protocol framers with a client and a server that say anything, in any order.
+// Fuzzes the protocol framers, and the trace's masker that follows them, with a client and a
+// server that say anything, in any order.
 //
 // Input layout, read front to back:
 //   flags   bits 0-1 the protocol (SMTP, POP3, IMAP, IMAP holding at most 64 bytes), bit 2 a
@@ -6,6 +7,7 @@
 //           POP3 without a stored login
 //   turns   a byte each: bit 7 the server speaks (else the client), bits 0-6 how many of the
 //           following bytes it says; 0 ends that side's stream
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +15,7 @@
 #include <string_view>
 
 #include "core/config/CredentialCodec.h"
+#include "core/protocol/SecretMasker.h"
 #include "core/protocol/imap/ImapFramer.h"
 #include "core/protocol/pop3/Pop3Framer.h"
 #include "core/protocol/smtp/SmtpFramer.h"
@@ -68,20 +71,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::unique_ptr<ProtocolFramer> framer;
+    ServerType type = ServerType::Smtp;
     switch (flags & 3) {
         case 0:
             framer = std::make_unique<SmtpFramer>(rewriter, secured);
             break;
         case 1:
             framer = std::make_unique<Pop3Framer>(rewriter, entry);
+            type = ServerType::Pop3;
             break;
         case 2:
             framer = std::make_unique<ImapFramer>(rewriter, ImapFramer::kMaxHeldLiteral, secured);
+            type = ServerType::Imap4;
             break;
         default:
             framer = std::make_unique<ImapFramer>(rewriter, 64, secured);
+            type = ServerType::Imap4;
             break;
     }
+    // The trace's masker follows the framer's parse, as in a traced session.
+    SecretMasker masker(type);
+    framer->Observe(&masker);
 
     std::string toServer;
     std::string toClient;
@@ -100,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 framer->ServerEnded(toClient);
                 serverEnded = true;
             } else {
+                masker.ServerReplied(said);
                 framer->FromServer(said, toClient, toServer);
             }
         } else if (!server && !clientEnded) {
@@ -118,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!serverEnded) {
         framer->ServerEnded(toClient);
     }
+    const std::string shown = masker.TakeShown();
+    // The trace shows no line the relay did not send.
+    Check(std::count(shown.begin(), shown.end(), '\n') <=
+          std::count(toServer.begin(), toServer.end(), '\n'));
     // Once the server has gone, nothing is held for it any more.
     Check(framer->HeldForServer() == 0);
     // Rewriting may grow a header line, but never without bound.

@@ -2,7 +2,11 @@
 
 #include <iterator>
 
+#include "core/protocol/ProtocolFramer.h"
+#include "core/protocol/imap/ImapFramer.h"
+#include "core/protocol/pop3/Pop3Framer.h"
 #include "core/protocol/smtp/ReplyCode.h"
+#include "core/protocol/smtp/SmtpFramer.h"
 
 namespace vantel {
 namespace {
@@ -17,24 +21,35 @@ constexpr SaslExchange kImapSasl{"AUTHENTICATE", "+ ", "OK", "NO", "*", Close::T
 
 // SMTP and news share an entry type, so the masker follows both; their commands do not collide.
 constexpr MaskedCommand kSmtpMasked[] = {
-    {"AUTH", Kind::Secret, 1, &kSmtpSasl, {}},
-    {"AUTHINFO PASS", Kind::Secret, 0, nullptr, {}},
-    {"AUTHINFO SASL", Kind::Secret, 1, &kNewsSasl, {}},
-    {"DATA", Kind::TextAfterReply, -1, nullptr, "354"},
-    {"POST", Kind::TextAfterReply, -1, nullptr, "340"},
-    {"IHAVE", Kind::TextAfterReply, -1, nullptr, "335"},
-    {"TAKETHIS", Kind::TextAtOnce, -1, nullptr, {}},
-    {"BDAT", Kind::Counted, -1, nullptr, {}},
+    {"AUTH", Kind::Secret, 1, &kSmtpSasl},
+    {"AUTHINFO PASS", Kind::Secret, 0, nullptr},
+    {"AUTHINFO SASL", Kind::Secret, 1, &kNewsSasl},
+    {"BDAT", Kind::Counted, -1, nullptr},
 };
 constexpr MaskedCommand kPop3Masked[] = {
-    {"PASS", Kind::Secret, 0, nullptr, {}},
-    {"APOP", Kind::Secret, 1, nullptr, {}},
-    {"AUTH", Kind::Secret, 1, &kPop3Sasl, {}},
+    {"PASS", Kind::Secret, 0, nullptr},
+    {"APOP", Kind::Secret, 1, nullptr},
+    {"AUTH", Kind::Secret, 1, &kPop3Sasl},
 };
 constexpr MaskedCommand kImapMasked[] = {
-    {"LOGIN", Kind::Secret, 0, nullptr, {}},
-    {"AUTHENTICATE", Kind::Secret, 1, &kImapSasl, {}},
+    {"LOGIN", Kind::Secret, 0, nullptr},
+    {"AUTHENTICATE", Kind::Secret, 1, &kImapSasl},
 };
+
+std::unique_ptr<ProtocolFramer> MakeSmtpFramer(const ServerEntry& entry, MessageRewriter& rewriter,
+                                               std::size_t) {
+    return std::make_unique<SmtpFramer>(rewriter, entry.Encrypted());
+}
+
+std::unique_ptr<ProtocolFramer> MakePop3Framer(const ServerEntry& entry, MessageRewriter& rewriter,
+                                               std::size_t) {
+    return std::make_unique<Pop3Framer>(rewriter, entry);
+}
+
+std::unique_ptr<ProtocolFramer> MakeImapFramer(const ServerEntry& entry, MessageRewriter& rewriter,
+                                               std::size_t maxHeldLiteral) {
+    return std::make_unique<ImapFramer>(rewriter, maxHeldLiteral, entry.Encrypted());
+}
 
 constexpr ProtocolDescriptor kSmtp{
     "SMTP",                  // name
@@ -49,6 +64,7 @@ constexpr ProtocolDescriptor kSmtp{
     kSmtpMasked,             // masked
     std::size(kSmtpMasked),  // maskedCount
     &kSmtpSasl,              // sasl
+    MakeSmtpFramer,          // makeFramer
 };
 constexpr ProtocolDescriptor kNews{
     "news",                  // name
@@ -63,26 +79,37 @@ constexpr ProtocolDescriptor kNews{
     kSmtpMasked,             // masked
     std::size(kSmtpMasked),  // maskedCount
     &kNewsSasl,              // sasl
+    MakeSmtpFramer,          // makeFramer: the SMTP framer follows news' articles too
 };
 constexpr ProtocolDescriptor kPop3{
-    "POP3",      ReplyStyle::Status,     "-ERR ",    "QUIT\r\n", "+OK", "", "STLS", "+OK",
-    false,                                            // name
-    kPop3Masked, std::size(kPop3Masked), &kPop3Sasl,  // replies
-};                                                    // refusal
+    "POP3",                  // name
+    ReplyStyle::Status,      // replies
+    "-ERR ",                 // refusal
+    "QUIT\r\n",              // goodbye
+    "+OK",                   // greeting
+    "",                      // offersQuery
+    "STLS",                  // startTls
+    "+OK",                   // startTlsGoAhead
+    false,                   // tagged
+    kPop3Masked,             // masked
+    std::size(kPop3Masked),  // maskedCount
+    &kPop3Sasl,              // sasl
+    MakePop3Framer,          // makeFramer
+};
 constexpr ProtocolDescriptor kImap{
-    // goodbye
-    "IMAP",              // greeting
-    ReplyStyle::Tagged,  // offersQuery
-    "* BYE ",            // startTls
-    "a LOGOUT\r\n",      // startTlsGoAhead
-    "* OK",              // tagged
-    "",                  // masked
-    "STARTTLS",          // maskedCount
-    "OK",                // sasl
-    true,
-    kImapMasked,
-    std::size(kImapMasked),
-    &kImapSasl,
+    "IMAP",                  // name
+    ReplyStyle::Tagged,      // replies
+    "* BYE ",                // refusal
+    "a LOGOUT\r\n",          // goodbye
+    "* OK",                  // greeting
+    "",                      // offersQuery
+    "STARTTLS",              // startTls
+    "OK",                    // startTlsGoAhead
+    true,                    // tagged
+    kImapMasked,             // masked
+    std::size(kImapMasked),  // maskedCount
+    &kImapSasl,              // sasl
+    MakeImapFramer,          // makeFramer
 };
 
 }  // namespace

@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "core/config/ServerEntry.h"
 
 namespace vantel {
+
+class MessageRewriter;
+class ProtocolFramer;
 
 /// How a protocol's server answers: this decides where a reply ends and what it says.
 enum class ReplyStyle {
@@ -34,20 +38,25 @@ struct SaslExchange {
     Close close;
 };
 
-/// How the trace's masker takes one client command.
+/// How the trace's masker takes one client command. Where message text is, the framer tells.
 struct MaskedCommand {
     enum class Kind {
-        Secret,          ///< a secret follows its shown arguments
-        TextAfterReply,  ///< message text follows the server's `goAhead` reply, up to "."
-        TextAtOnce,      ///< message text follows at once, up to "."
-        Counted,         ///< the number of bytes it names follows at once
+        Secret,  ///< a secret follows its shown arguments
+        /// The number of bytes it names follows at once and is no command: also where the
+        /// framer leaves the count to the server (blanks before BDAT, say).
+        Counted,
     };
     std::string_view words;  ///< in capitals; "AUTHINFO PASS" is two words
     Kind kind;
     int shown;                     ///< arguments shown before the secret; -1: it has none
     const SaslExchange* exchange;  ///< the SASL exchange it starts, or null
-    std::string_view goAhead;      ///< for TextAfterReply, the reply's code
 };
+
+/// Makes the framer of a session with `entry`; message literals above `maxHeldLiteral` bytes
+/// pass unrewritten.
+using FramerFactory = std::unique_ptr<ProtocolFramer> (*)(const ServerEntry& entry,
+                                                          MessageRewriter& rewriter,
+                                                          std::size_t maxHeldLiteral);
 
 /// The words of one protocol, as data: what the relay says for itself (a refusal, a goodbye,
 /// STARTTLS) and what it needs to follow the client's commands without a parser of its own.
@@ -71,6 +80,8 @@ struct ProtocolDescriptor {
     const MaskedCommand* masked;  ///< what the masker looks for in the client's commands
     std::size_t maskedCount;
     const SaslExchange* sasl;
+    /// How the framer that parses the session's traffic is made.
+    FramerFactory makeFramer;
 
     /// The line, line end included, that ends a session with `text` (made safe by the caller).
     std::string RefusalLine(std::string_view text) const;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/ClientStreamObserver.h"
 
 namespace vantel {
 
@@ -49,6 +50,19 @@ class ProtocolFramer {
     virtual bool ServerInMessage() const { return false; }
     /// Bytes from the server went on unread, as PassesUnread allowed.
     virtual void ServerPassedUnread() {}
+    /// Who hears what the client's bytes sent on are (the trace's masker); null: nobody.
+    void Observe(ClientStreamObserver* observer) { observer_ = observer; }
+
+  protected:
+    /// `bytes`, just put out towards the server, are `run`.
+    void Report(ClientStreamObserver::Run run, std::string_view bytes) {
+        if (observer_ != nullptr && !bytes.empty()) {
+            observer_->ClientSent(run, bytes);
+        }
+    }
+
+  private:
+    ClientStreamObserver* observer_ = nullptr;
 };
 
 /// The framer of `entry`'s protocol; SMTP entries carry news as well. `entry` and `rewriter`

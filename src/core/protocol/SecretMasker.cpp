@@ -8,9 +8,6 @@
 namespace vantel {
 namespace {
 
-/// Room for an IMAP literal's announcement: "{", a count of twenty digits, "+}", a CR.
-constexpr std::size_t kMaxTail = 32;
-
 char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -176,20 +173,57 @@ SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) c
     return none;
 }
 
-std::string SecretMasker::MaskClientText(std::string_view text) {
-    std::string shown;
-    shown.reserve(text.size() + kMask.size());
-    while (!text.empty()) {
-        if (rawLeft_ > 0) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(rawLeft_, text.size()));
-            if (!rawSecret_) {
-                shown.append(text.substr(0, n));
-            } else if (!maskShown_) {
-                shown.append(kMask);
-                maskShown_ = true;
+void SecretMasker::ClientSent(Run run, std::string_view bytes) {
+    if (exchange_ != nullptr) {
+        // The framer knows no SASL: whatever it took a response for (DATA and the challenge
+        // for its go-ahead, a literal's announcement), the lines answer the challenges.
+        run = Run::Command;
+    }
+    switch (run) {
+        case Run::Text:
+            // Message text: shown as it is, and lines start afresh after it.
+            shown_.append(bytes);
+            countedLeft_ -= std::min<std::uint64_t>(countedLeft_, bytes.size());
+            lineStarted_ = false;
+            inLiteral_ = false;
+            return;
+        case Run::Argument:
+            TakeLiteral(bytes);
+            return;
+        case Run::Continued:
+            if (!lineStarted_) {
+                // The command goes on after its literal, as secret as it was.
+                lineStarted_ = true;
+                commandLine_ = false;
+                if (!inLiteral_) {
+                    maskShown_ = false;  // a literal of no bytes showed no mask
+                }
+                head_.clear();
+                show_ = lastSecret_ ? Show::Secret : Show::Plain;
             }
-            literalAwaited_ = false;  // the literal is coming: the server took it
-            rawLeft_ -= n;
+            break;
+        case Run::Command:
+            break;
+    }
+    inLiteral_ = false;
+    TakeLines(bytes);
+}
+
+std::string SecretMasker::TakeShown() {
+    std::string shown;
+    shown.swap(shown_);
+    return shown;
+}
+
+void SecretMasker::TakeLines(std::string_view text) {
+    while (!text.empty()) {
+        if (countedLeft_ > 0) {
+            // A chunk the framer left uncounted (as behind a blank), which a server may count
+            // all the same: it is no command either.
+            const auto n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(countedLeft_, text.size()));
+            shown_.append(text.substr(0, n));
+            countedLeft_ -= n;
             text.remove_prefix(n);
             continue;
         }
@@ -197,61 +231,63 @@ std::string SecretMasker::MaskClientText(std::string_view text) {
             StartLine();
         }
         const std::size_t lf = text.find('\n');
-        TakeContent(text.substr(0, lf), shown);
+        TakeContent(text.substr(0, lf));
         if (lf == std::string_view::npos) {
             break;
         }
-        shown.push_back('\n');
+        shown_.push_back('\n');
         text.remove_prefix(lf + 1);
         EndLine();
     }
-    return shown;
+}
+
+void SecretMasker::TakeLiteral(std::string_view bytes) {
+    if (!inLiteral_) {
+        inLiteral_ = true;
+        maskShown_ = false;
+    }
+    lineStarted_ = false;
+    if (!lastSecret_) {
+        shown_.append(bytes);
+    } else if (!maskShown_) {
+        shown_.append(kMask);
+        maskShown_ = true;
+    }
 }
 
 void SecretMasker::StartLine() {
     lineStarted_ = true;
-    continuation_ = false;
     maskShown_ = false;
     head_.clear();
-    tail_.clear();
-    commandLine_ = !body_ && exchange_ == nullptr;
-    if (body_) {
-        show_ = Show::Plain;
-    } else if (exchange_ != nullptr) {
-        show_ = Show::Secret;  // a response to the server's challenge
-    } else {
-        show_ = Show::Undecided;
-        goAhead_ = {};  // a new command: the server did not take the message text
-    }
+    commandLine_ = exchange_ == nullptr;
+    // A line within a SASL exchange answers the server's challenge.
+    show_ = exchange_ != nullptr ? Show::Secret : Show::Undecided;
 }
 
-void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
+void SecretMasker::TakeContent(std::string_view run) {
     while (!run.empty()) {
         switch (show_) {
             case Show::Plain:
-                shown.append(run);
+                shown_.append(run);
                 KeepFirst(head_, run, kMaxHead);
-                KeepLast(tail_, run, kMaxTail);
                 return;
             case Show::Secret:
                 for (char c : run) {
                     // A CR gives nothing away and keeps the trace's lines intact.
                     if (c == '\r') {
-                        shown.push_back(c);
+                        shown_.push_back(c);
                     } else if (!maskShown_) {
-                        shown.append(kMask);
+                        shown_.append(kMask);
                         maskShown_ = true;
                     }
                 }
-                KeepLast(tail_, run, kMaxTail);
                 return;
             case Show::Undecided: {
                 // The command and its shown arguments: they show while they are read.
                 const char c = run.front();
                 run.remove_prefix(1);
-                shown.push_back(c);
+                shown_.push_back(c);
                 head_.push_back(c);
-                KeepLast(tail_, std::string_view(&c, 1), kMaxTail);
                 const Reading reading = Read(head_, false);
                 if (reading.show != Show::Undecided) {
                     show_ = reading.show;
@@ -266,19 +302,10 @@ void SecretMasker::TakeContent(std::string_view run, std::string& shown) {
 
 void SecretMasker::EndLine() {
     lineStarted_ = false;
-    const std::string_view head = WithoutCr(head_);
-    if (body_) {
-        if (head == ".") {
-            body_ = false;
-        }
-        return;
-    }
     if (commandLine_) {
         EndCommandLine();
     }
-    if (protocol_.tagged && (commandLine_ || continuation_)) {
-        StartLiteral();
-    }
+    lastSecret_ = show_ == Show::Secret;
 }
 
 void SecretMasker::EndCommandLine() {
@@ -293,63 +320,15 @@ void SecretMasker::EndCommandLine() {
     if (reading.command->exchange != nullptr && reading.arguments) {
         exchange_ = reading.command->exchange;
     }
-    using Kind = MaskedCommand::Kind;
-    switch (reading.command->kind) {
-        case Kind::TextAfterReply:
-            goAhead_ = reading.command->goAhead;
-            break;
-        case Kind::TextAtOnce:
-            body_ = true;
-            break;
-        case Kind::Counted: {
-            std::size_t pos = 0;
-            NextWord(head, pos);
-            rawLeft_ = ParseCount(head.substr(pos));
-            rawSecret_ = false;
-            break;
-        }
-        case Kind::Secret:
-            break;
+    if (reading.command->kind == MaskedCommand::Kind::Counted) {
+        std::size_t pos = 0;
+        NextWord(head, pos);
+        countedLeft_ = ParseCount(head.substr(pos));
     }
-}
-
-void SecretMasker::StartLiteral() {
-    // "{<count>}" announces a literal the client sends once the server says "+",
-    // "{<count>+}" one it sends at once.
-    std::string_view tail = WithoutCr(tail_);
-    if (tail.empty() || tail.back() != '}') {
-        return;
-    }
-    tail.remove_suffix(1);
-    const bool awaited = tail.empty() || tail.back() != '+';
-    if (!awaited) {
-        tail.remove_suffix(1);
-    }
-    const std::size_t open = tail.rfind('{');
-    const std::string_view digits =
-        open == std::string_view::npos ? std::string_view() : tail.substr(open + 1);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit)) {
-        return;
-    }
-    rawLeft_ = ParseCount(digits);
-    rawSecret_ = show_ == Show::Secret;
-    literalAwaited_ = awaited && rawLeft_ > 0;
-    // The command goes on after the literal, as secret as it was.
-    lineStarted_ = true;
-    continuation_ = true;
-    commandLine_ = false;
-    maskShown_ = false;
-    head_.clear();
-    tail_.clear();
-    show_ = rawSecret_ ? Show::Secret : Show::Plain;
-}
-
-bool SecretMasker::ListensToServer() const {
-    return exchange_ != nullptr || !goAhead_.empty() || literalAwaited_;
 }
 
 void SecretMasker::ServerReplied(std::string_view text) {
-    if (!ListensToServer()) {
+    if (exchange_ == nullptr) {
         // Nothing the server says matters now; where its current line started may, later.
         const std::size_t lf = text.rfind('\n');
         if (lf != std::string_view::npos) {
@@ -390,23 +369,8 @@ bool SecretMasker::ExchangeClosed(std::string_view line) const {
 }
 
 void SecretMasker::ServerLine(std::string_view line) {
-    if (literalAwaited_) {
-        if (!line.empty() && line.front() == '+') {
-            literalAwaited_ = false;
-        } else if (IsTagged(line)) {
-            // Refused: the literal never comes, the client's next line is a new command.
-            literalAwaited_ = false;
-            rawLeft_ = 0;
-            lineStarted_ = false;
-            continuation_ = false;
-        }
-    }
     if (exchange_ != nullptr && ExchangeClosed(line)) {
         exchange_ = nullptr;
-    }
-    if (!goAhead_.empty() && HasCode(line, goAhead_)) {
-        body_ = true;
-        goAhead_ = {};
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/ClientStreamObserver.h"
 #include "core/protocol/ProtocolDescriptor.h"
 
 namespace vantel {
@@ -20,11 +21,11 @@ namespace vantel {
 ///    lines answering the "+ " challenges;
 ///  - IMAP: the arguments of LOGIN (literals included), the initial response of AUTHENTICATE
 ///    and the lines answering the "+ " challenges, up to the tagged completion.
-/// Message text (after DATA, POST, IHAVE, TAKETHIS, BDAT) and IMAP literals of other commands
-/// are not commands: nothing in them is masked or taken as one. Lines may arrive in pieces,
-/// so each line keeps what its start has shown and whether its rest is a secret. A parser
-/// only: the relayed bytes are never touched.
-class SecretMasker {
+/// Where message text and literals are, the framer tells as it sends the client's bytes on
+/// (ClientStreamObserver): nothing in message text is masked or taken as a command, and a
+/// literal is as secret as its command. Lines may arrive in pieces, so each line keeps what its
+/// start has shown and whether its rest is a secret. The relayed bytes are never touched.
+class SecretMasker : public ClientStreamObserver {
   public:
     /// What a secret shows as.
     static constexpr std::string_view kMask = "****";
@@ -35,10 +36,11 @@ class SecretMasker {
     /// `protocol` is the session entry's type; Smtp entries carry news (NNTP) sessions too.
     explicit SecretMasker(ServerType protocol) : protocol_(DescriptorOf(protocol)) {}
 
-    /// The client's text with each secret replaced by kMask (once per line).
-    std::string MaskClientText(std::string_view text);
-    /// Follows the server's replies: its challenges and their end, its go-ahead for message
-    /// text and for IMAP literals.
+    /// The client's bytes the framer sent on, as the trace shows them.
+    void ClientSent(Run run, std::string_view bytes) override;
+    /// What the trace shows of the client's bytes sent since the last call.
+    std::string TakeShown();
+    /// Follows the server's replies: its challenges and their end.
     void ServerReplied(std::string_view text);
 
   private:
@@ -52,38 +54,35 @@ class SecretMasker {
 
     /// Reads a command line's start; `complete`: the whole line, its line end taken off.
     Reading Read(std::string_view head, bool complete) const;
+    /// Shows command lines, or the rest of one after a literal.
+    void TakeLines(std::string_view text);
     void StartLine();
     /// Shows a run of the current line's bytes (no LF among them).
-    void TakeContent(std::string_view run, std::string& shown);
+    void TakeContent(std::string_view run);
     void EndLine();
     void EndCommandLine();
-    /// When the line ends in an IMAP literal: its bytes follow, then the line goes on.
-    void StartLiteral();
+    void TakeLiteral(std::string_view bytes);
     void ServerLine(std::string_view line);
     bool IsTagged(std::string_view line) const;
     /// Whether the server's `line` ends the SASL exchange in progress.
     bool ExchangeClosed(std::string_view line) const;
-    bool ListensToServer() const;
 
     const ProtocolDescriptor& protocol_;
+    std::string shown_;  ///< what the trace shows of the bytes sent since TakeShown
 
     // The client's current line.
     bool lineStarted_ = false;
-    bool commandLine_ = false;   ///< the line is a command (not a SASL response, not text)
-    bool continuation_ = false;  ///< the line goes on after an IMAP literal
+    bool commandLine_ = false;  ///< a command's first line (no SASL response, no continuation)
     Show show_ = Show::Undecided;
     bool maskShown_ = false;
     std::string head_;  ///< the line's start, secrets excluded, at most kMaxHead bytes
-    std::string tail_;  ///< the line's last few bytes, for an IMAP literal's announcement
 
     // What the client's lines are.
-    bool body_ = false;         ///< message text up to the line "."
-    std::string_view goAhead_;  ///< the reply code that starts message text; empty: none awaited
+    bool lastSecret_ = false;  ///< the last line ended in a secret: so are literals after it
+    bool inLiteral_ = false;   ///< bytes of a literal came since the last line
     const SaslExchange* exchange_ = nullptr;  ///< the SASL exchange in progress
     std::string tag_;                         ///< the IMAP tag of the last command
-    std::uint64_t rawLeft_ = 0;               ///< bytes still to come that are no command line
-    bool rawSecret_ = false;
-    bool literalAwaited_ = false;  ///< a synchronising IMAP literal waits for the server's "+"
+    std::uint64_t countedLeft_ = 0;           ///< bytes a BDAT line counted, still to come
 
     std::string serverHead_;  ///< the start of the server's current line
 };

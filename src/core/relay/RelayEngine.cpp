@@ -281,9 +281,8 @@ void RelayEngine::TraceBlock(RelaySocket& end, std::string_view text) {
     trace_->Write(in ? "IN: \n" : "OUT: \n");
     std::string line = "[Vantel] ";
     if (IsClientSide(end.kind)) {
-        // The whole block goes through the masker: an AUTH line further on changes what the
-        // following blocks show.
-        line.append(TraceCut(end.masker.MaskClientText(text)));
+        // The masker heard from the framer what these bytes are as it sent them on.
+        line.append(TraceCut(end.masker.TakeShown()));
     } else {
         line.append(TraceCut(text));
     }

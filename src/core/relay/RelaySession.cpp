@@ -76,6 +76,10 @@ RelaySession::RelaySession(SessionContext& engine, std::uint64_t id, const Serve
       connectTimeoutSeconds_(connectTimeoutSeconds),
       securingLimitMs_(engine.securingLimitMs()),
       framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
+    if (engine.tracing()) {
+        // The masker hears from the framer what the client's bytes are; untraced, nobody need.
+        framer_->Observe(&client_.masker);
+    }
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
             engine_.loop().NowMs() + static_cast<std::uint64_t>(connectTimeoutSeconds) * 1000;

@@ -37,8 +37,10 @@ class SessionContext {
     virtual void Later(std::uint64_t id, std::function<void()> work) = 0;
     /// Tells the user, from the loop.
     virtual void Notify(Notice notice) = 0;
-    /// Whether relayed text is traced at all.
+    /// Whether relayed text is traced at all; it does not change while sessions run.
     virtual bool tracing() const = 0;
+    /// `text` relayed through `end`; for a client end, what its masker heard from the framer
+    /// about these bytes, secrets masked, is written.
     virtual void TraceBlock(RelaySocket& end, std::string_view text) = 0;
     /// A line of the relay's own in the trace, about a session.
     virtual void TraceNote(std::string_view text) = 0;

@@ -2,11 +2,62 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "FakeNotifier.h"
+#include "core/protocol/ProtocolFramer.h"
+#include "core/rewrite/CRuntimeRandom.h"
+#include "core/rewrite/CachedKludgeFiles.h"
+#include "core/rewrite/MessageRewriter.h"
+
 namespace vantel {
 namespace {
+
+/// A session's framer with the trace's masker listening, as a traced relay has them. The
+/// rewriter has no kludges, and unless `maxHeldLiteral` says otherwise no literal is held, so
+/// the client's bytes go on as they came.
+class Traced {
+  public:
+    explicit Traced(ServerType protocol, std::size_t maxHeldLiteral = 0)
+        : rewriter_(settings_, random_, notifier_, files_), masker_(protocol) {
+        entry_.Type = StoredServerType(protocol);
+        framer_ = MakeProtocolFramer(entry_, rewriter_, maxHeldLiteral);
+        framer_->Observe(&masker_);
+    }
+
+    /// What the trace shows of the client's `text`.
+    std::string Client(std::string_view text) {
+        framer_->FromClient(text, toServer_, toClient_);
+        return Shown();
+    }
+    /// The server's `text`, heard first by the masker as in the relay; what the trace shows
+    /// of client bytes it let go.
+    std::string Server(std::string_view text) {
+        masker_.ServerReplied(text);
+        framer_->FromServer(text, toClient_, toServer_);
+        return Shown();
+    }
+
+  private:
+    std::string Shown() {
+        toServer_.clear();
+        toClient_.clear();
+        return masker_.TakeShown();
+    }
+
+    RelaySettings settings_;
+    CRuntimeRandom random_{1};
+    test::FakeNotifier notifier_;
+    CachedKludgeFiles files_;
+    MessageRewriter rewriter_;
+    ServerEntry entry_;
+    SecretMasker masker_;
+    std::unique_ptr<ProtocolFramer> framer_;
+    std::string toServer_;
+    std::string toClient_;
+};
 
 using namespace std::string_literals;
 
@@ -27,13 +78,17 @@ Turn C(const std::string& text) {
 Turn S(std::string reply) {
     return {false, std::move(reply), ""};
 }
+/// A reply that lets client bytes go which the relay held for it.
+Turn S(std::string reply, std::string shown) {
+    return {false, std::move(reply), std::move(shown)};
+}
 
 /// What is shown of each turn, with every turn fed `piece` bytes at a time (0: whole), or
 /// with turn `cut` alone split at byte `at`.
-std::vector<std::string> Feed(ServerType protocol, const std::vector<Turn>& turns,
-                              std::size_t piece, std::size_t cut = ~std::size_t{0},
-                              std::size_t at = 0) {
-    SecretMasker masker(protocol);
+std::vector<std::string> Feed(ServerType protocol, std::size_t maxHeldLiteral,
+                              const std::vector<Turn>& turns, std::size_t piece,
+                              std::size_t cut = ~std::size_t{0}, std::size_t at = 0) {
+    Traced traced(protocol, maxHeldLiteral);
     std::vector<std::string> shown;
     for (std::size_t i = 0; i < turns.size(); ++i) {
         const std::string& text = turns[i].text;
@@ -48,11 +103,7 @@ std::vector<std::string> Feed(ServerType protocol, const std::vector<Turn>& turn
         }
         shown.emplace_back();
         for (std::string_view part : pieces) {
-            if (turns[i].client) {
-                shown.back() += masker.MaskClientText(part);
-            } else {
-                masker.ServerReplied(part);
-            }
+            shown.back() += turns[i].client ? traced.Client(part) : traced.Server(part);
         }
     }
     return shown;
@@ -60,16 +111,16 @@ std::vector<std::string> Feed(ServerType protocol, const std::vector<Turn>& turn
 
 /// Plays the conversation whole, a byte at a time, and with each turn split at every byte:
 /// what a line start has shown decides its rest, however the reads fall.
-void Play(ServerType protocol, const std::vector<Turn>& turns) {
+void Play(ServerType protocol, const std::vector<Turn>& turns, std::size_t maxHeldLiteral = 0) {
     std::vector<std::string> expected;
     for (const Turn& turn : turns) {
         expected.push_back(turn.shown);
     }
-    EXPECT_EQ(Feed(protocol, turns, 0), expected);
-    EXPECT_EQ(Feed(protocol, turns, 1), expected);
+    EXPECT_EQ(Feed(protocol, maxHeldLiteral, turns, 0), expected);
+    EXPECT_EQ(Feed(protocol, maxHeldLiteral, turns, 1), expected);
     for (std::size_t cut = 0; cut < turns.size(); ++cut) {
         for (std::size_t at = 1; at < turns[cut].text.size(); ++at) {
-            if (Feed(protocol, turns, 0, cut, at) != expected) {
+            if (Feed(protocol, maxHeldLiteral, turns, 0, cut, at) != expected) {
                 ADD_FAILURE() << "turn " << cut << " split at " << at << ": " << turns[cut].text;
                 return;
             }
@@ -99,6 +150,14 @@ TEST(SecretMaskerTest, SmtpAuthExchangeIsMaskedUntilTheServerStopsChallenging) {
           C("MAIL FROM:<a@b>\r\n"), C("AUTH LOGIN\r\n"), S("334 VXNlcm5hbWU6\r\n"),
           C("YWxpY2U=\r\n", "****\r\n"), S("334 UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"),
           S("235 2.7.0 accepted\r\n"), C("RCPT TO:<c@d>\r\n")});
+}
+
+TEST(SecretMaskerTest, ASaslResponseIsNoCommandWhateverItLooksLike) {
+    // "DATA" is base64 too; the framer, which knows no SASL, takes the next challenge for
+    // its go-ahead and what follows for message text.
+    Play(ServerType::Smtp,
+         {C("AUTH LOGIN\r\n"), S("334 VXNlcm5hbWU6\r\n"), C("DATA\r\n", "****\r\n"),
+          S("334 UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"), S("235 2.7.0 ok\r\n")});
 }
 
 TEST(SecretMaskerTest, NewsPasswordsAndSaslExchanges) {
@@ -139,6 +198,18 @@ TEST(SecretMaskerTest, ImapLiteralsAreSecretInALoginAndNeverCommands) {
           C("A7 APPEND INBOX {23}\r\n"), S("+ Ready\r\n"),
           C("b1 LOGIN alice secret\r\n\r\nA8 LOGIN bob pw\r\n",
             "b1 LOGIN alice secret\r\n\r\nA8 LOGIN ****\r\n")});
+}
+
+TEST(SecretMaskerTest, LiteralsAreWhereTheFramerCountsThem) {
+    Play(ServerType::Imap4,
+         {// LITERAL-: sent at once like "{n+}".
+          C("A1 LOGIN alice {6-}\r\ns3cret\r\nA2 NOOP\r\n", "A1 LOGIN ****\r\n****\r\nA2 NOOP\r\n"),
+          // A message literal held for rewriting: what waited behind the server's go-ahead
+          // shows when it goes, in its order and as what it was.
+          C("A3 APPEND INBOX {5}\r\nhello\r\nA4 LOGIN alice {6+}\r\ns3cret\r\n",
+            "A3 APPEND INBOX {5}\r\n"),
+          S("+ go ahead\r\n", "hello\r\nA4 LOGIN ****\r\n****\r\n"), C("A5 NOOP\r\n")},
+         64);
 }
 
 TEST(SecretMaskerTest, MessageTextIsNoCommand) {
@@ -197,26 +268,26 @@ TEST(SecretMaskerTest, ASecretIsMaskedWhateverBlanksSurroundItsCommand) {
 
 TEST(SecretMaskerTest, HostileInputStaysBounded) {
     // A command whose shown arguments never end: the rest is taken as secret.
-    SecretMasker pop3(ServerType::Pop3);
+    Traced pop3(ServerType::Pop3);
     const std::string blanks(100000, ' ');
-    const std::string shown = pop3.MaskClientText("AUTH" + blanks + "PLAIN secret\r\n");
+    const std::string shown = pop3.Client("AUTH" + blanks + "PLAIN secret\r\n");
     EXPECT_EQ(shown.find("secret"), std::string::npos);
     EXPECT_LE(shown.size(), SecretMasker::kMaxHead + 16);
-    EXPECT_EQ(pop3.MaskClientText("PASS se\0cret\r\n"s), "PASS ****\r\n");
+    EXPECT_EQ(pop3.Client("PASS se\0cret\r\n"s), "PASS ****\r\n");
 
     // A tag too long to be one, NULs, server lines without end.
-    SecretMasker imap(ServerType::Imap4);
+    Traced imap(ServerType::Imap4);
     const std::string junk = std::string(100000, 'a') + "\0 x\r\n"s;
-    EXPECT_EQ(imap.MaskClientText(junk), junk);
-    EXPECT_EQ(imap.MaskClientText("b LOGIN x y\r\n"), "b LOGIN ****\r\n");
+    EXPECT_EQ(imap.Client(junk), junk);
+    EXPECT_EQ(imap.Client("b LOGIN x y\r\n"), "b LOGIN ****\r\n");
     // A literal too big to count, refused as a server would.
-    EXPECT_EQ(imap.MaskClientText("c LOGIN {99999999999999999999}\r\n"), "c LOGIN ****\r\n");
-    imap.ServerReplied(std::string(1 << 20, 'x'));
-    imap.ServerReplied("\r\nc NO\r\n");
-    EXPECT_EQ(imap.MaskClientText("d NOOP\r\n"), "d NOOP\r\n");
+    EXPECT_EQ(imap.Client("c LOGIN {99999999999999999999}\r\n"), "c LOGIN ****\r\n");
+    imap.Server(std::string(1 << 20, 'x'));
+    imap.Server("\r\nc NO\r\n");
+    EXPECT_EQ(imap.Client("d NOOP\r\n"), "d NOOP\r\n");
     // Sent at once, it takes whatever follows.
-    EXPECT_EQ(imap.MaskClientText("e LOGIN {99999999999999999999+}\r\n" +
-                                  std::string(1 << 20, 'z') + "\r\nf NOOP\r\n"),
+    EXPECT_EQ(imap.Client("e LOGIN {99999999999999999999+}\r\n" + std::string(1 << 20, 'z') +
+                          "\r\nf NOOP\r\n"),
               "e LOGIN ****\r\n****");
 }
 

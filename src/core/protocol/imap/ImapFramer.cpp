@@ -11,6 +11,8 @@
 namespace vantel {
 namespace {
 
+using Run = ClientStreamObserver::Run;
+
 /// Bytes of a line's start kept to read its tag and command.
 constexpr std::size_t kHead = 256;
 /// Bytes of a line's end kept to read a literal's announcement: "~{", twenty digits, "+}",
@@ -81,7 +83,11 @@ bool ImapFramer::ParseAnnouncement(std::string_view line, Announcement& found) {
     for (std::size_t i = at; i < digitsEnd; ++i) {
         const auto digit = static_cast<std::uint64_t>(line[i] - '0');
         if (count > (kMax - digit) / 10) {
-            return false;  // no count the server could take either: a plain line
+            // No count anyone could take: the server reads no literal in it, but a client
+            // may go on as if it had sent one.
+            found.tooLarge = true;
+            count = kMax;
+            break;
         }
         count = count * 10 + digit;
     }
@@ -106,7 +112,7 @@ void ImapFramer::FromClient(std::string_view block, std::string& toServer, std::
                 const auto n =
                     static_cast<std::size_t>(std::min<std::uint64_t>(literalLeft_, block.size()));
                 if (mode_ == ClientMode::Literal) {
-                    Send(block.substr(0, n));
+                    Send(block.substr(0, n), Run::Argument);
                 } else {
                     literal_.append(block.substr(0, n));
                 }
@@ -128,7 +134,7 @@ void ImapFramer::FromClient(std::string_view block, std::string& toServer, std::
                 block.remove_prefix(end);
                 if (longLine_) {
                     KeepLast(tail_, piece, kTail);
-                    Send(piece);
+                    Send(piece, LineRun());
                 } else {
                     line_.append(piece);
                     if (line_.size() > kMaxLine) {
@@ -141,7 +147,7 @@ void ImapFramer::FromClient(std::string_view block, std::string& toServer, std::
                         if (!continued_) {
                             StartCommand(head_);
                         }
-                        Send(line_);
+                        Send(line_, LineRun());
                         line_.clear();
                     }
                 }
@@ -190,7 +196,7 @@ void ImapFramer::ClientLineEnded() {
             } else if (fresh) {
                 run_.append(line_);
             } else {
-                Send(line_);
+                Send(line_, Run::Continued);
             }
         }
         continued_ = false;
@@ -215,6 +221,7 @@ void ImapFramer::ClientLineEnded() {
         continued_ = true;
         literalLeft_ = literal.count;
         if (message && !refused) {
+            announcedRun_ = fresh ? Run::Command : Run::Continued;
             announcedHead_.assign(line_, 0, literal.start);
             announcedCount_.assign(line_, literal.start);
             literalSync_ = literal.sync;
@@ -229,7 +236,7 @@ void ImapFramer::ClientLineEnded() {
             }
         } else {
             if (!longLine_) {
-                Send(line_);
+                Send(line_, fresh ? Run::Command : Run::Continued);
             }
             literalAwaited_ = literal.sync == Sync::Wait && literalLeft_ > 0;
             mode_ = literalLeft_ > 0 ? ClientMode::Literal : ClientMode::Line;
@@ -260,11 +267,11 @@ void ImapFramer::LiteralCollected() {
     const std::string_view lineEnd =
         std::string_view(announcedCount_).substr(announcedCount_.find('}') + 1);
     line.append(sync == Sync::Plus ? "+}" : sync == Sync::Minus ? "-}" : "}").append(lineEnd);
-    Send(line);
+    Send(line, announcedRun_);
     if (sync == Sync::Wait) {
         AwaitGoAhead();
     }
-    Send(rewritten);
+    Send(rewritten, Run::Argument);
 }
 
 void ImapFramer::SendRun() {
@@ -273,28 +280,31 @@ void ImapFramer::SendRun() {
     }
     const std::string run = std::move(run_);
     run_.clear();
-    Put(rewriter_.ProcessMessageBlock(run, commands_, KludgeType::SmtpKludge));
+    Put(rewriter_.ProcessMessageBlock(run, commands_, KludgeType::SmtpKludge), Run::Command);
 }
 
-void ImapFramer::Send(std::string_view bytes) {
+void ImapFramer::Send(std::string_view bytes, Run run) {
     SendRun();
-    Put(bytes);
+    Put(bytes, run);
 }
 
-void ImapFramer::Put(std::string_view bytes) {
+void ImapFramer::Put(std::string_view bytes, Run run) {
     if (bytes.empty() || refused_ == command_) {
         return;
     }
     if (queue_.empty() && !waiting_) {
         toServer_->append(bytes);
+        Report(run, bytes);
         return;
     }
-    if (!queue_.empty() && !queue_.back().goAhead && queue_.back().command == command_) {
+    if (!queue_.empty() && !queue_.back().goAhead && queue_.back().command == command_ &&
+        queue_.back().run == run) {
         queue_.back().bytes.append(bytes);
     } else {
         Piece piece;
         piece.bytes.assign(bytes);
         piece.command = command_;
+        piece.run = run;
         queue_.push_back(std::move(piece));
     }
     queuedBytes_ += bytes.size();
@@ -330,6 +340,7 @@ void ImapFramer::Release() {
             waitCommand_ = front.command;
         } else {
             toServer_->append(front.bytes);
+            Report(front.run, front.bytes);
             queuedBytes_ -= front.bytes.size();
         }
         queue_.pop_front();
@@ -425,7 +436,7 @@ void ImapFramer::ServerLineEnded() {
         return;
     }
     Announcement literal;
-    if (ParseAnnouncement(serverTail_, literal)) {
+    if (ParseAnnouncement(serverTail_, literal) && !literal.tooLarge) {
         serverLiteralLeft_ = literal.count;
     }
     if (waiting_ && IsTagged(head, waitTag_)) {
@@ -448,16 +459,16 @@ void ImapFramer::ClientEnded(std::string& toServer) {
                 if (!continued_ && !longLine_) {
                     StartCommand(line_);
                 }
-                Send(line_);
+                Send(line_, LineRun());
             }
             break;
         case ClientMode::Collect:
             // Cut short: what came goes on as it came, under the client's own announcement.
-            Send(announcedHead_ + announcedCount_);
+            Send(announcedHead_ + announcedCount_, announcedRun_);
             if (literalSync_ == Sync::Wait) {
                 AwaitGoAhead();
             }
-            Send(literal_);
+            Send(literal_, Run::Argument);
             break;
         case ClientMode::Literal:
             break;

@@ -67,7 +67,10 @@ class ImapFramer : public ProtocolFramer {
     struct Announcement {
         std::uint64_t count = 0;
         Sync sync = Sync::Wait;
-        bool binary = false;    ///< "~{n}": binary content
+        bool binary = false;  ///< "~{n}": binary content
+        /// The count is beyond 64 bits and stands at the largest: the bytes after such a
+        /// client line are kept from command reading (and the trace) to the end.
+        bool tooLarge = false;
         std::size_t start = 0;  ///< where "{" (or "~") stands in the line
         std::size_t endAt = 0;  ///< where the line end (CR LF or LF) starts
     };
@@ -75,6 +78,7 @@ class ImapFramer : public ProtocolFramer {
     struct Piece {
         std::string bytes;
         std::uint64_t command = 0;
+        ClientStreamObserver::Run run = ClientStreamObserver::Run::Command;
         bool goAhead = false;  ///< no bytes: the server's go-ahead is awaited here
         std::string tag;       ///< with goAhead: the tag of the command that waits
     };
@@ -86,13 +90,18 @@ class ImapFramer : public ProtocolFramer {
     void LiteralCollected();
     /// Client bytes to the server, in order: now, or behind a go-ahead still awaited. Bytes
     /// of a command the server turned down are dropped.
-    void Send(std::string_view bytes);
+    void Send(std::string_view bytes, ClientStreamObserver::Run run);
     /// After what was sent so far, wait for the server's go-ahead.
     void AwaitGoAhead();
     /// Rewrites the complete plain command lines gathered so far and sends them.
     void SendRun();
     /// Puts bytes out in order, or behind the go-ahead awaited.
-    void Put(std::string_view bytes);
+    void Put(std::string_view bytes, ClientStreamObserver::Run run);
+    /// What the bytes of the current line are to the observer.
+    ClientStreamObserver::Run LineRun() const {
+        return continued_ ? ClientStreamObserver::Run::Continued
+                          : ClientStreamObserver::Run::Command;
+    }
     /// Sends queued pieces until the next go-ahead to wait for.
     void Release();
     void ServerLineEnded();
@@ -124,6 +133,8 @@ class ImapFramer : public ProtocolFramer {
     std::string announcedHead_;    ///< its announcing line up to the count
     std::string announcedCount_;   ///< the announcement as the client wrote it, line end included
     Sync literalSync_ = Sync::Wait;
+    /// Whether the line announcing it started a command, or went on with one.
+    ClientStreamObserver::Run announcedRun_ = ClientStreamObserver::Run::Command;
     std::string run_;  ///< complete plain command lines, for the rewriter
     StreamState commands_;
     std::uint64_t refused_ = 0;  ///< the command the server turned down, if any

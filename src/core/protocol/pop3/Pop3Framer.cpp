@@ -20,7 +20,10 @@ void Pop3Framer::FromClient(std::string_view block, std::string& toServer, std::
     }
     const std::size_t sent = toServer.size();
     toServer.append(login_.FromClient(block));
-    answers_.ClientSent(std::string_view(toServer).substr(sent));
+    // A POP3 client sends commands only; what it retrieves comes from the server.
+    const std::string_view sentNow = std::string_view(toServer).substr(sent);
+    answers_.ClientSent(sentNow);
+    Report(ClientStreamObserver::Run::Command, sentNow);
     server_.inBody = false;
 }
 
@@ -39,10 +42,12 @@ bool Pop3Framer::PassesUnread(bool fromServer) const {
 }
 
 void Pop3Framer::ClientEnded(std::string& toServer) {
+    const std::size_t sent = toServer.size();
     toServer.append(login_.Flush());
     if (offers_) {
         toServer.append(offers_->FlushClient());
     }
+    Report(ClientStreamObserver::Run::Command, std::string_view(toServer).substr(sent));
 }
 
 void Pop3Framer::ServerEnded(std::string& toClient) {

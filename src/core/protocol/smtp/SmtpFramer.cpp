@@ -4,6 +4,8 @@
 
 namespace vantel {
 
+using Run = ClientStreamObserver::Run;
+
 void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::string&) {
     while (!block.empty()) {
         bool chunk = false;
@@ -12,6 +14,7 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
         block.remove_prefix(piece.size());
         if (chunk) {
             toServer.append(piece);
+            Report(Run::Text, piece);
         } else {
             // A message's lines are no commands: only command text is read for EHLO and
             // CAPABILITIES (and a large message costs no scan for them).
@@ -25,7 +28,10 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
                 ehlo_.MessageEnded();
                 news_.MessageEnded();
             }
-            toServer.append(rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge));
+            const std::string_view sent =
+                rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge);
+            toServer.append(sent);
+            Report(message ? Run::Text : Run::Command, sent);
         }
     }
 }
@@ -38,7 +44,9 @@ void SmtpFramer::FromServer(std::string_view block, std::string& toClient, std::
 }
 
 void SmtpFramer::ClientEnded(std::string& toServer) {
-    toServer.append(MessageRewriter::FlushStream(client_));
+    const std::string carried = MessageRewriter::FlushStream(client_);
+    toServer.append(carried);
+    Report(chunks_.inMessage() ? Run::Text : Run::Command, carried);
 }
 
 void SmtpFramer::ServerEnded(std::string& toClient) {
