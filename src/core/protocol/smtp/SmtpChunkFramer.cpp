@@ -63,10 +63,19 @@ std::string_view Verb(std::string_view line) {
     return line.substr(0, end);
 }
 
-/// DATA, and news' POST and IHAVE: text follows once the server says 3xx.
-bool AwaitsGoAhead(std::string_view line) {
+/// DATA, and news' POST and IHAVE: text follows once the server gives the code returned
+/// (empty for any other command). Only that code: another 3xx is the answer to some other
+/// command (a SASL challenge, say), and taking it for the go-ahead would read the client's
+/// next commands as message text.
+std::string_view GoAheadFor(std::string_view line) {
     const std::string_view verb = Verb(line);
-    return EqualsNoCase(verb, "DATA") || EqualsNoCase(verb, "POST") || EqualsNoCase(verb, "IHAVE");
+    if (EqualsNoCase(verb, "DATA")) {
+        return "354";
+    }
+    if (EqualsNoCase(verb, "POST")) {
+        return "340";
+    }
+    return EqualsNoCase(verb, "IHAVE") ? "335" : std::string_view();
 }
 
 /// News' TAKETHIS: the article follows at once.
@@ -167,8 +176,9 @@ bool SmtpChunkFramer::LineEnded() {
         chunkLeft_ = size;
         chunkFollows = size > 0;
         mode_ = chunkFollows ? Mode::Chunk : Mode::Commands;
-    } else if (examined && AwaitsGoAhead(line)) {
+    } else if (examined && !GoAheadFor(line).empty()) {
         mode_ = Mode::DataAnswer;
+        goAhead_ = GoAheadFor(line);
     } else if (examined && StartsArticle(line)) {
         mode_ = Mode::Message;
     } else {
@@ -181,23 +191,33 @@ bool SmtpChunkFramer::LineEnded() {
 }
 
 void SmtpChunkFramer::ServerSent(std::string_view text) {
-    if (text.empty()) {
-        return;
-    }
-    // Replies to commands sent before DATA may come first; only a 3xx is DATA's go-ahead.
-    for (std::size_t at = 0; mode_ == Mode::DataAnswer && at < text.size();) {
-        if (serverLineStart_ && text[at] == '3') {
+    // Replies to commands sent before DATA may come first; the go-ahead starts a line, and
+    // its code may come in pieces.
+    while (mode_ == Mode::DataAnswer && !text.empty()) {
+        const std::size_t lf = text.find('\n');
+        KeepServerHead(text.substr(0, lf));
+        if (serverHead_ == goAhead_) {
             mode_ = Mode::Message;
-            break;
         }
-        const std::size_t lf = text.find('\n', at);
         if (lf == std::string_view::npos) {
-            break;
+            return;
         }
-        serverLineStart_ = true;
-        at = lf + 1;
+        serverHead_.clear();
+        text.remove_prefix(lf + 1);
     }
-    serverLineStart_ = text.back() == '\n';
+    // Otherwise only the start of the last line counts, for a DATA sent while it comes.
+    const std::size_t lf = text.rfind('\n');
+    if (lf != std::string_view::npos) {
+        serverHead_.clear();
+        text.remove_prefix(lf + 1);
+    }
+    KeepServerHead(text);
+}
+
+void SmtpChunkFramer::KeepServerHead(std::string_view piece) {
+    if (serverHead_.size() < kCodeLength) {
+        serverHead_.append(piece.substr(0, kCodeLength - serverHead_.size()));
+    }
 }
 
 }  // namespace vantel

@@ -29,7 +29,8 @@ class SmtpChunkFramer {
     /// Whether the bytes Next cuts off next are message text up to its "." line.
     bool inMessage() const { return mode_ == Mode::Message; }
 
-    /// Follows the server's replies: a 3xx after DATA means the message follows.
+    /// Follows the server's replies: DATA's 354 (POST's 340, IHAVE's 335) means the message
+    /// follows.
     void ServerSent(std::string_view text);
 
     /// Chunk bytes still to come.
@@ -51,13 +52,18 @@ class SmtpChunkFramer {
     void Keep(std::string_view piece);
     /// The current line ended with CR LF; true when a chunk follows it.
     bool LineEnded();
+    /// Adds to serverHead_ what `piece`, more of the server's current line, adds to its code.
+    void KeepServerHead(std::string_view piece);
+
+    static constexpr std::size_t kCodeLength = 3;
 
     Mode mode_ = Mode::Commands;
     std::uint64_t chunkLeft_ = 0;
     std::string line_;  ///< the current line, while short enough to matter
     bool lineTooLong_ = false;
-    bool crLast_ = false;  ///< the last byte taken was a CR: an LF next ends the line
-    bool serverLineStart_ = true;
+    bool crLast_ = false;       ///< the last byte taken was a CR: an LF next ends the line
+    std::string_view goAhead_;  ///< while DataAnswer: the reply code that lets text follow
+    std::string serverHead_;    ///< the server's current line's code, as far as it came
 };
 
 }  // namespace vantel

@@ -127,8 +127,13 @@ TEST(SmtpChunkFramerTest, AMessageAfterDataIsNotSearchedForCommands) {
     const std::string body = "a.b\r\n.x\r\n.\nBDAT 1\r\n. \r\nline\n.\r\nmore\r\n..\r\n\r\n.\r\n";
     ExpectFramed({"DATA\r\n", "<354 go\r\n", body + "BDAT 1\r\nz"},
                  "DATA\r\n" + body + "BDAT 1\r\n{z}");
-    // A 3 inside a reply line is no go-ahead.
+    // A 3 inside a reply line is no go-ahead, nor is any 3xx but the command's own: a SASL
+    // response that reads "DATA" meets the next challenge, a POST a stray 354.
     ExpectFramed({"data\r\n", "<250 ", "<3 ok\r\n", "BDAT 1\r\nx"}, "data\r\nBDAT 1\r\n{x}");
+    ExpectFramed({"AUTH LOGIN\r\n", "<334 VXNlcm5hbWU6\r\n", "DATA\r\n", "<334 UGFzc3dvcmQ6\r\n",
+                  "BDAT 1\r\nx"},
+                 "AUTH LOGIN\r\nDATA\r\nBDAT 1\r\n{x}");
+    ExpectFramed({"POST\r\n", "<35", "<4 go\r\n", "BDAT 1\r\nx"}, "POST\r\nBDAT 1\r\n{x}");
 }
 
 TEST(SmtpChunkFramerTest, NewsArticlesAreNotSearchedForCommands) {
