@@ -12,7 +12,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/config/CredentialCodec.h"
+#include "core/protocol/pop3/Pop3LoginSwap.h"
 #include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"
@@ -25,17 +25,6 @@ using Problems = std::vector<CheckCommand::Problem>;
 
 std::string Server(std::size_t i) {
     return "server " + std::to_string(i + 1);
-}
-
-/// Whether the user name or password stored with `entry` holds a CR or LF (a NUL ends each
-/// of them in the stored form).
-bool StoredLoginHoldsLineBreak(const ServerEntry& entry) {
-    std::string user;
-    std::string password;
-    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
-    const bool holds = LoginHoldsLineBreakOrNul(user) || LoginHoldsLineBreakOrNul(password);
-    password.assign(password.size(), '\0');
-    return holds;
 }
 
 std::string Quoted(const std::string& text) {
@@ -81,7 +70,7 @@ void CheckServers(const RelaySettings& settings, Problems& problems) {
         }
         const bool damaged = (e.PassDataIndex != -1 && e.CredentialLength == 0) ||
                              (e.CredentialLength > 0 && StoredLoginUser(e).empty());
-        if (e.Is(ServerType::Pop3) && StoredLoginHoldsLineBreak(e)) {
+        if (!Pop3LoginSwap::UnsafeLoginReason(e).empty()) {
             problems.push_back(
                 {Server(i) + "'s stored login holds a line break: sent as it is, what follows "
                              "it would reach the server as commands of their own",

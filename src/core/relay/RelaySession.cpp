@@ -3,8 +3,8 @@
 #include <exception>
 #include <string_view>
 
-#include "core/config/CredentialCodec.h"
 #include "core/protocol/ProtocolDescriptor.h"
+#include "core/protocol/pop3/Pop3LoginSwap.h"
 #include "core/relay/SecurityProblem.h"
 
 namespace vantel {
@@ -45,22 +45,6 @@ std::string SecondsText(std::uint64_t ms) {
         text += "." + std::to_string(ms % 1000 / 100);
     }
     return text + " s";
-}
-
-/// Why the POP3 login stored with `entry` cannot be sent, or empty when it can: a line break
-/// in it would end the command it goes in, and what follows would reach the server as
-/// commands of its own. Never quotes the login.
-std::string UnsafeLoginReason(const ServerEntry& entry) {
-    if (!entry.Is(ServerType::Pop3) || entry.CredentialLength == 0) {
-        return {};
-    }
-    std::string user;
-    std::string password;
-    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
-    if (LoginHoldsLineBreakOrNul(user)) {
-        return "the user name holds a line break";
-    }
-    return LoginHoldsLineBreakOrNul(password) ? "the password holds a line break" : "";
 }
 
 }  // namespace
@@ -116,7 +100,7 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
             engine_.Later(id_, [this, problem] { TlsFailed(problem, false); });
             return;
         }
-        if (std::string reason = UnsafeLoginReason(entry_); !reason.empty()) {
+        if (std::string reason = Pop3LoginSwap::UnsafeLoginReason(entry_); !reason.empty()) {
             engine_.Later(id_, [this, reason] {
                 Guarded([&] {
                     engine_.Notify(

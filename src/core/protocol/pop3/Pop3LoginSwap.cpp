@@ -52,6 +52,20 @@ bool KnowsLoginCommand(std::string_view head, bool complete, int& command) {
 
 }  // namespace
 
+std::string Pop3LoginSwap::UnsafeLoginReason(const ServerEntry& entry) {
+    if (!entry.Is(ServerType::Pop3) || entry.CredentialLength == 0) {
+        return {};
+    }
+    std::string user;
+    std::string password;
+    UnpackCredentials(entry.Credentials, entry.CredentialLength, user, password);
+    const char* reason = LoginHoldsLineBreakOrNul(user)       ? "the user name holds a line break"
+                         : LoginHoldsLineBreakOrNul(password) ? "the password holds a line break"
+                                                              : "";
+    password.assign(password.size(), '\0');
+    return reason;
+}
+
 std::string_view Pop3LoginSwap::FromClient(std::string_view block) {
     return entry_.CredentialLength == 0 ? PassLines(block) : SwapLogin(block);
 }

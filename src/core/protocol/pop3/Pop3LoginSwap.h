@@ -19,6 +19,11 @@ class Pop3LoginSwap {
     /// `entry` must outlive the swap.
     explicit Pop3LoginSwap(const ServerEntry& entry) : entry_(entry) {}
 
+    /// Why the login stored with a POP3 `entry` cannot be sent, or empty when it can or there
+    /// is none: a line break in it would end the command it goes in, and what follows would
+    /// reach the server as commands of their own. Never quotes the login.
+    static std::string UnsafeLoginReason(const ServerEntry& entry);
+
     /// A block of the client's stream. Returns the bytes to send now, valid up to the next
     /// call; empty while a line's start does not yet tell what it is.
     std::string_view FromClient(std::string_view block);
