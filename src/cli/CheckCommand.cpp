@@ -148,9 +148,9 @@ void CheckKludges(const RelaySettings& settings, Problems& problems) {
                                        "SIGNAL"});
         } else if (action == KludgeAction::TakeFromFile) {
             if (const std::string trouble = FileTrouble(entry.text); !trouble.empty()) {
-                problems.push_back({kludge + " (" + entry.headerName +
-                                        ") takes its lines from " + Quoted(entry.text) +
-                                        ", which " + trouble + ": matching lines pass unchanged",
+                problems.push_back({kludge + " (" + entry.headerName + ") takes its lines from " +
+                                        Quoted(entry.text) + ", which " + trouble +
+                                        ": matching lines pass unchanged",
                                     "put lines in that file, or " + edit + " --from-file PATH"});
             }
         } else if (action == KludgeAction::SpecialKludge &&

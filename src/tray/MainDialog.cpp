@@ -430,8 +430,8 @@ void MainDialog::OnOptions() {
         std::make_unique<KludgesPage>(dialogs_, dialog, draft, settings_.SpecialKludges));
     auto& special =
         dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, draft, settings_));
-    dialog.AddPage(std::make_unique<GeneralSettingsPage>(dialogs_, dialog, draft, launcher_,
-                                                         *context_.log));
+    dialog.AddPage(
+        std::make_unique<GeneralSettingsPage>(dialogs_, dialog, draft, launcher_, *context_.log));
     special.operationTimeout = *context_.operationTimeout;
     dialog.onSchemes = [this, &draft](HWND owner) {
         SchemesDialog schemes(dialogs_, settings_, schemas_);

@@ -15,8 +15,8 @@ struct KludgeRecord {
     std::string text;        ///< the text, file path or signal string
 
     bool operator==(const KludgeRecord& other) const {
-        return type == other.type && headerName == other.headerName &&
-               action == other.action && text == other.text;
+        return type == other.type && headerName == other.headerName && action == other.action &&
+               text == other.text;
     }
     bool operator!=(const KludgeRecord& other) const { return !(*this == other); }
 };

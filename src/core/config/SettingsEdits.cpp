@@ -122,8 +122,7 @@ bool SettingsEdits::RemoveKludge(RelaySettings& settings, std::size_t index) {
     return RemoveRecord(settings.Kludges, index);
 }
 
-std::size_t SettingsEdits::AddSpecialKludge(RelaySettings& settings,
-                                            SpecialKludgeRecord special) {
+std::size_t SettingsEdits::AddSpecialKludge(RelaySettings& settings, SpecialKludgeRecord special) {
     return AddRecord(settings.SpecialKludges, std::move(special));
 }
 

@@ -35,8 +35,8 @@ void CompiledKludges::Read(const RelaySettings& settings) {
                 break;
             case KludgeAction::SpecialKludge: {
                 // The text names the special kludge by its signal string, the first equal one.
-                std::optional<SignalKludge> special =
-                    ReadSignalKludge(settings, FindSpecialKludge(settings.SpecialKludges, record.text));
+                std::optional<SignalKludge> special = ReadSignalKludge(
+                    settings, FindSpecialKludge(settings.SpecialKludges, record.text));
                 if (!special) {
                     continue;
                 }

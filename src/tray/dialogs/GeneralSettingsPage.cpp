@@ -45,10 +45,10 @@ void GeneralSettingsPage::LoadControls() {
 }
 
 bool GeneralSettingsPage::ReadBack() {
-    for (auto [id, field] :
-         {std::pair{kSmtpPortEdit, &draft_.DefaultPort}, std::pair{kPopPortEdit, &draft_.DefaultPOPPort},
-          std::pair{kConnectTimeoutEdit, &draft_.ConnectTimeout},
-          std::pair{kMessageTimeoutEdit, &draft_.MessageTimeout}}) {
+    for (auto [id, field] : {std::pair{kSmtpPortEdit, &draft_.DefaultPort},
+                             std::pair{kPopPortEdit, &draft_.DefaultPOPPort},
+                             std::pair{kConnectTimeoutEdit, &draft_.ConnectTimeout},
+                             std::pair{kMessageTimeoutEdit, &draft_.MessageTimeout}}) {
         if (!ReadItemInt(window(), id, *field, notifier())) {
             return false;
         }

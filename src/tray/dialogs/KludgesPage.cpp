@@ -59,8 +59,7 @@ KludgeRecord EditedKludge(const SetKludgeDialog& editor) {
 
 }  // namespace
 
-KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host,
-                         RelaySettings& draft,
+KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
                          const std::vector<SpecialKludgeRecord>& liveSpecials)
     : ListPage(context.instance, IDD_KLUDGES_PAGE, host, *context.notifier, kList),
       context_(context),

@@ -57,8 +57,8 @@ int RowImage(const ServerEntry& entry) {
 
 }  // namespace
 
-ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
-                         RelaySettings& draft, RelaySettings& live)
+ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                         RelaySettings& live)
     : ListPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier, kServerListView),
       context_(context),
       servers_(draft.ServerList),

@@ -55,8 +55,7 @@ TEST_P(SettingsPersistenceTest, EmptyStoreLoadsDefaults) {
     EXPECT_EQ(s.ListenAddress, "");
     EXPECT_EQ(persistence_.CurrentSchemaName(), "");
     EXPECT_TRUE(s.Kludges.empty() && s.SpecialKludges.empty() && s.Servers.empty() &&
-                s.Schemes.empty() &&
-                s.ServerList.empty());
+                s.Schemes.empty() && s.ServerList.empty());
 }
 
 TEST_P(SettingsPersistenceTest, DefaultPortsReadAsNumbersWithFallbacks) {
@@ -192,7 +191,10 @@ TEST_P(SettingsPersistenceTest, KludgeListsPairAsTheyLoadAndSaveAsTheRelayReadsT
          {"nonsense", "0", "x y", "2 /path with blanks"},
          {"[a]", "[b]", "[c]"},
          {"#", "#xy X:", "# "},
-         {{0, "Subject:", -1, ""}, {0, "", 0, ""}, {0, "5", -1, "y"}, {1, "X:", 2, "/path with blanks"}},
+         {{0, "Subject:", -1, ""},
+          {0, "", 0, ""},
+          {0, "5", -1, "y"},
+          {1, "X:", 2, "/path with blanks"}},
          {{"[a]", "", ""}, {"[b]", "#", "X:"}, {"[c]", "#", ""}},
          {"0 Subject:", "", "0 5", "1 X:"},
          {"", "0 ", "-1 y", "2 /path with blanks"},
@@ -205,8 +207,8 @@ TEST_P(SettingsPersistenceTest, KludgeListsPairAsTheyLoadAndSaveAsTheRelayReadsT
         }
     };
     const auto readList = [this](const std::string& name) {
-        StringList list(static_cast<std::size_t>(
-            std::stoi(Read("Settings", (name + "Count").c_str()))));
+        StringList list(
+            static_cast<std::size_t>(std::stoi(Read("Settings", (name + "Count").c_str()))));
         for (std::size_t i = 0; i < list.size(); ++i) {
             list[i] = Read("Settings", (name + std::to_string(i)).c_str());
         }

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "core/config/StoredKludges.h"
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -21,7 +21,8 @@ TEST_F(RelayEngineTest, SmtpSessionIsRewrittenOnTheWireAndStateFollowsIt) {
     const std::uint16_t port = test::FreePort(*loop_);
     settings_.DefaultPort = port;
     settings_.ServerList = {Entry(ServerType::Smtp, port, server)};
-    settings_.Kludges = PairKludges({"0 X-Mailer:", "0 To:"}, {"0 Vantel", "0 <rewritten@example.org>"});
+    settings_.Kludges =
+        PairKludges({"0 X-Mailer:", "0 To:"}, {"0 Vantel", "0 <rewritten@example.org>"});
     Engine().StartRelay();
     Engine().SetRelayState(true, false);
     ASSERT_EQ(Engine().Listeners().size(), 1u);

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/config/StoredKludges.h"
 #include "FaultyLoop.h"
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {

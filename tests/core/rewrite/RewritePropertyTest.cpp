@@ -214,10 +214,9 @@ void AddRandomKludges(RelaySettings& settings, std::string_view message, Rng& rn
         static constexpr int kActions[] = {0, 1, 3};
         const int action = kActions[Pick(rng, 3)];
         const std::string signal = piece(6);
-        settings.Kludges.push_back(
-            ReadKludge(name.empty() ? "" : std::to_string(type) + ' ' + name,
-                       std::to_string(action) + ' ' +
-                           (action == 3 ? signal : Words(rng, Pick(rng, 20)))));
+        settings.Kludges.push_back(ReadKludge(
+            name.empty() ? "" : std::to_string(type) + ' ' + name,
+            std::to_string(action) + ' ' + (action == 3 ? signal : Words(rng, Pick(rng, 20)))));
         settings.SpecialKludges.push_back(
             ReadSpecialKludge(signal, std::string(1, "<\" :"[Pick(rng, 4)]) + " X-Lifted"));
     }
