@@ -13,7 +13,7 @@
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
 #include "core/config/CredentialCodec.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"
 #include "platform/TlsFailure.h"

@@ -9,7 +9,7 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {

@@ -10,7 +10,6 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {

@@ -7,7 +7,7 @@
 #include "cli/CommandLine.h"
 #include "cli/SettingsSession.h"
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {

@@ -11,6 +11,46 @@ bool IsSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+/// What a kludge does, as its "Subst" entry holds it.
+struct SubstEntry {
+    int action = -1;   ///< a KludgeAction number; -1 when the entry has none
+    std::string text;  ///< the text, file path or signal string
+};
+
+/// A special kludge's definition, as its "SpecialKludges" entry holds it.
+struct SpecialDefinition {
+    std::string separator;  ///< one character, or empty for an empty entry
+    std::string kludgeName;
+};
+
+/// The action is the leading number, the text everything after the first blank.
+SubstEntry ParseSubstEntry(std::string_view entry) {
+    SubstEntry result;
+    std::size_t consumed = 0;
+    const int action = ParseDecimalPrefix(entry, consumed);
+    if (consumed > 0) {
+        result.action = action;
+    }
+    const std::size_t blank = entry.find(' ');
+    if (blank != std::string_view::npos) {
+        result.text = std::string(entry.substr(blank + 1));
+    }
+    return result;
+}
+
+/// "%c %s" as the relay reads it: the first character, and the text after the last blank.
+SpecialDefinition ParseSpecialDefinition(std::string_view entry) {
+    SpecialDefinition result;
+    if (!entry.empty()) {
+        result.separator = std::string(entry.substr(0, 1));
+    }
+    const std::size_t blank = entry.rfind(' ');
+    if (blank != std::string_view::npos) {
+        result.kludgeName = std::string(entry.substr(blank + 1));
+    }
+    return result;
+}
+
 }  // namespace
 
 std::string_view FirstWord(std::string_view text) {
@@ -38,32 +78,6 @@ KludgeEntry ParseKludgeEntry(std::string_view entry) {
         }
     }
     result.headerName = FirstWord(entry);
-    return result;
-}
-
-SubstEntry ParseSubstEntry(std::string_view entry) {
-    SubstEntry result;
-    std::size_t consumed = 0;
-    const int action = ParseDecimalPrefix(entry, consumed);
-    if (consumed > 0) {
-        result.action = action;
-    }
-    const std::size_t blank = entry.find(' ');
-    if (blank != std::string_view::npos) {
-        result.text = std::string(entry.substr(blank + 1));
-    }
-    return result;
-}
-
-SpecialDefinition ParseSpecialDefinition(std::string_view entry) {
-    SpecialDefinition result;
-    if (!entry.empty()) {
-        result.separator = std::string(entry.substr(0, 1));
-    }
-    const std::size_t blank = entry.rfind(' ');
-    if (blank != std::string_view::npos) {
-        result.kludgeName = std::string(entry.substr(blank + 1));
-    }
     return result;
 }
 

@@ -44,13 +44,4 @@ std::string_view EnvelopeSynonym(std::string_view headerName) {
     return {};
 }
 
-int FindListIndex(const StringList& list, std::string_view text) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (list[i] == text) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 }  // namespace vantel

@@ -18,7 +18,4 @@ bool MatchKludgeHeader(std::string_view line, std::string_view headerName,
 /// The envelope command a header name also matches; empty for names that have none.
 std::string_view EnvelopeSynonym(std::string_view headerName);
 
-/// Position of the first entry equal to `text`, byte for byte; -1 when there is none.
-int FindListIndex(const StringList& list, std::string_view text);
-
 }  // namespace vantel

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/Placement.h"

@@ -70,8 +70,8 @@ TEST(KludgeEntryTest, EntriesAndMatching) {
     EXPECT_FALSE(MatchKludgeHeader("rcpt to:<a@b>\r\n", "To:"));
     EXPECT_TRUE(MatchKludgeHeader("anything\r\n", ""));
 
-    EXPECT_EQ(FindListIndex({"a", "B", "b"}, "b"), 2);
-    EXPECT_EQ(FindListIndex({"a"}, "A"), -1);
+    EXPECT_EQ(FindSpecialKludge(PairSpecialKludges({"a", "B", "b"}, {}), "b"), 2);
+    EXPECT_EQ(FindSpecialKludge(PairSpecialKludges({"a"}, {}), "A"), -1);
 }
 
 TEST_F(KludgeEngineTest, NoKludgesOrOtherTypeLeaveTheLine) {
