@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/rewrite/CRuntimeRandom.h"
@@ -67,21 +68,22 @@ class BenchRelay : public Notifier {
             "Received:", "Message-ID:",   "To:",         "Subject:",      "X-Mailer:",
             "X-Face:",   "Organization:", "X-Priority:", "Content-Type:", "Reply-To:"};
         for (int i = 0; i < kludges; ++i) {
-            settings.Kludges.push_back("0 " + std::string(kNames[i % std::size(kNames)]));
+            KludgeRecord kludge{0, std::string(kNames[i % std::size(kNames)]), 0, "replaced text"};
             switch (i % 3) {
                 case 0:
-                    settings.Subst.push_back("0 replaced text");
                     break;
                 case 1:
-                    settings.Subst.push_back("1 ");
+                    kludge.action = 1;
+                    kludge.text.clear();
                     break;
                 default:
-                    settings.Subst.push_back("3 ticket");
+                    kludge.action = 3;
+                    kludge.text = "ticket";
                     break;
             }
+            settings.Kludges.push_back(std::move(kludge));
         }
-        settings.SignalStr = {"ticket"};
-        settings.SpecialKludges = {"# X-Ticket:"};
+        settings.SpecialKludges = {{"ticket", "#", "X-Ticket:"}};
     }
 
     void ShowMessage(std::string_view) override {}

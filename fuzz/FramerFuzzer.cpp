@@ -51,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RelaySettings settings;
     if (flags & 4) {
-        settings.Kludges = {"0 X-Mailer:"};
-        settings.Subst = {"0 fuzzed"};
+        settings.Kludges = {{0, "X-Mailer:", 0, "fuzzed"}};
     }
     CRuntimeRandom random{1};
     CachedKludgeFiles files;

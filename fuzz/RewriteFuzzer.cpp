@@ -114,15 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int action = kActions[ReadByte(in) % 4];
         const std::string name = ReadText(in);
         const std::string text = ReadText(in);
-        kludged.settings.Kludges.push_back(std::to_string(type) + ' ' + name);
-        kludged.settings.Subst.push_back(std::to_string(action) + ' ' + text);
-        emptyName |= ParseKludgeEntry(kludged.settings.Kludges.back()).headerName.empty();
+        kludged.settings.Kludges.push_back(
+            ReadKludge(std::to_string(type) + ' ' + name, std::to_string(action) + ' ' + text));
+        emptyName |= kludged.settings.Kludges.back().headerName.empty();
     }
     for (int i = (flags >> 5) & 3; i > 0; --i) {
         const char separator = static_cast<char>(ReadByte(in));
         const std::string name = ReadText(in);
-        kludged.settings.SpecialKludges.push_back(separator + (' ' + name));
-        kludged.settings.SignalStr.push_back(ReadText(in));
+        const std::string definition = separator + (' ' + name);
+        kludged.settings.SpecialKludges.push_back(ReadSpecialKludge(ReadText(in), definition));
     }
     std::vector<std::size_t> lengths;
     for (int i = ReadByte(in) % 32; i > 0; --i) {

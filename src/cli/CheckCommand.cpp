@@ -12,8 +12,8 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
+#include "core/config/StoredKludges.h"
 #include "core/protocol/pop3/Pop3LoginSwap.h"
-#include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "platform/EventLoop.h"
 #include "platform/TlsFailure.h"
@@ -120,7 +120,7 @@ void CheckKludges(const RelaySettings& settings, Problems& problems) {
     for (std::size_t i = 0; i < settings.Kludges.size(); ++i) {
         const std::string kludge = "kludge " + std::to_string(i + 1);
         const std::string edit = "vantel kludge edit " + std::to_string(i + 1);
-        const KludgeEntry entry = ParseKludgeEntry(settings.Kludges[i]);
+        const KludgeRecord& entry = settings.Kludges[i];
         if (entry.headerName.empty()) {
             problems.push_back({kludge + " names no header", edit + " HEADER"});
         }
@@ -130,32 +130,28 @@ void CheckKludges(const RelaySettings& settings, Problems& problems) {
                                     std::to_string(entry.type) + "): it never acts",
                                 edit + " --smtp or --pop3"});
         }
-        const SubstEntry subst =
-            i < settings.Subst.size() ? ParseSubstEntry(settings.Subst[i]) : SubstEntry{};
-        const auto action = static_cast<KludgeAction>(subst.action);
-        if (subst.action < 0 || subst.action > static_cast<int>(KludgeAction::SpecialKludge)) {
+        const auto action = static_cast<KludgeAction>(entry.action);
+        if (entry.action < 0 || entry.action > static_cast<int>(KludgeAction::SpecialKludge)) {
             problems.push_back({kludge + " has no action it can take: it never acts",
                                 edit + " --change TEXT, --delete, --from-file PATH or --special "
                                        "SIGNAL"});
         } else if (action == KludgeAction::TakeFromFile) {
-            if (const std::string trouble = FileTrouble(subst.text); !trouble.empty()) {
-                problems.push_back({kludge + " (" + std::string(entry.headerName) +
-                                        ") takes its lines from " + Quoted(subst.text) +
-                                        ", which " + trouble + ": matching lines pass unchanged",
+            if (const std::string trouble = FileTrouble(entry.text); !trouble.empty()) {
+                problems.push_back({kludge + " (" + entry.headerName + ") takes its lines from " +
+                                        Quoted(entry.text) + ", which " + trouble +
+                                        ": matching lines pass unchanged",
                                     "put lines in that file, or " + edit + " --from-file PATH"});
             }
         } else if (action == KludgeAction::SpecialKludge &&
-                   FindListIndex(settings.SignalStr, subst.text) < 0) {
+                   FindSpecialKludge(settings.SpecialKludges, entry.text) < 0) {
             problems.push_back({kludge + " hands its lines to the special kludge with the signal " +
-                                    "string " + Quoted(subst.text) + ", and there is none",
-                                "vantel special add " + PrintableText(subst.text) +
+                                    "string " + Quoted(entry.text) + ", and there is none",
+                                "vantel special add " + PrintableText(entry.text) +
                                     " SEPARATOR NAME, or " + edit + " with another action"});
         }
     }
-    for (std::size_t i = 0; i < settings.SignalStr.size(); ++i) {
-        const SpecialDefinition definition =
-            i < settings.SpecialKludges.size() ? ParseSpecialDefinition(settings.SpecialKludges[i])
-                                               : SpecialDefinition{};
+    for (std::size_t i = 0; i < settings.SpecialKludges.size(); ++i) {
+        const SpecialKludgeRecord& definition = settings.SpecialKludges[i];
         if (definition.separator.empty() || definition.kludgeName.empty()) {
             problems.push_back(
                 {"special kludge " + std::to_string(i + 1) +
@@ -230,7 +226,7 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     }
     if (problems.empty()) {
         out << where << ": no problems found (" << settings.ServerList.size() << " server entries, "
-            << settings.Kludges.size() << " kludges, " << settings.SignalStr.size()
+            << settings.Kludges.size() << " kludges, " << settings.SpecialKludges.size()
             << " special kludges)\n";
         return kExitOk;
     }

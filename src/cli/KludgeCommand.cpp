@@ -8,9 +8,8 @@
 #include "cli/CliNotifier.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
-#include "core/config/DecimalText.h"
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {
@@ -20,18 +19,11 @@ const std::initializer_list<OptionRule> kOptions = {{"--smtp", false},     {"--p
                                                     {"--change", true},    {"--delete", false},
                                                     {"--from-file", true}, {"--special", true}};
 
-/// "%d %s", as both lists store their entries.
-std::string Entry(int number, const std::string& text) {
-    return FormatDecimal(number) + ' ' + text;
-}
-
-std::string Describe(std::size_t number, const std::string& kludge, const std::string& subst) {
-    const KludgeEntry entry = ParseKludgeEntry(kludge);
-    const SubstEntry action = ParseSubstEntry(subst);
-    std::string text = "kludge " + std::to_string(number) + ": " + DirectionWord(entry.type) + " " +
-                       std::string(entry.headerName) + " " + ActionWord(action.action);
-    if (!action.text.empty()) {
-        text += " " + action.text;
+std::string Describe(std::size_t number, const KludgeRecord& kludge) {
+    std::string text = "kludge " + std::to_string(number) + ": " + DirectionWord(kludge.type) +
+                       " " + kludge.headerName + " " + ActionWord(kludge.action);
+    if (!kludge.text.empty()) {
+        text += " " + kludge.text;
     }
     return text;
 }
@@ -71,7 +63,7 @@ bool KludgeCommand::ReadAction(const CommandLine& line, const RelaySettings& set
         action = static_cast<int>(KludgeAction::TakeFromFile);
     } else if (const auto signal = line.Value("--special")) {
         // A special kludge without its signal string would name none and never act.
-        if (FindListIndex(settings.SignalStr, *signal) < 0) {
+        if (FindSpecialKludge(settings.SpecialKludges, *signal) < 0) {
             Fail(context_, "no special kludge has the signal string '" + *signal +
                                "': add it first with vantel special add");
             return false;
@@ -106,7 +98,6 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
     SettingsSession session(context_, quiet);
     session.Load();
     RelaySettings& settings = session.settings();
-    SettingsEdits::MendKludges(settings);
 
     std::size_t position = settings.Kludges.size();
     std::string header;
@@ -121,17 +112,14 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
             return kExitFailed;
         }
         position = static_cast<std::size_t>(index);
-        header = operands.size() == 3
-                     ? operands[2]
-                     : std::string(ParseKludgeEntry(settings.Kludges[position]).headerName);
+        header = operands.size() == 3 ? operands[2] : settings.Kludges[position].headerName;
     } else if (verb == "remove" && operands.size() == 2) {
         const int index = EntryIndex(context_, "kludge", operands[1], settings.Kludges.size());
         if (index < 0) {
             return kExitFailed;
         }
         const std::string removed = Describe(static_cast<std::size_t>(index) + 1,
-                                             settings.Kludges[static_cast<std::size_t>(index)],
-                                             settings.Subst[static_cast<std::size_t>(index)]);
+                                             settings.Kludges[static_cast<std::size_t>(index)]);
         SettingsEdits::RemoveKludge(settings, static_cast<std::size_t>(index));
         if (!session.Save()) {
             return kExitFailed;
@@ -154,39 +142,34 @@ int KludgeCommand::Run(const std::vector<std::string>& words) {
         header += ':';
     }
     const bool adding = position == settings.Kludges.size();
-    int type = static_cast<int>(KludgeType::SmtpKludge);
-    SubstEntry subst;
-    if (!adding) {
-        type = ParseKludgeEntry(settings.Kludges[position]).type;
-        subst = ParseSubstEntry(settings.Subst[position]);
+    // An action left alone stays as it was.
+    KludgeRecord kludge = adding ? KludgeRecord{} : settings.Kludges[position];
+    kludge.headerName = header;
+    if (adding) {
+        kludge.type = static_cast<int>(KludgeType::SmtpKludge);
     }
     if (line.Has("--smtp")) {
-        type = static_cast<int>(KludgeType::SmtpKludge);
+        kludge.type = static_cast<int>(KludgeType::SmtpKludge);
     } else if (line.Has("--pop3")) {
-        type = static_cast<int>(KludgeType::Pop3Kludge);
+        kludge.type = static_cast<int>(KludgeType::Pop3Kludge);
     }
     const bool newAction = line.Has("--change") || line.Has("--delete") ||
                            line.Has("--from-file") || line.Has("--special");
     if (adding || newAction) {
-        subst.action = -1;
-        if (!ReadAction(line, settings, subst.action, subst.text)) {
+        kludge.action = -1;
+        if (!ReadAction(line, settings, kludge.action, kludge.text)) {
             return kExitFailed;
         }
     }
-    const std::string kludgeEntry = Entry(type, header);
-    // An action left alone stays exactly as stored.
-    const std::string substEntry =
-        adding || newAction ? Entry(subst.action, subst.text) : settings.Subst[position];
     if (adding) {
-        SettingsEdits::AddKludge(settings, kludgeEntry, substEntry);
+        SettingsEdits::AddKludge(settings, kludge);
     } else {
-        SettingsEdits::EditKludge(settings, position, kludgeEntry, substEntry);
+        SettingsEdits::EditKludge(settings, position, kludge);
     }
     if (!session.Save()) {
         return kExitFailed;
     }
-    context_.out << (adding ? "Added " : "Changed ")
-                 << Describe(position + 1, kludgeEntry, substEntry) << '\n';
+    context_.out << (adding ? "Added " : "Changed ") << Describe(position + 1, kludge) << '\n';
     return kExitOk;
 }
 

@@ -29,7 +29,7 @@ class KludgeCommand {
     int Run(const std::vector<std::string>& words);
 
   private:
-    /// Reads the action options into the Subst entry's number and text; false when refused.
+    /// Reads the action options into the kludge's action number and text; false when refused.
     bool ReadAction(const CommandLine& line, const RelaySettings& settings, int& action,
                     std::string& text);
 

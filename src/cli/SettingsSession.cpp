@@ -54,7 +54,6 @@ bool SettingsSession::ReadsBack() {
     check.LoadSettings(stored, -1);
     const RelaySettings& saved = settings_;
     return stored.ServerList == saved.ServerList && stored.Kludges == saved.Kludges &&
-           stored.Subst == saved.Subst && stored.SignalStr == saved.SignalStr &&
            stored.SpecialKludges == saved.SpecialKludges && stored.Schemes == saved.Schemes &&
            stored.DefaultSchema == saved.DefaultSchema &&
            stored.ListenAddress == saved.ListenAddress;

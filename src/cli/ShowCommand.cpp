@@ -10,7 +10,6 @@
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
 #include "cli/TextTable.h"
-#include "core/rewrite/KludgeEntry.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {
@@ -74,21 +73,18 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
     out << "\nKludges\n";
     TextTable kludges({"#", "Direction", "Header", "Action", "Text"});
     for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
-        const KludgeEntry kludge = ParseKludgeEntry(s.Kludges[i]);
-        const SubstEntry subst = i < s.Subst.size() ? ParseSubstEntry(s.Subst[i]) : SubstEntry{};
-        kludges.AddRow({std::to_string(i + 1), DirectionWord(kludge.type),
-                        std::string(kludge.headerName), ActionWord(subst.action), subst.text});
+        const KludgeRecord& kludge = s.Kludges[i];
+        kludges.AddRow({std::to_string(i + 1), DirectionWord(kludge.type), kludge.headerName,
+                        ActionWord(kludge.action), kludge.text});
     }
     kludges.empty() ? void(out << "  (none)\n") : kludges.Print(out);
 
     out << "\nSpecial kludges\n";
     TextTable specials({"#", "Signal", "Separator", "Name"});
-    for (std::size_t i = 0; i < s.SignalStr.size(); ++i) {
-        const SpecialDefinition definition = i < s.SpecialKludges.size()
-                                                 ? ParseSpecialDefinition(s.SpecialKludges[i])
-                                                 : SpecialDefinition{};
+    for (std::size_t i = 0; i < s.SpecialKludges.size(); ++i) {
+        const SpecialKludgeRecord& special = s.SpecialKludges[i];
         specials.AddRow(
-            {std::to_string(i + 1), s.SignalStr[i], definition.separator, definition.kludgeName});
+            {std::to_string(i + 1), special.signal, special.separator, special.kludgeName});
     }
     specials.empty() ? void(out << "  (none)\n") : specials.Print(out);
 
@@ -128,26 +124,23 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
     }
     json.EndArray().Key("kludges").BeginArray();
     for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
-        const KludgeEntry kludge = ParseKludgeEntry(s.Kludges[i]);
-        const SubstEntry subst = i < s.Subst.size() ? ParseSubstEntry(s.Subst[i]) : SubstEntry{};
+        const KludgeRecord& kludge = s.Kludges[i];
         json.BeginObject()
             .Member("number", static_cast<int>(i) + 1)
             .Member("direction", DirectionWord(kludge.type))
             .Member("header", kludge.headerName)
-            .Member("action", ActionWord(subst.action))
-            .Member("text", subst.text)
+            .Member("action", ActionWord(kludge.action))
+            .Member("text", kludge.text)
             .EndObject();
     }
     json.EndArray().Key("specialKludges").BeginArray();
-    for (std::size_t i = 0; i < s.SignalStr.size(); ++i) {
-        const SpecialDefinition definition = i < s.SpecialKludges.size()
-                                                 ? ParseSpecialDefinition(s.SpecialKludges[i])
-                                                 : SpecialDefinition{};
+    for (std::size_t i = 0; i < s.SpecialKludges.size(); ++i) {
+        const SpecialKludgeRecord& special = s.SpecialKludges[i];
         json.BeginObject()
             .Member("number", static_cast<int>(i) + 1)
-            .Member("signal", s.SignalStr[i])
-            .Member("separator", definition.separator)
-            .Member("name", definition.kludgeName)
+            .Member("signal", special.signal)
+            .Member("separator", special.separator)
+            .Member("name", special.kludgeName)
             .EndObject();
     }
     json.EndArray().Key("general").BeginObject();

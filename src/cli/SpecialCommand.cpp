@@ -7,7 +7,7 @@
 #include "cli/CommandLine.h"
 #include "cli/SettingsSession.h"
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 
 namespace vantel {
@@ -16,12 +16,13 @@ namespace {
 /// Kludges that hand their lines to the special kludge with `signal`, as a warning when it
 /// goes: they do nothing until one has that signal string again.
 void WarnOrphans(CliContext& context, const RelaySettings& settings, const std::string& signal) {
-    if (FindListIndex(settings.SignalStr, signal) >= 0) {
+    if (FindSpecialKludge(settings.SpecialKludges, signal) >= 0) {
         return;
     }
-    for (std::size_t i = 0; i < settings.Kludges.size() && i < settings.Subst.size(); ++i) {
-        const SubstEntry subst = ParseSubstEntry(settings.Subst[i]);
-        if (subst.action == static_cast<int>(KludgeAction::SpecialKludge) && subst.text == signal) {
+    for (std::size_t i = 0; i < settings.Kludges.size(); ++i) {
+        const KludgeRecord& kludge = settings.Kludges[i];
+        if (kludge.action == static_cast<int>(KludgeAction::SpecialKludge) &&
+            kludge.text == signal) {
             context.err << "vantel: warning: kludge " << i + 1 << " names the signal string '"
                         << signal << "', which no special kludge has now\n";
         }
@@ -41,15 +42,14 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     SettingsSession session(context_, quiet);
     session.Load();
     RelaySettings& settings = session.settings();
-    SettingsEdits::MendSpecialKludges(settings);
 
-    std::size_t position = settings.SignalStr.size();
+    std::size_t position = settings.SpecialKludges.size();
     std::size_t first = 1;  // where SIGNAL SEPARATOR NAME start
     if (verb == "add" && operands.size() == 4) {
     } else if ((verb == "edit" && operands.size() == 5) ||
                (verb == "remove" && operands.size() == 2)) {
         const int index =
-            EntryIndex(context_, "special kludge", operands[1], settings.SignalStr.size());
+            EntryIndex(context_, "special kludge", operands[1], settings.SpecialKludges.size());
         if (index < 0) {
             return kExitFailed;
         }
@@ -60,8 +60,9 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
                           verb.empty() ? "say add, edit N or remove N"
                                        : "wrong number of words after '" + verb + "'");
     }
-    const std::string oldSignal =
-        position < settings.SignalStr.size() ? settings.SignalStr[position] : std::string();
+    const std::string oldSignal = position < settings.SpecialKludges.size()
+                                      ? settings.SpecialKludges[position].signal
+                                      : std::string();
     if (verb == "remove") {
         SettingsEdits::RemoveSpecialKludge(settings, position);
         if (!session.Save()) {
@@ -94,12 +95,12 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     if (!name.empty() && name.find(':') == std::string::npos) {
         name += ':';
     }
-    const std::string definition = FormatSpecialDefinition(separator, name);
-    const bool adding = position == settings.SignalStr.size();
+    const SpecialKludgeRecord special{signal, separator, name};
+    const bool adding = position == settings.SpecialKludges.size();
     if (adding) {
-        SettingsEdits::AddSpecialKludge(settings, signal, definition);
+        SettingsEdits::AddSpecialKludge(settings, special);
     } else {
-        SettingsEdits::EditSpecialKludge(settings, position, signal, definition);
+        SettingsEdits::EditSpecialKludge(settings, position, special);
     }
     if (!session.Save()) {
         return kExitFailed;

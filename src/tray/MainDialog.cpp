@@ -420,31 +420,25 @@ void MainDialog::OnOptions() {
     ShowWindow(window(), SW_SHOW);
     optionsOpen_ = true;
 
+    // Every page edits this one draft, taken back after OK. The Servers and Special pages
+    // also copy their lists to the live settings at every change, so the relay and the kludge
+    // editor follow them before the dialog ends, whichever way it ends.
+    RelaySettings draft = settings_;
     OptionsDialog dialog(dialogs_);
-    // The Servers page edits the live list; the others work on copies taken back after OK,
-    // except the Special page, which writes the live lists after every edit.
-    dialog.AddPage(std::make_unique<ServersPage>(dialogs_, dialog, settings_.ServerList));
-    auto& kludges =
-        dialog.AddPage(std::make_unique<KludgesPage>(dialogs_, dialog, settings_.SignalStr));
+    dialog.AddPage(std::make_unique<ServersPage>(dialogs_, dialog, draft, settings_));
+    dialog.AddPage(
+        std::make_unique<KludgesPage>(dialogs_, dialog, draft, settings_.SpecialKludges));
     auto& special =
-        dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, settings_));
-    auto& general = dialog.AddPage(
-        std::make_unique<GeneralSettingsPage>(dialogs_, dialog, launcher_, *context_.log));
+        dialog.AddPage(std::make_unique<SpecialKludgesPage>(dialogs_, dialog, draft, settings_));
+    dialog.AddPage(
+        std::make_unique<GeneralSettingsPage>(dialogs_, dialog, draft, launcher_, *context_.log));
     special.operationTimeout = *context_.operationTimeout;
-    special.SpecialKludges = settings_.SpecialKludges;
-    special.SignalStr = settings_.SignalStr;
-    kludges.Kludges = settings_.Kludges;
-    kludges.Subst = settings_.Subst;
-    general.DefaultPort = settings_.DefaultPort;
-    general.DefaultPOPPort = settings_.DefaultPOPPort;
-    general.ConnectTimeout = settings_.ConnectTimeout;
-    general.MessageTimeout = settings_.MessageTimeout;
-    general.UseService = settings_.UseService;
-    general.ListenAddress = settings_.ListenAddress;
-    general.LogTraffic = settings_.LogTraffic;
-    dialog.onSchemes = [this](HWND owner) {
+    dialog.onSchemes = [this, &draft](HWND owner) {
         SchemesDialog schemes(dialogs_, settings_, schemas_);
         dialogs_.runModal(schemes, owner);
+        // A schema loaded meanwhile brings its server list, which the Servers page goes on
+        // editing live; the other pages keep what they hold.
+        draft.ServerList = settings_.ServerList;
     };
     const std::vector<ServerEntry> serversBefore = settings_.ServerList;
 
@@ -453,18 +447,8 @@ void MainDialog::OnOptions() {
     options_ = nullptr;
     if (result == IDOK) {
         *context_.operationTimeout = special.operationTimeout;
-        settings_.SpecialKludges = special.SpecialKludges;
-        settings_.SignalStr = special.SignalStr;
-        settings_.Kludges = kludges.Kludges;
-        settings_.Subst = kludges.Subst;
-        settings_.DefaultPort = general.DefaultPort;
-        settings_.DefaultPOPPort = general.DefaultPOPPort;
-        settings_.ConnectTimeout = general.ConnectTimeout;
-        settings_.MessageTimeout = general.MessageTimeout;
-        const bool serviceDropped = settings_.UseService != 0 && general.UseService == 0;
-        settings_.UseService = general.UseService;
-        settings_.ListenAddress = general.ListenAddress;
-        settings_.LogTraffic = general.LogTraffic;
+        const bool serviceDropped = settings_.UseService != 0 && draft.UseService == 0;
+        TakeOptions(draft);
         ApplyLogTraffic();
         if (serviceDropped && context_.isNT) {
             // Removed now, not at the next start: it would start with the system meanwhile.
@@ -481,6 +465,20 @@ void MainDialog::OnOptions() {
     optionsOpen_ = false;
     showAllowed_ = false;
     ShowWindow(window(), SW_HIDE);
+}
+
+void MainDialog::TakeOptions(const RelaySettings& draft) {
+    // What the pages edit. The rest of the draft is as the dialog found it, while the live
+    // values may have moved on meanwhile (the next POP3 server of a cycle, another schema).
+    settings_.Kludges = draft.Kludges;
+    settings_.SpecialKludges = draft.SpecialKludges;
+    settings_.DefaultPort = draft.DefaultPort;
+    settings_.DefaultPOPPort = draft.DefaultPOPPort;
+    settings_.ConnectTimeout = draft.ConnectTimeout;
+    settings_.MessageTimeout = draft.MessageTimeout;
+    settings_.UseService = draft.UseService;
+    settings_.ListenAddress = draft.ListenAddress;
+    settings_.LogTraffic = draft.LogTraffic;
 }
 
 bool MainDialog::SaveEverywhere() {

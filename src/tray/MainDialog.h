@@ -97,6 +97,8 @@ class MainDialog : public Dialog, private RelayControl {
     HICON busyIcon() const { return busyIcon_; }
 
   private:
+    /// After OK: the parts of the Options dialog's draft its pages edit become the settings.
+    void TakeOptions(const RelaySettings& draft);
     bool OnInitDialog() override;
     bool OnCommand(UINT id, UINT code, HWND control) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

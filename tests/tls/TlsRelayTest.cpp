@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 #include "core/notice/LogNotifier.h"
 #include "core/relay/RelayFixture.h"
 #include "platform/TlsClient.h"
@@ -234,8 +235,7 @@ std::string BigBody(std::size_t bytes) {
 
 TEST_F(TlsRelayTest, TwentyMegabytesEachWayArriveRewrittenAndWhole) {
     // The same rewrite of mail sent (type 0) and of mail retrieved (type 1).
-    settings_.Kludges = {"0 X-Mailer:", "1 X-Mailer:"};
-    settings_.Subst = {"0 Vantel", "0 Vantel"};
+    settings_.Kludges = PairKludges({"0 X-Mailer:", "1 X-Mailer:"}, {"0 Vantel", "0 Vantel"});
     const std::string body = BigBody(20 * 1024 * 1024);
     const std::string header = "X-Mailer: Other\r\nSubject: big\r\n\r\n";
     const std::string rewritten = "X-Mailer:  Vantel\r\nSubject: big\r\n\r\n";

@@ -12,6 +12,7 @@
 #include "LoopRunner.h"
 #include "LoopbackPeer.h"
 #include "StoreFactory.h"
+#include "StoredKludgeLists.h"
 #include "TempDir.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
@@ -648,8 +649,7 @@ TEST_F(MainDialogTest, OptionsCancelStillFollowsServerListEdits) {
 
 TEST_F(MainDialogTest, OptionsCancelDropsKludgeEditsButKeepsSpecialKludges) {
     RelaySettings settings;
-    settings.Kludges = {"0 X-Mailer:"};
-    settings.Subst = {"0 Vantel"};
+    settings.Kludges = PairKludges({"0 X-Mailer:"}, {"0 Vantel"});
     Store(settings);
     MainDialog& dialog = Start();
     test::ScriptedEditors editors;
@@ -674,9 +674,9 @@ TEST_F(MainDialogTest, OptionsCancelDropsKludgeEditsButKeepsSpecialKludges) {
     dialog.SetModalRunner(std::ref(editors));
     dialog.OnOptions();
     EXPECT_EQ(editors.ran, 3);
-    EXPECT_EQ(dialog.settings().Kludges, StringList{"0 X-Mailer:"});
-    EXPECT_EQ(dialog.settings().SignalStr, StringList{"Ticket:"});
-    EXPECT_EQ(dialog.settings().SpecialKludges, StringList{"# X-Ticket:"});
+    EXPECT_EQ(test::KludgeEntries(dialog.settings()), StringList{"0 X-Mailer:"});
+    EXPECT_EQ(test::SignalStrings(dialog.settings()), StringList{"Ticket:"});
+    EXPECT_EQ(test::SpecialDefinitions(dialog.settings()), StringList{"# X-Ticket:"});
 }
 
 TEST_F(MainDialogTest, AboutAndOptionsOpenInTheMiddleOfTheScreenAndEditorsOverOptions) {

@@ -12,6 +12,7 @@
 #include "TempDir.h"
 #include "core/app/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
+#include "core/config/StoredKludges.h"
 #include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Win32EventLoop.h"
@@ -58,8 +59,7 @@ class ServiceControlTest : public ::testing::Test {
         entry.RemotePort = serverPort;
         entry.Name = "127.0.0.1";
         settings.ServerList = {entry};
-        settings.Kludges = {"0 Subject:"};
-        settings.Subst = {"0 relayed by the service"};
+        settings.Kludges = PairKludges({"0 Subject:"}, {"0 relayed by the service"});
         return settings;
     }
     static void SaveMachineSettings(RelaySettings settings) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "StoredKludgeLists.h"
 #include "core/config/CredentialCodec.h"
 #include "core/config/SettingsPersistence.h"
 #include "platform/win32/RegistryStore.h"
@@ -112,8 +113,8 @@ TEST_F(VantelCliExeTest, EditsBothCopiesInTheRegistryAsTheTrayProgramSavesThem) 
         UnpackCredentials(entry.Credentials, entry.CredentialLength, user, stored);
         EXPECT_EQ(user, "alice");
         EXPECT_EQ(stored, password);  // the line end of the piped input is not part of it
-        EXPECT_EQ(settings.Kludges, StringList{"0 X-Mailer:"});
-        EXPECT_EQ(settings.Subst, StringList{"0 Vantel"});
+        EXPECT_EQ(test::KludgeEntries(settings), StringList{"0 X-Mailer:"});
+        EXPECT_EQ(test::SubstEntries(settings), StringList{"0 Vantel"});
     }
 
     run = RunCli("show");

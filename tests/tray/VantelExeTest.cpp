@@ -9,6 +9,7 @@
 #include "LoopbackPeer.h"
 #include "TempDir.h"
 #include "core/config/SettingsPersistence.h"
+#include "core/config/StoredKludges.h"
 #include "platform/store/FileStore.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
@@ -143,8 +144,7 @@ TEST_F(VantelExeTest, RelaysRewritesRefusesASecondCopyAndSavesAtExit) {
     entry.RemotePort = server.port();
     entry.Name = "127.0.0.1";
     settings.ServerList = {entry};
-    settings.Kludges = {"0 X-Mailer:", "0 Organization:"};
-    settings.Subst = {"0 Vantel", "1 "};
+    settings.Kludges = PairKludges({"0 X-Mailer:", "0 Organization:"}, {"0 Vantel", "1 "});
     Import(settings);
     ASSERT_EQ(RegistrySnapshot().count("HKLM\\" + kKey + "\\Settings\\DefaultPort"), 0u);
 

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "core/config/KludgeRecord.h"
 #include "core/config/ServerEntry.h"
+#include "core/config/SpecialKludgeRecord.h"
 
 namespace vantel {
 
@@ -14,8 +16,8 @@ using StringList = std::vector<std::string>;
 inline constexpr int kHiddenModeCode = 52836417;
 
 /// The user's settings as loaded from the current schema. Member names are the names of
-/// their stored values. The parallel lists Kludges/Subst and SignalStr/SpecialKludges pair by
-/// position; SettingsEdits keeps them so.
+/// their stored values; the kludges are stored as pairs of lists (Kludges with Subst,
+/// SignalStr with SpecialKludges), paired into records as they load.
 struct RelaySettings {
     int CustomValue = 0;     ///< Read from the store only, never written.
     int UseService = 0;      ///< Nonzero: the companion service does the relaying.
@@ -29,10 +31,8 @@ struct RelaySettings {
     int DefaultSchema = 0;     ///< 0 = default schema, k = k-th name of Schemes.
     int DefaultServer = 0;     ///< 0-based ordinal in the default SMTP group.
     int DefaultPort = 25;
-    StringList SignalStr;
-    StringList SpecialKludges;
-    StringList Subst;
-    StringList Kludges;
+    std::vector<SpecialKludgeRecord> SpecialKludges;
+    std::vector<KludgeRecord> Kludges;
     StringList Servers;  ///< Text form of ServerList, rebuilt around every load and save.
     StringList Schemes;
     std::vector<ServerEntry> ServerList;

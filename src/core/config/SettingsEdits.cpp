@@ -8,38 +8,27 @@
 namespace vantel {
 namespace {
 
-// Both paired lists follow the same rules: `keys` says how many entries there are.
-
-void MendPairs(const StringList& keys, StringList& partners) {
-    partners.resize(keys.size());
+template <typename Record>
+std::size_t AddRecord(std::vector<Record>& records, Record record) {
+    records.push_back(std::move(record));
+    return records.size() - 1;
 }
 
-std::size_t AddPair(StringList& keys, StringList& partners, std::string key, std::string partner) {
-    MendPairs(keys, partners);
-    keys.push_back(std::move(key));
-    partners.push_back(std::move(partner));
-    return keys.size() - 1;
-}
-
-bool EditPair(StringList& keys, StringList& partners, std::size_t index, std::string key,
-              std::string partner) {
-    if (index >= keys.size()) {
+template <typename Record>
+bool EditRecord(std::vector<Record>& records, std::size_t index, Record record) {
+    if (index >= records.size()) {
         return false;
     }
-    MendPairs(keys, partners);
-    keys[index] = std::move(key);
-    partners[index] = std::move(partner);
+    records[index] = std::move(record);
     return true;
 }
 
-bool RemovePair(StringList& keys, StringList& partners, std::size_t index) {
-    if (index >= keys.size()) {
+template <typename Record>
+bool RemoveRecord(std::vector<Record>& records, std::size_t index) {
+    if (index >= records.size()) {
         return false;
     }
-    MendPairs(keys, partners);
-    const auto at = static_cast<std::ptrdiff_t>(index);
-    keys.erase(keys.begin() + at);
-    partners.erase(partners.begin() + at);
+    records.erase(records.begin() + static_cast<std::ptrdiff_t>(index));
     return true;
 }
 
@@ -121,81 +110,29 @@ bool SettingsEdits::RemoveServer(std::vector<ServerEntry>& servers, std::size_t 
     return true;
 }
 
-void SettingsEdits::MendKludges(StringList& kludges, StringList& subst) {
-    MendPairs(kludges, subst);
+std::size_t SettingsEdits::AddKludge(RelaySettings& settings, KludgeRecord kludge) {
+    return AddRecord(settings.Kludges, std::move(kludge));
 }
 
-std::size_t SettingsEdits::AddKludge(StringList& kludges, StringList& subst, std::string kludge,
-                                     std::string action) {
-    return AddPair(kludges, subst, std::move(kludge), std::move(action));
-}
-
-bool SettingsEdits::EditKludge(StringList& kludges, StringList& subst, std::size_t index,
-                               std::string kludge, std::string action) {
-    return EditPair(kludges, subst, index, std::move(kludge), std::move(action));
-}
-
-bool SettingsEdits::RemoveKludge(StringList& kludges, StringList& subst, std::size_t index) {
-    return RemovePair(kludges, subst, index);
-}
-
-void SettingsEdits::MendKludges(RelaySettings& settings) {
-    MendKludges(settings.Kludges, settings.Subst);
-}
-
-std::size_t SettingsEdits::AddKludge(RelaySettings& settings, std::string kludge,
-                                     std::string action) {
-    return AddKludge(settings.Kludges, settings.Subst, std::move(kludge), std::move(action));
-}
-
-bool SettingsEdits::EditKludge(RelaySettings& settings, std::size_t index, std::string kludge,
-                               std::string action) {
-    return EditKludge(settings.Kludges, settings.Subst, index, std::move(kludge),
-                      std::move(action));
+bool SettingsEdits::EditKludge(RelaySettings& settings, std::size_t index, KludgeRecord kludge) {
+    return EditRecord(settings.Kludges, index, std::move(kludge));
 }
 
 bool SettingsEdits::RemoveKludge(RelaySettings& settings, std::size_t index) {
-    return RemoveKludge(settings.Kludges, settings.Subst, index);
+    return RemoveRecord(settings.Kludges, index);
 }
 
-void SettingsEdits::MendSpecialKludges(StringList& signalStr, StringList& specialKludges) {
-    MendPairs(signalStr, specialKludges);
-}
-
-std::size_t SettingsEdits::AddSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                            std::string signal, std::string definition) {
-    return AddPair(signalStr, specialKludges, std::move(signal), std::move(definition));
-}
-
-bool SettingsEdits::EditSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                      std::size_t index, std::string signal,
-                                      std::string definition) {
-    return EditPair(signalStr, specialKludges, index, std::move(signal), std::move(definition));
-}
-
-bool SettingsEdits::RemoveSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                        std::size_t index) {
-    return RemovePair(signalStr, specialKludges, index);
-}
-
-void SettingsEdits::MendSpecialKludges(RelaySettings& settings) {
-    MendSpecialKludges(settings.SignalStr, settings.SpecialKludges);
-}
-
-std::size_t SettingsEdits::AddSpecialKludge(RelaySettings& settings, std::string signal,
-                                            std::string definition) {
-    return AddSpecialKludge(settings.SignalStr, settings.SpecialKludges, std::move(signal),
-                            std::move(definition));
+std::size_t SettingsEdits::AddSpecialKludge(RelaySettings& settings, SpecialKludgeRecord special) {
+    return AddRecord(settings.SpecialKludges, std::move(special));
 }
 
 bool SettingsEdits::EditSpecialKludge(RelaySettings& settings, std::size_t index,
-                                      std::string signal, std::string definition) {
-    return EditSpecialKludge(settings.SignalStr, settings.SpecialKludges, index, std::move(signal),
-                             std::move(definition));
+                                      SpecialKludgeRecord special) {
+    return EditRecord(settings.SpecialKludges, index, std::move(special));
 }
 
 bool SettingsEdits::RemoveSpecialKludge(RelaySettings& settings, std::size_t index) {
-    return RemoveSpecialKludge(settings.SignalStr, settings.SpecialKludges, index);
+    return RemoveRecord(settings.SpecialKludges, index);
 }
 
 }  // namespace vantel

@@ -1,6 +1,6 @@
 // The rules of editing the settings, written once for the Options dialog and the command
 // line: how a server entry's ports follow its type and security, how a login gets its
-// stored-value number, and how the paired kludge lists stay paired.
+// stored-value number, and how kludges are added, changed and removed.
 #pragma once
 
 #include <cstddef>
@@ -56,43 +56,19 @@ class SettingsEdits {
     /// Removes the entry at `index`; false when there is none.
     static bool RemoveServer(std::vector<ServerEntry>& servers, std::size_t index);
 
-    // Kludges: the entry ("%d %s": type, header name) and its action in Subst ("%d %s":
-    // action, text) share a position. A pair broken outside the program (a hand-edited store)
-    // is mended before any edit: every kludge gets an action, empty when it had none, and
-    // actions without a kludge go, so that an added kludge cannot pair with another's action.
+    // Kludges and special kludges. The store's lists are paired as they load, so an edit
+    // meets whole records.
 
-    static void MendKludges(StringList& kludges, StringList& subst);
-    /// Appends the pair; its position.
-    static std::size_t AddKludge(StringList& kludges, StringList& subst, std::string kludge,
-                                 std::string action);
-    /// Replaces the pair at `index`; false when there is none.
-    static bool EditKludge(StringList& kludges, StringList& subst, std::size_t index,
-                           std::string kludge, std::string action);
-    /// Removes the pair at `index`; false when there is none.
-    static bool RemoveKludge(StringList& kludges, StringList& subst, std::size_t index);
-
-    static void MendKludges(RelaySettings& settings);
-    static std::size_t AddKludge(RelaySettings& settings, std::string kludge, std::string action);
-    static bool EditKludge(RelaySettings& settings, std::size_t index, std::string kludge,
-                           std::string action);
+    /// Appends the kludge; its position.
+    static std::size_t AddKludge(RelaySettings& settings, KludgeRecord kludge);
+    /// Replaces the kludge at `index`; false when there is none (the list changed meanwhile).
+    static bool EditKludge(RelaySettings& settings, std::size_t index, KludgeRecord kludge);
+    /// Removes the kludge at `index`; false when there is none.
     static bool RemoveKludge(RelaySettings& settings, std::size_t index);
 
-    // Special kludges: the signal string in SignalStr and its definition in SpecialKludges
-    // ("%c %s": separator, name) share a position, mended like the kludges.
-
-    static void MendSpecialKludges(StringList& signalStr, StringList& specialKludges);
-    static std::size_t AddSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                        std::string signal, std::string definition);
-    static bool EditSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                  std::size_t index, std::string signal, std::string definition);
-    static bool RemoveSpecialKludge(StringList& signalStr, StringList& specialKludges,
-                                    std::size_t index);
-
-    static void MendSpecialKludges(RelaySettings& settings);
-    static std::size_t AddSpecialKludge(RelaySettings& settings, std::string signal,
-                                        std::string definition);
-    static bool EditSpecialKludge(RelaySettings& settings, std::size_t index, std::string signal,
-                                  std::string definition);
+    static std::size_t AddSpecialKludge(RelaySettings& settings, SpecialKludgeRecord special);
+    static bool EditSpecialKludge(RelaySettings& settings, std::size_t index,
+                                  SpecialKludgeRecord special);
     static bool RemoveSpecialKludge(RelaySettings& settings, std::size_t index);
 };
 

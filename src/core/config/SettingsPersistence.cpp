@@ -6,6 +6,7 @@
 
 #include "core/config/AsciiText.h"
 #include "core/config/DecimalText.h"
+#include "core/config/StoredKludges.h"
 
 namespace vantel {
 namespace {
@@ -223,10 +224,16 @@ void SettingsPersistence::LoadSettings(RelaySettings& settings, int schemaIndex)
     }
     currentSchemaName_ = settings.GetSchemaName();
 
-    ReadList(settings.SpecialKludges, "SpecialKludges", true);
-    ReadList(settings.SignalStr, "SignalStr", true);
-    ReadList(settings.Subst, "Subst", true);
-    ReadList(settings.Kludges, "Kludges", true);
+    StringList specialKludges;
+    StringList signalStr;
+    StringList subst;
+    StringList kludges;
+    ReadList(specialKludges, "SpecialKludges", true);
+    ReadList(signalStr, "SignalStr", true);
+    ReadList(subst, "Subst", true);
+    ReadList(kludges, "Kludges", true);
+    settings.SpecialKludges = PairSpecialKludges(signalStr, specialKludges);
+    settings.Kludges = PairKludges(kludges, subst);
     ReadList(settings.Servers, "Servers", true);
 
     const auto readInt = [this](std::string_view name) {
@@ -274,10 +281,22 @@ bool SettingsPersistence::SaveSettings(RelaySettings& settings) {
     }
     ServersToText(settings);
 
-    WriteList(settings.SpecialKludges, "SpecialKludges", true);
-    WriteList(settings.SignalStr, "SignalStr", true);
-    WriteList(settings.Subst, "Subst", true);
-    WriteList(settings.Kludges, "Kludges", true);
+    StringList specialKludges;
+    StringList signalStr;
+    for (const SpecialKludgeRecord& special : settings.SpecialKludges) {
+        specialKludges.push_back(FormatSpecialDefinition(special));
+        signalStr.push_back(special.signal);
+    }
+    StringList subst;
+    StringList kludges;
+    for (const KludgeRecord& kludge : settings.Kludges) {
+        subst.push_back(FormatSubstEntry(kludge));
+        kludges.push_back(FormatKludgeEntry(kludge));
+    }
+    WriteList(specialKludges, "SpecialKludges", true);
+    WriteList(signalStr, "SignalStr", true);
+    WriteList(subst, "Subst", true);
+    WriteList(kludges, "Kludges", true);
     WriteList(settings.Servers, "Servers", true);
 
     const auto writeInt = [this](std::string_view name, int value) {

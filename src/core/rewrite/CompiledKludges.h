@@ -12,11 +12,11 @@
 namespace vantel {
 
 /// Reading the lists costs more than applying them, so they are read once and read again
-/// only when they change. The settings' editors write the lists without telling anyone, so
-/// the lists themselves are compared with copies of what was last read.
+/// only when they change. The settings' editors write the records without telling anyone, so
+/// the records themselves are compared with copies of what was last read.
 class CompiledKludges {
   public:
-    /// One Kludges/Subst pair that can act on a line.
+    /// One kludge that can act on a line.
     struct Kludge {
         int type = 0;  ///< a KludgeType number
         std::string headerName;
@@ -27,21 +27,19 @@ class CompiledKludges {
         SignalKludge special;  ///< SpecialKludge only
     };
 
-    /// Reads the lists of `settings` again if any of Kludges, Subst, SignalStr and
-    /// SpecialKludges differs from what was last read.
+    /// Reads the kludges of `settings` again if they or the special kludges differ from what
+    /// was last read.
     void Refresh(const RelaySettings& settings);
 
-    /// The kludges in list order; pairs that can never act (an unknown action, a signal
+    /// The kludges in list order; those that can never act (an unknown action, a signal
     /// string no usable special kludge has) are left out.
     const std::vector<Kludge>& kludges() const { return kludges_; }
 
   private:
     void Read(const RelaySettings& settings);
 
-    StringList readKludges_;
-    StringList readSubst_;
-    StringList readSignalStr_;
-    StringList readSpecialKludges_;
+    std::vector<KludgeRecord> readKludges_;
+    std::vector<SpecialKludgeRecord> readSpecialKludges_;
     std::vector<Kludge> kludges_;
 };
 

@@ -24,20 +24,17 @@ std::size_t FindLowered(std::string_view text, std::string_view lower, std::size
 }  // namespace
 
 std::optional<SignalKludge> ReadSignalKludge(const RelaySettings& settings, int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= settings.SpecialKludges.size() ||
-        static_cast<std::size_t>(index) >= settings.SignalStr.size()) {
+    if (index < 0 || static_cast<std::size_t>(index) >= settings.SpecialKludges.size()) {
         return std::nullopt;
     }
-    // "<separator> <kludge name>"; an entry without a blank has no name and does nothing.
-    const std::string& definition = settings.SpecialKludges[static_cast<std::size_t>(index)];
-    const std::size_t lastBlank = definition.rfind(' ');
-    if (definition.empty() || lastBlank == std::string::npos) {
+    const SpecialKludgeRecord& record = settings.SpecialKludges[static_cast<std::size_t>(index)];
+    if (record.separator.empty()) {
         return std::nullopt;
     }
     SignalKludge kludge;
-    kludge.separator = definition[0];
-    kludge.kludgeName = definition.substr(lastBlank + 1);
-    kludge.signal = settings.SignalStr[static_cast<std::size_t>(index)];
+    kludge.separator = record.separator[0];
+    kludge.kludgeName = record.kludgeName;
+    kludge.signal = record.signal;
     std::transform(kludge.signal.begin(), kludge.signal.end(), kludge.signal.begin(), LowerAscii);
     return kludge;
 }

@@ -9,7 +9,7 @@
 
 namespace vantel {
 
-/// A special kludge read from its settings entries, so that header lines need no parsing.
+/// A special kludge read from its record, its signal string lower-cased once.
 struct SignalKludge {
     char separator = '\0';
     std::string kludgeName;

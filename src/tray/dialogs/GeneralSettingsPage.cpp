@@ -16,16 +16,18 @@ bool IsLoopback(const std::string& address) {
 }  // namespace
 
 GeneralSettingsPage::GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host,
-                                         LinkLauncher& launcher, RollingLogFile& log)
+                                         RelaySettings& draft, LinkLauncher& launcher,
+                                         RollingLogFile& log)
     : OptionsPage(context.instance, IDD_GENERAL_PAGE, host, *context.notifier),
       isNT_(context.isNT),
+      draft_(draft),
       launcher_(launcher),
       log_(log) {}
 
 bool GeneralSettingsPage::OnInitDialog() {
     // Without services nothing can be relayed by one: the box is cleared and disabled.
     if (!isNT_) {
-        UseService = 0;
+        draft_.UseService = 0;
     }
     EnableWindow(Item(kUseServiceCheck), isNT_ ? TRUE : FALSE);
     LoadControls();
@@ -33,31 +35,31 @@ bool GeneralSettingsPage::OnInitDialog() {
 }
 
 void GeneralSettingsPage::LoadControls() {
-    SetItemInt(window(), kSmtpPortEdit, DefaultPort);
-    SetItemInt(window(), kPopPortEdit, DefaultPOPPort);
-    SetItemInt(window(), kConnectTimeoutEdit, ConnectTimeout);
-    SetItemInt(window(), kMessageTimeoutEdit, MessageTimeout);
-    CheckItem(window(), kUseServiceCheck, UseService != 0);
-    CheckItem(window(), kAcceptRemoteCheck, !IsLoopback(ListenAddress));
-    CheckItem(window(), kLogTrafficCheck, LogTraffic != 0);
+    SetItemInt(window(), kSmtpPortEdit, draft_.DefaultPort);
+    SetItemInt(window(), kPopPortEdit, draft_.DefaultPOPPort);
+    SetItemInt(window(), kConnectTimeoutEdit, draft_.ConnectTimeout);
+    SetItemInt(window(), kMessageTimeoutEdit, draft_.MessageTimeout);
+    CheckItem(window(), kUseServiceCheck, draft_.UseService != 0);
+    CheckItem(window(), kAcceptRemoteCheck, !IsLoopback(draft_.ListenAddress));
+    CheckItem(window(), kLogTrafficCheck, draft_.LogTraffic != 0);
 }
 
 bool GeneralSettingsPage::ReadBack() {
-    for (auto [id, field] :
-         {std::pair{kSmtpPortEdit, &DefaultPort}, std::pair{kPopPortEdit, &DefaultPOPPort},
-          std::pair{kConnectTimeoutEdit, &ConnectTimeout},
-          std::pair{kMessageTimeoutEdit, &MessageTimeout}}) {
+    for (auto [id, field] : {std::pair{kSmtpPortEdit, &draft_.DefaultPort},
+                             std::pair{kPopPortEdit, &draft_.DefaultPOPPort},
+                             std::pair{kConnectTimeoutEdit, &draft_.ConnectTimeout},
+                             std::pair{kMessageTimeoutEdit, &draft_.MessageTimeout}}) {
         if (!ReadItemInt(window(), id, *field, notifier())) {
             return false;
         }
     }
-    UseService = IsItemChecked(window(), kUseServiceCheck) ? 1 : 0;
+    draft_.UseService = IsItemChecked(window(), kUseServiceCheck) ? 1 : 0;
     if (!IsItemChecked(window(), kAcceptRemoteCheck)) {
-        ListenAddress.clear();
-    } else if (IsLoopback(ListenAddress)) {
-        ListenAddress = "*";  // a chosen local address stays as it is
+        draft_.ListenAddress.clear();
+    } else if (IsLoopback(draft_.ListenAddress)) {
+        draft_.ListenAddress = "*";  // a chosen local address stays as it is
     }
-    LogTraffic = IsItemChecked(window(), kLogTrafficCheck) ? 1 : 0;
+    draft_.LogTraffic = IsItemChecked(window(), kLogTrafficCheck) ? 1 : 0;
     return true;
 }
 

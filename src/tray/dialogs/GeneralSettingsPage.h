@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/config/RelaySettings.h"
 #include "platform/RollingLogFile.h"
 #include "tray/dialogs/DialogContext.h"
 #include "tray/dialogs/LinkLauncher.h"
@@ -23,19 +24,10 @@ class GeneralSettingsPage : public OptionsPage {
     static constexpr int kLogTrafficCheck = 1033;
     static constexpr int kOpenLogButton = 1034;
 
-    /// "Open log" opens `log` with `launcher`.
-    GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host, LinkLauncher& launcher,
-                        RollingLogFile& log);
-
-    int DefaultPort = 0;
-    int DefaultPOPPort = 0;
-    int ConnectTimeout = 0;
-    int MessageTimeout = 0;
-    int UseService = 0;
-    /// The listeners' address: empty (this computer only), "*", or one local address.
-    std::string ListenAddress;
-    /// Whether the relayed traffic goes into the log too.
-    int LogTraffic = 0;
+    /// The page edits the default ports, time-outs, UseService, ListenAddress and LogTraffic
+    /// of `draft`. "Open log" opens `log` with `launcher`.
+    GeneralSettingsPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                        LinkLauncher& launcher, RollingLogFile& log);
 
     void LoadControls() override;
     bool ReadBack() override;
@@ -50,6 +42,7 @@ class GeneralSettingsPage : public OptionsPage {
     void OpenLog();
 
     bool isNT_;
+    RelaySettings& draft_;
     LinkLauncher& launcher_;
     RollingLogFile& log_;
 };

@@ -4,7 +4,7 @@
 
 #include "core/config/DecimalText.h"
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/ListViewRows.h"
 #include "tray/dialogs/SetKludgeDialog.h"
@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kColumnCount = 3;
 
-/// An entry of either list as string 112 ("%d %s") lays it out: the number, the text.
+/// An entry of either stored list as string 112 ("%d %s") lays it out: the number, the text.
 std::string FormatEntry(int number, const std::string& text) {
     std::string entry = LoadResourceString(IDS_ENTRY_FORMAT);
     // The user's text goes in last, so that a "%s" in it is never taken for the field.
@@ -50,13 +50,21 @@ int TypeImage(int type) {
     return type >= 0 ? type : kNoRowImage;
 }
 
+/// The kludge the editor's fields make: what their stored entries read as, so a name typed
+/// with blanks keeps its first word.
+KludgeRecord EditedKludge(const SetKludgeDialog& editor) {
+    return ReadKludge(FormatEntry(editor.kludgeType, editor.kludgeText),
+                      FormatEntry(editor.action, editor.changeToText));
+}
+
 }  // namespace
 
-KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host,
-                         const StringList& liveSignalStr)
+KludgesPage::KludgesPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                         const std::vector<SpecialKludgeRecord>& liveSpecials)
     : ListPage(context.instance, IDD_KLUDGES_PAGE, host, *context.notifier, kList),
       context_(context),
-      liveSignalStr_(liveSignalStr) {}
+      draft_(draft),
+      liveSpecials_(liveSpecials) {}
 
 bool KludgesPage::OnInitDialog() {
     AddListColumn(List(), 0, LoadResourceString(IDS_COLUMN_KLUDGE), 100);
@@ -70,21 +78,18 @@ bool KludgesPage::OnInitDialog() {
 }
 
 void KludgesPage::LoadControls() {
-    // Every row then has its action, and an added kludge cannot pair with another's.
-    SettingsEdits::MendKludges(Kludges, Subst);
     ClearListRows(List());
-    for (std::size_t i = 0; i < Kludges.size(); ++i) {
-        const KludgeEntry entry = ParseKludgeEntry(Kludges[i]);
-        InsertListRow(List(), static_cast<int>(i), std::string(entry.headerName),
-                      TypeImage(entry.type), kColumnCount);
+    for (std::size_t i = 0; i < draft_.Kludges.size(); ++i) {
+        InsertListRow(List(), static_cast<int>(i), draft_.Kludges[i].headerName,
+                      TypeImage(draft_.Kludges[i].type), kColumnCount);
     }
 }
 
 std::string KludgesPage::CellText(int row, int column) {
-    if (row < 0 || static_cast<std::size_t>(row) >= Subst.size()) {
+    if (row < 0 || static_cast<std::size_t>(row) >= draft_.Kludges.size()) {
         return {};
     }
-    const SubstEntry entry = ParseSubstEntry(Subst[static_cast<std::size_t>(row)]);
+    const KludgeRecord& entry = draft_.Kludges[static_cast<std::size_t>(row)];
     if (column == 1) {
         return ActionTitle(entry.action);
     }
@@ -95,37 +100,31 @@ std::string KludgesPage::CellText(int row, int column) {
 }
 
 void KludgesPage::Add() {
-    SetKludgeDialog editor(context_, liveSignalStr_);
+    SetKludgeDialog editor(context_, liveSpecials_);
     if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
         return;
     }
-    const std::size_t n =
-        SettingsEdits::AddKludge(Kludges, Subst, FormatEntry(editor.kludgeType, editor.kludgeText),
-                                 FormatEntry(editor.action, editor.changeToText));
+    const std::size_t n = SettingsEdits::AddKludge(draft_, EditedKludge(editor));
     InsertListRow(List(), static_cast<int>(n), editor.kludgeText, TypeImage(editor.kludgeType),
                   kColumnCount);
 }
 
 void KludgesPage::Edit() {
     const int row = FocusedListRow(List());
-    if (row < 0 || static_cast<std::size_t>(row) >= Kludges.size()) {
+    if (row < 0 || static_cast<std::size_t>(row) >= draft_.Kludges.size()) {
         return;
     }
     const std::size_t n = static_cast<std::size_t>(row);
-    SettingsEdits::MendKludges(Kludges, Subst);
-    SetKludgeDialog editor(context_, liveSignalStr_);
-    const SubstEntry subst = ParseSubstEntry(Subst[n]);
-    editor.action = subst.action;
-    editor.changeToText = subst.text;
-    const KludgeEntry kludge = ParseKludgeEntry(Kludges[n]);
+    SetKludgeDialog editor(context_, liveSpecials_);
+    const KludgeRecord& kludge = draft_.Kludges[n];
+    editor.action = kludge.action;
+    editor.changeToText = kludge.text;
     editor.kludgeType = kludge.type;
-    editor.kludgeText = std::string(kludge.headerName);
+    editor.kludgeText = kludge.headerName;
     if (context_.runModal(editor, window()) != IDOK || editor.kludgeText.empty()) {
         return;
     }
-    if (!SettingsEdits::EditKludge(Kludges, Subst, n,
-                                   FormatEntry(editor.kludgeType, editor.kludgeText),
-                                   FormatEntry(editor.action, editor.changeToText))) {
+    if (!SettingsEdits::EditKludge(draft_, n, EditedKludge(editor))) {
         return;
     }
     SetListRow(List(), row, editor.kludgeText, TypeImage(editor.kludgeType));
@@ -133,13 +132,13 @@ void KludgesPage::Edit() {
 
 void KludgesPage::Delete() {
     const int row = FocusedListRow(List());
-    if (row < 0 || static_cast<std::size_t>(row) >= Kludges.size()) {
+    if (row < 0 || static_cast<std::size_t>(row) >= draft_.Kludges.size()) {
         return;
     }
     if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
-    if (SettingsEdits::RemoveKludge(Kludges, Subst, static_cast<std::size_t>(row))) {
+    if (SettingsEdits::RemoveKludge(draft_, static_cast<std::size_t>(row))) {
         DeleteListRow(List(), row);
     }
 }

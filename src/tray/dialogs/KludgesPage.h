@@ -1,6 +1,8 @@
 // The Kludges page of the Options dialog: lists the kludges; a right click adds one, a double
-// click edits, the Delete key removes. It works on copies that the caller takes back on OK.
+// click edits, the Delete key removes. It edits the Options dialog's draft of the settings.
 #pragma once
+
+#include <vector>
 
 #include "core/config/RelaySettings.h"
 #include "tray/dialogs/DialogContext.h"
@@ -12,16 +14,13 @@ class KludgesPage : public ListPage {
   public:
     static constexpr int kList = 1001;
 
-    /// `liveSignalStr` is offered by the kludge editor; it is the live list, which the
-    /// Special page keeps current while the Options dialog is open.
-    KludgesPage(const DialogContext& context, OptionsPageHost& host,
-                const StringList& liveSignalStr);
-
-    StringList Subst;    ///< "%d %s": action, text; parallel to Kludges
-    StringList Kludges;  ///< "%d %s": kludge type, header name
+    /// The page edits `draft.Kludges`. The kludge editor offers `liveSpecials`, the live
+    /// list, which the Special page keeps current while the Options dialog is open.
+    KludgesPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                const std::vector<SpecialKludgeRecord>& liveSpecials);
 
     void LoadControls() override;
-    bool ReadBack() override { return true; }  // the lists are kept current while editing
+    bool ReadBack() override { return true; }  // the draft is kept current while editing
 
   protected:
     bool OnInitDialog() override;
@@ -32,7 +31,8 @@ class KludgesPage : public ListPage {
 
   private:
     DialogContext context_;
-    const StringList& liveSignalStr_;
+    RelaySettings& draft_;
+    const std::vector<SpecialKludgeRecord>& liveSpecials_;
 };
 
 }  // namespace vantel

@@ -57,11 +57,19 @@ int RowImage(const ServerEntry& entry) {
 
 }  // namespace
 
-ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host,
-                         std::vector<ServerEntry>& liveServerList)
+ServersPage::ServersPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                         RelaySettings& live)
     : ListPage(context.instance, IDD_SERVERS_PAGE, host, *context.notifier, kServerListView),
       context_(context),
-      servers_(liveServerList) {}
+      servers_(draft.ServerList),
+      draft_(draft),
+      live_(live) {}
+
+void ServersPage::WriteLive() {
+    if (&live_ != &draft_) {
+        live_.ServerList = draft_.ServerList;
+    }
+}
 
 bool ServersPage::OnInitDialog() {
     for (int i = 0; i < kColumnCount; ++i) {
@@ -127,6 +135,7 @@ void ServersPage::Edit() {
     // Any type keeps a login typed for it, though only POP3 ones are stored.
     SettingsEdits::SetLogin(entry, servers_, editor.userName, editor.password, GetTickCount());
     SettingsEdits::ReplaceServer(servers_, static_cast<std::size_t>(index), entry);
+    WriteLive();
     SetListRow(List(), index, entry.Name, RowImage(entry));
 }
 
@@ -141,6 +150,7 @@ void ServersPage::Add() {
         SettingsEdits::SetLogin(entry, servers_, editor.userName, editor.password, GetTickCount());
     }
     const std::size_t n = SettingsEdits::AddServer(servers_, entry);
+    WriteLive();
     InsertListRow(List(), static_cast<int>(n), entry.Name, RowImage(entry), kColumnCount);
 }
 
@@ -153,6 +163,7 @@ void ServersPage::Delete() {
         return;
     }
     if (SettingsEdits::RemoveServer(servers_, static_cast<std::size_t>(index))) {
+        WriteLive();
         DeleteListRow(List(), index);
     }
 }

@@ -1,5 +1,6 @@
-// The Servers tab of the Options dialog: lists the server entries and edits the live list in
-// place, so every change holds at once, whichever way the Options dialog ends.
+// The Servers tab of the Options dialog: lists the server entries and edits the Options
+// dialog's draft, copying the list to the live settings after every change, so every change
+// holds at once, whichever way the Options dialog ends.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config/RelaySettings.h"
 #include "core/config/ServerEntry.h"
 #include "tray/dialogs/DialogContext.h"
 #include "tray/dialogs/ListPage.h"
@@ -20,12 +22,13 @@ class ServersPage : public ListPage {
   public:
     static constexpr int kServerListView = 1010;
 
-    ServersPage(const DialogContext& context, OptionsPageHost& host,
-                std::vector<ServerEntry>& liveServerList);
+    /// The page edits `draft.ServerList` and copies it to `live` after every change.
+    ServersPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                RelaySettings& live);
 
-    /// Refills the list view from the live list (which is the page's only data).
+    /// Refills the list view from the draft's list (which is the page's only data).
     void LoadControls() override;
-    /// Nothing to read: every edit has already gone to the live list.
+    /// Nothing to read: every edit has already gone to the draft and the live list.
     bool ReadBack() override { return true; }
 
   protected:
@@ -37,9 +40,13 @@ class ServersPage : public ListPage {
 
   private:
     int FocusedItem() const;
+    /// The live list becomes a copy of the draft's.
+    void WriteLive();
 
     DialogContext context_;
     std::vector<ServerEntry>& servers_;
+    RelaySettings& draft_;
+    RelaySettings& live_;
 };
 
 }  // namespace vantel

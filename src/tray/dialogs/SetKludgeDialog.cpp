@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/KludgeTypes.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/Placement.h"
@@ -24,18 +24,19 @@ constexpr int kSpecialKludge = static_cast<int>(KludgeAction::SpecialKludge);
 
 }  // namespace
 
-SetKludgeDialog::SetKludgeDialog(const DialogContext& context, const StringList& liveSignalStr)
+SetKludgeDialog::SetKludgeDialog(const DialogContext& context,
+                                 const std::vector<SpecialKludgeRecord>& liveSpecials)
     : Dialog(context.instance, IDD_SET_KLUDGE),
       notifier_(context.notifier),
-      signalSource_(liveSignalStr) {}
+      signalSource_(liveSpecials) {}
 
 bool SetKludgeDialog::OnInitDialog() {
     CentreOnOwner(window());
     SendDlgItemMessageA(window(), kKludgeEdit, EM_LIMITTEXT, kMaxTextLength, 0);
     SendDlgItemMessageA(window(), kChangeToEdit, EM_LIMITTEXT, kMaxTextLength, 0);
-    for (const std::string& signal : signalSource_) {
+    for (const SpecialKludgeRecord& special : signalSource_) {
         SendDlgItemMessageA(window(), kSignalCombo, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(signal.c_str()));
+                            reinterpret_cast<LPARAM>(special.signal.c_str()));
     }
     if (action == kTakeFromFile) {
         filePath = changeToText;
@@ -46,7 +47,7 @@ bool SetKludgeDialog::OnInitDialog() {
         changeToText.clear();
         // The exact entry first: the combo box's own search ignores case, and two signal
         // strings may differ in case only.
-        signalIndex_ = FindListIndex(signalSource_, signalChoice);
+        signalIndex_ = FindSpecialKludge(signalSource_, signalChoice);
         if (signalIndex_ < 0) {
             signalIndex_ = static_cast<int>(SendDlgItemMessageA(
                 window(), kSignalCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),

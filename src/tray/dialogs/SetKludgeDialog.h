@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/config/RelaySettings.h"
 #include "tray/dialogs/Dialog.h"
@@ -29,8 +30,9 @@ class SetKludgeDialog : public Dialog {
     static constexpr const char* kChooseSignalText =
         "Please choose a signal string for the special kludge.";
 
-    /// `liveSignalStr` is the live list, so special kludges defined meanwhile are offered.
-    SetKludgeDialog(const DialogContext& context, const StringList& liveSignalStr);
+    /// `liveSpecials` is the live list, so special kludges defined meanwhile are offered.
+    SetKludgeDialog(const DialogContext& context,
+                    const std::vector<SpecialKludgeRecord>& liveSpecials);
 
     std::string kludgeText;    ///< the header name
     std::string changeToText;  ///< the action's text: new text, file path or signal string
@@ -51,7 +53,7 @@ class SetKludgeDialog : public Dialog {
     void ReadControls();
 
     DialogNotifier* notifier_;
-    const StringList& signalSource_;
+    const std::vector<SpecialKludgeRecord>& signalSource_;
     /// Combo position of the chosen signal string, -1 for none; kept apart from its text,
     /// since an empty signal string is a valid choice.
     int signalIndex_ = -1;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/config/SettingsEdits.h"
-#include "core/rewrite/KludgeEntry.h"
+#include "core/config/StoredKludges.h"
 #include "tray/ResourceStrings.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/ListViewRows.h"
@@ -15,12 +15,19 @@ namespace {
 
 constexpr int kColumnCount = 3;
 
+/// The special kludge the editor's fields make: what their stored entries read as.
+SpecialKludgeRecord EditedSpecialKludge(const SpecialKludgeDialog& editor) {
+    return ReadSpecialKludge(editor.signalString,
+                             FormatSpecialDefinition(editor.separator, editor.kludgeName));
+}
+
 }  // namespace
 
 SpecialKludgesPage::SpecialKludgesPage(const DialogContext& context, OptionsPageHost& host,
-                                       RelaySettings& live)
+                                       RelaySettings& draft, RelaySettings& live)
     : ListPage(context.instance, IDD_SPECIAL_KLUDGES_PAGE, host, *context.notifier, kList),
       context_(context),
+      draft_(draft),
       live_(live) {}
 
 bool SpecialKludgesPage::OnInitDialog() {
@@ -32,11 +39,10 @@ bool SpecialKludgesPage::OnInitDialog() {
 }
 
 void SpecialKludgesPage::LoadControls() {
-    // Every row then has its definition, and an added one cannot pair with another's.
-    SettingsEdits::MendSpecialKludges(SignalStr, SpecialKludges);
     ClearListRows(List());
-    for (std::size_t i = 0; i < SignalStr.size(); ++i) {
-        InsertListRow(List(), static_cast<int>(i), SignalStr[i], kNoRowImage, kColumnCount);
+    const std::vector<SpecialKludgeRecord>& specials = draft_.SpecialKludges;
+    for (std::size_t i = 0; i < specials.size(); ++i) {
+        InsertListRow(List(), static_cast<int>(i), specials[i].signal, kNoRowImage, kColumnCount);
     }
     SetItemInt(window(), kTimeoutEdit, operationTimeout);
 }
@@ -52,9 +58,9 @@ bool SpecialKludgesPage::ReadBack() {
 }
 
 std::string SpecialKludgesPage::CellText(int row, int column) {
-    SpecialDefinition definition;
-    if (row >= 0 && static_cast<std::size_t>(row) < SpecialKludges.size()) {
-        definition = ParseSpecialDefinition(SpecialKludges[static_cast<std::size_t>(row)]);
+    SpecialKludgeRecord definition;
+    if (row >= 0 && static_cast<std::size_t>(row) < draft_.SpecialKludges.size()) {
+        definition = draft_.SpecialKludges[static_cast<std::size_t>(row)];
     }
     if (column == 1) {
         return definition.separator;
@@ -70,23 +76,20 @@ void SpecialKludgesPage::Add() {
     if (context_.runModal(editor, window()) != IDOK) {
         return;
     }
-    const std::size_t n = SettingsEdits::AddSpecialKludge(
-        SignalStr, SpecialKludges, editor.signalString,
-        FormatSpecialDefinition(editor.separator, editor.kludgeName));
+    const std::size_t n = SettingsEdits::AddSpecialKludge(draft_, EditedSpecialKludge(editor));
     InsertListRow(List(), static_cast<int>(n), editor.signalString, kNoRowImage, kColumnCount);
     WriteLive();
 }
 
 void SpecialKludgesPage::Edit() {
     const int row = FocusedListRow(List());
-    if (row < 0 || static_cast<std::size_t>(row) >= SignalStr.size()) {
+    if (row < 0 || static_cast<std::size_t>(row) >= draft_.SpecialKludges.size()) {
         return;
     }
     const std::size_t n = static_cast<std::size_t>(row);
-    SettingsEdits::MendSpecialKludges(SignalStr, SpecialKludges);
     SpecialKludgeDialog editor(context_);
-    editor.signalString = SignalStr[n];
-    const SpecialDefinition definition = ParseSpecialDefinition(SpecialKludges[n]);
+    const SpecialKludgeRecord& definition = draft_.SpecialKludges[n];
+    editor.signalString = definition.signal;
     if (!definition.separator.empty()) {
         editor.separator = definition.separator;
     }
@@ -94,9 +97,7 @@ void SpecialKludgesPage::Edit() {
     if (context_.runModal(editor, window()) != IDOK) {
         return;
     }
-    if (!SettingsEdits::EditSpecialKludge(
-            SignalStr, SpecialKludges, n, editor.signalString,
-            FormatSpecialDefinition(editor.separator, editor.kludgeName))) {
+    if (!SettingsEdits::EditSpecialKludge(draft_, n, EditedSpecialKludge(editor))) {
         return;
     }
     SetListRow(List(), row, editor.signalString, kNoRowImage);
@@ -105,14 +106,13 @@ void SpecialKludgesPage::Edit() {
 
 void SpecialKludgesPage::Delete() {
     const int row = FocusedListRow(List());
-    if (row < 0 || static_cast<std::size_t>(row) >= SignalStr.size()) {
+    if (row < 0 || static_cast<std::size_t>(row) >= draft_.SpecialKludges.size()) {
         return;
     }
     if (!notifier().AskOkCancel(window(), LoadResourceString(IDS_CONFIRM_DELETE))) {
         return;
     }
-    if (!SettingsEdits::RemoveSpecialKludge(SignalStr, SpecialKludges,
-                                            static_cast<std::size_t>(row))) {
+    if (!SettingsEdits::RemoveSpecialKludge(draft_, static_cast<std::size_t>(row))) {
         return;
     }
     DeleteListRow(List(), row);
@@ -120,8 +120,9 @@ void SpecialKludgesPage::Delete() {
 }
 
 void SpecialKludgesPage::WriteLive() {
-    live_.SpecialKludges = SpecialKludges;
-    live_.SignalStr = SignalStr;
+    if (&live_ != &draft_) {
+        live_.SpecialKludges = draft_.SpecialKludges;
+    }
 }
 
 }  // namespace vantel

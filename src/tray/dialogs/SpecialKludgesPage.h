@@ -1,6 +1,7 @@
 // The Special page of the Options dialog: lists the special kludges; a right click adds one,
-// a double click edits, the Delete key removes. Every change goes into the live settings at
-// once, so the kludge editor offers it and the relay uses it before the Options dialog ends.
+// a double click edits, the Delete key removes. It edits the Options dialog's draft, and every
+// change goes into the live settings at once too, so the kludge editor offers it and the relay
+// uses it before the Options dialog ends.
 #pragma once
 
 #include "core/config/RelaySettings.h"
@@ -16,10 +17,10 @@ class SpecialKludgesPage : public ListPage {
     static constexpr int kMinTimeout = 0;
     static constexpr int kMaxTimeout = 60;
 
-    SpecialKludgesPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& live);
+    /// The page edits `draft.SpecialKludges` and copies them to `live` after every change.
+    SpecialKludgesPage(const DialogContext& context, OptionsPageHost& host, RelaySettings& draft,
+                       RelaySettings& live);
 
-    StringList SignalStr;       ///< the signal strings; parallel to SpecialKludges
-    StringList SpecialKludges;  ///< "%c %s": separator, kludge name
     int operationTimeout = 30;  ///< kept in a hidden field, checked to lie in 0..60
 
     void LoadControls() override;
@@ -33,10 +34,11 @@ class SpecialKludgesPage : public ListPage {
     std::string CellText(int row, int column) override;
 
   private:
-    /// The live lists become copies of the page's: definitions first, then signal strings.
+    /// The live list becomes a copy of the draft's.
     void WriteLive();
 
     DialogContext context_;
+    RelaySettings& draft_;
     RelaySettings& live_;
 };
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 
 namespace vantel {
 namespace {
@@ -190,6 +191,49 @@ StringList Letters(std::string_view letters) {
     return list;
 }
 
+/// The settings as a store holding the letters loads them: kludge "A" is stored as "0 A" with
+/// the action "0 a", special kludge "A" as the signal "A" with the definition "# a"; "-" is an
+/// empty entry.
+RelaySettings Loaded(bool special, std::string_view keys, std::string_view partners) {
+    StringList keyEntries;
+    for (const std::string& letter : Letters(keys)) {
+        keyEntries.push_back(special || letter.empty() ? letter : "0 " + letter);
+    }
+    StringList partnerEntries;
+    for (const std::string& letter : Letters(partners)) {
+        partnerEntries.push_back(letter.empty() ? letter : (special ? "# " : "0 ") + letter);
+    }
+    RelaySettings settings;
+    if (special) {
+        settings.SpecialKludges = PairSpecialKludges(keyEntries, partnerEntries);
+    } else {
+        settings.Kludges = PairKludges(keyEntries, partnerEntries);
+    }
+    return settings;
+}
+
+/// The letters back: the header names or signal strings, and the texts or kludge names.
+StringList Keys(const RelaySettings& settings) {
+    StringList keys;
+    for (const KludgeRecord& kludge : settings.Kludges) {
+        keys.push_back(kludge.headerName);
+    }
+    for (const SpecialKludgeRecord& definition : settings.SpecialKludges) {
+        keys.push_back(definition.signal);
+    }
+    return keys;
+}
+StringList Partners(const RelaySettings& settings) {
+    StringList partners;
+    for (const KludgeRecord& kludge : settings.Kludges) {
+        partners.push_back(kludge.text);
+    }
+    for (const SpecialKludgeRecord& definition : settings.SpecialKludges) {
+        partners.push_back(definition.kludgeName);
+    }
+    return partners;
+}
+
 TEST(SettingsEditsTest, BothKludgePairsStayPairedWhateverTheStoreHeld) {
     constexpr std::size_t kHuge = static_cast<std::size_t>(-1);
     struct Case {
@@ -211,63 +255,49 @@ TEST(SettingsEditsTest, BothKludgePairsStayPairedWhateverTheStoreHeld) {
         {"edit the entry that had no partner", "AB", "a", 'e', 1, true, "AN", "an"},
         {"edit past the end", "A", "a", 'e', 1, false, "A", "a"},
         {"edit a huge index", "A", "a", 'e', kHuge, false, "A", "a"},
-        {"edit an empty list", "", "x", 'e', 0, false, "", "x"},
+        // The stray partner went as the lists loaded.
+        {"edit an empty list", "", "x", 'e', 0, false, "", ""},
         {"remove from equal lists", "AB", "ab", 'r', 0, true, "B", "b"},
         {"remove the entry without a partner", "AB", "a", 'r', 1, true, "A", "a"},
         {"remove beside a long partner list", "AB", "abx", 'r', 0, true, "B", "b"},
         {"remove past the end", "A", "a", 'r', 3, false, "A", "a"},
         {"remove a huge index", "A", "a", 'r', kHuge, false, "A", "a"},
     };
-    using List = StringList RelaySettings::*;
-    struct Pair {
-        List keys;
-        List partners;
-        bool special;
-    };
-    for (const Pair pair :
-         {Pair{&RelaySettings::Kludges, &RelaySettings::Subst, false},
-          Pair{&RelaySettings::SignalStr, &RelaySettings::SpecialKludges, true}}) {
+    for (const bool special : {false, true}) {
         for (const Case& c : cases) {
-            RelaySettings settings;
-            settings.*pair.keys = Letters(c.keys);
-            settings.*pair.partners = Letters(c.partners);
+            RelaySettings settings = Loaded(special, c.keys, c.partners);
+            const KludgeRecord kludge{0, "N", 0, "n"};
+            const SpecialKludgeRecord definition{"N", "#", "n"};
             bool done = true;
             if (c.edit == 'a') {
-                const std::size_t at = pair.special
-                                           ? SettingsEdits::AddSpecialKludge(settings, "N", "n")
-                                           : SettingsEdits::AddKludge(settings, "N", "n");
+                const std::size_t at = special
+                                           ? SettingsEdits::AddSpecialKludge(settings, definition)
+                                           : SettingsEdits::AddKludge(settings, kludge);
                 EXPECT_EQ(at, std::string_view(c.keysAfter).size() - 1) << c.what;
             } else if (c.edit == 'e') {
-                done = pair.special ? SettingsEdits::EditSpecialKludge(settings, c.index, "N", "n")
-                                    : SettingsEdits::EditKludge(settings, c.index, "N", "n");
+                done = special ? SettingsEdits::EditSpecialKludge(settings, c.index, definition)
+                               : SettingsEdits::EditKludge(settings, c.index, kludge);
             } else {
-                done = pair.special ? SettingsEdits::RemoveSpecialKludge(settings, c.index)
-                                    : SettingsEdits::RemoveKludge(settings, c.index);
+                done = special ? SettingsEdits::RemoveSpecialKludge(settings, c.index)
+                               : SettingsEdits::RemoveKludge(settings, c.index);
             }
             EXPECT_EQ(done, c.done) << c.what;
-            EXPECT_EQ(settings.*pair.keys, Letters(c.keysAfter)) << c.what;
-            EXPECT_EQ(settings.*pair.partners, Letters(c.partnersAfter)) << c.what;
-            // The other pair is not touched.
-            EXPECT_EQ(settings.Kludges.size() + settings.Subst.size() + settings.SignalStr.size() +
-                          settings.SpecialKludges.size(),
-                      (settings.*pair.keys).size() + (settings.*pair.partners).size())
+            EXPECT_EQ(Keys(settings), Letters(c.keysAfter)) << c.what;
+            EXPECT_EQ(Partners(settings), Letters(c.partnersAfter)) << c.what;
+            // The other list is not touched.
+            EXPECT_TRUE(special ? settings.Kludges.empty() : settings.SpecialKludges.empty())
                 << c.what;
         }
     }
 }
 
 TEST(SettingsEditsTest, MendingGivesEveryEntryItsPartnerAndDropsStrayPartners) {
-    RelaySettings settings;
-    settings.Kludges = Letters("AB");
-    settings.Subst = Letters("a");
-    settings.SignalStr = Letters("S");
-    settings.SpecialKludges = Letters("sx");
-    SettingsEdits::MendKludges(settings);
-    SettingsEdits::MendSpecialKludges(settings);
-    EXPECT_EQ(settings.Subst, Letters("a-"));
-    EXPECT_EQ(settings.SpecialKludges, Letters("s"));
-    EXPECT_EQ(settings.Kludges, Letters("AB"));
-    EXPECT_EQ(settings.SignalStr, Letters("S"));
+    const RelaySettings kludges = Loaded(false, "AB", "a");
+    const RelaySettings specials = Loaded(true, "S", "sx");
+    EXPECT_EQ(Partners(kludges), Letters("a-"));
+    EXPECT_EQ(Partners(specials), Letters("s"));
+    EXPECT_EQ(Keys(kludges), Letters("AB"));
+    EXPECT_EQ(Keys(specials), Letters("S"));
 }
 
 }  // namespace

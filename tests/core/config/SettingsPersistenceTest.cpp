@@ -4,6 +4,7 @@
 
 #include "StoreFactory.h"
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 
 namespace vantel {
 namespace {
@@ -53,9 +54,8 @@ TEST_P(SettingsPersistenceTest, EmptyStoreLoadsDefaults) {
     EXPECT_EQ(s.DefaultSchema, 0);
     EXPECT_EQ(s.ListenAddress, "");
     EXPECT_EQ(persistence_.CurrentSchemaName(), "");
-    EXPECT_TRUE(s.Kludges.empty() && s.Subst.empty() && s.SignalStr.empty() &&
-                s.SpecialKludges.empty() && s.Servers.empty() && s.Schemes.empty() &&
-                s.ServerList.empty());
+    EXPECT_TRUE(s.Kludges.empty() && s.SpecialKludges.empty() && s.Servers.empty() &&
+                s.Schemes.empty() && s.ServerList.empty());
 }
 
 TEST_P(SettingsPersistenceTest, DefaultPortsReadAsNumbersWithFallbacks) {
@@ -87,10 +87,8 @@ TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
     s.POPCycleChange = 1;
     s.UseService = 1;
     s.ListenAddress = "*";
-    s.Kludges = {"0 X-Mailer:", "1 Received:"};
-    s.Subst = {"0 Vantel \"quoted\" \\path", "1 "};
-    s.SignalStr = {"Tag:"};
-    s.SpecialKludges = {"; X-Tag:"};
+    s.Kludges = PairKludges({"0 X-Mailer:", "1 Received:"}, {"0 Vantel \"quoted\" \\path", "1 "});
+    s.SpecialKludges = PairSpecialKludges({"Tag:"}, {"; X-Tag:"});
     ServerEntry smtp;
     smtp.Name = "smtp.example.org";
     smtp.LocalPort = 25;
@@ -109,8 +107,6 @@ TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
     EXPECT_EQ(back.UseService, 1);
     EXPECT_EQ(back.ListenAddress, "*");
     EXPECT_EQ(back.Kludges, s.Kludges);
-    EXPECT_EQ(back.Subst, s.Subst);
-    EXPECT_EQ(back.SignalStr, s.SignalStr);
     EXPECT_EQ(back.SpecialKludges, s.SpecialKludges);
     EXPECT_EQ(back.Servers,
               (StringList{"25 587 0 -1 smtp.example.org", "110 110 1 4242 pop.example.org"}));
@@ -130,22 +126,20 @@ TEST_P(SettingsPersistenceTest, SaveThenLoadGivesTheSameSettings) {
 
 TEST_P(SettingsPersistenceTest, ShorterListLeavesStaleEntriesThatLoadIgnores) {
     RelaySettings s;
-    s.Kludges = {"0 A:", "0 B:", "0 C:", "0 D:", "0 E:"};
-    s.Subst = StringList(5, "1 ");
+    s.Kludges = PairKludges({"0 A:", "0 B:", "0 C:", "0 D:", "0 E:"}, StringList(5, "1 "));
     persistence_.SaveSettings(s);
     s.Kludges.resize(3);
-    s.Subst.resize(3);
     persistence_.SaveSettings(s);
     EXPECT_EQ(Read("Settings", "KludgesCount"), "3");
     EXPECT_EQ(Read("Settings", "Kludges3"), "0 D:");
     EXPECT_EQ(Read("Settings", "Kludges4"), "0 E:");
-    EXPECT_EQ(Load().Kludges, (StringList{"0 A:", "0 B:", "0 C:"}));
+    EXPECT_EQ(Load().Kludges, PairKludges({"0 A:", "0 B:", "0 C:"}, StringList(3, "1 ")));
 }
 
 TEST_P(SettingsPersistenceTest, ListCountsBeyondTheEntriesOrAbsurdlyLarge) {
     Write("Settings", "KludgesCount", "3");
     Write("Settings", "Kludges0", "0 A:");
-    EXPECT_EQ(Load().Kludges, (StringList{"0 A:", "", ""}));
+    EXPECT_EQ(Load().Kludges, PairKludges({"0 A:", "", ""}, {}));
     Write("Settings", "KludgesCount", "-4");
     EXPECT_TRUE(Load().Kludges.empty());
     Write("Settings", "KludgesCount", "2000000000");
@@ -153,12 +147,98 @@ TEST_P(SettingsPersistenceTest, ListCountsBeyondTheEntriesOrAbsurdlyLarge) {
               static_cast<std::size_t>(SettingsPersistence::kMaxListEntries));
 }
 
+TEST_P(SettingsPersistenceTest, KludgeListsPairAsTheyLoadAndSaveAsTheRelayReadsThem) {
+    struct Case {
+        const char* what;
+        StringList kludges, subst, signalStr, specialKludges;
+        std::vector<KludgeRecord> records;
+        std::vector<SpecialKludgeRecord> specials;
+        StringList savedKludges, savedSubst, savedSpecialKludges;  // SignalStr saves as loaded
+    };
+    const Case cases[] = {
+        {"paired lists save back byte for byte",
+         {"0 X-Mailer:", "1 Received:", "0 Subject:"},
+         {"0 Vantel 2.0", "1 ", "3 [list]"},
+         {"[list]", ""},
+         {"# X-Topic:", "  X-Blank:"},
+         {{0, "X-Mailer:", 0, "Vantel 2.0"}, {1, "Received:", 1, ""}, {0, "Subject:", 3, "[list]"}},
+         {{"[list]", "#", "X-Topic:"}, {"", " ", "X-Blank:"}},
+         {"0 X-Mailer:", "1 Received:", "0 Subject:"},
+         {"0 Vantel 2.0", "1 ", "3 [list]"},
+         {"# X-Topic:", "  X-Blank:"}},
+        {"a short partner list: the kludge has no action, the special kludge no definition",
+         {"0 A:", "0 B:"},
+         {"0 a"},
+         {"[a]", "[b]"},
+         {"# X-A:"},
+         {{0, "A:", 0, "a"}, {0, "B:", -1, ""}},
+         {{"[a]", "#", "X-A:"}, {"[b]", "", ""}},
+         {"0 A:", "0 B:"},
+         {"0 a", ""},
+         {"# X-A:", ""}},
+        {"a long partner list: the stray partners go",
+         {"0 A:"},
+         {"0 a", "0 stray"},
+         {},
+         {"# X-Stray:"},
+         {{0, "A:", 0, "a"}},
+         {},
+         {"0 A:"},
+         {"0 a"},
+         {}},
+        {"hand-edited entries keep what the relay reads in them",
+         {"Subject:", "", "5", " 1  X:  tail"},
+         {"nonsense", "0", "x y", "2 /path with blanks"},
+         {"[a]", "[b]", "[c]"},
+         {"#", "#xy X:", "# "},
+         {{0, "Subject:", -1, ""},
+          {0, "", 0, ""},
+          {0, "5", -1, "y"},
+          {1, "X:", 2, "/path with blanks"}},
+         {{"[a]", "", ""}, {"[b]", "#", "X:"}, {"[c]", "#", ""}},
+         {"0 Subject:", "", "0 5", "1 X:"},
+         {"", "0 ", "-1 y", "2 /path with blanks"},
+         {"", "# X:", "# "}},
+    };
+    const auto writeList = [this](const std::string& name, const StringList& list) {
+        Write("Settings", (name + "Count").c_str(), std::to_string(list.size()));
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            Write("Settings", (name + std::to_string(i)).c_str(), list[i]);
+        }
+    };
+    const auto readList = [this](const std::string& name) {
+        StringList list(
+            static_cast<std::size_t>(std::stoi(Read("Settings", (name + "Count").c_str()))));
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            list[i] = Read("Settings", (name + std::to_string(i)).c_str());
+        }
+        return list;
+    };
+    for (const Case& c : cases) {
+        writeList("Kludges", c.kludges);
+        writeList("Subst", c.subst);
+        writeList("SignalStr", c.signalStr);
+        writeList("SpecialKludges", c.specialKludges);
+        RelaySettings loaded = Load();
+        EXPECT_EQ(loaded.Kludges, c.records) << c.what;
+        EXPECT_EQ(loaded.SpecialKludges, c.specials) << c.what;
+
+        ASSERT_TRUE(persistence_.SaveSettings(loaded)) << c.what;
+        EXPECT_EQ(readList("Kludges"), c.savedKludges) << c.what;
+        EXPECT_EQ(readList("Subst"), c.savedSubst) << c.what;
+        EXPECT_EQ(readList("SignalStr"), c.signalStr) << c.what;
+        EXPECT_EQ(readList("SpecialKludges"), c.savedSpecialKludges) << c.what;
+        // What was saved loads as the same records.
+        EXPECT_EQ(Load().Kludges, c.records) << c.what;
+        EXPECT_EQ(Load().SpecialKludges, c.specials) << c.what;
+    }
+}
+
 TEST_P(SettingsPersistenceTest, LongValuesReadBackWhole) {
     RelaySettings s;
-    s.Kludges = {"0 X-Long:"};
-    s.Subst = {"0 " + std::string(5000, 'v')};
+    s.Kludges = PairKludges({"0 X-Long:"}, {"0 " + std::string(5000, 'v')});
     persistence_.SaveSettings(s);
-    EXPECT_EQ(Load().Subst, s.Subst);
+    EXPECT_EQ(Load().Kludges, s.Kludges);
 }
 
 TEST_P(SettingsPersistenceTest, OversizedOrMissingPassDataLoadsWithoutLogin) {

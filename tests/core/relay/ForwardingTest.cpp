@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -63,8 +64,7 @@ class ForwardingTest : public test::RelayFixture {
             };
         };
         RelaySettings& settings = untraced_.settings();
-        settings.Kludges = {"1 X-Mailer:"};
-        settings.Subst = {"0 Vantel"};
+        settings.Kludges = PairKludges({"1 X-Mailer:"}, {"0 Vantel"});
         const std::uint16_t port = test::FreePort(*loop_);
         settings.ServerList.push_back(Entry(ServerType::Pop3, port, server));
         untraced_.engine().StartRelay();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -105,10 +106,8 @@ class ImapLiteralTest : public test::RelayFixture {
         const std::uint16_t port = test::FreePort(*loop_);
         settings_.ServerList = {Entry(ServerType::Imap4, port, server.listener)};
         settings_.Kludges.clear();
-        settings_.Subst.clear();
         if (kludges) {
-            settings_.Kludges = {"0 X-Mailer:"};
-            settings_.Subst = {"0 Vantel"};
+            settings_.Kludges = PairKludges({"0 X-Mailer:"}, {"0 Vantel"});
         }
         Engine().StartRelay();
         auto client = Client(port);
@@ -304,8 +303,7 @@ TEST_F(ImapLiteralTest, ServerLiteralsAreNotTakenForGoAheads) {
     listener.onConnection = [](LoopbackPeer& peer) { peer.Send("* OK ready\r\n"); };
     const std::uint16_t port = test::FreePort(*loop_);
     settings_.ServerList = {Entry(ServerType::Imap4, port, listener)};
-    settings_.Kludges = {"0 X-Mailer:"};
-    settings_.Subst = {"0 Vantel"};
+    settings_.Kludges = PairKludges({"0 X-Mailer:"}, {"0 Vantel"});
     Engine().StartRelay();
     auto client = Client(port);
     ASSERT_TRUE(Run([&] { return client->received == "* OK ready\r\n"; }));

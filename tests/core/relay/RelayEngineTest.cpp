@@ -5,6 +5,7 @@
 #include <random>
 
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -20,8 +21,8 @@ TEST_F(RelayEngineTest, SmtpSessionIsRewrittenOnTheWireAndStateFollowsIt) {
     const std::uint16_t port = test::FreePort(*loop_);
     settings_.DefaultPort = port;
     settings_.ServerList = {Entry(ServerType::Smtp, port, server)};
-    settings_.Kludges = {"0 X-Mailer:", "0 To:"};
-    settings_.Subst = {"0 Vantel", "0 <rewritten@example.org>"};
+    settings_.Kludges =
+        PairKludges({"0 X-Mailer:", "0 To:"}, {"0 Vantel", "0 <rewritten@example.org>"});
     Engine().StartRelay();
     Engine().SetRelayState(true, false);
     ASSERT_EQ(Engine().Listeners().size(), 1u);
@@ -74,8 +75,7 @@ TEST_F(RelayEngineTest, Pop3LoginIsReplacedAndRetrievedMailRewritten) {
     entry.CredentialLength = PackCredentials(block, "stored", "secret");
     entry.Credentials = block;
     settings_.ServerList = {entry};
-    settings_.Kludges = {"1 Subject:"};
-    settings_.Subst = {"0 new"};
+    settings_.Kludges = PairKludges({"1 Subject:"}, {"0 new"});
     Engine().StartRelay();
 
     auto client = Client(port);

@@ -6,6 +6,7 @@
 
 #include "FaultyLoop.h"
 #include "core/config/CredentialCodec.h"
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -238,8 +239,7 @@ TEST_F(RelaySessionTest, NoticesFromInsideASessionWaitForTheLoop) {
     const std::uint16_t port = test::FreePort(*loop_);
     host.settings().DefaultPort = port;
     host.settings().ServerList = {Entry(ServerType::Smtp, port, server)};
-    host.settings().Kludges = {"0 X-File:"};
-    host.settings().Subst = {"2 /no/such/dir/lines.txt"};
+    host.settings().Kludges = PairKludges({"0 X-File:"}, {"2 /no/such/dir/lines.txt"});
     host.Start();
     auto client = Client(port);
     std::string sent;

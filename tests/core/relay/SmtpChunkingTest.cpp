@@ -2,6 +2,7 @@
 // the relay rewrites headers, which a counted chunk cannot take.
 #include <gtest/gtest.h>
 
+#include "core/config/StoredKludges.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -17,8 +18,7 @@ class SmtpChunkingTest : public test::RelayFixture {
         const std::uint16_t port = test::FreePort(*loop_);
         settings_.DefaultPort = port;
         settings_.ServerList = {Entry(type, port, server)};
-        settings_.Kludges = {"0 X-Mailer:"};
-        settings_.Subst = {"0 Vantel"};
+        settings_.Kludges = PairKludges({"0 X-Mailer:"}, {"0 Vantel"});
         Engine().StartRelay();
         return port;
     }

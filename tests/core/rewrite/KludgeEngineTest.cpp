@@ -33,8 +33,11 @@ class KludgeEngineTest : public ::testing::Test {
         return out;
     }
     void AddKludge(const std::string& kludge, const std::string& subst) {
-        settings_.Kludges.push_back(kludge);
-        settings_.Subst.push_back(subst);
+        settings_.Kludges.push_back(ReadKludge(kludge, subst));
+    }
+    /// Kludge `i` with its "Subst" entry replaced.
+    void SetSubst(std::size_t i, const std::string& subst) {
+        settings_.Kludges[i] = ReadKludge(FormatKludgeEntry(settings_.Kludges[i]), subst);
     }
     std::string WriteFile(const char* name, std::string_view content) {
         const auto path = dir_.path() / name;
@@ -67,8 +70,8 @@ TEST(KludgeEntryTest, EntriesAndMatching) {
     EXPECT_FALSE(MatchKludgeHeader("rcpt to:<a@b>\r\n", "To:"));
     EXPECT_TRUE(MatchKludgeHeader("anything\r\n", ""));
 
-    EXPECT_EQ(FindListIndex({"a", "B", "b"}, "b"), 2);
-    EXPECT_EQ(FindListIndex({"a"}, "A"), -1);
+    EXPECT_EQ(FindSpecialKludge(PairSpecialKludges({"a", "B", "b"}, {}), "b"), 2);
+    EXPECT_EQ(FindSpecialKludge(PairSpecialKludges({"a"}, {}), "A"), -1);
 }
 
 TEST_F(KludgeEngineTest, NoKludgesOrOtherTypeLeaveTheLine) {
@@ -91,51 +94,46 @@ TEST_F(KludgeEngineTest, ActionsAndTheirOrder) {
     EXPECT_TRUE(handled_);
 
     // The kludge's own name is written, also for an envelope command.
-    settings_.Kludges = {"0 To:"};
-    settings_.Subst = {"0 <x@y>"};
+    settings_.Kludges = PairKludges({"0 To:"}, {"0 <x@y>"});
     EXPECT_EQ(Apply("RCPT TO:<a@b>\r\n"), "To:  <x@y>\r\n");
 
     // Unknown actions, unparsable actions and Subst entries missing from a short list are inert.
-    settings_.Kludges = {"0 A:", "0 A:", "0 A:"};
-    settings_.Subst = {"7 x", "nonsense"};
+    settings_.Kludges = PairKludges({"0 A:", "0 A:", "0 A:"}, {"7 x", "nonsense"});
     EXPECT_EQ(Apply("A: 1\r\n"), "");
     EXPECT_FALSE(handled_);
 
     // A Subst entry without a blank has an empty text.
-    settings_.Subst = {"0"};
-    settings_.Kludges = {"0 A:"};
+    settings_.Kludges = PairKludges({"0 A:"}, {"0"});
     EXPECT_EQ(Apply("A: 1\r\n"), "A:  \r\n");
 }
 
 TEST_F(KludgeEngineTest, SpecialKludgeAddsALineAndKeepsTheReceivedOne) {
-    settings_.SignalStr = {"[list]"};
-    settings_.SpecialKludges = {"# X-Topic:"};
+    settings_.SpecialKludges = PairSpecialKludges({"[list]"}, {"# X-Topic:"});
     AddKludge("0 Subject:", "3 [list]");
     EXPECT_EQ(Apply("Subject: [LIST] Meeting #Budget Plan #\r\n"), "X-Topic: budget plan\r\n");
     EXPECT_FALSE(handled_);
 
     // A change before it is overruled: the received line goes out after the special line.
-    settings_.Kludges.insert(settings_.Kludges.begin(), "0 Subject:");
-    settings_.Subst.insert(settings_.Subst.begin(), "0 new");
+    settings_.Kludges.insert(settings_.Kludges.begin(), ReadKludge("0 Subject:", "0 new"));
     EXPECT_EQ(Apply("Subject: [list] #v#\r\n"), "Subject:  new\r\nX-Topic: v\r\n");
     EXPECT_FALSE(handled_);
     // No signal string in the line: the special kludge does nothing, the change stands.
     EXPECT_EQ(Apply("Subject: #v#\r\n"), "Subject:  new\r\n");
     EXPECT_TRUE(handled_);
     // An unknown signal string does nothing.
-    settings_.Subst[1] = "3 [other]";
+    SetSubst(1, "3 [other]");
     EXPECT_EQ(Apply("Subject: [other] #v#\r\n"), "Subject:  new\r\n");
     // Until a special kludge takes that signal string.
-    settings_.SignalStr[0] = "[Other]";
+    settings_.SpecialKludges[0].signal = "[Other]";
     EXPECT_EQ(Apply("Subject: [other] #v#\r\n"), "Subject:  new\r\n");
-    settings_.SignalStr[0] = "[other]";
+    settings_.SpecialKludges[0].signal = "[other]";
     EXPECT_EQ(Apply("Subject: [OTHER] #v#\r\n"), "Subject:  new\r\nX-Topic: v\r\n");
 }
 
 TEST(SpecialKludgeTest, ValueExtraction) {
     RelaySettings s;
-    s.SignalStr = {"", "sig", "sig", "sig", "x"};
-    s.SpecialKludges = {"# K:", "# K:", " K:", "", "#"};
+    s.SpecialKludges =
+        PairSpecialKludges({"", "sig", "sig", "sig", "x"}, {"# K:", "# K:", " K:", "", "#"});
     const auto apply = [&](std::string_view line, int index) {
         const std::optional<SignalKludge> kludge = ReadSignalKludge(s, index);
         std::string added;
@@ -169,7 +167,7 @@ TEST_F(KludgeEngineTest, TakeFromFilePicksEveryLineEndedByLf) {
     EXPECT_GT(seen["X-Quote:  three\r\n"], 1400);
 
     // Without the final LF the last line can never be chosen.
-    settings_.Subst[0] = "2 " + WriteFile("nolf.txt", "one\ntwo\nthree");
+    SetSubst(0, "2 " + WriteFile("nolf.txt", "one\ntwo\nthree"));
     seen.clear();
     for (int r : {0, 16000, 32767}) {
         random_.values = {r};
@@ -179,9 +177,9 @@ TEST_F(KludgeEngineTest, TakeFromFilePicksEveryLineEndedByLf) {
     EXPECT_EQ(seen.count("X-Quote:  three\r\n"), 0u);
 
     // CR LF files read like LF files.
-    settings_.Subst[0] = "2 " + WriteFile("crlf.txt", "only\r\n");
+    SetSubst(0, "2 " + WriteFile("crlf.txt", "only\r\n"));
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  only\r\n");
-    settings_.Subst[0] = "2 " + WriteFile("one.txt", "single line");
+    SetSubst(0, "2 " + WriteFile("one.txt", "single line"));
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  single line\r\n");
     EXPECT_TRUE(notifier_.messages.empty());
 }
@@ -206,7 +204,7 @@ TEST_F(KludgeEngineTest, FileTextEndsAtItsFirstNul) {
         random_.values = {r};
         EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  ab\r\n") << r;
     }
-    settings_.Subst[0] = "2 " + WriteFile("lead.txt", "\0one\ntwo\n"s);
+    SetSubst(0, "2 " + WriteFile("lead.txt", "\0one\ntwo\n"s));
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
 
     // Lines after the NUL are neither chosen nor counted: the draw spreads over the two
@@ -226,14 +224,14 @@ TEST_F(KludgeEngineTest, EmptyMissingAndHugeFiles) {
     EXPECT_TRUE(handled_);
 
     const std::string missing = (dir_.path() / "missing.txt").string();
-    settings_.Subst[0] = "2 " + missing;
+    SetSubst(0, "2 " + missing);
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
     EXPECT_EQ(Apply("X-Quote: b\r\n"), "X-Quote:  \r\n");
     EXPECT_EQ(notifier_.messages,
               std::vector<std::string>(2, "Error opening file '" + missing + "'."));
 
     // A file line longer than a replacement holds is cut to fit.
-    settings_.Subst[0] = "2 " + WriteFile("huge.txt", std::string(5000, 'q') + "\n");
+    SetSubst(0, "2 " + WriteFile("huge.txt", std::string(5000, 'q') + "\n"));
     const std::string out = Apply("X-Quote: a\r\n");
     EXPECT_EQ(out,
               "X-Quote:  " + std::string(KludgeEngine::kReplacementCapacity - 4, 'q') + "\r\n");
@@ -250,7 +248,7 @@ TEST_F(KludgeEngineTest, UnreadablePathsGiveTheNoticeAndNewFilesAreTakenUp) {
 
     // Missing at first, then created.
     const std::string path = (dir_.path() / "later.txt").string();
-    settings_.Subst[0] = "2 " + path;
+    SetSubst(0, "2 " + path);
     EXPECT_EQ(Apply("X-Quote: a\r\n"), "X-Quote:  \r\n");
     EXPECT_EQ(notifier_.messages.size(), 2u);
     WriteFile("later.txt", "first\r\n");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FakeNotifier.h"
+#include "core/config/StoredKludges.h"
 #include "core/rewrite/CRuntimeRandom.h"
 #include "core/rewrite/CachedKludgeFiles.h"
 #include "core/rewrite/LineSplitter.h"
@@ -20,8 +21,11 @@ class MessageRewriterTest : public ::testing::Test {
         return std::string(rewriter_.ProcessMessageBlock(block, state_, mode));
     }
     void AddKludge(const std::string& kludge, const std::string& subst) {
-        settings_.Kludges.push_back(kludge);
-        settings_.Subst.push_back(subst);
+        settings_.Kludges.push_back(ReadKludge(kludge, subst));
+    }
+    /// Kludge `i` with its "Subst" entry replaced.
+    void SetSubst(std::size_t i, const std::string& subst) {
+        settings_.Kludges[i] = ReadKludge(FormatKludgeEntry(settings_.Kludges[i]), subst);
     }
 
     RelaySettings settings_;
@@ -92,7 +96,7 @@ TEST_F(MessageRewriterTest, OutgoingDateLinesAreMarked) {
     // A Date line that a kludge changed is still marked; a deleted one is not.
     AddKludge("0 Date:", "0 Tue, 8 Dec +0000");
     EXPECT_EQ(Feed("Date: x\r\n"), "Date:  Tue, 8 Dec  +0000\r\n");
-    settings_.Subst[0] = "1 ";
+    SetSubst(0, "1 ");
     EXPECT_EQ(Feed("Date: x\r\n"), "");
 }
 
@@ -153,30 +157,27 @@ TEST_F(MessageRewriterTest, EmptyHeaderNameKludgeAlsoMeetsTheEmptyLineAtABlockEn
 TEST_F(MessageRewriterTest, EditsOfTheKludgeListsReachTheNextBlockOfTheSameStream) {
     AddKludge("0 Subject:", "0 first");
     EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  first\r\n");
-    settings_.Subst[0] = "0 second";
+    SetSubst(0, "0 second");
     EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  second\r\n");
     // An entry added in front acts first; once removed, it acts no more.
-    settings_.Kludges.insert(settings_.Kludges.begin(), "0 Subject:");
-    settings_.Subst.insert(settings_.Subst.begin(), "0 front");
+    settings_.Kludges.insert(settings_.Kludges.begin(), ReadKludge("0 Subject:", "0 front"));
     EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  front\r\nSubject:  second\r\n");
     settings_.Kludges.erase(settings_.Kludges.begin());
-    settings_.Subst.erase(settings_.Subst.begin());
     EXPECT_EQ(Feed("Subject: a\r\n"), "Subject:  second\r\n");
     // A line cut by the edit meets the lists of the block that completes it.
     EXPECT_EQ(Feed("Subj"), "");
-    settings_.Subst[0] = "1 ";
+    SetSubst(0, "1 ");
     EXPECT_EQ(Feed("ect: a\r\nX: 1\r\n"), "X: 1\r\n");
 
     // The special kludge follows its signal string and definition.
-    settings_.Subst[0] = "3 [b]";
-    settings_.SignalStr = {"[a]"};
-    settings_.SpecialKludges = {"# X-Tag:"};
+    SetSubst(0, "3 [b]");
+    settings_.SpecialKludges = PairSpecialKludges({"[a]"}, {"# X-Tag:"});
     EXPECT_EQ(Feed("Subject: [B] #V#\r\n"), "Subject: [B] #V#\r\n");
-    settings_.SignalStr[0] = "[b]";
+    settings_.SpecialKludges[0].signal = "[b]";
     EXPECT_EQ(Feed("Subject: [B] #V#\r\n"), "X-Tag: v\r\nSubject: [B] #V#\r\n");
-    settings_.SpecialKludges[0] = "% X-Other:";
+    settings_.SpecialKludges[0] = ReadSpecialKludge("[b]", "% X-Other:");
     EXPECT_EQ(Feed("Subject: [b] %W%\r\n"), "X-Other: w\r\nSubject: [b] %W%\r\n");
-    settings_.SpecialKludges.clear();
+    settings_.SpecialKludges[0] = ReadSpecialKludge("[b]", "");
     EXPECT_EQ(Feed("Subject: [b] %W%\r\n"), "Subject: [b] %W%\r\n");
 }
 

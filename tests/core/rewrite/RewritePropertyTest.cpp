@@ -211,14 +211,14 @@ void AddRandomKludges(RelaySettings& settings, std::string_view message, Rng& rn
             name = "Subject:";
         }
         const int type = Chance(rng, 80) ? static_cast<int>(mode) : 1 - static_cast<int>(mode);
-        settings.Kludges.push_back(name.empty() ? "" : std::to_string(type) + ' ' + name);
         static constexpr int kActions[] = {0, 1, 3};
         const int action = kActions[Pick(rng, 3)];
         const std::string signal = piece(6);
-        settings.Subst.push_back(std::to_string(action) + ' ' +
-                                 (action == 3 ? signal : Words(rng, Pick(rng, 20))));
-        settings.SignalStr.push_back(signal);
-        settings.SpecialKludges.push_back(std::string(1, "<\" :"[Pick(rng, 4)]) + " X-Lifted");
+        settings.Kludges.push_back(ReadKludge(
+            name.empty() ? "" : std::to_string(type) + ' ' + name,
+            std::to_string(action) + ' ' + (action == 3 ? signal : Words(rng, Pick(rng, 20)))));
+        settings.SpecialKludges.push_back(
+            ReadSpecialKludge(signal, std::string(1, "<\" :"[Pick(rng, 4)]) + " X-Lifted"));
     }
 }
 
@@ -295,8 +295,7 @@ TEST(RewritePropertyTest, OutputDoesNotDependOnHowTheStreamIsCut) {
 // body would be rewritten as if it were header.
 TEST(RewritePropertyTest, BlankLineBeforeAnIndentedBodyEndsThePop3Header) {
     Relay relay;
-    relay.settings.Kludges = {"1 Subject:"};
-    relay.settings.Subst = {"1 "};
+    relay.settings.Kludges = PairKludges({"1 Subject:"}, {"1 "});
     StreamState state;
     EXPECT_EQ(relay.rewriter.ProcessMessageBlock("Subject: a\r\n\r\n indented\r\nSubject: b\r\n",
                                                  state, KludgeType::Pop3Kludge),

@@ -28,26 +28,27 @@ class GeneralSettingsPageTest : public ::testing::Test {
     /// Runs an Options dialog holding only this page; `act` works on the page's window.
     INT_PTR Run(const std::function<void(HWND)>& act, bool ok = true) {
         OptionsDialog dialog(context_);
-        page_ = &dialog.AddPage(std::make_unique<Page>(context_, dialog, launcher_, *log_));
-        page_->DefaultPort = 25;
-        page_->DefaultPOPPort = 110;
-        page_->ConnectTimeout = 5;
-        page_->MessageTimeout = 6;
-        page_->UseService = 1;
-        page_->ListenAddress = listenAddress_;
-        page_->LogTraffic = logTraffic_;
+        RelaySettings draft;
+        draft.DefaultPort = 25;
+        draft.DefaultPOPPort = 110;
+        draft.ConnectTimeout = 5;
+        draft.MessageTimeout = 6;
+        draft.UseService = 1;
+        draft.ListenAddress = listenAddress_;
+        draft.LogTraffic = logTraffic_;
+        page_ = &dialog.AddPage(std::make_unique<Page>(context_, dialog, draft, launcher_, *log_));
         const INT_PTR result = test::RunModalWith(dialog, [&](HWND window) {
             act(page_->window());
             test::Click(window, ok ? IDOK : IDCANCEL);
         });
-        read_ = *page_;  // the fields as OnOptions would read them
+        read_ = draft;  // the fields as OnOptions would read them
         return result;
     }
 
     struct Fields {
         int DefaultPort, DefaultPOPPort, ConnectTimeout, MessageTimeout, UseService, LogTraffic;
         std::string ListenAddress;
-        Fields& operator=(const Page& page) {
+        Fields& operator=(const RelaySettings& page) {
             DefaultPort = page.DefaultPort;
             DefaultPOPPort = page.DefaultPOPPort;
             ConnectTimeout = page.ConnectTimeout;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "StoredKludgeLists.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListPageDriver.h"
@@ -22,11 +23,11 @@ class KludgesPageTest : public ::testing::Test {
         context_.notifier = &notifier_;
         context_.runModal = [this](Dialog& dialog, HWND owner) { return editors_(dialog, owner); };
     }
-    /// The page on `kludges` and `subst`, as the Options dialog opens it.
-    KludgesPage& Open(StringList kludges, StringList subst) {
-        page_ = std::make_unique<KludgesPage>(context_, host_, signals_);
-        page_->Kludges = std::move(kludges);
-        page_->Subst = std::move(subst);
+    /// The page on `kludges` and `subst` as they load from the store, as the Options dialog
+    /// opens it.
+    KludgesPage& Open(const StringList& kludges, const StringList& subst) {
+        draft_.Kludges = PairKludges(kludges, subst);
+        page_ = std::make_unique<KludgesPage>(context_, host_, draft_, signals_);
         window_ = parent_.Open(*page_);
         EXPECT_NE(window_, nullptr);
         return *page_;
@@ -37,7 +38,8 @@ class KludgesPageTest : public ::testing::Test {
     test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     test::CountingHost host_;
-    StringList signals_ = {"[list]"};
+    std::vector<SpecialKludgeRecord> signals_ = PairSpecialKludges({"[list]"}, {});
+    RelaySettings draft_;
     DialogContext context_;
     test::PageParent parent_;
     std::unique_ptr<KludgesPage> page_;
@@ -91,8 +93,8 @@ TEST_F(KludgesPageTest, RightClickAddsTheEditedKludgeToBothLists) {
         Notify(NM_RCLICK);
     }
     EXPECT_EQ(editors_.ran, 3);
-    EXPECT_EQ(page_->Kludges, (StringList{"0 Subject:", "1 Subject:"}));
-    EXPECT_EQ(page_->Subst, (StringList{"1 x", "0 Hi there"}));
+    EXPECT_EQ(test::KludgeEntries(draft_), (StringList{"0 Subject:", "1 Subject:"}));
+    EXPECT_EQ(test::SubstEntries(draft_), (StringList{"1 x", "0 Hi there"}));
     ASSERT_EQ(test::RowCount(List()), 2);
     EXPECT_EQ(test::CellText(List(), 1, 0), "Subject:");
     EXPECT_EQ(test::RowImage(List(), 1), 1);
@@ -117,8 +119,8 @@ TEST_F(KludgesPageTest, DoubleClickEditsTheFocusedKludgeInPlace) {
         test::ClickOkToClose(editor);
     }};
     Notify(NM_DBLCLK);
-    EXPECT_EQ(page_->Kludges, (StringList{"0 Subject:", "0 Organization:", "0 To:"}));
-    EXPECT_EQ(page_->Subst, (StringList{"0 a", "0 Home %d%s", "0 c"}));
+    EXPECT_EQ(test::KludgeEntries(draft_), (StringList{"0 Subject:", "0 Organization:", "0 To:"}));
+    EXPECT_EQ(test::SubstEntries(draft_), (StringList{"0 a", "0 Home %d%s", "0 c"}));
     ASSERT_EQ(test::RowCount(List()), 3);
     EXPECT_EQ(test::CellText(List(), 1, 0), "Organization:");
     EXPECT_EQ(test::RowImage(List(), 1), 0);
@@ -145,8 +147,8 @@ TEST_F(KludgesPageTest, EditingFileAndSpecialKludgesShowsTheirPathAndSignalUncha
         Notify(NM_DBLCLK);
     }
     EXPECT_EQ(editors_.ran, 2);
-    EXPECT_EQ(page_->Kludges, (StringList{"0 X-Quote:", "0 Subject:"}));
-    EXPECT_EQ(page_->Subst, (StringList{"2 C:\\quotes.txt", "3 [list]"}));
+    EXPECT_EQ(test::KludgeEntries(draft_), (StringList{"0 X-Quote:", "0 Subject:"}));
+    EXPECT_EQ(test::SubstEntries(draft_), (StringList{"2 C:\\quotes.txt", "3 [list]"}));
 }
 
 TEST_F(KludgesPageTest, DeleteAsksOnceAndOnlyOkRemovesTheKludge) {
@@ -159,15 +161,15 @@ TEST_F(KludgesPageTest, DeleteAsksOnceAndOnlyOkRemovesTheKludge) {
     test::PressListKey(window_, KludgesPage::kList, VK_DELETE);
     ASSERT_EQ(notifier_.questions,
               (std::vector<std::string>{"Are you sure you want to delete this item?"}));
-    EXPECT_EQ(page_->Kludges.size(), 2u);
+    EXPECT_EQ(draft_.Kludges.size(), 2u);
     EXPECT_EQ(test::RowCount(List()), 2);
 
     notifier_.answer = true;
     test::PressListKey(window_, KludgesPage::kList, VK_DELETE);
     EXPECT_EQ(notifier_.questions.size(), 2u);
     EXPECT_EQ(notifier_.askers, (std::vector<HWND>{window_, window_}));
-    EXPECT_EQ(page_->Kludges, (StringList{"1 X-Mailer:"}));
-    EXPECT_EQ(page_->Subst, (StringList{"1 b"}));
+    EXPECT_EQ(test::KludgeEntries(draft_), (StringList{"1 X-Mailer:"}));
+    EXPECT_EQ(test::SubstEntries(draft_), (StringList{"1 b"}));
     ASSERT_EQ(test::RowCount(List()), 1);
     EXPECT_EQ(test::CellText(List(), 0, 0), "X-Mailer:");
 }
@@ -181,9 +183,9 @@ TEST_F(KludgesPageTest, AListPairBrokenOutsideTheProgramStaysPairedOnAdd) {
         test::ClickOkToClose(editor);
     }};
     Notify(NM_RCLICK);
-    ASSERT_EQ(page_->Subst.size(), page_->Kludges.size());
-    EXPECT_EQ(page_->Kludges.back(), "0 From:");
-    EXPECT_EQ(page_->Subst.back(), "0 me");
+    ASSERT_EQ(draft_.Kludges.size(), draft_.Kludges.size());
+    EXPECT_EQ(test::KludgeEntries(draft_).back(), "0 From:");
+    EXPECT_EQ(test::SubstEntries(draft_).back(), "0 me");
 }
 
 }  // namespace

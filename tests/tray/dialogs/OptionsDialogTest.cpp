@@ -44,10 +44,11 @@ class OptionsDialogTest : public ::testing::Test {
         context_.isNT = true;
         dialog_ = std::make_unique<OptionsDialog>(context_);
         for (int i = 0; i < 4; ++i) {
-            pages_[i] =
-                &dialog_->AddPage(std::make_unique<Page>(context_, *dialog_, launcher_, log_));
-            pages_[i]->DefaultPort = 100 + i;
-            pages_[i]->DefaultPOPPort = 200 + i;
+            drafts_[i].DefaultPort = 100 + i;
+            drafts_[i].DefaultPOPPort = 200 + i;
+            drafts_[i].ConnectTimeout = 0;
+            pages_[i] = &dialog_->AddPage(
+                std::make_unique<Page>(context_, *dialog_, drafts_[i], launcher_, log_));
         }
     }
     static void SelectTab(HWND dialog, int index) {
@@ -64,6 +65,7 @@ class OptionsDialogTest : public ::testing::Test {
     test::TempDir dir_;
     RollingLogFile log_{dir_.path() / "vantel.log"};
     DialogContext context_;
+    RelaySettings drafts_[4];
     std::unique_ptr<OptionsDialog> dialog_;
     Page* pages_[4] = {};
 };
@@ -138,12 +140,12 @@ TEST_F(OptionsDialogTest, OkReadsEveryPageBackEvenAfterOneRefusesAField) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Please enter an integer."});
-    EXPECT_EQ(pages_[1]->DefaultPort, 1001);
-    EXPECT_EQ(pages_[1]->DefaultPOPPort, 201);
-    EXPECT_EQ(pages_[1]->ConnectTimeout, 0);
+    EXPECT_EQ(drafts_[1].DefaultPort, 1001);
+    EXPECT_EQ(drafts_[1].DefaultPOPPort, 201);
+    EXPECT_EQ(drafts_[1].ConnectTimeout, 0);
     for (int i : {0, 2, 3}) {
-        EXPECT_EQ(pages_[i]->DefaultPort, 1000 + i);
-        EXPECT_EQ(pages_[i]->DefaultPOPPort, 2000 + i);
+        EXPECT_EQ(drafts_[i].DefaultPort, 1000 + i);
+        EXPECT_EQ(drafts_[i].DefaultPOPPort, 2000 + i);
     }
 }
 
@@ -159,7 +161,7 @@ TEST_F(OptionsDialogTest, CancelReadsNothingAndSchemesRunsOverTheDialog) {
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(schemesOwner, shown);
-    EXPECT_EQ(pages_[0]->DefaultPort, 100);
+    EXPECT_EQ(drafts_[0].DefaultPort, 100);
 }
 
 /// The key a caption's '&' marks (upper case), or 0.
@@ -211,13 +213,13 @@ class OptionsPagesTest : public ::testing::Test {
         context_.notifier = &notifier;
         dialog_ = std::make_unique<OptionsDialog>(context_);
         servers_ = &dialog_->AddPage(
-            std::make_unique<ServersPage>(context_, *dialog_, settings_.ServerList));
+            std::make_unique<ServersPage>(context_, *dialog_, settings_, settings_));
         kludges_ = &dialog_->AddPage(
-            std::make_unique<KludgesPage>(context_, *dialog_, settings_.SignalStr));
-        special_ =
-            &dialog_->AddPage(std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_));
+            std::make_unique<KludgesPage>(context_, *dialog_, settings_, settings_.SpecialKludges));
+        special_ = &dialog_->AddPage(
+            std::make_unique<SpecialKludgesPage>(context_, *dialog_, settings_, settings_));
         general_ = &dialog_->AddPage(
-            std::make_unique<GeneralSettingsPage>(context_, *dialog_, launcher_, log_));
+            std::make_unique<GeneralSettingsPage>(context_, *dialog_, settings_, launcher_, log_));
     }
     /// Each list page with its list's id.
     std::vector<std::pair<OptionsPage*, int>> Lists() const {

@@ -51,7 +51,7 @@ class ServersPageTest : public ::testing::Test {
 
     /// The page over `servers_`, created as the Options dialog creates it.
     void Open() {
-        page_ = std::make_unique<ServersPage>(context_, host_, servers_);
+        page_ = std::make_unique<ServersPage>(context_, host_, settings_, settings_);
         ASSERT_NE(page_->CreateModeless(parent_), nullptr);
         list_ = page_->Item(ServersPage::kServerListView);
         ASSERT_NE(list_, nullptr);
@@ -114,7 +114,8 @@ class ServersPageTest : public ::testing::Test {
     test::ScriptedEditors editors_;
     test::CountingHost host_;
     DialogContext context_;
-    std::vector<ServerEntry> servers_;
+    RelaySettings settings_;  // the draft and the live settings at once
+    std::vector<ServerEntry>& servers_ = settings_.ServerList;
     HWND parent_ = nullptr;
     std::unique_ptr<ServersPage> page_;
     HWND list_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/config/StoredKludges.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/ListPageDriver.h"
@@ -23,7 +24,7 @@ class SetKludgeDialogTest : public ::testing::Test {
 
     test::FakeDialogNotifier notifier_;
     DialogContext context_;
-    StringList signals_ = {"[list]", "[LIST]", ""};
+    std::vector<SpecialKludgeRecord> signals_ = PairSpecialKludges({"[list]", "[LIST]", ""}, {});
 };
 
 TEST_F(SetKludgeDialogTest, StartsEmptyWithChangeToTextForSmtpAndOffersTheSignalStrings) {

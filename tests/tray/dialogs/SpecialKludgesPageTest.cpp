@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "StoredKludgeLists.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
 #include "tray/dialogs/KludgesPage.h"
@@ -34,11 +35,10 @@ class SpecialKludgesPageTest : public ::testing::Test {
         context_.notifier = &notifier_;
         context_.runModal = [this](Dialog& dialog, HWND owner) { return editors_(dialog, owner); };
     }
-    /// The page on copies of the live lists, as the Options dialog opens it.
+    /// The page on a draft copied from the live settings, as the Options dialog opens it.
     SpecialKludgesPage& Open() {
-        page_ = std::make_unique<SpecialKludgesPage>(context_, host_, live_);
-        page_->SignalStr = live_.SignalStr;
-        page_->SpecialKludges = live_.SpecialKludges;
+        draft_ = live_;
+        page_ = std::make_unique<SpecialKludgesPage>(context_, host_, draft_, live_);
         window_ = parent_.Open(*page_);
         EXPECT_NE(window_, nullptr);
         return *page_;
@@ -46,16 +46,17 @@ class SpecialKludgesPageTest : public ::testing::Test {
     HWND List() const { return GetDlgItem(window_, SpecialKludgesPage::kList); }
     void Notify(UINT code) { test::NotifyList(window_, SpecialKludgesPage::kList, code); }
     void ExpectLive(const StringList& signals, const StringList& definitions) {
-        EXPECT_EQ(live_.SignalStr, signals);
-        EXPECT_EQ(live_.SpecialKludges, definitions);
-        EXPECT_EQ(page_->SignalStr, signals);
-        EXPECT_EQ(page_->SpecialKludges, definitions);
+        EXPECT_EQ(test::SignalStrings(live_), signals);
+        EXPECT_EQ(test::SpecialDefinitions(live_), definitions);
+        EXPECT_EQ(test::SignalStrings(draft_), signals);
+        EXPECT_EQ(test::SpecialDefinitions(draft_), definitions);
     }
 
     test::FakeDialogNotifier notifier_;
     test::ScriptedEditors editors_;
     test::CountingHost host_;
     RelaySettings live_;
+    RelaySettings draft_;
     DialogContext context_;
     test::PageParent parent_;
     std::unique_ptr<SpecialKludgesPage> page_;
@@ -63,8 +64,8 @@ class SpecialKludgesPageTest : public ::testing::Test {
 };
 
 TEST_F(SpecialKludgesPageTest, ShowsSignalSeparatorAndNameWithoutImages) {
-    live_.SignalStr = {"[list]", "", "odd"};
-    live_.SpecialKludges = {"# X-Topic:", "  X-Blank:", ""};
+    live_.SpecialKludges =
+        PairSpecialKludges({"[list]", "", "odd"}, {"# X-Topic:", "  X-Blank:", ""});
     Open();
     EXPECT_EQ(test::ColumnTitle(List(), 0), "Signal string");
     EXPECT_EQ(test::ColumnTitle(List(), 1), "Separator");
@@ -83,8 +84,7 @@ TEST_F(SpecialKludgesPageTest, ShowsSignalSeparatorAndNameWithoutImages) {
 }
 
 TEST_F(SpecialKludgesPageTest, EveryAddEditAndDeleteReachesTheLiveListsAtOnce) {
-    live_.SignalStr = {"[old]"};
-    live_.SpecialKludges = {"$ X-Old:"};
+    live_.SpecialKludges = PairSpecialKludges({"[old]"}, {"$ X-Old:"});
     Open();
 
     editors_.acts = {Type("[list]", "%%%", "X-Topic")};
@@ -118,8 +118,7 @@ TEST_F(SpecialKludgesPageTest, EveryAddEditAndDeleteReachesTheLiveListsAtOnce) {
 }
 
 TEST_F(SpecialKludgesPageTest, EditingShowsTheDefinitionAndOkWritesItBackUnchanged) {
-    live_.SignalStr = {"[list]", "x"};
-    live_.SpecialKludges = {"  X-Topic:", "# Y:"};
+    live_.SpecialKludges = PairSpecialKludges({"[list]", "x"}, {"  X-Topic:", "# Y:"});
     Open();
     test::FocusRow(List(), 0);
     editors_.acts = {[](HWND editor) {
@@ -128,7 +127,7 @@ TEST_F(SpecialKludgesPageTest, EditingShowsTheDefinitionAndOkWritesItBackUnchang
         EXPECT_EQ(GetItemText(editor, Editor::kNameEdit), "X-Topic:");
         test::ClickOkToClose(editor);
     }};
-    live_.SignalStr.clear();  // the page writes its whole copies, not just the edited entry
+    live_.SpecialKludges.clear();  // the page writes its whole list, not just the edited entry
     Notify(NM_DBLCLK);
     EXPECT_EQ(editors_.ran, 1);
     ExpectLive({"[list]", "x"}, {"  X-Topic:", "# Y:"});
@@ -164,7 +163,8 @@ TEST_F(SpecialKludgesPageTest, TheKludgeEditorOffersASpecialKludgeAddedMeanwhile
     editors_.acts = {Type("[list]", "#", "X-Topic:")};
     Notify(NM_RCLICK);
 
-    KludgesPage kludges(context_, host_, live_.SignalStr);
+    RelaySettings kludgesDraft;
+    KludgesPage kludges(context_, host_, kludgesDraft, live_.SpecialKludges);
     test::PageParent kludgesParent;
     HWND kludgesWindow = kludgesParent.Open(kludges);
     editors_.acts.push_back([](HWND editor) {
@@ -174,7 +174,7 @@ TEST_F(SpecialKludgesPageTest, TheKludgeEditorOffersASpecialKludgeAddedMeanwhile
         test::ClickOkToClose(editor);
     });
     test::NotifyList(kludgesWindow, KludgesPage::kList, NM_RCLICK);
-    EXPECT_EQ(kludges.Subst, (StringList{"3 [list]"}));
+    EXPECT_EQ(test::SubstEntries(kludgesDraft), (StringList{"3 [list]"}));
 }
 
 TEST_F(SpecialKludgesPageTest, TheHiddenOperationTimeoutIsReadBackWithinZeroToSixty) {

@@ -1,0 +1,24 @@
+// One kludge as the program holds it in memory.
+#pragma once
+
+#include <string>
+
+namespace vantel {
+
+/// Which header lines a kludge matches and what it does with them. The store keeps it as two
+/// entries at one position: "Kludges" ("%d %s": type, header name) and "Subst" ("%d %s":
+/// action, text); StoredKludges reads and writes them.
+struct KludgeRecord {
+    int type = 0;            ///< a KludgeType number
+    std::string headerName;  ///< one word; empty matches every line
+    int action = -1;         ///< a KludgeAction number; -1 when it has none
+    std::string text;        ///< the text, file path or signal string
+
+    bool operator==(const KludgeRecord& other) const {
+        return type == other.type && headerName == other.headerName && action == other.action &&
+               text == other.text;
+    }
+    bool operator!=(const KludgeRecord& other) const { return !(*this == other); }
+};
+
+}  // namespace vantel
