@@ -175,8 +175,8 @@ SecretMasker::Reading SecretMasker::Read(std::string_view head, bool complete) c
 
 void SecretMasker::ClientSent(Run run, std::string_view bytes) {
     if (exchange_ != nullptr) {
-        // The framer knows no SASL: whatever it took a response for (DATA and the challenge
-        // for its go-ahead, a literal's announcement), the lines answer the challenges.
+        // The SMTP framer follows SASL exchanges too, the IMAP one does not: whatever it took
+        // a response for (a literal's announcement, say), the lines answer the challenges.
         run = Run::Command;
     }
     switch (run) {

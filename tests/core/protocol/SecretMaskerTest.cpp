@@ -153,8 +153,8 @@ TEST(SecretMaskerTest, SmtpAuthExchangeIsMaskedUntilTheServerStopsChallenging) {
 }
 
 TEST(SecretMaskerTest, ASaslResponseIsNoCommandWhateverItLooksLike) {
-    // "DATA" is base64 too; the framer, which knows no SASL, takes the next challenge for
-    // its go-ahead and what follows for message text.
+    // "DATA" is base64 too: a response that reads like a command is still a response, and
+    // the next challenge is no go-ahead.
     Play(ServerType::Smtp,
          {C("AUTH LOGIN\r\n"), S("334 VXNlcm5hbWU6\r\n"), C("DATA\r\n", "****\r\n"),
           S("334 UGFzc3dvcmQ6\r\n"), C("c2VjcmV0\r\n", "****\r\n"), S("235 2.7.0 ok\r\n")});

@@ -78,6 +78,23 @@ std::string_view GoAheadFor(std::string_view line) {
     return EqualsNoCase(verb, "IHAVE") ? "335" : std::string_view();
 }
 
+/// The code of the challenges of the SASL exchange `line` starts (AUTH; news' AUTHINFO SASL),
+/// or empty.
+std::string_view ChallengeFor(std::string_view line) {
+    const std::string_view verb = Verb(line);
+    if (EqualsNoCase(verb, "AUTH")) {
+        return "334";
+    }
+    if (!EqualsNoCase(verb, "AUTHINFO")) {
+        return {};
+    }
+    std::string_view rest = line.substr(verb.size());
+    while (!rest.empty() && IsBlank(rest.front())) {
+        rest.remove_prefix(1);
+    }
+    return EqualsNoCase(Verb(rest), "SASL") ? "383" : std::string_view();
+}
+
 /// News' TAKETHIS: the article follows at once.
 bool StartsArticle(std::string_view line) {
     return EqualsNoCase(Verb(line), "TAKETHIS");
@@ -172,13 +189,18 @@ bool SmtpChunkFramer::LineEnded() {
         if (examined && line == ".") {
             mode_ = Mode::Commands;
         }
+    } else if (mode_ == Mode::Sasl) {
+        // A response to a challenge; the server's reply ends the exchange.
     } else if (std::uint64_t size = 0; examined && ParseBdat(line, size)) {
         chunkLeft_ = size;
         chunkFollows = size > 0;
         mode_ = chunkFollows ? Mode::Chunk : Mode::Commands;
     } else if (examined && !GoAheadFor(line).empty()) {
         mode_ = Mode::DataAnswer;
-        goAhead_ = GoAheadFor(line);
+        awaited_ = GoAheadFor(line);
+    } else if (examined && !ChallengeFor(line).empty()) {
+        mode_ = Mode::Sasl;
+        awaited_ = ChallengeFor(line);
     } else if (examined && StartsArticle(line)) {
         mode_ = Mode::Message;
     } else {
@@ -191,14 +213,13 @@ bool SmtpChunkFramer::LineEnded() {
 }
 
 void SmtpChunkFramer::ServerSent(std::string_view text) {
-    // Replies to commands sent before DATA may come first; the go-ahead starts a line, and
-    // its code may come in pieces.
-    while (mode_ == Mode::DataAnswer && !text.empty()) {
+    // While DATA waits for its go-ahead, or a SASL exchange for the server's next word, each
+    // line's code counts: replies to commands sent before DATA may come first, and a code may
+    // come in pieces.
+    while ((mode_ == Mode::DataAnswer || mode_ == Mode::Sasl) && !text.empty()) {
         const std::size_t lf = text.find('\n');
         KeepServerHead(text.substr(0, lf));
-        if (serverHead_ == goAhead_) {
-            mode_ = Mode::Message;
-        }
+        ServerLineCode(lf != std::string_view::npos);
         if (lf == std::string_view::npos) {
             return;
         }
@@ -212,6 +233,17 @@ void SmtpChunkFramer::ServerSent(std::string_view text) {
         text.remove_prefix(lf + 1);
     }
     KeepServerHead(text);
+}
+
+void SmtpChunkFramer::ServerLineCode(bool lineEnded) {
+    if (serverHead_.size() < kCodeLength && !lineEnded) {
+        return;  // the code is still to come
+    }
+    if (mode_ == Mode::DataAnswer && serverHead_ == awaited_) {
+        mode_ = Mode::Message;
+    } else if (mode_ == Mode::Sasl && serverHead_ != awaited_) {
+        mode_ = Mode::Commands;  // the exchange's outcome (or a refusal): commands again
+    }
 }
 
 void SmtpChunkFramer::KeepServerHead(std::string_view piece) {

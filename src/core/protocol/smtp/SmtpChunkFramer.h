@@ -12,7 +12,8 @@ namespace vantel {
 /// counted, not ended by a line, so a single byte added to it would corrupt the transaction.
 /// Follows the commands: after "BDAT <n> [LAST]" the next n bytes are a chunk; after DATA (or
 /// a news client's POST or IHAVE) and the server's 3xx go-ahead, and at once after TAKETHIS,
-/// the message or article runs to its "." line and no command is looked for inside it. Lines end
+/// the message or article runs to its "." line and no command is looked for inside it; nor in
+/// the lines answering a SASL exchange's challenges after AUTH. Lines end
 /// with CR LF, as for the rewriter, so a cut after a command line falls where the rewriter holds
 /// nothing back. Holds no bytes itself.
 class SmtpChunkFramer {
@@ -30,7 +31,7 @@ class SmtpChunkFramer {
     bool inMessage() const { return mode_ == Mode::Message; }
 
     /// Follows the server's replies: DATA's 354 (POST's 340, IHAVE's 335) means the message
-    /// follows.
+    /// follows; a reply that is no 334 (383) ends a SASL exchange.
     void ServerSent(std::string_view text);
 
     /// Chunk bytes still to come.
@@ -40,8 +41,11 @@ class SmtpChunkFramer {
     enum class Mode {
         Commands,    ///< command lines
         DataAnswer,  ///< DATA, POST or IHAVE was sent: its reply decides whether text follows
-        Message,     ///< message text up to the "." line
-        Chunk,       ///< the bytes of a BDAT chunk
+        /// AUTH (news: AUTHINFO SASL) was sent: the client's lines answer the server's
+        /// challenges, whatever they read like, up to a reply that is no challenge.
+        Sasl,
+        Message,  ///< message text up to the "." line
+        Chunk,    ///< the bytes of a BDAT chunk
     };
 
     /// In a message: where in `text` line-by-line reading must go on from `at`, past the
@@ -54,6 +58,8 @@ class SmtpChunkFramer {
     bool LineEnded();
     /// Adds to serverHead_ what `piece`, more of the server's current line, adds to its code.
     void KeepServerHead(std::string_view piece);
+    /// What the server's current line, its code as far as serverHead_ holds it, tells.
+    void ServerLineCode(bool lineEnded);
 
     static constexpr std::size_t kCodeLength = 3;
 
@@ -61,9 +67,10 @@ class SmtpChunkFramer {
     std::uint64_t chunkLeft_ = 0;
     std::string line_;  ///< the current line, while short enough to matter
     bool lineTooLong_ = false;
-    bool crLast_ = false;       ///< the last byte taken was a CR: an LF next ends the line
-    std::string_view goAhead_;  ///< while DataAnswer: the reply code that lets text follow
-    std::string serverHead_;    ///< the server's current line's code, as far as it came
+    bool crLast_ = false;  ///< the last byte taken was a CR: an LF next ends the line
+    /// While DataAnswer, the reply code that lets text follow; while Sasl, a challenge's.
+    std::string_view awaited_;
+    std::string serverHead_;  ///< the server's current line's code, as far as it came
 };
 
 }  // namespace vantel

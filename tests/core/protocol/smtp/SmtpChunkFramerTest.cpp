@@ -120,20 +120,25 @@ TEST(SmtpChunkFramerTest, AMessageAfterDataIsNotSearchedForCommands) {
     // DATA turned down: what follows is commands again, and a 3xx to a later command starts
     // no message.
     ExpectFramed({"DATA\r\n", "<554 no valid recipients\r\n", "AUTH LOGIN\r\n",
-                  "<334 VXNlcm5hbWU6\r\n", "BDAT 2\r\nxy"},
+                  "<334 VXNlcm5hbWU6\r\n", "<535 no\r\n", "BDAT 2\r\nxy"},
                  "DATA\r\nAUTH LOGIN\r\nBDAT 2\r\n{xy}");
     // Only a line that is "." ends the message: dots elsewhere, a "." ended by a bare LF, a
     // "." after a bare LF do not.
     const std::string body = "a.b\r\n.x\r\n.\nBDAT 1\r\n. \r\nline\n.\r\nmore\r\n..\r\n\r\n.\r\n";
     ExpectFramed({"DATA\r\n", "<354 go\r\n", body + "BDAT 1\r\nz"},
                  "DATA\r\n" + body + "BDAT 1\r\n{z}");
-    // A 3 inside a reply line is no go-ahead, nor is any 3xx but the command's own: a SASL
-    // response that reads "DATA" meets the next challenge, a POST a stray 354.
+    // A 3 inside a reply line is no go-ahead, nor is any 3xx but the command's own (a POST's
+    // stray 354).
     ExpectFramed({"data\r\n", "<250 ", "<3 ok\r\n", "BDAT 1\r\nx"}, "data\r\nBDAT 1\r\n{x}");
-    ExpectFramed({"AUTH LOGIN\r\n", "<334 VXNlcm5hbWU6\r\n", "DATA\r\n", "<334 UGFzc3dvcmQ6\r\n",
-                  "BDAT 1\r\nx"},
-                 "AUTH LOGIN\r\nDATA\r\nBDAT 1\r\n{x}");
     ExpectFramed({"POST\r\n", "<35", "<4 go\r\n", "BDAT 1\r\nx"}, "POST\r\nBDAT 1\r\n{x}");
+    // A SASL response is no command, whatever it reads like, up to the server's outcome
+    // (or anything else it says instead of a challenge).
+    ExpectFramed({"AUTH LOGIN\r\n", "<33", "<4 VXNlcm5hbWU6\r\n", "BDAT 2 LAST\r\n",
+                  "<334 UGFzc3dvcmQ6\r\n", "DATA\r\n", "<235 ok\r\n", "BDAT 1\r\nx"},
+                 "AUTH LOGIN\r\nBDAT 2 LAST\r\nDATA\r\nBDAT 1\r\n{x}");
+    ExpectFramed(
+        {"AUTHINFO  sasl PLAIN\r\n", "<383 go\r\n", "BDAT 1\r\n", "<501 no\r\n", "BDAT 1\r\nx"},
+        "AUTHINFO  sasl PLAIN\r\nBDAT 1\r\nBDAT 1\r\n{x}");
 }
 
 TEST(SmtpChunkFramerTest, NewsArticlesAreNotSearchedForCommands) {
