@@ -8,35 +8,19 @@
 namespace vantel::test {
 
 inline StringList KludgeEntries(const RelaySettings& settings) {
-    StringList entries;
-    for (const KludgeRecord& kludge : settings.Kludges) {
-        entries.push_back(FormatKludgeEntry(kludge));
-    }
-    return entries;
+    return SplitKludges(settings).kludges;
 }
 
 inline StringList SubstEntries(const RelaySettings& settings) {
-    StringList entries;
-    for (const KludgeRecord& kludge : settings.Kludges) {
-        entries.push_back(FormatSubstEntry(kludge));
-    }
-    return entries;
+    return SplitKludges(settings).subst;
 }
 
 inline StringList SignalStrings(const RelaySettings& settings) {
-    StringList entries;
-    for (const SpecialKludgeRecord& special : settings.SpecialKludges) {
-        entries.push_back(special.signal);
-    }
-    return entries;
+    return SplitKludges(settings).signalStr;
 }
 
 inline StringList SpecialDefinitions(const RelaySettings& settings) {
-    StringList entries;
-    for (const SpecialKludgeRecord& special : settings.SpecialKludges) {
-        entries.push_back(FormatSpecialDefinition(special));
-    }
-    return entries;
+    return SplitKludges(settings).specialKludges;
 }
 
 }  // namespace vantel::test

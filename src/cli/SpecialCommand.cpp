@@ -77,8 +77,8 @@ int SpecialCommand::Run(const std::vector<std::string>& words) {
     const std::string& signal = operands[first];
     const std::string& separator = operands[first + 1];
     std::string name = operands[first + 2];
-    // The stored entry reads back as its first character and the text after its last blank:
-    // without a separator, or with a blank in the name, it would read back as another entry.
+    // Loading keeps one separator character and only what follows the name's final space, so
+    // a longer separator or a name with blanks would not come back as given.
     if (separator.empty()) {
         return Fail(context_, "Please enter a separator character.");
     }

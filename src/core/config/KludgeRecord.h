@@ -5,9 +5,9 @@
 
 namespace vantel {
 
-/// Which header lines a kludge matches and what it does with them. The store keeps it as two
-/// entries at one position: "Kludges" ("%d %s": type, header name) and "Subst" ("%d %s":
-/// action, text); StoredKludges reads and writes them.
+/// Which header lines a kludge matches and what it does with them. Saved as two values at one
+/// position, type and header name in "Kludges" and action and text in "Subst" (each a number,
+/// a blank, the text); StoredKludges converts between the two.
 struct KludgeRecord {
     int type = 0;            ///< a KludgeType number
     std::string headerName;  ///< one word; empty matches every line

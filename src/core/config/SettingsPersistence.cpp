@@ -281,22 +281,11 @@ bool SettingsPersistence::SaveSettings(RelaySettings& settings) {
     }
     ServersToText(settings);
 
-    StringList specialKludges;
-    StringList signalStr;
-    for (const SpecialKludgeRecord& special : settings.SpecialKludges) {
-        specialKludges.push_back(FormatSpecialDefinition(special));
-        signalStr.push_back(special.signal);
-    }
-    StringList subst;
-    StringList kludges;
-    for (const KludgeRecord& kludge : settings.Kludges) {
-        subst.push_back(FormatSubstEntry(kludge));
-        kludges.push_back(FormatKludgeEntry(kludge));
-    }
-    WriteList(specialKludges, "SpecialKludges", true);
-    WriteList(signalStr, "SignalStr", true);
-    WriteList(subst, "Subst", true);
-    WriteList(kludges, "Kludges", true);
+    const StoredKludgeLists lists = SplitKludges(settings);
+    WriteList(lists.specialKludges, "SpecialKludges", true);
+    WriteList(lists.signalStr, "SignalStr", true);
+    WriteList(lists.subst, "Subst", true);
+    WriteList(lists.kludges, "Kludges", true);
     WriteList(settings.Servers, "Servers", true);
 
     const auto writeInt = [this](std::string_view name, int value) {

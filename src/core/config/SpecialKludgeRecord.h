@@ -5,9 +5,9 @@
 
 namespace vantel {
 
-/// A header line of its own, lifted out of lines that hold the signal string. The store keeps
-/// it as two entries at one position: "SignalStr" (the signal string) and "SpecialKludges"
-/// ("%c %s": separator, kludge name); StoredKludges reads and writes them.
+/// Where a line holds `signal`, the text between two `separator`s becomes a new header line
+/// named `kludgeName`. Saved as two values at one position, the signal string in "SignalStr"
+/// and separator and name in "SpecialKludges"; StoredKludges converts between the two.
 struct SpecialKludgeRecord {
     std::string signal;
     std::string separator;  ///< one character; empty when there is no usable definition

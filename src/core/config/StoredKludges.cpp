@@ -38,7 +38,8 @@ SubstEntry ParseSubstEntry(std::string_view entry) {
     return result;
 }
 
-/// "%c %s" as the relay reads it: the first character, and the text after the last blank.
+/// A separator and a name as loading takes them: the separator is the entry's first byte, the
+/// name whatever follows its final space.
 SpecialDefinition ParseSpecialDefinition(std::string_view entry) {
     SpecialDefinition result;
     if (!entry.empty()) {
@@ -138,6 +139,19 @@ std::string FormatSpecialDefinition(const SpecialKludgeRecord& special) {
     return special.separator.empty()
                ? std::string()
                : FormatSpecialDefinition(special.separator, special.kludgeName);
+}
+
+StoredKludgeLists SplitKludges(const RelaySettings& settings) {
+    StoredKludgeLists lists;
+    for (const KludgeRecord& kludge : settings.Kludges) {
+        lists.kludges.push_back(FormatKludgeEntry(kludge));
+        lists.subst.push_back(FormatSubstEntry(kludge));
+    }
+    for (const SpecialKludgeRecord& special : settings.SpecialKludges) {
+        lists.signalStr.push_back(special.signal);
+        lists.specialKludges.push_back(FormatSpecialDefinition(special));
+    }
+    return lists;
 }
 
 int FindSpecialKludge(const std::vector<SpecialKludgeRecord>& specials, std::string_view signal) {

@@ -1,5 +1,6 @@
-// The kludge lists as the store keeps them: parallel lists of "%d %s" and "%c %s" entries
-// that pair by position. Only loading and saving see them; the program holds records.
+// The kludge lists as the store keeps them: parallel lists of "number text" and
+// "separator name" entries that pair by position. Only loading and saving see them; the
+// program holds records.
 #pragma once
 
 #include <string>
@@ -18,7 +19,7 @@ struct KludgeEntry {
     std::string_view headerName;  ///< one word: names never contain blanks
 };
 
-/// "%d %s": a type number and a header name; an entry without a number is type 0 with its
+/// A type number, a blank and a header name; an entry without a number is type 0 with its
 /// first word as the name; an entry without a word has an empty name.
 KludgeEntry ParseKludgeEntry(std::string_view entry);
 
@@ -42,6 +43,15 @@ std::vector<KludgeRecord> PairKludges(const StringList& kludges, const StringLis
 /// The same for the special kludges: the signal strings say how many there are.
 std::vector<SpecialKludgeRecord> PairSpecialKludges(const StringList& signalStr,
                                                     const StringList& specialKludges);
+
+/// The four lists the kludges of `settings` are saved as; each entry reads back as its record.
+struct StoredKludgeLists {
+    StringList kludges;
+    StringList subst;
+    StringList signalStr;
+    StringList specialKludges;
+};
+StoredKludgeLists SplitKludges(const RelaySettings& settings);
 
 /// The stored entries of a record; each reads back as the record.
 std::string FormatKludgeEntry(const KludgeRecord& kludge);

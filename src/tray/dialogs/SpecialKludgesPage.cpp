@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kColumnCount = 3;
 
-/// The special kludge the editor's fields make: what their stored entries read as.
+/// The special kludge the editor's fields give once saved and loaded again, so the page
+/// shows what the relay will use.
 SpecialKludgeRecord EditedSpecialKludge(const SpecialKludgeDialog& editor) {
     return ReadSpecialKludge(editor.signalString,
                              FormatSpecialDefinition(editor.separator, editor.kludgeName));
@@ -52,7 +53,7 @@ bool SpecialKludgesPage::ReadBack() {
     if (!ReadItemInt(window(), kTimeoutEdit, value, notifier())) {
         return false;
     }
-    // The value typed is kept even when it is out of range, so the user can mend it.
+    // Kept as typed even when refused: the field goes on showing it to be corrected.
     operationTimeout = value;
     return CheckItemRange(window(), kTimeoutEdit, value, kMinTimeout, kMaxTimeout, notifier());
 }

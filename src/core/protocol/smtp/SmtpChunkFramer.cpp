@@ -195,12 +195,12 @@ bool SmtpChunkFramer::LineEnded() {
         chunkLeft_ = size;
         chunkFollows = size > 0;
         mode_ = chunkFollows ? Mode::Chunk : Mode::Commands;
-    } else if (examined && !GoAheadFor(line).empty()) {
+    } else if (const std::string_view goAhead = GoAheadFor(line); !goAhead.empty()) {
         mode_ = Mode::DataAnswer;
-        awaited_ = GoAheadFor(line);
-    } else if (examined && !ChallengeFor(line).empty()) {
+        awaited_ = goAhead;
+    } else if (const std::string_view challenge = ChallengeFor(line); !challenge.empty()) {
         mode_ = Mode::Sasl;
-        awaited_ = ChallengeFor(line);
+        awaited_ = challenge;
     } else if (examined && StartsArticle(line)) {
         mode_ = Mode::Message;
     } else {
