@@ -4,7 +4,7 @@
 # (platform/posix, platform/win32, platform/bsd), a program (tray, service, daemon), or a
 # Windows or POSIX system header: everything they need from the system comes through the
 # interfaces in src/platform. Inside the core, a folder includes only its own layer and those
-# below it: config < notice, rewrite < protocol < relay < app. Prints one line per offending
+# below it: config < notice, rewrite, oauth < protocol < relay < app. Prints one line per offending
 # include and fails if there is any.
 # Usage: check-layers.sh [DIR...]   (default: src/core src/cli)
 set -euo pipefail
@@ -27,7 +27,8 @@ done
 
 awk '
     BEGIN {
-        rank["config"] = 0; rank["notice"] = 1; rank["rewrite"] = 1; rank["protocol"] = 2
+        rank["config"] = 0; rank["notice"] = 1; rank["rewrite"] = 1; rank["oauth"] = 1
+        rank["protocol"] = 2
         rank["relay"] = 3; rank["app"] = 4
     }
     # The core layer a path lies in ("src/core/relay/X.h", "core/relay/X.h", "relay/X.h"), or "".
@@ -72,7 +73,7 @@ awk '
         if (own != "" && path ~ /^(core\/)?[a-z]+\// && path !~ /^platform\//) {
             other = layer(path)
             if (other != "" && other != own && rank[other] >= rank[own]) {
-                printf "%s:%d: %s includes %s, of the layer %s, which is not below it (config < notice, rewrite < protocol < relay < app)\n", \
+                printf "%s:%d: %s includes %s, of the layer %s, which is not below it (config < notice, rewrite, oauth < protocol < relay < app)\n", \
                     FILENAME, FNR, own, included, other
                 bad = 1
             }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/config/OAuthSignIn.h"
+
 namespace vantel {
 
 /// Protocol of a server entry; stored as its number, so unknown numbers survive as ints.
@@ -71,6 +73,8 @@ struct ServerEntry {
     /// The pinned SHA-256 fingerprint of the server's certificate; empty: none is pinned and
     /// the certificate is checked against the trusted roots and the entry's name.
     std::string Fingerprint;
+    int SignIn = StoredSignInMethod(SignInMethod::Password);  ///< A SignInMethod number.
+    OAuthSignIn OAuth;  ///< What an OAuth2 entry signs in with; kept whatever SignIn says.
 
     /// Exactly `type`: a number that names no type is none of them.
     bool Is(ServerType type) const { return Type == StoredServerType(type); }
@@ -79,6 +83,11 @@ struct ServerEntry {
     /// Whether the relay speaks TLS to the server (or a mode it does not know, which it
     /// refuses rather than speak plain text).
     bool Encrypted() const { return !Uses(SecurityMode::None); }
+    /// Whether the relay signs in for the client with OAuth 2.0 (or a method it does not
+    /// know, which it refuses rather than pass the client's login on).
+    bool SignsInWithOAuth() const {
+        return SignIn != StoredSignInMethod(SignInMethod::Password);
+    }
 
     /// How notices name the entry: "local port 2525, server mail.example.org port 25".
     std::string Label() const;
@@ -88,7 +97,7 @@ struct ServerEntry {
                RemotePort == other.RemotePort && Type == other.Type &&
                CredentialLength == other.CredentialLength && Credentials == other.Credentials &&
                PassDataIndex == other.PassDataIndex && Security == other.Security &&
-               Fingerprint == other.Fingerprint;
+               Fingerprint == other.Fingerprint && SignIn == other.SignIn && OAuth == other.OAuth;
     }
     bool operator!=(const ServerEntry& other) const { return !(*this == other); }
 };
