@@ -38,11 +38,11 @@ struct OAuthSignIn {
     std::string Mechanism;  ///< "XOAUTH2" or "OAUTHBEARER"; empty: the provider's
 
     bool operator==(const OAuthSignIn& other) const {
-        return Provider == other.Provider && Tenant == other.Tenant &&
-               Account == other.Account && ClientId == other.ClientId &&
-               ClientSecret == other.ClientSecret && AuthorizeUrl == other.AuthorizeUrl &&
-               TokenUrl == other.TokenUrl && DeviceUrl == other.DeviceUrl &&
-               Scopes == other.Scopes && Mechanism == other.Mechanism;
+        return Provider == other.Provider && Tenant == other.Tenant && Account == other.Account &&
+               ClientId == other.ClientId && ClientSecret == other.ClientSecret &&
+               AuthorizeUrl == other.AuthorizeUrl && TokenUrl == other.TokenUrl &&
+               DeviceUrl == other.DeviceUrl && Scopes == other.Scopes &&
+               Mechanism == other.Mechanism;
     }
     bool operator!=(const OAuthSignIn& other) const { return !(*this == other); }
 };

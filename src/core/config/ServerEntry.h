@@ -85,9 +85,7 @@ struct ServerEntry {
     bool Encrypted() const { return !Uses(SecurityMode::None); }
     /// Whether the relay signs in for the client with OAuth 2.0 (or a method it does not
     /// know, which it refuses rather than pass the client's login on).
-    bool SignsInWithOAuth() const {
-        return SignIn != StoredSignInMethod(SignInMethod::Password);
-    }
+    bool SignsInWithOAuth() const { return SignIn != StoredSignInMethod(SignInMethod::Password); }
 
     /// How notices name the entry: "local port 2525, server mail.example.org port 25".
     std::string Label() const;

@@ -3,9 +3,12 @@
 #include <iterator>
 
 #include "core/protocol/ProtocolFramer.h"
+#include "core/protocol/imap/ImapAuthenticator.h"
 #include "core/protocol/imap/ImapFramer.h"
+#include "core/protocol/pop3/Pop3Authenticator.h"
 #include "core/protocol/pop3/Pop3Framer.h"
 #include "core/protocol/smtp/ReplyCode.h"
+#include "core/protocol/smtp/SmtpAuthenticator.h"
 #include "core/protocol/smtp/SmtpFramer.h"
 
 namespace vantel {
@@ -51,20 +54,27 @@ std::unique_ptr<ProtocolFramer> MakeImapFramer(const ServerEntry& entry, Message
     return std::make_unique<ImapFramer>(rewriter, maxHeldLiteral, entry.Encrypted());
 }
 
+template <typename Authenticator>
+std::unique_ptr<ProtocolFramer> MakeAuthenticator(std::unique_ptr<ProtocolFramer> inner,
+                                                  const ServerEntry& entry, LoginHost& host) {
+    return std::make_unique<Authenticator>(std::move(inner), entry, host);
+}
+
 constexpr ProtocolDescriptor kSmtp{
-    "SMTP",                  // name
-    ReplyStyle::Coded,       // replies
-    "421 4.7.0 ",            // refusal
-    "QUIT\r\n",              // goodbye
-    "220",                   // greeting
-    "EHLO localhost",        // offersQuery
-    "STARTTLS",              // startTls
-    "220",                   // startTlsGoAhead
-    false,                   // tagged
-    kSmtpMasked,             // masked
-    std::size(kSmtpMasked),  // maskedCount
-    &kSmtpSasl,              // sasl
-    MakeSmtpFramer,          // makeFramer
+    "SMTP",                                // name
+    ReplyStyle::Coded,                     // replies
+    "421 4.7.0 ",                          // refusal
+    "QUIT\r\n",                            // goodbye
+    "220",                                 // greeting
+    "EHLO localhost",                      // offersQuery
+    "STARTTLS",                            // startTls
+    "220",                                 // startTlsGoAhead
+    false,                                 // tagged
+    kSmtpMasked,                           // masked
+    std::size(kSmtpMasked),                // maskedCount
+    &kSmtpSasl,                            // sasl
+    MakeSmtpFramer,                        // makeFramer
+    MakeAuthenticator<SmtpAuthenticator>,  // makeAuthenticator
 };
 constexpr ProtocolDescriptor kNews{
     "news",                  // name
@@ -80,36 +90,39 @@ constexpr ProtocolDescriptor kNews{
     std::size(kSmtpMasked),  // maskedCount
     &kNewsSasl,              // sasl
     MakeSmtpFramer,          // makeFramer: the SMTP framer follows news' articles too
+    nullptr,                 // makeAuthenticator: news servers take no OAuth here
 };
 constexpr ProtocolDescriptor kPop3{
-    "POP3",                  // name
-    ReplyStyle::Status,      // replies
-    "-ERR ",                 // refusal
-    "QUIT\r\n",              // goodbye
-    "+OK",                   // greeting
-    "",                      // offersQuery
-    "STLS",                  // startTls
-    "+OK",                   // startTlsGoAhead
-    false,                   // tagged
-    kPop3Masked,             // masked
-    std::size(kPop3Masked),  // maskedCount
-    &kPop3Sasl,              // sasl
-    MakePop3Framer,          // makeFramer
+    "POP3",                                // name
+    ReplyStyle::Status,                    // replies
+    "-ERR ",                               // refusal
+    "QUIT\r\n",                            // goodbye
+    "+OK",                                 // greeting
+    "",                                    // offersQuery
+    "STLS",                                // startTls
+    "+OK",                                 // startTlsGoAhead
+    false,                                 // tagged
+    kPop3Masked,                           // masked
+    std::size(kPop3Masked),                // maskedCount
+    &kPop3Sasl,                            // sasl
+    MakePop3Framer,                        // makeFramer
+    MakeAuthenticator<Pop3Authenticator>,  // makeAuthenticator
 };
 constexpr ProtocolDescriptor kImap{
-    "IMAP",                  // name
-    ReplyStyle::Tagged,      // replies
-    "* BYE ",                // refusal
-    "a LOGOUT\r\n",          // goodbye
-    "* OK",                  // greeting
-    "",                      // offersQuery
-    "STARTTLS",              // startTls
-    "OK",                    // startTlsGoAhead
-    true,                    // tagged
-    kImapMasked,             // masked
-    std::size(kImapMasked),  // maskedCount
-    &kImapSasl,              // sasl
-    MakeImapFramer,          // makeFramer
+    "IMAP",                                // name
+    ReplyStyle::Tagged,                    // replies
+    "* BYE ",                              // refusal
+    "a LOGOUT\r\n",                        // goodbye
+    "* OK",                                // greeting
+    "",                                    // offersQuery
+    "STARTTLS",                            // startTls
+    "OK",                                  // startTlsGoAhead
+    true,                                  // tagged
+    kImapMasked,                           // masked
+    std::size(kImapMasked),                // maskedCount
+    &kImapSasl,                            // sasl
+    MakeImapFramer,                        // makeFramer
+    MakeAuthenticator<ImapAuthenticator>,  // makeAuthenticator
 };
 
 }  // namespace

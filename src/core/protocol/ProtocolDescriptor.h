@@ -10,6 +10,7 @@
 
 namespace vantel {
 
+class LoginHost;
 class MessageRewriter;
 class ProtocolFramer;
 
@@ -58,6 +59,10 @@ using FramerFactory = std::unique_ptr<ProtocolFramer> (*)(const ServerEntry& ent
                                                           MessageRewriter& rewriter,
                                                           std::size_t maxHeldLiteral);
 
+/// Puts the protocol's authenticator in front of `inner` on an OAuth 2.0 entry.
+using AuthenticatorFactory = std::unique_ptr<ProtocolFramer> (*)(
+    std::unique_ptr<ProtocolFramer> inner, const ServerEntry& entry, LoginHost& host);
+
 /// The words of one protocol, as data: what the relay says for itself (a refusal, a goodbye,
 /// STARTTLS) and what it needs to follow the client's commands without a parser of its own.
 struct ProtocolDescriptor {
@@ -82,6 +87,8 @@ struct ProtocolDescriptor {
     const SaslExchange* sasl;
     /// How the framer that parses the session's traffic is made.
     FramerFactory makeFramer;
+    /// How the relay logs in for the client on an OAuth 2.0 entry; null: it cannot.
+    AuthenticatorFactory makeAuthenticator;
 
     /// The line, line end included, that ends a session with `text` (made safe by the caller).
     std::string RefusalLine(std::string_view text) const;

@@ -12,4 +12,15 @@ std::unique_ptr<ProtocolFramer> MakeProtocolFramer(const ServerEntry& entry,
         .makeFramer(entry, rewriter, maxHeldLiteral);
 }
 
+std::unique_ptr<ProtocolFramer> MakeSessionFramer(const ServerEntry& entry,
+                                                  MessageRewriter& rewriter,
+                                                  std::size_t maxHeldLiteral, LoginHost& host) {
+    std::unique_ptr<ProtocolFramer> framer = MakeProtocolFramer(entry, rewriter, maxHeldLiteral);
+    const ProtocolDescriptor& protocol = DescriptorOf(ServerTypeFromStored(entry.Type));
+    if (!entry.SignsInWithOAuth() || protocol.makeAuthenticator == nullptr) {
+        return framer;
+    }
+    return protocol.makeAuthenticator(std::move(framer), entry, host);
+}
+
 }  // namespace vantel

@@ -51,7 +51,7 @@ class ProtocolFramer {
     /// Bytes from the server went on unread, as PassesUnread allowed.
     virtual void ServerPassedUnread() {}
     /// Who hears what the client's bytes sent on are (the trace's masker); null: nobody.
-    void Observe(ClientStreamObserver* observer) { observer_ = observer; }
+    virtual void Observe(ClientStreamObserver* observer) { observer_ = observer; }
 
   protected:
     /// `bytes`, just put out towards the server, are `run`.
@@ -70,5 +70,13 @@ class ProtocolFramer {
 std::unique_ptr<ProtocolFramer> MakeProtocolFramer(const ServerEntry& entry,
                                                    MessageRewriter& rewriter,
                                                    std::size_t maxHeldLiteral);
+
+class LoginHost;
+
+/// The framer of a session with `entry`: on an OAuth 2.0 entry behind the protocol's
+/// authenticator, which logs in through `host`.
+std::unique_ptr<ProtocolFramer> MakeSessionFramer(const ServerEntry& entry,
+                                                  MessageRewriter& rewriter,
+                                                  std::size_t maxHeldLiteral, LoginHost& host);
 
 }  // namespace vantel

@@ -290,6 +290,12 @@ void RelayEngine::TraceBlock(RelaySocket& end, std::string_view text) {
     traceTurn_ = !in;
 }
 
+std::uint32_t RelayEngine::LoginFailed() {
+    const std::uint32_t delay = loginDelayMs_ == 0 ? kFirstLoginDelayMs : loginDelayMs_;
+    loginDelayMs_ = std::min(delay * 2, kMaxLoginDelayMs);
+    return delay;
+}
+
 void RelayEngine::TraceNote(std::string_view text) {
     if (trace_ == nullptr) {
         return;

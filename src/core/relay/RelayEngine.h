@@ -91,6 +91,12 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     /// The largest message literal a session holds to rewrite; sessions started later use a
     /// new value.
     void SetMaxHeldLiteral(std::size_t bytes) { maxHeldLiteral_ = bytes; }
+    /// Where OAuth 2.0 entries get their tokens; it outlives the sessions started meanwhile.
+    void SetTokenSource(AccessTokenSource* tokens) { tokens_ = tokens; }
+    /// The first wrong local login waits this long, each further one twice as long as the
+    /// one before, up to kMaxLoginDelayMs.
+    static constexpr std::uint32_t kFirstLoginDelayMs = 1000;
+    static constexpr std::uint32_t kMaxLoginDelayMs = 30000;
     /// How long a server may take over STARTTLS and the TLS handshake where no ConnectTimeout
     /// is set (RelaySession::kSecuringLimitMs); sessions started later use a new value.
     void SetSecuringLimitMs(std::uint64_t ms) { securingLimitMs_ = ms; }
@@ -100,6 +106,9 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     EventLoop& loop() override { return loop_; }
     MessageRewriter& rewriter() override { return rewriter_; }
     TlsContext* tls() const override { return tls_; }
+    AccessTokenSource* tokens() const override { return tokens_; }
+    std::uint32_t LoginFailed() override;
+    void LoginSucceeded() override { loginDelayMs_ = 0; }
     const std::string& tlsProblem() const override { return tlsProblem_; }
     std::size_t maxHeldLiteral() const override { return maxHeldLiteral_; }
     std::uint64_t securingLimitMs() const override { return securingLimitMs_; }
@@ -148,6 +157,8 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     std::size_t maxHeldLiteral_ = ImapFramer::kMaxHeldLiteral;
     std::uint64_t securingLimitMs_ = RelaySession::kSecuringLimitMs;
     TlsContext* tls_ = nullptr;
+    AccessTokenSource* tokens_ = nullptr;
+    std::uint32_t loginDelayMs_ = 0;  ///< of the next wrong local login; 0: none failed
     std::string tlsProblem_ = "this program was started without it";
     /// While stopping: called once the last session has ended or the time is up.
     std::function<void()> stopDone_;

@@ -59,7 +59,7 @@ RelaySession::RelaySession(SessionContext& engine, std::uint64_t id, const Serve
       server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
       connectTimeoutSeconds_(connectTimeoutSeconds),
       securingLimitMs_(engine.securingLimitMs()),
-      framer_(MakeProtocolFramer(entry_, engine.rewriter(), engine.maxHeldLiteral())) {
+      framer_(MakeSessionFramer(entry_, engine.rewriter(), engine.maxHeldLiteral(), *this)) {
     if (engine.tracing()) {
         // The masker hears from the framer what the client's bytes are; untraced, nobody need.
         framer_->Observe(&client_.masker);
@@ -98,6 +98,19 @@ void RelaySession::Start(std::unique_ptr<AsyncSocket> client) {
         if (std::string problem = SecurityProblem(entry_, engine_.tls(), engine_.tlsProblem());
             !problem.empty()) {
             engine_.Later(id_, [this, problem] { TlsFailed(problem, false); });
+            return;
+        }
+        if (entry_.SignsInWithOAuth() &&
+            entry_.SignIn != StoredSignInMethod(SignInMethod::OAuth2)) {
+            // A newer program's way to sign in: the client's login is not passed on instead.
+            engine_.Later(id_, [this] {
+                Guarded([&] {
+                    engine_.Notify({std::string(kUnknownSignInText), entry_.Label(), entry_.Name,
+                                    "the entry's sign-in method is unknown to this version"});
+                    Refuse(DescriptorOf(ServerTypeFromStored(entry_.Type))
+                               .RefusalLine("Vantel does not know how this entry signs in"));
+                });
+            });
             return;
         }
         if (std::string reason = Pop3LoginSwap::UnsafeLoginReason(entry_); !reason.empty()) {
@@ -190,6 +203,35 @@ void RelaySession::Fail(std::string host, std::string reason) {
     engine_.Notify(
         {std::string(kConnectFailedText), entry_.Label(), std::move(host), std::move(reason)});
     Abort();
+}
+
+void RelaySession::Emit(const std::string& toServer, const std::string& toClient) {
+    Guarded([&] {
+        if (!toServer.empty()) {
+            engine_.TraceBlock(client_, toServer);
+            Deliver(server_, toServer);
+        }
+        if (!toClient.empty()) {
+            engine_.TraceBlock(server_, toClient);
+            Deliver(client_, toClient);
+        }
+        // The login may have let held client bytes, or the end of the client's stream, go.
+        SendEndIfDue(server_);
+        ResumeIfDrained(server_);
+        CheckFinished();
+    });
+}
+
+void RelaySession::After(std::uint32_t delayMs, std::function<void()> work) {
+    SessionContext& engine = engine_;
+    const std::uint64_t id = id_;
+    auto guarded = [this, work = std::move(work)] { Guarded(work); };
+    if (delayMs == 0) {
+        engine.Later(id, std::move(guarded));
+        return;
+    }
+    // The timer holds no pointer to the session: Later finds out whether it still runs.
+    engine.loop().StartTimer(delayMs, false, [&engine, id, guarded] { engine.Later(id, guarded); });
 }
 
 void RelaySession::Readable(RelaySocket& end) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/config/ServerEntry.h"
+#include "core/protocol/LoginHost.h"
 #include "core/protocol/ProtocolFramer.h"
 #include "core/relay/RelaySocket.h"
 #include "core/relay/ServerConnector.h"
@@ -24,7 +25,7 @@ namespace vantel {
 /// everything read has been sent. The server entry is copied at the accept, so edits and
 /// reloads of the settings never change where a running session goes or which login it
 /// sends. Runs on the loop's thread; whatever fails inside it ends this session alone.
-class RelaySession final : private ServerConnector::Events {
+class RelaySession final : private ServerConnector::Events, private LoginHost {
   public:
     /// Bytes read in one call while tracing: the blocks the trace shows.
     static constexpr std::size_t kReceiveBlock = 2048;
@@ -41,6 +42,8 @@ class RelaySession final : private ServerConnector::Events {
     static constexpr std::size_t kLowWater = 64 * 1024;
     /// The notice when a session fails inside (an exception, no memory).
     static constexpr std::string_view kFailedText = "Relayed connection ended by an error";
+    /// The notice when the entry signs in in a way this version does not know.
+    static constexpr std::string_view kUnknownSignInText = "Entry not relayed";
     /// The notice when the entry's stored login cannot be sent as it is.
     static constexpr std::string_view kUnsafeLoginText = "Stored login not sent to host";
     /// The notices when the server cannot be reached, when this computer has no socket for
@@ -83,6 +86,13 @@ class RelaySession final : private ServerConnector::Events {
     // From the connector.
     void OnServerConnected(std::unique_ptr<AsyncSocket> socket, const TlsClient* tls) override;
     void OnServerFailed(const ServerFailure& failure) override;
+    // For the authenticator of an OAuth 2.0 entry.
+    AccessTokenSource* tokens() override { return engine_.tokens(); }
+    void Emit(const std::string& toServer, const std::string& toClient) override;
+    void After(std::uint32_t delayMs, std::function<void()> work) override;
+    void Note(std::string_view text) override { engine_.TraceNote(text); }
+    std::uint32_t LoginFailed() override { return engine_.LoginFailed(); }
+    void LoginSucceeded() override { engine_.LoginSucceeded(); }
     /// The server connection could not be secured: nothing was relayed to it.
     void TlsFailed(const std::string& reason, bool news);
     /// Gives the client `answer`, the protocol's refusal, and ends the session once it is sent.

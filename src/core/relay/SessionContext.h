@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/oauth/AccessTokenSource.h"
 #include "core/rewrite/MessageRewriter.h"
 #include "platform/EventLoop.h"
 #include "platform/Notice.h"
@@ -26,6 +27,13 @@ class SessionContext {
     /// why) where there is none. It outlives the sessions started while it is set.
     virtual TlsContext* tls() const = 0;
     virtual const std::string& tlsProblem() const = 0;
+    /// Where OAuth 2.0 entries get their access tokens; null where this program has none.
+    virtual AccessTokenSource* tokens() const = 0;
+    /// A client gave a wrong local login: how long its answer is to wait. The waits grow with
+    /// the failures of all sessions, so that parallel tries are slowed down too.
+    virtual std::uint32_t LoginFailed() = 0;
+    /// A client logged in with the local password.
+    virtual void LoginSucceeded() = 0;
     /// The largest message literal a session holds to rewrite.
     virtual std::size_t maxHeldLiteral() const = 0;
     /// How long a server may take over STARTTLS and the TLS handshake where no ConnectTimeout

@@ -6,7 +6,7 @@ namespace vantel {
 
 Pop3Framer::Pop3Framer(MessageRewriter& rewriter, const ServerEntry& entry)
     : rewriter_(rewriter), login_(entry) {
-    const bool storedLogin = entry.CredentialLength != 0;
+    const bool storedLogin = Pop3LoginSwap::SendsStoredLogin(entry);
     if (storedLogin || entry.Encrypted()) {
         offers_ = std::make_unique<Pop3OfferFilter>(storedLogin, entry.Encrypted());
     }

@@ -52,8 +52,13 @@ bool KnowsLoginCommand(std::string_view head, bool complete, int& command) {
 
 }  // namespace
 
+bool Pop3LoginSwap::SendsStoredLogin(const ServerEntry& entry) {
+    // An OAuth entry signs in with a token: a login stored from before is never sent.
+    return entry.CredentialLength != 0 && !entry.SignsInWithOAuth();
+}
+
 std::string Pop3LoginSwap::UnsafeLoginReason(const ServerEntry& entry) {
-    if (!entry.Is(ServerType::Pop3) || entry.CredentialLength == 0) {
+    if (!entry.Is(ServerType::Pop3) || !SendsStoredLogin(entry)) {
         return {};
     }
     std::string user;
@@ -67,7 +72,7 @@ std::string Pop3LoginSwap::UnsafeLoginReason(const ServerEntry& entry) {
 }
 
 std::string_view Pop3LoginSwap::FromClient(std::string_view block) {
-    return entry_.CredentialLength == 0 ? PassLines(block) : SwapLogin(block);
+    return SendsStoredLogin(entry_) ? SwapLogin(block) : PassLines(block);
 }
 
 std::string_view Pop3LoginSwap::SwapLogin(std::string_view block) {

@@ -19,6 +19,9 @@ class Pop3LoginSwap {
     /// `entry` must outlive the swap.
     explicit Pop3LoginSwap(const ServerEntry& entry) : entry_(entry) {}
 
+    /// Whether the relay sends `entry`'s stored login in place of the client's.
+    static bool SendsStoredLogin(const ServerEntry& entry);
+
     /// Why the login stored with a POP3 `entry` cannot be sent, or empty when it can or there
     /// is none: a line break in it would end the command it goes in, and what follows would
     /// reach the server as commands of their own. Never quotes the login.
