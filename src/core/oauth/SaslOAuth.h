@@ -1,22 +1,43 @@
-// The SASL messages of XOAUTH2 and OAUTHBEARER (RFC 7628).
+// The SASL messages that carry an OAuth 2.0 access token to a mail server.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vantel {
 
-class SaslOAuth {
-  public:
-    /// The client's message, in base64: XOAUTH2's "user=...^Aauth=Bearer ...^A^A" or
-    /// OAUTHBEARER's "n,a=...,^Ahost=...^Aport=...^Aauth=Bearer ...^A^A".
-    static std::string InitialResponse(std::string_view mechanism, std::string_view account,
-                                       std::string_view token, std::string_view host, int port);
-    /// What answers the server's error challenge so that it sends its final refusal.
-    static std::string ChallengeAnswer(std::string_view mechanism);
-    /// The error challenge (base64 of JSON) in words for the trace; empty when it says
-    /// nothing readable.
-    static std::string DescribeChallenge(std::string_view challenge);
+enum class SaslMechanism { XOAuth2, OAuthBearer };
+
+/// "XOAUTH2" or "OAUTHBEARER".
+std::string_view SaslMechanismName(SaslMechanism mechanism);
+/// The mechanism a name means, in any letter case; nullopt for another name.
+std::optional<SaslMechanism> ParseSaslMechanism(std::string_view name);
+
+/// Where the server is, for OAUTHBEARER; either may be empty and is then left out.
+struct SaslServer {
+    std::string host;
+    std::string port;
 };
+
+/// The client's first message, base64 as it goes on the wire.
+std::string SaslInitialResponse(SaslMechanism mechanism, std::string_view user,
+                                std::string_view token, const SaslServer& server = {});
+
+/// What the client answers to an error challenge so that the server sends its final refusal:
+/// an empty line for XOAUTH2, a lone 0x01 ("AQ==") for OAUTHBEARER.
+std::string_view SaslErrorChallengeAnswer(SaslMechanism mechanism);
+
+/// What a server's error challenge says, for the trace and the retry decision.
+struct SaslErrorChallenge {
+    std::string status;  ///< "401", "400", "invalid_token", ...
+    std::string scope;
+    std::string schemes;
+    std::string openidConfiguration;
+};
+
+/// The challenge (the base64 text after "+ " or "334 ") decoded; nullopt when it is not
+/// base64 of a JSON object. Members that are not strings are left empty.
+std::optional<SaslErrorChallenge> DecodeSaslErrorChallenge(std::string_view challenge);
 
 }  // namespace vantel

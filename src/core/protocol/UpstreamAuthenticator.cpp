@@ -3,7 +3,6 @@
 #include <optional>
 #include <utility>
 
-#include "core/config/AsciiText.h"
 #include "core/oauth/Base64.h"
 #include "core/oauth/SaslOAuth.h"
 #include "platform/EscapedText.h"
@@ -32,16 +31,20 @@ void UpstreamAuthenticator::Observe(ClientStreamObserver* observer) {
     inner_->Observe(observer);
 }
 
-std::string UpstreamAuthenticator::Mechanism() const {
-    const std::string& asked = entry_.OAuth.Mechanism;
-    if (EqualsNoCase(asked, "OAUTHBEARER")) {
-        return "OAUTHBEARER";
+SaslMechanism UpstreamAuthenticator::Mechanism() const {
+    if (const std::optional<SaslMechanism> asked = ParseSaslMechanism(entry_.OAuth.Mechanism)) {
+        return *asked;
     }
-    if (asked.empty() && offersOauthBearer_ && !offersXoauth2_ &&
-        entry_.OAuth.Provider != "microsoft") {
-        return "OAUTHBEARER";
+    // Microsoft takes XOAUTH2 alone, whatever a server lists.
+    if (offersOauthBearer_ && !offersXoauth2_ && entry_.OAuth.Provider != "microsoft") {
+        return SaslMechanism::OAuthBearer;
     }
-    return "XOAUTH2";
+    return SaslMechanism::XOAuth2;
+}
+
+std::string UpstreamAuthenticator::Credentials() const {
+    return SaslInitialResponse(Mechanism(), entry_.OAuth.Account, token_,
+                               {entry_.Name, std::to_string(entry_.RemotePort)});
 }
 
 void UpstreamAuthenticator::ServerOffers(bool initialResponse, bool xoauth2, bool oauthBearer) {
@@ -195,9 +198,8 @@ void UpstreamAuthenticator::Authenticate(const std::string& token, Output& out) 
     token_ = token;
     credentialsSent_ = false;
     serverLine_.clear();
-    const std::string mechanism = Mechanism();
-    const std::string credentials = SaslOAuth::InitialResponse(
-        mechanism, entry_.OAuth.Account, token_, entry_.Name, entry_.RemotePort);
+    const std::string mechanism(SaslMechanismName(Mechanism()));
+    const std::string credentials = Credentials();
     if (SendsInitialResponse(credentials.size())) {
         credentialsSent_ = true;
         ToServer(out, StartCommand(mechanism, credentials));
@@ -268,19 +270,22 @@ void UpstreamAuthenticator::ServerLine(std::string_view line, Output& out) {
         case ServerStep::GoAhead:
             if (!credentialsSent_) {
                 credentialsSent_ = true;
-                ToServer(out, SaslOAuth::InitialResponse(Mechanism(), entry_.OAuth.Account, token_,
-                                                         entry_.Name, entry_.RemotePort) +
-                                  "\r\n");
+                ToServer(out, Credentials() + "\r\n");
                 return;
             }
             [[fallthrough]];
         case ServerStep::Challenge: {
             // The server refused the token and says why in its challenge; the exchange only
             // ends once that is answered.
-            const std::string why = SaslOAuth::DescribeChallenge(challenge);
+            std::string why;
+            if (const std::optional<SaslErrorChallenge> said =
+                    DecodeSaslErrorChallenge(challenge)) {
+                why = "status " + said->status +
+                      (said->scope.empty() ? "" : ", scope " + said->scope);
+            }
             host_.Note("The server refused the access token" +
                        (why.empty() ? std::string() : " (" + EscapeControls(why) + ")"));
-            ToServer(out, SaslOAuth::ChallengeAnswer(Mechanism()) + "\r\n");
+            ToServer(out, std::string(SaslErrorChallengeAnswer(Mechanism())) + "\r\n");
             return;
         }
         case ServerStep::Success:

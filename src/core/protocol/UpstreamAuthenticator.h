@@ -9,6 +9,7 @@
 
 #include "core/config/ServerEntry.h"
 #include "core/oauth/AccessTokenSource.h"
+#include "core/oauth/SaslOAuth.h"
 #include "core/protocol/LoginHost.h"
 #include "core/protocol/ProtocolFramer.h"
 
@@ -74,7 +75,7 @@ class UpstreamAuthenticator : public ProtocolFramer {
     const ServerEntry& entry() const { return entry_; }
     /// The mechanism: XOAUTH2, or OAUTHBEARER where the entry asks for it or the server
     /// offers only that.
-    std::string Mechanism() const;
+    SaslMechanism Mechanism() const;
     /// Noted from the server's offers: SASL-IR, and which OAuth mechanisms.
     void ServerOffers(bool initialResponse, bool xoauth2, bool oauthBearer);
     bool ServerTakesInitialResponse() const { return initialResponse_; }
@@ -116,6 +117,8 @@ class UpstreamAuthenticator : public ProtocolFramer {
         std::string toClient;
     };
 
+    /// The client's SASL message with the current token.
+    std::string Credentials() const;
     void ReadPending(Output& out);
     void Login(const std::string& account, const std::string& password);
     void TokenArrived(const AccessTokenAnswer& answer);

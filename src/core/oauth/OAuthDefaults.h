@@ -1,0 +1,24 @@
+// The program-wide client registrations an entry falls back on when it names none itself.
+#pragma once
+
+#include <string>
+
+namespace vantel {
+
+struct OAuthDefaults {
+    /// The `vantel set` keys that hold them.
+    static constexpr const char* kMicrosoftClientIdKey = "microsoft-client-id";
+    static constexpr const char* kGoogleClientIdKey = "google-client-id";
+    static constexpr const char* kGoogleClientSecretKey = "google-client-secret";
+
+    std::string microsoftClientId;
+    std::string googleClientId;
+    std::string googleClientSecret;  ///< never shown
+
+    /// What the packager built in (empty unless given at build time).
+    static OAuthDefaults BuiltIn();
+    /// `settings`' values where set, else the built-in ones.
+    static OAuthDefaults Over(const OAuthDefaults& settings);
+};
+
+}  // namespace vantel
