@@ -1,6 +1,7 @@
 // How a server entry signs in to its server, beside its address and security.
 #pragma once
 
+#include <climits>
 #include <string>
 
 namespace vantel {
@@ -22,6 +23,10 @@ constexpr bool IsKnownSignInMethod(int stored) {
            stored == StoredSignInMethod(SignInMethod::OAuth2);
 }
 
+/// The method of an entry whose stored sign-in value is there but is no number. Known to no
+/// program, so it is never taken as Password: the relay refuses the entry.
+inline constexpr int kUnreadableSignInMethod = INT_MIN;
+
 /// What an OAuth 2.0 entry signs in with. Empty texts take the provider preset's value (and
 /// for the client ID and secret the program-wide default for the provider).
 struct OAuthSignIn {
@@ -38,11 +43,11 @@ struct OAuthSignIn {
     std::string Mechanism;  ///< "XOAUTH2" or "OAUTHBEARER"; empty: the provider's
 
     bool operator==(const OAuthSignIn& other) const {
-        return Provider == other.Provider && Tenant == other.Tenant &&
-               Account == other.Account && ClientId == other.ClientId &&
-               ClientSecret == other.ClientSecret && AuthorizeUrl == other.AuthorizeUrl &&
-               TokenUrl == other.TokenUrl && DeviceUrl == other.DeviceUrl &&
-               Scopes == other.Scopes && Mechanism == other.Mechanism;
+        return Provider == other.Provider && Tenant == other.Tenant && Account == other.Account &&
+               ClientId == other.ClientId && ClientSecret == other.ClientSecret &&
+               AuthorizeUrl == other.AuthorizeUrl && TokenUrl == other.TokenUrl &&
+               DeviceUrl == other.DeviceUrl && Scopes == other.Scopes &&
+               Mechanism == other.Mechanism;
     }
     bool operator!=(const OAuthSignIn& other) const { return !(*this == other); }
 };
