@@ -1,6 +1,7 @@
 // How a server entry signs in to its server, beside its address and security.
 #pragma once
 
+#include <climits>
 #include <string>
 
 namespace vantel {
@@ -21,6 +22,10 @@ constexpr bool IsKnownSignInMethod(int stored) {
     return stored == StoredSignInMethod(SignInMethod::Password) ||
            stored == StoredSignInMethod(SignInMethod::OAuth2);
 }
+
+/// The method of an entry whose stored sign-in value is there but is no number. Known to no
+/// program, so it is never taken as Password: the relay refuses the entry.
+inline constexpr int kUnreadableSignInMethod = INT_MIN;
 
 /// What an OAuth 2.0 entry signs in with. Empty texts take the provider preset's value (and
 /// for the client ID and secret the program-wide default for the provider).

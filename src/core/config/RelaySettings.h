@@ -41,6 +41,11 @@ struct RelaySettings {
     std::string ListenAddress;
     /// Nonzero: the trace of relayed traffic (credentials masked) goes to the log file too.
     int LogTraffic = 0;
+    // Program-wide OAuth 2.0 client registrations, in the global key (not per schema): the
+    // project ships none, so a user or packager gives one; an entry's own value wins.
+    std::string OAuthDefaultMicrosoftClientId;   ///< "OAuthMicrosoftClientId"
+    std::string OAuthDefaultGoogleClientId;      ///< "OAuthGoogleClientId"
+    std::string OAuthDefaultGoogleClientSecret;  ///< "OAuthGoogleClientSecret"; never shown
 
     /// Name of the current schema; empty for the default schema or an index naming none.
     std::string GetSchemaName() const;

@@ -18,6 +18,36 @@ constexpr std::string_view kGlobalKey = "Settings";
 constexpr std::string_view kSecurityValue = "ServerSecurity";
 constexpr std::string_view kFingerprintValue = "ServerFingerprint";
 constexpr std::string_view kPassDataValue = "PassData";
+constexpr std::string_view kSignInValue = "ServerSignIn";
+
+/// The OAuth 2.0 texts of an entry, each stored under its name when not empty.
+struct OAuthValue {
+    std::string_view name;
+    std::string OAuthSignIn::*text;
+};
+constexpr OAuthValue kOAuthValues[] = {
+    {"ServerOAuthProvider", &OAuthSignIn::Provider},
+    {"ServerOAuthTenant", &OAuthSignIn::Tenant},
+    {"ServerOAuthAccount", &OAuthSignIn::Account},
+    {"ServerOAuthClientId", &OAuthSignIn::ClientId},
+    {"ServerOAuthClientSecret", &OAuthSignIn::ClientSecret},
+    {"ServerOAuthAuthorizeUrl", &OAuthSignIn::AuthorizeUrl},
+    {"ServerOAuthTokenUrl", &OAuthSignIn::TokenUrl},
+    {"ServerOAuthDeviceUrl", &OAuthSignIn::DeviceUrl},
+    {"ServerOAuthScopes", &OAuthSignIn::Scopes},
+    {"ServerOAuthMechanism", &OAuthSignIn::Mechanism},
+};
+
+/// The program-wide client registrations, in the global key.
+struct DefaultValue {
+    std::string_view name;
+    std::string RelaySettings::*text;
+};
+constexpr DefaultValue kOAuthDefaults[] = {
+    {"OAuthMicrosoftClientId", &RelaySettings::OAuthDefaultMicrosoftClientId},
+    {"OAuthGoogleClientId", &RelaySettings::OAuthDefaultGoogleClientId},
+    {"OAuthGoogleClientSecret", &RelaySettings::OAuthDefaultGoogleClientSecret},
+};
 
 std::string OrdinalName(std::string_view base, std::size_t ordinal) {
     return std::string(base) + FormatDecimal(static_cast<int>(ordinal));
@@ -55,7 +85,18 @@ int OrdinalOf(std::string_view name, std::string_view base) {
     return number && *number >= 0 ? *number : -1;
 }
 
-/// Whether `name` is a mode or fingerprint value of an ordinal that has none in `servers`.
+/// A stored number: nullopt when the text is no number (blank around it is allowed).
+std::optional<int> StoredNumber(std::string_view text) {
+    std::size_t consumed = 0;
+    const int number = ParseDecimalPrefix(text, consumed);
+    if (consumed == 0 || text.find_first_not_of(" \t", consumed) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+/// Whether `name` is a mode, fingerprint or sign-in value of an ordinal that has none in
+/// `servers`.
 bool IsStaleSecurityValue(std::string_view name, const std::vector<ServerEntry>& servers) {
     const auto at = [&servers](int ordinal) -> const ServerEntry* {
         return static_cast<std::size_t>(ordinal) < servers.size()
@@ -69,6 +110,16 @@ bool IsStaleSecurityValue(std::string_view name, const std::vector<ServerEntry>&
     if (const int ordinal = OrdinalOf(name, kFingerprintValue); ordinal >= 0) {
         const ServerEntry* entry = at(ordinal);
         return entry == nullptr || entry->Fingerprint.empty();
+    }
+    if (const int ordinal = OrdinalOf(name, kSignInValue); ordinal >= 0) {
+        const ServerEntry* entry = at(ordinal);
+        return entry == nullptr || !entry->SignsInWithOAuth();
+    }
+    for (const OAuthValue& value : kOAuthValues) {
+        if (const int ordinal = OrdinalOf(name, value.name); ordinal >= 0) {
+            const ServerEntry* entry = at(ordinal);
+            return entry == nullptr || (entry->OAuth.*value.text).empty();
+        }
     }
     return false;
 }
@@ -152,13 +203,18 @@ int SettingsPersistence::ReadServerSecurity(std::size_t ordinal,
     }
     // There, so meant to say something: what is no number (a hand-edited "tls", an empty
     // value, a DWORD) is never taken as plain text.
-    const std::string text = ReadSetting(name, true);
-    std::size_t consumed = 0;
-    const int mode = ParseDecimalPrefix(text, consumed);
-    if (consumed == 0 || text.find_first_not_of(" \t", consumed) != std::string::npos) {
-        return kUnreadableSecurityMode;
+    return StoredNumber(ReadSetting(name, true)).value_or(kUnreadableSecurityMode);
+}
+
+int SettingsPersistence::ReadServerSignIn(std::size_t ordinal,
+                                          const std::unordered_set<std::string>& present) {
+    const std::string name = OrdinalName(kSignInValue, ordinal);
+    if (present.count(UpperName(name)) == 0) {
+        return StoredSignInMethod(SignInMethod::Password);
     }
-    return mode;
+    // As with the mode: a value that says nothing readable never lets the client's own
+    // login through to an entry meant to sign in with a token.
+    return StoredNumber(ReadSetting(name, true)).value_or(kUnreadableSignInMethod);
 }
 
 void SettingsPersistence::WriteServerSecurity(const std::vector<ServerEntry>& servers) {
@@ -168,6 +224,15 @@ void SettingsPersistence::WriteServerSecurity(const std::vector<ServerEntry>& se
         }
         if (!servers[i].Fingerprint.empty()) {
             WriteSetting(OrdinalName(kFingerprintValue, i), servers[i].Fingerprint, true);
+        }
+        if (servers[i].SignsInWithOAuth()) {
+            WriteSetting(OrdinalName(kSignInValue, i), FormatDecimal(servers[i].SignIn), true);
+        }
+        for (const OAuthValue& value : kOAuthValues) {
+            const std::string& text = servers[i].OAuth.*value.text;
+            if (!text.empty()) {
+                WriteSetting(OrdinalName(value.name, i), text, true);
+            }
         }
     }
     // A named schema's key was emptied before the save; the default schema's key still holds
@@ -212,6 +277,10 @@ void SettingsPersistence::TextToServers(RelaySettings& settings) {
         // Kept as stored, even when it is no fingerprint: the relay refuses such an entry with
         // a notice rather than take it for "no pin".
         entry.Fingerprint = ReadSetting(OrdinalName(kFingerprintValue, i), true);
+        entry.SignIn = ReadServerSignIn(i, present);
+        for (const OAuthValue& value : kOAuthValues) {
+            entry.OAuth.*value.text = ReadSetting(OrdinalName(value.name, i), true);
+        }
         settings.ServerList.push_back(entry);
     }
 }
@@ -259,6 +328,9 @@ void SettingsPersistence::LoadSettings(RelaySettings& settings, int schemaIndex)
     settings.LogTraffic = readInt("LogTraffic") != 0 ? 1 : 0;
 
     settings.CustomValue = ParseDecimal(ReadSetting("CustomValue", false));
+    for (const DefaultValue& value : kOAuthDefaults) {
+        settings.*value.text = ReadSetting(value.name, false);
+    }
     TextToServers(settings);
 }
 
@@ -301,6 +373,14 @@ bool SettingsPersistence::SaveSettings(RelaySettings& settings) {
     writeInt("POPCycleChange", settings.POPCycleChange);
     WriteSetting("ListenAddress", settings.ListenAddress, true);
     writeInt("LogTraffic", settings.LogTraffic);
+    for (const DefaultValue& value : kOAuthDefaults) {
+        const std::string& text = settings.*value.text;
+        if (text.empty()) {
+            store_.DeleteValue(kGlobalKey, value.name, Root());
+        } else {
+            WriteSetting(value.name, text, false);
+        }
+    }
     return store_.EndUpdate();
 }
 

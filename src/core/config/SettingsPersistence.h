@@ -41,7 +41,7 @@ class SettingsPersistence {
     void WritePassData(int index, const std::uint8_t* bytes, std::size_t length);
 
     /// Rebuilds `Servers` from `ServerList` and stores the POP3 logins and each entry's
-    /// security mode and pinned fingerprint.
+    /// security mode, pinned fingerprint and sign-in values.
     void ServersToText(RelaySettings& settings);
     /// Rebuilds `ServerList` from `Servers`, with the stored logins, modes and fingerprints.
     void TextToServers(RelaySettings& settings);
@@ -63,9 +63,12 @@ class SettingsPersistence {
     /// no number = kUnreadableSecurityMode. `present`: the names of the key's values, in upper
     /// case.
     int ReadServerSecurity(std::size_t ordinal, const std::unordered_set<std::string>& present);
-    /// Writes the modes and fingerprints the entries have, and deletes those of ordinals
-    /// that have none now and the logins no entry holds, so that no value outlives its entry
-    /// to attach to the next one.
+    /// "ServerSignIn<ordinal>": the entry's SignInMethod number; absent = Password, there but
+    /// no number = kUnreadableSignInMethod.
+    int ReadServerSignIn(std::size_t ordinal, const std::unordered_set<std::string>& present);
+    /// Writes the modes, fingerprints and sign-in values the entries have, and deletes those of
+    /// ordinals that have none now and the logins no entry holds, so that no value outlives its
+    /// entry to attach to the next one.
     void WriteServerSecurity(const std::vector<ServerEntry>& servers);
 
     SettingsStore& store_;

@@ -237,6 +237,46 @@ TEST_P(SchemaManagerTest, SecurityValuesGoWithTheirSchema) {
     EXPECT_EQ(settings_.ServerList, secureList);
 }
 
+TEST_P(SchemaManagerTest, SignInValuesGoWithTheirSchema) {
+    ServerEntry oauth;
+    oauth.Name = "outlook.office365.com";
+    oauth.Type = StoredServerType(ServerType::Imap4);
+    oauth.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+    oauth.OAuth.Provider = "microsoft";
+    oauth.OAuth.Account = "alice@example.org";
+    oauth.OAuth.ClientId = "client-id";
+    ServerEntry plain;
+    plain.Name = "plain.example.org";
+    const std::vector<ServerEntry> oauthList = {plain, oauth};
+    const std::vector<ServerEntry> defaultList = {oauth, plain};
+    settings_.OAuthDefaultGoogleClientId = "google-id";
+
+    settings_.ServerList = oauthList;
+    ASSERT_TRUE(Manager(true).SaveSchemaAs("Cloud"));
+    EXPECT_EQ(Read("Settings\\Cloud", "ServerSignIn1", StoreRoot::LocalMachine), "1");
+    Manager().SelectSchema(0);
+    settings_.ServerList = defaultList;
+    Manager().SelectSchema(1);
+    EXPECT_EQ(settings_.ServerList, oauthList);
+    // The program-wide defaults are no schema's: every schema sees them.
+    EXPECT_EQ(settings_.OAuthDefaultGoogleClientId, "google-id");
+    Manager().SelectSchema(0);
+    EXPECT_EQ(settings_.ServerList, defaultList);
+    Manager().SelectSchema(1);
+
+    ASSERT_TRUE(Manager(true).DeleteSchema("Cloud"));
+    for (StoreRoot root : {StoreRoot::CurrentUser, StoreRoot::LocalMachine}) {
+        EXPECT_EQ(Read("Settings\\Cloud", "ServerSignIn1", root), "<absent>");
+        EXPECT_EQ(Read("Settings\\Cloud", "ServerOAuthAccount1", root), "<absent>");
+    }
+    // The default schema took the deleted one's entries: its old ordinal 0 values went.
+    EXPECT_EQ(Read("Settings", "ServerSignIn0"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerOAuthAccount0"), "<absent>");
+    persistence_.LoadSettings(settings_, 0);
+    EXPECT_EQ(settings_.ServerList, oauthList);
+    EXPECT_EQ(settings_.OAuthDefaultGoogleClientId, "google-id");
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, SchemaManagerTest, ::testing::ValuesIn(test::AllStoreFactories()),
                          test::StoreFactoryName);
 

@@ -445,6 +445,157 @@ TEST_P(SettingsPersistenceTest, ClearedOrRemovedLoginsLeaveTheStore) {
     EXPECT_FALSE(store_->ReadBinaryValue("Settings", "PassData7", kUser).empty());
 }
 
+ServerEntry OAuthEntry(const std::string& name, const std::string& account,
+                       const std::string& provider = "microsoft") {
+    ServerEntry entry = SecuredEntry(name, 993, kSslTls);
+    entry.Type = StoredServerType(ServerType::Imap4);
+    entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+    entry.OAuth.Provider = provider;
+    entry.OAuth.Account = account;
+    return entry;
+}
+
+constexpr const char* kOAuthNames[] = {"ServerOAuthProvider",     "ServerOAuthTenant",
+                                       "ServerOAuthAccount",      "ServerOAuthClientId",
+                                       "ServerOAuthClientSecret", "ServerOAuthAuthorizeUrl",
+                                       "ServerOAuthTokenUrl",     "ServerOAuthDeviceUrl",
+                                       "ServerOAuthScopes",       "ServerOAuthMechanism"};
+
+TEST_P(SettingsPersistenceTest, SignInValuesRoundTripBesideTheServerLines) {
+    RelaySettings s;
+    ServerEntry full = OAuthEntry("mail.example.org", "alice@example.org", "other");
+    full.OAuth = {"other",
+                  "",
+                  "alice@example.org",
+                  "client-1",
+                  "s3cret-of-client",
+                  "https://id.example.org/authorize",
+                  "https://id.example.org/token",
+                  "https://id.example.org/device",
+                  "mail offline_access",
+                  "OAUTHBEARER"};
+    ServerEntry microsoft = OAuthEntry("outlook.office365.com", "bob@example.com");
+    microsoft.OAuth.Tenant = "organizations";
+    // A password entry keeps OAuth texts typed before a switch back; its method is not stored.
+    ServerEntry password = SecuredEntry("plain.example.org", 25, 0);
+    password.OAuth.Account = "kept@example.org";
+    ServerEntry future = OAuthEntry("future.example.org", "c@example.org");
+    future.SignIn = 7;  // a newer program's method: kept as it is
+    s.ServerList = {full, microsoft, password, future};
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    EXPECT_EQ(Read("Settings", "Servers0"), "2525 993 2 -1 mail.example.org");
+    EXPECT_EQ(Read("Settings", "ServerSignIn0"), "1");
+    EXPECT_EQ(Read("Settings", "ServerSignIn2"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerSignIn3"), "7");
+    EXPECT_EQ(Read("Settings", "ServerOAuthMechanism0"), "OAUTHBEARER");
+    EXPECT_EQ(Read("Settings", "ServerOAuthAccount2"), "kept@example.org");
+    // Empty texts add nothing to the store.
+    for (const char* name : kOAuthNames) {
+        const std::string base = name;
+        EXPECT_EQ(Read("Settings", (base + "0").c_str()) == "<absent>", base == "ServerOAuthTenant")
+            << base;
+        EXPECT_EQ(Read("Settings", (base + "1").c_str()) == "<absent>",
+                  base != "ServerOAuthProvider" && base != "ServerOAuthTenant" &&
+                      base != "ServerOAuthAccount")
+            << base;
+    }
+    EXPECT_EQ(Load().ServerList, s.ServerList);
+}
+
+TEST_P(SettingsPersistenceTest, StoredSignInValuesLoadSafely) {
+    // A store of an older program: no sign-in values, so every entry signs in as before.
+    Write("Settings", "ServersCount", "7");
+    for (int i = 0; i < 7; ++i) {
+        Write("Settings", ("Servers" + std::to_string(i)).c_str(), "143 993 2 -1 host");
+    }
+    for (const ServerEntry& entry : Load().ServerList) {
+        EXPECT_FALSE(entry.SignsInWithOAuth());
+        EXPECT_EQ(entry.OAuth, OAuthSignIn{});
+    }
+
+    // What is there but no number is never taken as Password, an empty value included.
+    const struct {
+        const char* stored;
+        bool known;
+        bool oauth;
+    } cases[] = {{" 1 ", true, true}, {"0", true, false},    {"oauth2", false, true},
+                 {"", false, true},   {" \t ", false, true}, {"99999999999", false, true},
+                 {"1x", false, true}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Write("Settings", ("serversignin" + std::to_string(i)).c_str(), cases[i].stored);
+    }
+    RelaySettings s = Load();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const ServerEntry& entry = s.ServerList[i];
+        EXPECT_EQ(IsKnownSignInMethod(entry.SignIn), cases[i].known) << cases[i].stored;
+        EXPECT_EQ(entry.SignsInWithOAuth(), cases[i].oauth) << cases[i].stored;
+    }
+    EXPECT_EQ(s.ServerList[2].SignIn, kUnreadableSignInMethod);
+    // A DWORD reads as no number either.
+    store_->WriteBinaryValue("Settings", "ServerSignIn1", {0, 0, 0, 0}, kUser);
+    EXPECT_TRUE(Load().ServerList[1].SignsInWithOAuth());
+
+    // Saved back, the unreadable and unknown methods read as themselves again.
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Load().ServerList, s.ServerList);
+}
+
+TEST_P(SettingsPersistenceTest, SignInValuesOfRemovedOrMovedEntriesDoNotAttachToOthers) {
+    RelaySettings s;
+    ServerEntry a = OAuthEntry("a", "a@example.org");
+    a.OAuth.ClientSecret = "secret-a";
+    ServerEntry b = OAuthEntry("b", "b@example.org", "google");
+    b.OAuth.ClientId = "id-b";
+    b.OAuth.ClientSecret = "secret-b";
+    s.ServerList = {a, b, SecuredEntry("c", 25, 0)};
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+
+    // a goes: b moves to ordinal 0 and drops its secret; c (password) moves to ordinal 1,
+    // where b's values were.
+    s.ServerList.erase(s.ServerList.begin());
+    s.ServerList[0].OAuth.ClientSecret.clear();
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Load().ServerList, s.ServerList);
+    EXPECT_EQ(Read("Settings", "ServerOAuthClientSecret0"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerSignIn1"), "<absent>");
+    for (const char* name : kOAuthNames) {
+        EXPECT_EQ(Read("Settings", (std::string(name) + "1").c_str()), "<absent>") << name;
+    }
+
+    // Left by hand past the list or in another letter case: gone with the next save.
+    Write("Settings", "serveroauthaccount4", "stray@example.org");
+    Write("Settings", "SERVERSIGNIN1", "1");
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Read("Settings", "ServerOAuthAccount4"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerSignIn1"), "<absent>");
+    EXPECT_EQ(Read("Settings", "ServerSignIn0"), "1");
+}
+
+TEST_P(SettingsPersistenceTest, OAuthDefaultsLiveInTheGlobalKeyForEverySchema) {
+    RelaySettings s;
+    s.Schemes = {"Work"};
+    s.DefaultSchema = 1;
+    s.OAuthDefaultMicrosoftClientId = "ms-id";
+    s.OAuthDefaultGoogleClientId = "g-id";
+    s.OAuthDefaultGoogleClientSecret = "g-secret";
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Read("Settings", "OAuthMicrosoftClientId"), "ms-id");
+    EXPECT_EQ(Read("Settings", "OAuthGoogleClientSecret"), "g-secret");
+    EXPECT_EQ(Read("Settings\\Work", "OAuthGoogleClientId"), "<absent>");
+    for (int schema : {0, 1}) {
+        const RelaySettings back = Load(schema);
+        EXPECT_EQ(back.OAuthDefaultMicrosoftClientId, "ms-id") << schema;
+        EXPECT_EQ(back.OAuthDefaultGoogleClientId, "g-id") << schema;
+        EXPECT_EQ(back.OAuthDefaultGoogleClientSecret, "g-secret") << schema;
+    }
+    // A cleared default leaves the store rather than stay as an empty value.
+    s.OAuthDefaultGoogleClientSecret.clear();
+    ASSERT_TRUE(persistence_.SaveSettings(s));
+    EXPECT_EQ(Read("Settings", "OAuthGoogleClientSecret"), "<absent>");
+    EXPECT_EQ(Load().OAuthDefaultGoogleClientSecret, "");
+}
+
 TEST_P(SettingsPersistenceTest, LoadPicksStoredOrGivenSchema) {
     Write("Settings", "SchemesCount", "2");
     Write("Settings", "Schemes0", "Home");
