@@ -72,6 +72,22 @@ ServerEntry SettingsEdits::NewServer(ServerType type, int security) {
     return entry;
 }
 
+void SettingsEdits::ApplyPreset(ServerEntry& entry, ServerType type,
+                                const ServerPreset::Server& preset) {
+    ChangeType(entry, type);
+    ChangeSecurity(entry, StoredSecurityMode(preset.Security));
+    entry.RemotePort = preset.RemotePort;
+    entry.Name = preset.Host;
+    entry.SignIn = StoredSignInMethod(preset.SignIn);
+    if (preset.SignIn == SignInMethod::OAuth2 && entry.OAuth.Provider != preset.Provider) {
+        // Another provider's endpoints and tenant mean nothing here.
+        OAuthSignIn kept;
+        kept.Account = entry.OAuth.Account;
+        entry.OAuth = kept;
+        entry.OAuth.Provider = preset.Provider;
+    }
+}
+
 bool SettingsEdits::SetLogin(ServerEntry& entry, const std::vector<ServerEntry>& servers,
                              std::string_view user, std::string_view password, std::uint32_t tick) {
     // Bytes of an earlier, longer login have no business staying in memory.

@@ -11,6 +11,7 @@
 
 #include "core/config/RelaySettings.h"
 #include "core/config/ServerEntry.h"
+#include "core/config/ServerPreset.h"
 
 namespace vantel {
 
@@ -32,6 +33,12 @@ class SettingsEdits {
     static void ChangeSecurity(ServerEntry& entry, int security);
     /// A new entry of `type` reached with `security`, on their default ports.
     static ServerEntry NewServer(ServerType type, int security);
+    /// Gives `entry` the preset's host, type, mode, port and sign-in method: the type and mode
+    /// move the ports as an edit would (a local port the user chose stays), then the remote
+    /// port is the preset's. An OAuth 2.0 preset names its provider; the entry's account and
+    /// client stay.
+    static void ApplyPreset(ServerEntry& entry, ServerType type,
+                            const ServerPreset::Server& preset);
 
     // Logins. The "PassData" number stays with the entry once given, also when the login is
     // cleared: the store drops a value that no entry's login holds when it is saved.
