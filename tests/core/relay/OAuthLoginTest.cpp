@@ -397,5 +397,54 @@ TEST_F(OAuthLoginTest, LiteralsInitialResponsesAndPipelinedCommandsAfterTheLogin
     EXPECT_NE(traced.find("a1 AUTHENTICATE XOAUTH2 ****"), std::string::npos) << traced;
 }
 
+TEST_F(OAuthLoginTest, HostilePeersNeitherHangTheSessionNorLearnTheLocalPassword) {
+    // A line too long for any login passes on as it came; a PLAIN response naming someone else
+    // or holding a stray NUL is refused; a server that leaves during the exchange leaves the
+    // client with a temporary failure.
+    auto log = std::make_shared<ServerLog>();
+    LoopbackServer server(*loop_);
+    bool leave = false;
+    server.onConnection = [&](LoopbackPeer& p) {
+        ServeOAuth(p, ServerType::Pop3, Refusal::Plain, false, "good-token", log);
+        auto inner = p.onData;
+        p.onData = [this, &leave, inner](LoopbackPeer& peer) {
+            if (leave && peer.received.find("AUTH XOAUTH2") != std::string::npos) {
+                loop_->Post([&peer] { peer.Close(); });  // not inside the socket's own event
+                return;
+            }
+            inner(peer);
+        };
+    };
+    auto client = Client(RelayTo(ServerType::Pop3, server));
+    ASSERT_TRUE(Run([&] { return client->received.find('\n') != std::string::npos; }));
+    const std::string huge = "NOOP " + std::string(100000, 'x') + "\r\n";
+    client->Send(huge);
+    ASSERT_TRUE(Run([&] { return client->received.find("+OK done") != std::string::npos; }));
+    EXPECT_NE(server.connections[0]->received.find(huge), std::string::npos);
+
+    const struct {
+        std::string response;
+        std::string reply;
+    } plain[] = {
+        {std::string("someone\0", 8) + kAccount + '\0' + kLocalPassword, "-ERR That is no"},
+        {std::string("\0", 1) + kAccount + '\0' + kLocalPassword + '\0', "-ERR That is no"},
+        {"no base64 at all", "-ERR That is no"},
+    };
+    for (const auto& c : plain) {
+        const std::size_t before = client->received.size();
+        const std::string line =
+            c.response == "no base64 at all" ? c.response : Base64Encode(c.response);
+        client->Send("AUTH PLAIN " + line + "\r\n");
+        ASSERT_TRUE(Run([&] {
+            return client->received.find(c.reply, before) != std::string::npos;
+        })) << client->received.substr(before);
+    }
+    leave = true;
+    const std::string reply = LogIn(*client, LoginScript(ServerType::Pop3, kLocalPassword));
+    EXPECT_EQ(reply.rfind("-ERR [SYS/TEMP]", 0), 0u) << reply;
+    ASSERT_TRUE(Run([&] { return client->closed; }));
+    EXPECT_EQ(server.connections[0]->received.find(kLocalPassword), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vantel
