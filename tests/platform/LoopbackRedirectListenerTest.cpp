@@ -62,7 +62,7 @@ TEST_F(LoopbackRedirectListenerTest, AnswersEachRequestAndTakesOnlyTheRightOne) 
         {"post", "POST /callback?state=good HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405",
          "Only", true},
         {"no version", "GET /callback?state=good\r\n\r\n", "HTTP/1.1 400", "no request", true},
-        {"garbage", "\x16\x03\x01\x02\x00\r\n\r\n", "HTTP/1.1 400", "no request", true},
+        {"garbage", "\x16\x03\x01\x02\x01\r\n\r\n", "HTTP/1.1 400", "no request", true},
         {"wrong state, escaped", "GET /callback?code=c&state=bad HTTP/1.1\r\n\r\n", "HTTP/1.1 400",
          "wrong state &lt;script&gt;", true},
         {"bare newlines", "GET /callback?code=c&state=bad HTTP/1.0\n\n", "HTTP/1.1 400",
