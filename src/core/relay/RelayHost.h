@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/config/RelaySettings.h"
+#include "core/oauth/AccessTokenSource.h"
 #include "core/relay/PostingNotifier.h"
 #include "core/relay/RelayEngine.h"
 #include "core/relay/RelayStateObserver.h"
@@ -50,6 +51,12 @@ class RelayHost {
         tls_ = std::move(context);
         engine_.SetTls(tls_.get(), std::move(problem));
     }
+    /// Where OAuth 2.0 entries get their access tokens. Without one (a program that cannot
+    /// sign in), their clients are told so when they log in.
+    void UseTokens(std::unique_ptr<AccessTokenSource> tokens) {
+        tokens_ = std::move(tokens);
+        engine_.SetTokenSource(tokens_.get());
+    }
     /// Load and Apply.
     void Reload(SettingsStore& store, bool machine);
     /// Closes the listeners, lets the sessions send on what they read (for a while at most),
@@ -64,6 +71,7 @@ class RelayHost {
     PostingNotifier sessionNotices_;
     MessageRewriter rewriter_;
     std::unique_ptr<TlsContext> tls_;  ///< outlives the engine, whose sessions use it
+    std::unique_ptr<AccessTokenSource> tokens_;  ///< likewise
     RelayEngine engine_;
 };
 
