@@ -398,5 +398,74 @@ exec 3>&-
 check "daemon: the user the relay sent in the trace" wait_until 5 grep -q "USER stored-user" "$work/live.log"
 check "daemon: no password in the trace" bash -c '! grep -qF -- "$1" "$2" && ! grep -q client-pass "$2"' _ "$password" "$work/live.log"
 
+# --- OAuth 2.0 entries: presets, each option through the store, bad values refused. ---
+oauth_store="$work/oauth.reg"
+o() { "$bin/vantel" --store "$oauth_store" "$@"; }
+ostored() { store="$oauth_store" stored "$1"; }
+out=$(o server add --preset microsoft --type imap4 --local-port 1143 --account alice@contoso.example 2>&1)
+check "preset: says what it added" has "IMAP4 on local port 1143 to outlook.office365.com:993 (SSL/TLS), OAuth 2.0 (microsoft, alice@contoso.example)" "$out"
+check "preset: the server line" test "$(ostored Servers0)" = '"1143 993 2 -1 outlook.office365.com"'
+check "preset: the sign-in method" test "$(ostored ServerSignIn0)" = '"1"'
+check "preset: the account" test "$(ostored ServerOAuthAccount0)" = '"alice@contoso.example"'
+o server add --preset google --type smtp >/dev/null
+check "preset: Google SMTP" test "$(ostored Servers1)" = '"25 465 0 -1 smtp.gmail.com"'
+o server add --host mail.example.org --type pop3 --security tls --sign-in oauth2 --provider other >/dev/null
+# option, value, stored name, stored value: each round-trips through the store.
+while IFS='|' read -r entry option value name want; do
+    o server edit "$entry" "$option" "$value" >/dev/null 2>&1
+    check "round trip: $option" test "$(ostored "$name")" = "$want"
+done <<'TABLE'
+1|--tenant|organizations|ServerOAuthTenant0|"organizations"
+1|--client-id|9e5f94bc-e8a4-4e73-b8be-63364c29d753|ServerOAuthClientId0|"9e5f94bc-e8a4-4e73-b8be-63364c29d753"
+1|--account|bob@contoso.example|ServerOAuthAccount0|"bob@contoso.example"
+3|--authorize-url|https://auth.example.org/authorize|ServerOAuthAuthorizeUrl2|"https://auth.example.org/authorize"
+3|--token-url|http://127.0.0.1:8443/token|ServerOAuthTokenUrl2|"http://127.0.0.1:8443/token"
+3|--device-url|http://[::1]:8443/device|ServerOAuthDeviceUrl2|"http://[::1]:8443/device"
+3|--scopes|mail  offline_access|ServerOAuthScopes2|"mail offline_access"
+3|--mechanism|oauthbearer|ServerOAuthMechanism2|"OAUTHBEARER"
+3|--provider|google|ServerOAuthProvider2|"google"
+TABLE
+secret='GOCSPX-s3cret-Value_42'
+o server edit 2 --client-secret-stdin <<<"$secret" >"$work/oauth.out" 2>&1
+check "client secret: stored" test "$(ostored ServerOAuthClientSecret1)" = "\"$secret\""
+# option, value, entry, words of the refusal: nothing is saved.
+before=$(cat "$oauth_store")
+while IFS='|' read -r entry option value words; do
+    out=$(o server edit "$entry" "$option" "$value" 2>&1)
+    check "refused: $option '$value'" test $? -ne 0
+    check "refused: $option says why" has "$words" "$out"
+done <<'TABLE'
+1|--account|alice|the mailbox's address
+1|--account|alice@|the mailbox's address
+1|--tenant|contoso|--tenant is common, organizations, consumers
+1|--client-id|a b|without blanks
+1|--sign-in|kerberos|--sign-in is password or oauth2
+1|--provider|yahoo|--provider is microsoft, google or other
+1|--authorize-url|https://auth.example.org/|is for --provider other
+2|--tenant|common|for Microsoft entries only
+1|--mechanism|plain|--mechanism is xoauth2 or oauthbearer
+1|--preset|nosuch|--preset
+TABLE
+o server add --host plain.example.org >/dev/null
+before=$(cat "$oauth_store")
+while IFS='|' read -r entry option value words; do
+    out=$(o server edit "$entry" "$option" "$value" 2>&1)
+    check "refused: $option on entry $entry" test $? -ne 0
+    check "refused: $option on entry $entry says why" has "$words" "$out"
+done <<'TABLE'
+4|--account|alice@example.org|goes with --sign-in oauth2
+4|--sign-in|oauth2|needs --provider
+TABLE
+o server add --host other.example.org --type imap4 --sign-in oauth2 --provider other --token-url http://auth.example.org/token >/dev/null 2>&1
+check "http to another host: refused" test $? -ne 0
+o server edit 2 --client-secret "$secret" >>"$work/oauth.out" 2>&1
+check "client secret argument: refused" test $? -ne 0
+o server edit 2 --client-secret-stdin <<<"bad secret $secret" >>"$work/oauth.out" 2>&1
+check "client secret with a blank: refused" test $? -ne 0
+check "refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
+o show >>"$work/oauth.out" 2>&1
+o show --json >>"$work/oauth.out" 2>&1
+check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
+
 echo "cli-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
