@@ -463,6 +463,25 @@ check "client secret argument: refused" test $? -ne 0
 o server edit 2 --client-secret-stdin <<<"bad secret $secret" >>"$work/oauth.out" 2>&1
 check "client secret with a blank: refused" test $? -ne 0
 check "refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
+# The program-wide client registrations: IDs as arguments, the secret from standard input.
+while IFS='|' read -r key value name; do
+    o set "$key" "$value" >/dev/null 2>&1
+    check "set $key: stored" test "$(ostored "$name")" = "\"$value\""
+done <<'TABLE'
+oauth-microsoft-client-id|9e5f94bc-e8a4-4e73-b8be-63364c29d753|OAuthMicrosoftClientId
+oauth-google-client-id|1234-abc.apps.googleusercontent.com|OAuthGoogleClientId
+TABLE
+before=$(cat "$oauth_store")
+out=$(o set oauth-google-client-id 'a b' 2>&1)
+check "set client id with a blank: refused" has "without blanks" "$out"
+o set oauth-google-client-secret "$secret" >>"$work/oauth.out" 2>&1
+check "set secret as an argument: refused" test $? -ne 0
+check "set secret as an argument: says why" grep -q "never given as an argument" "$work/oauth.out"
+o set oauth-google-client-secret <<<"bad $secret" >>"$work/oauth.out" 2>&1
+check "set secret with a blank: refused" test $? -ne 0
+check "set refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
+o set oauth-google-client-secret <<<"default-$secret" >>"$work/oauth.out" 2>&1
+check "set secret: stored" test "$(ostored OAuthGoogleClientSecret)" = "\"default-$secret\""
 o show >>"$work/oauth.out" 2>&1
 o show --json >>"$work/oauth.out" 2>&1
 check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
