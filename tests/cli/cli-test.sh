@@ -482,6 +482,19 @@ check "set secret with a blank: refused" test $? -ne 0
 check "set refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
 o set oauth-google-client-secret <<<"default-$secret" >>"$work/oauth.out" 2>&1
 check "set secret: stored" test "$(ostored OAuthGoogleClientSecret)" = "\"default-$secret\""
+out=$(o show)
+check "show: an OAuth entry in words" has "Server 1 signs in with OAuth 2.0: microsoft, account bob@contoso.example, tenant organizations, client ID 9e5f94bc-e8a4-4e73-b8be-63364c29d753" "$out"
+check "show: the default client ID" has "Server 2 signs in with OAuth 2.0: google, account (none), client ID default, client secret: set" "$out"
+check "show: the sign-in state" has "not signed in yet: run vantel auth 2" "$out"
+check "show: the defaults, secret as set" bash -c 'grep -q "oauth-google-client-secret *set" <<<"$1"' _ "$out"
+out=$(o show --json)
+check "show --json: the OAuth values" python3 -c '
+import json, sys
+d = json.loads(sys.argv[1])
+s = d["servers"]
+assert s[0]["signIn"] == "oauth2" and s[0]["oauth"]["tenant"] == "organizations"
+assert s[1]["oauth"]["clientId"] == "default" and s[1]["oauth"]["clientSecretSet"] is True
+assert "oauth" not in s[3] and d["oauthDefaults"]["googleClientSecretSet"] is True' "$out"
 o show >>"$work/oauth.out" 2>&1
 o show --json >>"$work/oauth.out" 2>&1
 check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
