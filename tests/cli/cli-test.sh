@@ -495,6 +495,17 @@ s = d["servers"]
 assert s[0]["signIn"] == "oauth2" and s[0]["oauth"]["tenant"] == "organizations"
 assert s[1]["oauth"]["clientId"] == "default" and s[1]["oauth"]["clientSecretSet"] is True
 assert "oauth" not in s[3] and d["oauthDefaults"]["googleClientSecretSet"] is True' "$out"
+out=$(o check)
+check "check: an OAuth entry without an account" has "server 2 signs in with OAuth 2.0 but names no account" "$out"
+check "check: says how to name the account" has "vantel server edit 2 --account ADDRESS" "$out"
+check "check: the sign-in state" has "server 1: not signed in yet: run vantel auth 1" "$out"
+o server add --host imap.example.org --type imap4 --sign-in oauth2 --provider other --account a@example.org >/dev/null
+out=$(o check)
+check "check: an entry without a client ID" has "server 5 signs in with OAuth 2.0 but has no client ID" "$out"
+o set oauth-microsoft-client-id '' >/dev/null
+o server edit 1 --client-id '' >/dev/null
+out=$(o check)
+check "check: no default for Microsoft names vantel set" has "vantel set oauth-microsoft-client-id ID" "$out"
 o show >>"$work/oauth.out" 2>&1
 o show --json >>"$work/oauth.out" 2>&1
 check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
