@@ -11,6 +11,7 @@
 #include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
+#include "cli/SignInState.h"
 #include "cli/TextTable.h"
 #include "core/config/StoredKludges.h"
 #include "core/protocol/pop3/Pop3LoginSwap.h"
@@ -30,6 +31,8 @@ std::string Server(std::size_t i) {
 std::string Quoted(const std::string& text) {
     return "'" + PrintableText(text) + "'";
 }
+
+void CheckSignIn(const RelaySettings& settings, std::size_t i, Problems& problems);
 
 void CheckServers(const RelaySettings& settings, Problems& problems) {
     const std::vector<ServerEntry>& servers = settings.ServerList;
@@ -93,6 +96,42 @@ void CheckServers(const RelaySettings& settings, Problems& problems) {
                 break;
             }
         }
+        CheckSignIn(settings, i, problems);
+    }
+}
+
+/// The OAuth 2.0 values an entry cannot sign in without.
+void CheckSignIn(const RelaySettings& settings, std::size_t i, Problems& problems) {
+    const ServerEntry& e = settings.ServerList[i];
+    if (!e.SignsInWithOAuth()) {
+        return;
+    }
+    const std::string edit = "vantel server edit " + std::to_string(i + 1);
+    if (e.SignIn != StoredSignInMethod(SignInMethod::OAuth2)) {
+        problems.push_back({Server(i) +
+                                " has a sign-in method this version does not know: the relay "
+                                "refuses it",
+                            edit + " --sign-in password|oauth2"});
+        return;
+    }
+    const OAuthSignIn& o = e.OAuth;
+    if (o.Account.empty()) {
+        problems.push_back({Server(i) + " signs in with OAuth 2.0 but names no account: the server "
+                                        "would not know whose mailbox to open",
+                            edit + " --account ADDRESS"});
+    }
+    const std::string& fallback = o.Provider == "microsoft" ? settings.OAuthDefaultMicrosoftClientId
+                                  : o.Provider == "google"  ? settings.OAuthDefaultGoogleClientId
+                                                            : std::string();
+    if (o.ClientId.empty() && fallback.empty()) {
+        const std::string key = o.Provider == "microsoft" ? "oauth-microsoft-client-id"
+                                : o.Provider == "google"  ? "oauth-google-client-id"
+                                                          : "";
+        problems.push_back(
+            {Server(i) + " signs in with OAuth 2.0 but has no client ID, and no default is set",
+             edit + " --client-id ID" +
+                 (key.empty() ? std::string()
+                              : " (or for every entry: vantel set " + key + " ID)")});
     }
 }
 
@@ -223,6 +262,12 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     const std::string where = context_.storeName + (context_.machine ? " (machine-wide)" : "");
     for (const Problem& problem : problems) {
         out << PrintableText(problem.what) << "\n  what to do: " << problem.todo << '\n';
+    }
+    for (std::size_t i = 0; i < settings.ServerList.size(); ++i) {
+        const ServerEntry& e = settings.ServerList[i];
+        if (e.SignIn == StoredSignInMethod(SignInMethod::OAuth2)) {
+            out << Server(i) << ": " << SignInState::Line(e, i + 1) << '\n';
+        }
     }
     if (problems.empty()) {
         out << where << ": no problems found (" << settings.ServerList.size() << " server entries, "

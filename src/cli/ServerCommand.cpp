@@ -5,6 +5,7 @@
 
 #include "cli/CliMessages.h"
 #include "cli/CliNotifier.h"
+#include "cli/OAuthOptions.h"
 #include "cli/PrintableText.h"
 #include "cli/ProbeCommand.h"
 #include "cli/SettingsSession.h"
@@ -17,13 +18,36 @@
 namespace vantel {
 namespace {
 
-const std::initializer_list<OptionRule> kOptions = {
-    {"--type", true},       {"--host", true},
-    {"--local-port", true}, {"--remote-port", true},
-    {"--security", true},   {"--pin", true},
-    {"--no-pin", false},    {"--pin-current", false},
-    {"--user", true},       {"--password-stdin", false},
-    {"--no-login", false},  {"--password", true}};
+const std::initializer_list<OptionRule> kOptions = {{"--type", true},
+                                                    {"--host", true},
+                                                    {"--local-port", true},
+                                                    {"--remote-port", true},
+                                                    {"--security", true},
+                                                    {"--pin", true},
+                                                    {"--no-pin", false},
+                                                    {"--pin-current", false},
+                                                    {"--user", true},
+                                                    {"--password-stdin", false},
+                                                    {"--no-login", false},
+                                                    {"--password", true},
+                                                    {"--preset", true},
+                                                    {"--sign-in", true},
+                                                    {"--provider", true},
+                                                    {"--account", true},
+                                                    {"--tenant", true},
+                                                    {"--client-id", true},
+                                                    {"--client-secret-stdin", false},
+                                                    {"--client-secret", true},
+                                                    {"--authorize-url", true},
+                                                    {"--token-url", true},
+                                                    {"--device-url", true},
+                                                    {"--scopes", true},
+                                                    {"--mechanism", true}};
+
+/// The OAuth 2.0 options that only an entry signing in with OAuth 2.0 can take.
+constexpr const char* kOAuthOnlyOptions[] = {
+    "--provider",      "--account",   "--tenant",     "--client-id", "--client-secret-stdin",
+    "--authorize-url", "--token-url", "--device-url", "--scopes",    "--mechanism"};
 
 /// Why a user name or password with a CR, LF or NUL is refused, after what it is.
 constexpr const char* kLoginLineBreakText =
@@ -46,6 +70,10 @@ std::string Describe(std::size_t number, const ServerEntry& e) {
     if (const std::string user = StoredLoginUser(e); !user.empty()) {
         text += ", login stored for " + user;
     }
+    if (e.SignsInWithOAuth()) {
+        text += ", OAuth 2.0 (" + (e.OAuth.Provider.empty() ? "no provider" : e.OAuth.Provider) +
+                (e.OAuth.Account.empty() ? "" : ", " + e.OAuth.Account) + ")";
+    }
     // A hand-edited store may hold anything in the name and the login.
     return PrintableText(text);
 }
@@ -62,6 +90,16 @@ int ServerCommand::Run(const std::vector<std::string>& words) {
                     "a password is never given as an argument: it would show in the list of "
                     "processes. Use the prompt (with --user) or --password-stdin");
     }
+    if (line.Has("--client-secret")) {
+        return Fail(context_,
+                    "a client secret is never given as an argument: it would show in the list "
+                    "of processes. Use --client-secret-stdin");
+    }
+    if (line.Has("--client-secret-stdin") && line.Has("--password-stdin")) {
+        return Fail(context_,
+                    "--client-secret-stdin and --password-stdin both read standard input: give "
+                    "one at a time");
+    }
     const std::vector<std::string>& operands = line.operands();
     const std::string verb = operands.empty() ? std::string() : operands[0];
     CliNotifier quiet;
@@ -70,8 +108,13 @@ int ServerCommand::Run(const std::vector<std::string>& words) {
     std::vector<ServerEntry>& servers = session.settings().ServerList;
 
     if (verb == "add" && operands.size() == 1) {
-        if (!line.Has("--host")) {
-            return UsageError(context_, "server add", "--host is needed");
+        if (!line.Has("--host") && !line.Has("--preset")) {
+            return UsageError(context_, "server add", "--host (or --preset NAME) is needed");
+        }
+        if (line.Has("--preset") && !line.Has("--type")) {
+            return UsageError(context_, "server add",
+                              "--preset goes with --type imap4, pop3 or smtp: a provider has "
+                              "a server for each");
         }
         if (line.Has("--pin-current")) {
             return UsageError(context_, "server add",
@@ -156,6 +199,18 @@ bool ServerCommand::Apply(const CommandLine& line, ServerEntry& entry, bool addi
         SettingsEdits::ChangeType(entry, type);
         SettingsEdits::ChangeSecurity(entry, security);
     }
+    if (const auto name = line.Value("--preset")) {
+        ServerPreset::Server preset;
+        std::string problem;
+        if (!ServerPreset::Find(OAuthOptions::Lower(*name), type, preset, problem)) {
+            Fail(context_, "--preset: " + problem);
+            return false;
+        }
+        SettingsEdits::ApplyPreset(entry, type, preset);
+        if (line.Has("--security")) {
+            SettingsEdits::ChangeSecurity(entry, security);
+        }
+    }
     for (const auto& [option, port] : {std::pair{"--local-port", &entry.LocalPort},
                                        std::pair{"--remote-port", &entry.RemotePort}}) {
         if (const auto word = line.Value(option)) {
@@ -192,7 +247,146 @@ bool ServerCommand::Apply(const CommandLine& line, ServerEntry& entry, bool addi
     if (line.Has("--no-pin")) {
         entry.Fingerprint.clear();
     }
-    return ApplyLogin(line, entry, servers);
+    return ApplySignIn(line, entry) && ApplyLogin(line, entry, servers);
+}
+
+bool ServerCommand::ApplySignIn(const CommandLine& line, ServerEntry& entry) {
+    if (const auto word = line.Value("--sign-in")) {
+        if (*word == "password") {
+            entry.SignIn = StoredSignInMethod(SignInMethod::Password);
+        } else if (*word == "oauth2") {
+            entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+        } else {
+            Fail(context_, "--sign-in is password or oauth2, not '" + *word + "'");
+            return false;
+        }
+    }
+    if (!entry.SignsInWithOAuth()) {
+        for (const char* option : kOAuthOnlyOptions) {
+            if (line.Has(option)) {
+                Fail(context_, std::string(option) +
+                                   " goes with --sign-in oauth2: this entry signs in with a "
+                                   "password");
+                return false;
+            }
+        }
+        return true;
+    }
+    OAuthSignIn oauth = entry.OAuth;
+    if (const auto word = line.Value("--provider")) {
+        const auto provider = OAuthOptions::ParseProvider(*word);
+        if (!provider) {
+            Fail(context_, "--provider is microsoft, google or other, not '" + *word + "'");
+            return false;
+        }
+        oauth.Provider = *provider;
+    }
+    if (oauth.Provider.empty()) {
+        Fail(context_,
+             "an OAuth 2.0 entry needs --provider microsoft, google or other (or --preset NAME)");
+        return false;
+    }
+    if (const auto account = line.Value("--account")) {
+        if (!account->empty() && !OAuthOptions::IsAccount(*account)) {
+            Fail(context_, "--account is the mailbox's address (name@example.org), not '" +
+                               PrintableText(*account) + "'");
+            return false;
+        }
+        oauth.Account = *account;
+    }
+    if (const auto tenant = line.Value("--tenant")) {
+        if (oauth.Provider != "microsoft") {
+            Fail(context_, "--tenant is for Microsoft entries only");
+            return false;
+        }
+        if (!tenant->empty() && !OAuthOptions::IsTenant(*tenant)) {
+            Fail(context_,
+                 "--tenant is common, organizations, consumers, a tenant ID (a GUID) or the "
+                 "tenant's domain name, not '" +
+                     PrintableText(*tenant) + "'");
+            return false;
+        }
+        oauth.Tenant = *tenant;
+    }
+    if (const auto id = line.Value("--client-id")) {
+        if (!id->empty() && !OAuthOptions::IsClientId(*id)) {
+            Fail(context_,
+                 "--client-id is the registration's ID, without blanks or control characters");
+            return false;
+        }
+        oauth.ClientId = *id;
+    }
+    for (const auto& [option, field] : {std::pair{"--authorize-url", &OAuthSignIn::AuthorizeUrl},
+                                        std::pair{"--token-url", &OAuthSignIn::TokenUrl},
+                                        std::pair{"--device-url", &OAuthSignIn::DeviceUrl}}) {
+        const auto url = line.Value(option);
+        if (!url) {
+            continue;
+        }
+        if (oauth.Provider != "other") {
+            Fail(context_, std::string(option) +
+                               " is for --provider other: Microsoft and Google have theirs "
+                               "built in");
+            return false;
+        }
+        if (!url->empty() && !OAuthOptions::IsEndpointUrl(*url)) {
+            Fail(context_, std::string(option) +
+                               " is an https:// address (http:// only to 127.0.0.1, ::1 or "
+                               "localhost), not '" +
+                               PrintableText(*url) + "'");
+            return false;
+        }
+        oauth.*field = *url;
+    }
+    if (const auto scopes = line.Value("--scopes")) {
+        if (oauth.Provider != "other") {
+            Fail(context_,
+                 "--scopes is for --provider other: Microsoft and Google have theirs "
+                 "built in");
+            return false;
+        }
+        const auto normalized = OAuthOptions::NormalizeScopes(*scopes);
+        if (!scopes->empty() && !normalized) {
+            Fail(context_,
+                 "--scopes is a list of scopes separated by blanks, each without "
+                 "control characters");
+            return false;
+        }
+        oauth.Scopes = normalized.value_or(std::string());
+    }
+    if (const auto word = line.Value("--mechanism")) {
+        const auto mechanism = OAuthOptions::ParseMechanism(*word);
+        if (!word->empty() && !mechanism) {
+            Fail(context_,
+                 "--mechanism is xoauth2 or oauthbearer, not '" + PrintableText(*word) + "'");
+            return false;
+        }
+        oauth.Mechanism = mechanism.value_or(std::string());
+    }
+    if (line.Has("--client-secret-stdin")) {
+        std::string secret;
+        if (!std::getline(context_.in, secret) && secret.empty()) {
+            Fail(context_, "--client-secret-stdin: standard input gave no line");
+            return false;
+        }
+        if (!secret.empty() && secret.back() == '\r') {
+            secret.pop_back();
+        }
+        // The secret is never repeated in a message, whatever it holds.
+        if (!secret.empty() && !OAuthOptions::IsClientId(secret)) {
+            Wipe(secret);
+            Fail(context_,
+                 "the client secret holds blanks or control characters: it was not "
+                 "stored");
+            return false;
+        }
+        Wipe(oauth.ClientSecret);
+        oauth.ClientSecret = secret;
+        Wipe(secret);
+    }
+    entry.OAuth = oauth;
+    Wipe(oauth.ClientSecret);
+    return true;
 }
 
 bool ServerCommand::ApplyLogin(const CommandLine& line, ServerEntry& entry,

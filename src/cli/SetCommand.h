@@ -22,12 +22,20 @@ class SetCommand {
         "                        local address\n"
         "  use-service on|off    Windows: the companion service does the relaying\n"
         "  cyclic-change on|off  each POP3 connection goes to the next POP3 account\n"
-        "  log-traffic on|off    the relayed traffic goes into the log too (passwords masked)\n";
+        "  log-traffic on|off    the relayed traffic goes into the log too (passwords masked)\n"
+        "  oauth-microsoft-client-id ID, oauth-google-client-id ID\n"
+        "                        the client ID OAuth 2.0 entries use when they name none\n"
+        "                        (program-wide; '' clears it)\n"
+        "Usage: vantel set oauth-google-client-secret\n"
+        "Reads the Google client secret from standard input (an empty line clears it).\n";
 
     explicit SetCommand(CliContext& context) : context_(context) {}
     int Run(const std::vector<std::string>& words);
 
   private:
+    /// The program-wide Google client secret, from standard input, never an argument.
+    int SetSecret();
+
     CliContext& context_;
 };
 

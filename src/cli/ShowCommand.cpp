@@ -9,6 +9,7 @@
 #include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
+#include "cli/SignInState.h"
 #include "cli/TextTable.h"
 #include "core/rewrite/KludgeTypes.h"
 
@@ -45,6 +46,37 @@ std::vector<GeneralValue> GeneralValues(const RelaySettings& s) {
             {"log-traffic", Switch(s.LogTraffic)}};
 }
 
+/// The client ID an entry signs in with, in words: its own, or the program-wide default.
+std::string ClientIdWords(const OAuthSignIn& oauth) {
+    return oauth.ClientId.empty() ? std::string("default") : oauth.ClientId;
+}
+
+bool HasOAuthDefaults(const RelaySettings& s) {
+    return !s.OAuthDefaultMicrosoftClientId.empty() || !s.OAuthDefaultGoogleClientId.empty() ||
+           !s.OAuthDefaultGoogleClientSecret.empty();
+}
+
+void PrintOAuthText(std::ostream& out, const RelaySettings& s) {
+    for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
+        const ServerEntry& e = s.ServerList[i];
+        if (!e.SignsInWithOAuth()) {
+            continue;
+        }
+        const OAuthSignIn& o = e.OAuth;
+        std::string text = "  Server " + std::to_string(i + 1) + " signs in with OAuth 2.0: " +
+                           (o.Provider.empty() ? "no provider" : o.Provider) + ", account " +
+                           (o.Account.empty() ? "(none)" : o.Account);
+        if (!o.Tenant.empty()) {
+            text += ", tenant " + o.Tenant;
+        }
+        text += ", client ID " + ClientIdWords(o);
+        if (!o.ClientSecret.empty()) {
+            text += ", client secret: set";
+        }
+        out << PrintableText(text) << "\n    " << SignInState::Line(e, i + 1) << '\n';
+    }
+}
+
 void PrintText(std::ostream& out, const std::string& where, const RelaySettings& s) {
     const std::string schema = s.GetSchemaName();
     out << "Settings: " << PrintableText(where) << ", schema "
@@ -70,6 +102,8 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
         }
     }
 
+    PrintOAuthText(out, s);
+
     out << "\nKludges\n";
     TextTable kludges({"#", "Direction", "Header", "Action", "Text"});
     for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
@@ -94,6 +128,20 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
         general.AddRow({value.key, value.text});
     }
     general.Print(out);
+    if (HasOAuthDefaults(s)) {
+        // Shown only once one is set, so that a store without them reads as before.
+        out << "\nOAuth 2.0 defaults\n";
+        TextTable defaults({"Key", "Value"});
+        defaults.AddRow({"oauth-microsoft-client-id", s.OAuthDefaultMicrosoftClientId.empty()
+                                                          ? "not set"
+                                                          : s.OAuthDefaultMicrosoftClientId});
+        defaults.AddRow({"oauth-google-client-id", s.OAuthDefaultGoogleClientId.empty()
+                                                       ? "not set"
+                                                       : s.OAuthDefaultGoogleClientId});
+        defaults.AddRow({"oauth-google-client-secret",
+                         s.OAuthDefaultGoogleClientSecret.empty() ? "not set" : "set"});
+        defaults.Print(out);
+    }
 
     out << "\nSchemas\n";
     out << (s.DefaultSchema == 0 || schema.empty() ? "  * " : "    ") << "(default)\n";
@@ -119,8 +167,26 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
             .Member("security", SecurityWord(e.Security))
             .Member("fingerprint", e.Fingerprint)
             .Member("user", user)
-            .Member("passwordStored", !user.empty())
-            .EndObject();
+            .Member("passwordStored", !user.empty());
+        if (e.SignsInWithOAuth()) {
+            const OAuthSignIn& o = e.OAuth;
+            json.Member("signIn", "oauth2")
+                .Key("oauth")
+                .BeginObject()
+                .Member("provider", o.Provider)
+                .Member("account", o.Account)
+                .Member("tenant", o.Tenant)
+                .Member("clientId", ClientIdWords(o))
+                .Member("clientSecretSet", !o.ClientSecret.empty())
+                .Member("authorizeUrl", o.AuthorizeUrl)
+                .Member("tokenUrl", o.TokenUrl)
+                .Member("deviceUrl", o.DeviceUrl)
+                .Member("scopes", o.Scopes)
+                .Member("mechanism", o.Mechanism)
+                .Member("state", SignInState::Line(e, i + 1))
+                .EndObject();
+        }
+        json.EndObject();
     }
     json.EndArray().Key("kludges").BeginArray();
     for (std::size_t i = 0; i < s.Kludges.size(); ++i) {
@@ -153,6 +219,14 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
         .Member("cyclic-change", s.POPCycleChange != 0)
         .Member("log-traffic", s.LogTraffic != 0)
         .EndObject();
+    if (HasOAuthDefaults(s)) {
+        json.Key("oauthDefaults")
+            .BeginObject()
+            .Member("microsoftClientId", s.OAuthDefaultMicrosoftClientId)
+            .Member("googleClientId", s.OAuthDefaultGoogleClientId)
+            .Member("googleClientSecretSet", !s.OAuthDefaultGoogleClientSecret.empty())
+            .EndObject();
+    }
     json.Key("schemas").BeginArray();
     for (std::size_t i = 0; i < s.Schemes.size(); ++i) {
         json.BeginObject()

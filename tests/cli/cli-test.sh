@@ -398,5 +398,117 @@ exec 3>&-
 check "daemon: the user the relay sent in the trace" wait_until 5 grep -q "USER stored-user" "$work/live.log"
 check "daemon: no password in the trace" bash -c '! grep -qF -- "$1" "$2" && ! grep -q client-pass "$2"' _ "$password" "$work/live.log"
 
+# --- OAuth 2.0 entries: presets, each option through the store, bad values refused. ---
+oauth_store="$work/oauth.reg"
+o() { "$bin/vantel" --store "$oauth_store" "$@"; }
+ostored() { store="$oauth_store" stored "$1"; }
+out=$(o server add --preset microsoft --type imap4 --local-port 1143 --account alice@contoso.example 2>&1)
+check "preset: says what it added" has "IMAP4 on local port 1143 to outlook.office365.com:993 (SSL/TLS), OAuth 2.0 (microsoft, alice@contoso.example)" "$out"
+check "preset: the server line" test "$(ostored Servers0)" = '"1143 993 2 -1 outlook.office365.com"'
+check "preset: the sign-in method" test "$(ostored ServerSignIn0)" = '"1"'
+check "preset: the account" test "$(ostored ServerOAuthAccount0)" = '"alice@contoso.example"'
+o server add --preset google --type smtp >/dev/null
+check "preset: Google SMTP" test "$(ostored Servers1)" = '"25 465 0 -1 smtp.gmail.com"'
+o server add --host mail.example.org --type pop3 --security tls --sign-in oauth2 --provider other >/dev/null
+# option, value, stored name, stored value: each round-trips through the store.
+while IFS='|' read -r entry option value name want; do
+    o server edit "$entry" "$option" "$value" >/dev/null 2>&1
+    check "round trip: $option" test "$(ostored "$name")" = "$want"
+done <<'TABLE'
+1|--tenant|organizations|ServerOAuthTenant0|"organizations"
+1|--client-id|9e5f94bc-e8a4-4e73-b8be-63364c29d753|ServerOAuthClientId0|"9e5f94bc-e8a4-4e73-b8be-63364c29d753"
+1|--account|bob@contoso.example|ServerOAuthAccount0|"bob@contoso.example"
+3|--authorize-url|https://auth.example.org/authorize|ServerOAuthAuthorizeUrl2|"https://auth.example.org/authorize"
+3|--token-url|http://127.0.0.1:8443/token|ServerOAuthTokenUrl2|"http://127.0.0.1:8443/token"
+3|--device-url|http://[::1]:8443/device|ServerOAuthDeviceUrl2|"http://[::1]:8443/device"
+3|--scopes|mail  offline_access|ServerOAuthScopes2|"mail offline_access"
+3|--mechanism|oauthbearer|ServerOAuthMechanism2|"OAUTHBEARER"
+3|--provider|google|ServerOAuthProvider2|"google"
+TABLE
+secret='GOCSPX-s3cret-Value_42'
+o server edit 2 --client-secret-stdin <<<"$secret" >"$work/oauth.out" 2>&1
+check "client secret: stored" test "$(ostored ServerOAuthClientSecret1)" = "\"$secret\""
+# option, value, entry, words of the refusal: nothing is saved.
+before=$(cat "$oauth_store")
+while IFS='|' read -r entry option value words; do
+    out=$(o server edit "$entry" "$option" "$value" 2>&1)
+    check "refused: $option '$value'" test $? -ne 0
+    check "refused: $option says why" has "$words" "$out"
+done <<'TABLE'
+1|--account|alice|the mailbox's address
+1|--account|alice@|the mailbox's address
+1|--tenant|contoso|--tenant is common, organizations, consumers
+1|--client-id|a b|without blanks
+1|--sign-in|kerberos|--sign-in is password or oauth2
+1|--provider|yahoo|--provider is microsoft, google or other
+1|--authorize-url|https://auth.example.org/|is for --provider other
+2|--tenant|common|for Microsoft entries only
+1|--mechanism|plain|--mechanism is xoauth2 or oauthbearer
+1|--preset|nosuch|--preset
+TABLE
+o server add --host plain.example.org >/dev/null
+before=$(cat "$oauth_store")
+while IFS='|' read -r entry option value words; do
+    out=$(o server edit "$entry" "$option" "$value" 2>&1)
+    check "refused: $option on entry $entry" test $? -ne 0
+    check "refused: $option on entry $entry says why" has "$words" "$out"
+done <<'TABLE'
+4|--account|alice@example.org|goes with --sign-in oauth2
+4|--sign-in|oauth2|needs --provider
+TABLE
+o server add --host other.example.org --type imap4 --sign-in oauth2 --provider other --token-url http://auth.example.org/token >/dev/null 2>&1
+check "http to another host: refused" test $? -ne 0
+o server edit 2 --client-secret "$secret" >>"$work/oauth.out" 2>&1
+check "client secret argument: refused" test $? -ne 0
+o server edit 2 --client-secret-stdin <<<"bad secret $secret" >>"$work/oauth.out" 2>&1
+check "client secret with a blank: refused" test $? -ne 0
+check "refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
+# The program-wide client registrations: IDs as arguments, the secret from standard input.
+while IFS='|' read -r key value name; do
+    o set "$key" "$value" >/dev/null 2>&1
+    check "set $key: stored" test "$(ostored "$name")" = "\"$value\""
+done <<'TABLE'
+oauth-microsoft-client-id|9e5f94bc-e8a4-4e73-b8be-63364c29d753|OAuthMicrosoftClientId
+oauth-google-client-id|1234-abc.apps.googleusercontent.com|OAuthGoogleClientId
+TABLE
+before=$(cat "$oauth_store")
+out=$(o set oauth-google-client-id 'a b' 2>&1)
+check "set client id with a blank: refused" has "without blanks" "$out"
+o set oauth-google-client-secret "$secret" >>"$work/oauth.out" 2>&1
+check "set secret as an argument: refused" test $? -ne 0
+check "set secret as an argument: says why" grep -q "never given as an argument" "$work/oauth.out"
+o set oauth-google-client-secret <<<"bad $secret" >>"$work/oauth.out" 2>&1
+check "set secret with a blank: refused" test $? -ne 0
+check "set refusals: nothing saved" test "$(cat "$oauth_store")" = "$before"
+o set oauth-google-client-secret <<<"default-$secret" >>"$work/oauth.out" 2>&1
+check "set secret: stored" test "$(ostored OAuthGoogleClientSecret)" = "\"default-$secret\""
+out=$(o show)
+check "show: an OAuth entry in words" has "Server 1 signs in with OAuth 2.0: microsoft, account bob@contoso.example, tenant organizations, client ID 9e5f94bc-e8a4-4e73-b8be-63364c29d753" "$out"
+check "show: the default client ID" has "Server 2 signs in with OAuth 2.0: google, account (none), client ID default, client secret: set" "$out"
+check "show: the sign-in state" has "not signed in yet: run vantel auth 2" "$out"
+check "show: the defaults, secret as set" bash -c 'grep -q "oauth-google-client-secret *set" <<<"$1"' _ "$out"
+out=$(o show --json)
+check "show --json: the OAuth values" python3 -c '
+import json, sys
+d = json.loads(sys.argv[1])
+s = d["servers"]
+assert s[0]["signIn"] == "oauth2" and s[0]["oauth"]["tenant"] == "organizations"
+assert s[1]["oauth"]["clientId"] == "default" and s[1]["oauth"]["clientSecretSet"] is True
+assert "oauth" not in s[3] and d["oauthDefaults"]["googleClientSecretSet"] is True' "$out"
+out=$(o check)
+check "check: an OAuth entry without an account" has "server 2 signs in with OAuth 2.0 but names no account" "$out"
+check "check: says how to name the account" has "vantel server edit 2 --account ADDRESS" "$out"
+check "check: the sign-in state" has "server 1: not signed in yet: run vantel auth 1" "$out"
+o server add --host imap.example.org --type imap4 --sign-in oauth2 --provider other --account a@example.org >/dev/null
+out=$(o check)
+check "check: an entry without a client ID" has "server 5 signs in with OAuth 2.0 but has no client ID" "$out"
+o set oauth-microsoft-client-id '' >/dev/null
+o server edit 1 --client-id '' >/dev/null
+out=$(o check)
+check "check: no default for Microsoft names vantel set" has "vantel set oauth-microsoft-client-id ID" "$out"
+o show >>"$work/oauth.out" 2>&1
+o show --json >>"$work/oauth.out" 2>&1
+check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
+
 echo "cli-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
