@@ -7,9 +7,9 @@ namespace vantel {
 
 struct OAuthDefaults {
     /// The `vantel set` keys that hold them.
-    static constexpr const char* kMicrosoftClientIdKey = "microsoft-client-id";
-    static constexpr const char* kGoogleClientIdKey = "google-client-id";
-    static constexpr const char* kGoogleClientSecretKey = "google-client-secret";
+    static constexpr const char* kMicrosoftClientIdKey = "oauth-microsoft-client-id";
+    static constexpr const char* kGoogleClientIdKey = "oauth-google-client-id";
+    static constexpr const char* kGoogleClientSecretKey = "oauth-google-client-secret";
 
     std::string microsoftClientId;
     std::string googleClientId;

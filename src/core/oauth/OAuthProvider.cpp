@@ -209,7 +209,8 @@ std::optional<OAuthProvider> OAuthProvider::Resolve(const OAuthSignIn& signIn,
             "Google issued with the ID";
         if (signIn.ClientId.empty()) {
             error += ", or set it with vantel set " +
-                     std::string(OAuthDefaults::kGoogleClientSecretKey) + " SECRET";
+                     std::string(OAuthDefaults::kGoogleClientSecretKey) +
+                     " (it reads the secret from standard input)";
         }
         return std::nullopt;
     }

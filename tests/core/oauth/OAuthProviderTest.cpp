@@ -77,7 +77,7 @@ TEST(OAuthProviderTest, RefusesEntriesThatCannotSignIn) {
     noScopes.TokenUrl = "https://idp.example/token";
     noScopes.Scopes.clear();
     const Case cases[] = {
-        {"no client id", SignIn("microsoft"), "vantel set microsoft-client-id"},
+        {"no client id", SignIn("microsoft"), "vantel set oauth-microsoft-client-id"},
         {"unknown provider", SignIn("yahoo", "id"), "microsoft, google or other"},
         {"bad tenant", badTenant, "tenant"},
         {"bearer to microsoft", bearerMs, "XOAUTH2 only"},
