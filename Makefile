@@ -78,6 +78,9 @@ fuzz: build-fuzz
 	cp fuzz/framer-corpus/* build/fuzz/framer-corpus/
 	build/fuzz/framer_fuzzer -max_total_time=$(FRAMER_FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/framer-corpus
+	mkdir -p build/fuzz/oauth-corpus
+	build/fuzz/oauth_fuzzer -max_total_time=$(FRAMER_FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/ build/fuzz/oauth-corpus
 
 # The rewriting benchmarks; with VANTEL_BASELINE_BIN=DIR next to those of an earlier build.
 bench: build-linux-release

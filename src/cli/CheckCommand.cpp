@@ -11,7 +11,7 @@
 #include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
-#include "cli/SignInState.h"
+#include "cli/SignInStatus.h"
 #include "cli/TextTable.h"
 #include "core/config/StoredKludges.h"
 #include "core/protocol/pop3/Pop3LoginSwap.h"
@@ -266,7 +266,7 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     for (std::size_t i = 0; i < settings.ServerList.size(); ++i) {
         const ServerEntry& e = settings.ServerList[i];
         if (e.SignIn == StoredSignInMethod(SignInMethod::OAuth2)) {
-            out << Server(i) << ": " << SignInState::Line(e, i + 1) << '\n';
+            out << Server(i) << ": " << SignInStatus::Line(e, i + 1) << '\n';
         }
     }
     if (problems.empty()) {

@@ -9,7 +9,7 @@
 #include "cli/PrintableText.h"
 #include "cli/SettingsSession.h"
 #include "cli/SettingsWords.h"
-#include "cli/SignInState.h"
+#include "cli/SignInStatus.h"
 #include "cli/TextTable.h"
 #include "core/rewrite/KludgeTypes.h"
 
@@ -73,7 +73,7 @@ void PrintOAuthText(std::ostream& out, const RelaySettings& s) {
         if (!o.ClientSecret.empty()) {
             text += ", client secret: set";
         }
-        out << PrintableText(text) << "\n    " << SignInState::Line(e, i + 1) << '\n';
+        out << PrintableText(text) << "\n    " << SignInStatus::Line(e, i + 1) << '\n';
     }
 }
 
@@ -183,7 +183,7 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
                 .Member("deviceUrl", o.DeviceUrl)
                 .Member("scopes", o.Scopes)
                 .Member("mechanism", o.Mechanism)
-                .Member("state", SignInState::Line(e, i + 1))
+                .Member("state", SignInStatus::Line(e, i + 1))
                 .EndObject();
         }
         json.EndObject();

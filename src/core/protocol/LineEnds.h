@@ -8,6 +8,14 @@
 
 namespace vantel {
 
+/// `line` without the CR and LF that end it.
+inline std::string_view WithoutLineEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
 /// Appends to `kept` what of `piece` fits in its first `limit` bytes.
 inline void KeepFirst(std::string& kept, std::string_view piece, std::size_t limit) {
     if (kept.size() < limit) {

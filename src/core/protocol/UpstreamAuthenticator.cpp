@@ -5,20 +5,11 @@
 
 #include "core/oauth/Base64.h"
 #include "core/oauth/SaslOAuth.h"
+#include "core/protocol/LineEnds.h"
 #include "platform/EscapedText.h"
 
 namespace vantel {
-namespace {
-
-/// `line` without its line end.
-std::string_view Bare(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 UpstreamAuthenticator::UpstreamAuthenticator(std::unique_ptr<ProtocolFramer> inner,
                                              const ServerEntry& entry, LoginHost& host)
@@ -306,7 +297,8 @@ void UpstreamAuthenticator::ServerLine(std::string_view line, Output& out) {
                 });
                 return;
             }
-            Refuse(RefusalAnswer("the server refused the access token: " + OneLine(Bare(line))),
+            Refuse(RefusalAnswer("the server refused the access token: " +
+                                 OneLine(WithoutLineEnd(line))),
                    out);
             return;
     }

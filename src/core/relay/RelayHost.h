@@ -70,7 +70,7 @@ class RelayHost {
     /// Notices from the rewriting come from inside socket events: they are shown later.
     PostingNotifier sessionNotices_;
     MessageRewriter rewriter_;
-    std::unique_ptr<TlsContext> tls_;  ///< outlives the engine, whose sessions use it
+    std::unique_ptr<TlsContext> tls_;            ///< outlives the engine, whose sessions use it
     std::unique_ptr<AccessTokenSource> tokens_;  ///< likewise
     RelayEngine engine_;
 };

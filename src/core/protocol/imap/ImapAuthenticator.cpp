@@ -2,6 +2,7 @@
 
 #include "core/config/AsciiText.h"
 #include "core/config/DecimalText.h"
+#include "core/protocol/LineEnds.h"
 
 namespace vantel {
 namespace {
@@ -34,13 +35,6 @@ bool AnnouncedLiteral(std::string_view line, std::size_t& size, bool& synchronis
     }
     size = static_cast<std::size_t>(ParseDecimal(digits));
     return true;
-}
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
 }
 
 }  // namespace
@@ -192,7 +186,8 @@ UpstreamAuthenticator::ClientStep ImapAuthenticator::ReadLogin(std::string_view 
         answeredAt_ = 0;
         return step;
     };
-    if (!ReadString(pending, at, account, wait, bad)) {
+    // What stands when a string is not whole yet: a go-ahead due, a bad login, or more to come.
+    const auto unfinished = [&] {
         if (wait) {
             step.kind = ClientStep::Kind::Answer;
             step.answer = "+ Ready for the literal\r\n";
@@ -200,6 +195,9 @@ UpstreamAuthenticator::ClientStep ImapAuthenticator::ReadLogin(std::string_view 
         }
         const std::size_t lineEnd = pending.find('\n', at);
         return bad && lineEnd != std::string_view::npos ? badLogin(lineEnd + 1) : step;
+    };
+    if (!ReadString(pending, at, account, wait, bad)) {
+        return unfinished();
     }
     if (at >= pending.size()) {
         return step;
@@ -210,13 +208,7 @@ UpstreamAuthenticator::ClientStep ImapAuthenticator::ReadLogin(std::string_view 
     }
     ++at;
     if (!ReadString(pending, at, password, wait, bad)) {
-        if (wait) {
-            step.kind = ClientStep::Kind::Answer;
-            step.answer = "+ Ready for the literal\r\n";
-            return step;
-        }
-        const std::size_t lineEnd = pending.find('\n', at);
-        return bad && lineEnd != std::string_view::npos ? badLogin(lineEnd + 1) : step;
+        return unfinished();
     }
     const std::size_t lineEnd = pending.find('\n', at);
     if (lineEnd == std::string_view::npos) {

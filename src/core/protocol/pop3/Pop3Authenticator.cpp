@@ -1,16 +1,10 @@
 #include "core/protocol/pop3/Pop3Authenticator.h"
 
 #include "core/config/AsciiText.h"
+#include "core/protocol/LineEnds.h"
 
 namespace vantel {
 namespace {
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
-}
 
 bool StartsNoCase(std::string_view text, std::string_view upper) {
     return text.size() >= upper.size() && EqualsNoCase(text.substr(0, upper.size()), upper);

@@ -2,18 +2,12 @@
 
 #include <optional>
 #include "core/config/AsciiText.h"
+#include "core/protocol/LineEnds.h"
 
 #include "core/oauth/Base64.h"
 
 namespace vantel {
 namespace {
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
-}
 
 bool IsReplyLine(std::string_view line) {
     return line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && line[1] >= '0' &&

@@ -1,8 +1,8 @@
-#include "cli/SignInState.h"
+#include "cli/SignInStatus.h"
 
 namespace vantel {
 
-std::string SignInState::Line(const ServerEntry& /*entry*/, std::size_t number) {
+std::string SignInStatus::Line(const ServerEntry& /*entry*/, std::size_t number) {
     return "not signed in yet: run vantel auth " + std::to_string(number);
 }
 

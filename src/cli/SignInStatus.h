@@ -8,7 +8,7 @@
 
 namespace vantel {
 
-class SignInState {
+class SignInStatus {
   public:
     /// The entry's sign-in state in words, for vantel show and vantel check; `number` is the
     /// entry's number in vantel show. Until the token store is read here, every entry is
