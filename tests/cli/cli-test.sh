@@ -378,7 +378,8 @@ check "probe untrusted issuer: refused" test $? -eq 1 -a -n "$(grep 'issuer unkn
 
 # --- The daemon follows the commands, and the stored password never reaches its trace. ---
 read -r pop_port pop_server <<<"$(pick_ports 2)"
-printf '#!/bin/sh\nprintf "+OK ready\\r\\n"\ncat >"%s"\n' "$work/pop.heard" >"$work/pop.sh"
+# Appends: the port check's own connection reaches this server too, maybe after the session's.
+printf '#!/bin/sh\nprintf "+OK ready\\r\\n"\ncat >>"%s"\n' "$work/pop.heard" >"$work/pop.sh"
 chmod +x "$work/pop.sh"
 socat "TCP-LISTEN:$pop_server,bind=127.0.0.1,reuseaddr,fork" "EXEC:$work/pop.sh" &
 mkdir "$work/live"
