@@ -17,19 +17,19 @@ std::optional<DeviceAuthorization> DeviceAuthorization::Read(int status, std::st
         return std::nullopt;
     }
     if (const std::optional<std::string> refused = json->String("error")) {
-        error = "the device endpoint refused: " + OneLine(refused->substr(0, 100));
+        error = "the device endpoint refused: " + EscapeControls(refused->substr(0, 100));
         if (const std::optional<std::string> why = json->String("error_description")) {
-            error += " (" + OneLine(why->substr(0, 200)) + ")";
+            error += " (" + EscapeControls(why->substr(0, 200)) + ")";
         }
         return std::nullopt;
     }
     DeviceAuthorization device;
     device.deviceCode = json->String("device_code").value_or("");
-    device.userCode = OneLine(json->String("user_code").value_or(""));
+    device.userCode = EscapeControls(json->String("user_code").value_or(""));
     device.verificationUri =
         json->String("verification_uri").value_or(json->String("verification_url").value_or(""));
     device.verificationUriComplete = json->String("verification_uri_complete").value_or("");
-    device.message = OneLine(json->String("message").value_or(""));
+    device.message = EscapeControls(json->String("message").value_or(""));
     device.expiresIn = json->Integer("expires_in").value_or(900);
     device.intervalSeconds = json->Integer("interval").value_or(kDefaultIntervalSeconds);
     if (device.intervalSeconds < kMinIntervalSeconds) {
@@ -50,8 +50,8 @@ std::optional<DeviceAuthorization> DeviceAuthorization::Read(int status, std::st
         error = "the device endpoint's answer lacks the device code, the user code or the page";
         return std::nullopt;
     }
-    device.verificationUri = OneLine(device.verificationUri);
-    device.verificationUriComplete = OneLine(device.verificationUriComplete);
+    device.verificationUri = EscapeControls(device.verificationUri);
+    device.verificationUriComplete = EscapeControls(device.verificationUriComplete);
     return device;
 }
 

@@ -14,7 +14,7 @@ constexpr std::size_t kMaxDescription = 200;
 
 // A provider's words, safe for one line of ours.
 std::string Quoted(std::string_view text) {
-    std::string line = OneLine(text.substr(0, kMaxDescription));
+    std::string line = EscapeControls(text.substr(0, kMaxDescription));
     if (text.size() > kMaxDescription) {
         line += "...";
     }
