@@ -1,6 +1,9 @@
 #include "daemon/RelayDaemon.h"
 
+#include <cstdlib>
 #include <ctime>
+
+#include "core/oauth/TokenBroker.h"
 
 #include "platform/TlsClient.h"
 #include "platform/store/FileStore.h"
@@ -25,6 +28,35 @@ RelayDaemon::RelayDaemon(EventLoop& loop, Options options)
     std::string problem;
     auto tls = CreateTlsContext({}, problem);
     host_.UseTls(std::move(tls), problem);
+    UseTokens();
+}
+
+void RelayDaemon::UseTokens() {
+    const std::filesystem::path directory = FileTokenStore::DefaultDirectory();
+    if (directory.empty()) {
+        return;
+    }
+    CurlHttpClient::Options http;
+    // Tests only: the roots of a test authority, so that no test touches the system's trust.
+    if (const char* ca = std::getenv("VANTEL_TEST_CA_FILE"); ca != nullptr) {
+        http.caFile = ca;
+    }
+    http_ = std::make_unique<CurlHttpClient>(loop_, http);
+    tokens_ = std::make_unique<FileTokenStore>(directory);
+    host_.UseTokens(std::make_unique<TokenBroker>(
+        loop_, *tokens_, *http_, clock_, crypto_, coalescer_,
+        [this](const OAuthSignIn& signIn) { return SignInHint(signIn); }));
+}
+
+std::string RelayDaemon::SignInHint(const OAuthSignIn& signIn) {
+    const auto& servers = host_.settings().ServerList;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        if (servers[i].SignsInWithOAuth() && servers[i].OAuth.Account == signIn.Account &&
+            servers[i].OAuth.Provider == signIn.Provider) {
+            return "run vantel auth " + std::to_string(i + 1);
+        }
+    }
+    return "sign the entry in with vantel auth";
 }
 
 Notifier& RelayDaemon::Output() {

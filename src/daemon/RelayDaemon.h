@@ -16,6 +16,10 @@
 #include "daemon/ConsoleTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/RollingLogFile.h"
+#include "platform/SystemWallClock.h"
+#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/FileTokenStore.h"
+#include "platform/posix/OpenSslCrypto.h"
 
 namespace vantel {
 
@@ -48,6 +52,11 @@ class RelayDaemon : private RelayStateObserver {
 
   private:
     void OnRelayStateChanged() override {}
+    /// Signs the OAuth 2.0 entries in with the tokens `vantel auth` keeps; without a home
+    /// folder there are none, and those entries' clients are told so.
+    void UseTokens();
+    /// What to run to sign `signIn`'s entry in, by its number in vantel show.
+    std::string SignInHint(const OAuthSignIn& signIn);
 
     EventLoop& loop_;
     Options options_;
@@ -61,6 +70,11 @@ class RelayDaemon : private RelayStateObserver {
     NoticeCoalescer coalescer_;
     ConsoleTrace trace_;
     std::unique_ptr<LogTrace> logTrace_;
+    // What the token broker works with; they outlive the host, whose broker uses them.
+    OpenSslCrypto crypto_;
+    SystemWallClock clock_;
+    std::unique_ptr<CurlHttpClient> http_;
+    std::unique_ptr<FileTokenStore> tokens_;
     RelayHost host_;
     bool stopping_ = false;
 };

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/config/OAuthSignIn.h"
+#include "core/oauth/OAuthDefaults.h"
 
 namespace vantel {
 
@@ -23,6 +24,8 @@ struct AccessTokenAnswer {
 class AccessTokenSource {
   public:
     virtual ~AccessTokenSource() = default;
+    /// The program-wide client registrations, as the settings give them now.
+    virtual void SetDefaults(const OAuthDefaults& defaults) { (void)defaults; }
     /// Whether `account` and `password` are what the client must log in with for `signIn`:
     /// the account as the entry names it (in any letter case) and its local password,
     /// compared in constant time.

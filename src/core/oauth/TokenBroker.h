@@ -41,8 +41,7 @@ class TokenBroker final : public AccessTokenSource {
     TokenBroker& operator=(const TokenBroker&) = delete;
     ~TokenBroker() override;
 
-    /// The program-wide client registrations, from the settings as they are now.
-    void SetDefaults(const OAuthDefaults& defaults) { defaults_ = defaults; }
+    void SetDefaults(const OAuthDefaults& defaults) override { defaults_ = defaults; }
 
     bool CheckLocalLogin(const OAuthSignIn& signIn, std::string_view account,
                          std::string_view password) override;

@@ -17,6 +17,11 @@ void RelayHost::Load(SettingsStore& store, bool machine) {
     persistence.SetUseMachineStore(machine);
     persistence.LoadSettings(loaded, -1);
     settings_ = std::move(loaded);
+    if (tokens_) {
+        tokens_->SetDefaults(OAuthDefaults::Over({settings_.OAuthDefaultMicrosoftClientId,
+                                                  settings_.OAuthDefaultGoogleClientId,
+                                                  settings_.OAuthDefaultGoogleClientSecret}));
+    }
 }
 
 void RelayHost::Start() {

@@ -51,8 +51,9 @@ class RelayHost {
         tls_ = std::move(context);
         engine_.SetTls(tls_.get(), std::move(problem));
     }
-    /// Where OAuth 2.0 entries get their access tokens. Without one (a program that cannot
-    /// sign in), their clients are told so when they log in.
+    /// Where OAuth 2.0 entries get their access tokens; set before Load, which gives it the
+    /// program-wide client registrations. Without one (a program that cannot sign in), their
+    /// clients are told so when they log in.
     void UseTokens(std::unique_ptr<AccessTokenSource> tokens) {
         tokens_ = std::move(tokens);
         engine_.SetTokenSource(tokens_.get());

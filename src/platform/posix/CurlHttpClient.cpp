@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -137,12 +138,20 @@ CurlHttpClient::CurlHttpClient(EventLoop& loop, Options options)
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         throw std::runtime_error("cannot start libcurl");
     }
+    // The worker is born with every signal blocked, so that SIGTERM and SIGHUP go to the
+    // thread that waits for them, however early the program makes this client.
+    sigset_t all;
+    sigset_t was;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &was);
     try {
         worker_ = std::thread(&CurlHttpClient::Work, this);
     } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &was, nullptr);
         curl_global_cleanup();
         throw;
     }
+    pthread_sigmask(SIG_SETMASK, &was, nullptr);
 }
 
 CurlHttpClient::~CurlHttpClient() {
