@@ -1,5 +1,7 @@
 #include "core/protocol/UpstreamAuthenticator.h"
 
+#include "core/config/AsciiText.h"
+
 #include <optional>
 #include <utility>
 
@@ -70,10 +72,31 @@ std::string UpstreamAuthenticator::ClientText(std::string_view why) {
     return text;
 }
 
+bool UpstreamAuthenticator::WordIs(std::string_view line, std::size_t index,
+                                   std::initializer_list<std::string_view> upper) {
+    for (; index > 0; --index) {
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) {
+            return false;
+        }
+        line.remove_prefix(blank + 1);
+    }
+    const std::string_view word = line.substr(0, line.find_first_of(" \r\n"));
+    for (const std::string_view candidate : upper) {
+        if (EqualsNoCase(word, candidate)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void UpstreamAuthenticator::FromClient(std::string_view block, std::string& toServer,
                                        std::string& toClient) {
     if (stage_ == Stage::Relaying) {
         inner_->FromClient(block, toServer, toClient);
+        return;
+    }
+    if (stage_ == Stage::Deaf) {
         return;
     }
     pending_.append(block);
@@ -100,6 +123,15 @@ void UpstreamAuthenticator::ReadPending(Output& out) {
         ClientStep step = ReadClient(pending_);
         if (step.kind == ClientStep::Kind::More) {
             if (pending_.size() > kMaxLoginLine) {
+                if (StartsLogin(pending_)) {
+                    // Where the login would end cannot be told, and what follows may be
+                    // its password: none of it may go to the server as commands.
+                    host_.Note("The client's login is too long; nothing more it sends is read");
+                    out.toClient += TooLongAnswer();
+                    pending_.clear();
+                    stage_ = Stage::Deaf;
+                    return;
+                }
                 // No login is this long: the line goes to the server as any other would.
                 passingLine_ = true;
                 continue;
@@ -353,14 +385,16 @@ void UpstreamAuthenticator::ClientEnded(std::string& toServer) {
         inner_->ClientEnded(toServer);
         return;
     }
-    if (stage_ != Stage::Open) {
+    if (stage_ != Stage::Open && stage_ != Stage::Deaf) {
         clientEnded_ = true;  // the end follows the login under way
         return;
     }
-    // What is left is a line without its end: no login (it never completed), so it goes.
+    // What is left is a line without its end: it goes, unless it is a login cut short, which
+    // may hold the local password.
     if (!pending_.empty()) {
         const ClientStep step = ReadClient(pending_);
-        if (step.kind == ClientStep::Kind::More || step.kind == ClientStep::Kind::Pass) {
+        if ((step.kind == ClientStep::Kind::More && !StartsLogin(pending_)) ||
+            step.kind == ClientStep::Kind::Pass) {
             std::string ignored;
             inner_->FromClient(pending_, toServer, ignored);
         }

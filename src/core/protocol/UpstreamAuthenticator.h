@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,7 +26,8 @@ namespace vantel {
 /// The protocol's words come from the class of each protocol.
 class UpstreamAuthenticator : public ProtocolFramer {
   public:
-    /// A client line before the login longer than this is no login, and passes as it comes.
+    /// A client line before the login longer than this is no login: it passes as it comes,
+    /// unless it starts as one, and then the client is refused and heard no more.
     static constexpr std::size_t kMaxLoginLine = 16 * 1024;
     /// Client bytes held while the login is under way; beyond it the session stops reading.
     static constexpr std::size_t kMaxHeld = 64 * 1024;
@@ -84,6 +86,10 @@ class UpstreamAuthenticator : public ProtocolFramer {
     static bool DecodePlain(std::string_view response, std::string& account, std::string& password);
     /// What the client is told in words, made fit for one line of its protocol.
     static std::string ClientText(std::string_view why);
+    /// Whether the blank-separated word number `index` (from 0) of `line` is one of `upper`
+    /// (given in capitals), in any letter case.
+    static bool WordIs(std::string_view line, std::size_t index,
+                       std::initializer_list<std::string_view> upper);
 
     /// Reads the client's pending bytes before it has logged in (`pending` is not empty).
     virtual ClientStep ReadClient(std::string_view pending) = 0;
@@ -104,6 +110,11 @@ class UpstreamAuthenticator : public ProtocolFramer {
     virtual std::string TemporaryAnswer(std::string_view why) = 0;
     /// A new exchange may start (the client may try again).
     virtual void ExchangeEnded() {}
+    /// Whether the client's pending bytes begin a login (or answer the relay's request for
+    /// credentials), whatever follows.
+    virtual bool StartsLogin(std::string_view pending) const = 0;
+    /// The answer to a login too long to be one, line end included.
+    virtual std::string TooLongAnswer() = 0;
 
   private:
     enum class Stage {
@@ -111,6 +122,7 @@ class UpstreamAuthenticator : public ProtocolFramer {
         Checking,  ///< its login is being checked or a token being fetched
         Upstream,  ///< the relay's own exchange with the server is under way
         Relaying,  ///< logged in: everything goes through the framer
+        Deaf,      ///< sent a login too long to read: nothing more it sends is read
     };
     struct Output {
         std::string toServer;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/oauth/Base64.h"
+#include "core/protocol/UpstreamAuthenticator.h"
 #include "core/relay/RelayFixture.h"
 
 namespace vantel {
@@ -444,6 +445,67 @@ TEST_F(OAuthLoginTest, HostilePeersNeitherHangTheSessionNorLearnTheLocalPassword
     EXPECT_EQ(reply.rfind("-ERR [SYS/TEMP]", 0), 0u) << reply;
     ASSERT_TRUE(Run([&] { return client->closed; }));
     EXPECT_EQ(server.connections[0]->received.find(kLocalPassword), std::string::npos);
+}
+
+TEST_F(OAuthLoginTest, ALoginTooLongOrCutShortNeverReachesTheServer) {
+    // Whatever a login of that length holds, and what follows it, may be the local password.
+    const std::string secret(UpstreamAuthenticator::kMaxLoginLine, 's');
+    const struct {
+        ServerType type;
+        std::string start;  ///< the login, before the secret
+        std::string answer;
+    } cases[] = {
+        {ServerType::Pop3, "PASS ", "-ERR [AUTH] Vantel: that login is too long\r\n"},
+        {ServerType::Imap4, "a1 LOGIN me {20000+}\r\n", "* BAD Vantel: that login is too long\r\n"},
+        {ServerType::Imap4, "a1 authenticate PLAIN ", "* BAD Vantel: that login is too long\r\n"},
+        {ServerType::Smtp, "AUTH PLAIN ", "500 5.5.6 Vantel: that login is too long\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        LoopbackServer server(*loop_);
+        server.onConnection = [&](LoopbackPeer& p) {
+            ServeOAuth(p, c.type, Refusal::Plain, false, "good-token",
+                       std::make_shared<ServerLog>());
+        };
+        auto client = Client(RelayTo(c.type, server));
+        ASSERT_TRUE(Run([&] { return client->received.find('\n') != std::string::npos; }));
+        const std::size_t before = client->received.size();
+        client->Send(c.start + secret);
+        ASSERT_TRUE(Run([&] {
+            return client->received.find(c.answer, before) != std::string::npos;
+        })) << client->received.substr(before, 200);
+        client->Send(" {5}\r\nNOOP " + secret + "\r\nNOOP after\r\n");
+        client->ShutDownSend();
+        ASSERT_TRUE(
+            Run([&] { return server.connections.size() == 1 && server.connections[0]->closed; }));
+        EXPECT_EQ(server.connections[0]->received.find("sss"), std::string::npos);
+        EXPECT_EQ(server.connections[0]->received.find("after"), std::string::npos);
+        settings_.ServerList.clear();
+    }
+
+    // A login the client never ends is dropped at its half-close; other text passes.
+    const struct {
+        std::string unfinished;
+        bool passes;
+    } ends[] = {{std::string("PASS ") + kLocalPassword, false}, {"NOOP half", true}};
+    for (const auto& e : ends) {
+        SCOPED_TRACE(e.unfinished);
+        LoopbackServer server(*loop_);
+        server.onConnection = [&](LoopbackPeer& p) {
+            ServeOAuth(p, ServerType::Pop3, Refusal::Plain, false, "good-token",
+                       std::make_shared<ServerLog>());
+        };
+        auto client = Client(RelayTo(ServerType::Pop3, server));
+        ASSERT_TRUE(Run([&] { return client->received.find('\n') != std::string::npos; }));
+        LogIn(*client, {{{"USER " + std::string(kAccount) + "\r\n", "+OK"}}, "+OK"});
+        client->Send(e.unfinished);
+        client->ShutDownSend();
+        ASSERT_TRUE(
+            Run([&] { return server.connections.size() == 1 && server.connections[0]->closed; }));
+        EXPECT_EQ(server.connections[0]->received.find(e.unfinished) != std::string::npos, e.passes)
+            << server.connections[0]->received;
+        settings_.ServerList.clear();
+    }
 }
 
 }  // namespace

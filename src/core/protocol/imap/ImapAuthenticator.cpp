@@ -139,9 +139,15 @@ bool ImapAuthenticator::ReadString(std::string_view pending, std::size_t& at, st
         std::size_t size = 0;
         bool synchronising = true;
         if (!AnnouncedLiteral(WithoutLineEnd(pending.substr(at, lineEnd + 1 - at)), size,
-                              synchronising) ||
-            size > kMaxLoginLine) {
+                              synchronising)) {
             bad = true;
+            return false;
+        }
+        if (size > kMaxLoginLine) {
+            // A synchronising literal is refused before it comes; the bytes of one that does
+            // not wait follow whatever the answer, and none of them may pass as commands, so
+            // they are held until the login is too long to read.
+            bad = synchronising;
             return false;
         }
         const std::size_t body = lineEnd + 1;
@@ -355,6 +361,14 @@ std::string ImapAuthenticator::RefusalAnswer(std::string_view why) {
 
 std::string ImapAuthenticator::TemporaryAnswer(std::string_view why) {
     return tag_ + " NO [UNAVAILABLE] Vantel could not sign in: " + ClientText(why) + "\r\n";
+}
+
+bool ImapAuthenticator::StartsLogin(std::string_view pending) const {
+    return awaitingPlain_ || WordIs(pending, 1, {"LOGIN", "AUTHENTICATE"});
+}
+
+std::string ImapAuthenticator::TooLongAnswer() {
+    return "* BAD Vantel: that login is too long\r\n";
 }
 
 }  // namespace vantel

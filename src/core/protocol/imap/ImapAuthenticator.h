@@ -32,6 +32,8 @@ class ImapAuthenticator final : public UpstreamAuthenticator {
     std::string SuccessAnswer(std::string_view serverLine) override;
     std::string RefusalAnswer(std::string_view why) override;
     std::string TemporaryAnswer(std::string_view why) override;
+    bool StartsLogin(std::string_view pending) const override;
+    std::string TooLongAnswer() override;
 
   private:
     /// A LOGIN command from its arguments on; `used` and the strings when it is whole.

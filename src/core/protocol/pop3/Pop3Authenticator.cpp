@@ -153,4 +153,12 @@ std::string Pop3Authenticator::TemporaryAnswer(std::string_view why) {
     return "-ERR [SYS/TEMP] Vantel could not sign in: " + ClientText(why) + "\r\n";
 }
 
+bool Pop3Authenticator::StartsLogin(std::string_view pending) const {
+    return awaitingPlain_ || WordIs(pending, 0, {"USER", "PASS", "AUTH", "APOP"});
+}
+
+std::string Pop3Authenticator::TooLongAnswer() {
+    return "-ERR [AUTH] Vantel: that login is too long\r\n";
+}
+
 }  // namespace vantel

@@ -25,6 +25,8 @@ class Pop3Authenticator final : public UpstreamAuthenticator {
     std::string SuccessAnswer(std::string_view serverLine) override;
     std::string RefusalAnswer(std::string_view why) override;
     std::string TemporaryAnswer(std::string_view why) override;
+    bool StartsLogin(std::string_view pending) const override;
+    std::string TooLongAnswer() override;
     void ExchangeEnded() override { user_.clear(); }
 
   private:

@@ -193,4 +193,12 @@ std::string SmtpAuthenticator::TemporaryAnswer(std::string_view why) {
     return "454 4.7.0 Vantel could not sign in: " + ClientText(why) + "\r\n";
 }
 
+bool SmtpAuthenticator::StartsLogin(std::string_view pending) const {
+    return awaiting_ != Awaiting::Nothing || WordIs(pending, 0, {"AUTH"});
+}
+
+std::string SmtpAuthenticator::TooLongAnswer() {
+    return "500 5.5.6 Vantel: that login is too long\r\n";
+}
+
 }  // namespace vantel
