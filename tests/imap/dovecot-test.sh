@@ -17,33 +17,11 @@ work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
 source "$here/../../scripts/lib/checks.sh"
 source "$here/../../scripts/lib/ports.sh"
+source "$here/dovecot-common.sh"
 read -r imap_port pop_port kludge_port plain_port stored_port open_port <<<"$(pick_ports 6)"
 
-# Dovecot runs its login processes and the mail of its users as anyone but root: as root
-# (CI) its own package users do that, otherwise the user running the test does it all.
-# A system dovecot, if the package started one, has other ports, sockets and state.
-internal=$(id -un) login=$(id -un)
-mkdir "$work/mail"
-if [ "$(id -u)" -eq 0 ]; then
-    internal=dovecot login=dovenull
-    chmod 711 "$work"
-    chown "$internal:" "$work/mail"
-fi
-printf 'tester:{PLAIN}secret:%d:%d::%s\n' "$(id -u "$internal")" "$(id -g "$internal")" \
-    "$work/mail/tester" >"$work/users"
-cat >"$work/dovecot.conf" <<CONF
-base_dir = $work/run
-state_dir = $work/state
-log_path = $work/dovecot.log
-protocols = imap pop3
-listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
-default_internal_user = $internal
-default_internal_group = $(id -gn "$internal")
-default_login_user = $login
-first_valid_uid = 1
-mail_location = maildir:$work/mail/%u
+dovecot_users '{PLAIN}secret'
+dovecot_start "$imap_port" "$pop_port" <<CONF || exit 1
 # What a client must not take up through the relay: compression (the relay could no longer
 # read the stream) and, where the relay holds the POP3 login, logins other than USER/PASS
 # (SASL, and APOP, which needs the plain passwords the passdb has). COMPRESS is offered
@@ -54,8 +32,6 @@ protocol imap {
     mail_plugins = \$mail_plugins imap_zlib
     imap_capability = +COMPRESS=DEFLATE
 }
-# Logs the user name of each failed login: a client's own must never get here.
-auth_verbose = yes
 passdb {
     driver = passwd-file
     args = scheme=PLAIN $work/users
@@ -64,31 +40,7 @@ userdb {
     driver = passwd-file
     args = $work/users
 }
-# Chroots need root; without them the same file serves a normal user.
-service anvil {
-    chroot =
-}
-service imap-login {
-    chroot =
-    inet_listener imap {
-        port = $imap_port
-    }
-    inet_listener imaps {
-        port = 0
-    }
-}
-service pop3-login {
-    chroot =
-    inet_listener pop3 {
-        port = $pop_port
-    }
-    inet_listener pop3s {
-        port = 0
-    }
-}
 CONF
-"$dovecot" -c "$work/dovecot.conf" -F &
-{ wait_for_port "$imap_port" && wait_for_port "$pop_port"; } || { cat "$work/dovecot.log" >&2; exit 1; }
 
 # The relay in front of it: for IMAP one with the kludges, one without any; for POP3 one
 # entry with a stored login (which replaces the client's USER and PASS), one without.

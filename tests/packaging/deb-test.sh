@@ -45,6 +45,9 @@ check "contents: the programs executable, the rest not" test -z "$(awk '
     $1 ~ /^-/ && (($6 ~ /^\.\/usr\/bin\//) != ($1 == "-rwxr-xr-x"))' "$work/listing")"
 check "control: the project's version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
 check "control: libraries found by dpkg-shlibdeps" grep -q 'libc6 (>= ' <<<"$(dpkg-deb -f "$deb" Depends)"
+# Token renewals go through libcurl, TLS and hashing through OpenSSL.
+check "control: libcurl and OpenSSL among them" bash -c 'grep -q "libcurl4 (>= " <<<"$1" && grep -q "libssl3 (>= " <<<"$1"' _ "$(dpkg-deb -f "$deb" Depends)"
+check "control: xdg-open recommended, for signing in" test "$(dpkg-deb -f "$deb" Recommends)" = "xdg-utils"
 
 if command -v lintian >/dev/null; then
     # Errors and warnings fail; info tags (the build's hardening flags) are only shown.
