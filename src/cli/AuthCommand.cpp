@@ -27,8 +27,6 @@
 namespace vantel {
 namespace {
 
-constexpr std::uint32_t kBrowserDeadlineMs = 5 * 60 * 1000;
-
 std::string Server(std::size_t number) {
     return "server " + std::to_string(number);
 }
@@ -156,7 +154,7 @@ int AuthCommand::Run(const std::vector<std::string>& words) {
         return Fail(context_, Server(number) + " cannot sign in: " + error + " (see vantel check)");
     }
     if (line.Has("--device") && provider->deviceUrl.empty()) {
-        return Fail(context_, "this provider has no device sign-in: use the browser (vantel auth " +
+        return Fail(context_, "this provider has no device sign-in; use the browser (vantel auth " +
                                   std::to_string(number) + ") or --paste");
     }
     // Read first, so that a password that will not do fails before the user signs in.
@@ -281,12 +279,13 @@ std::optional<TokenResponse> AuthCommand::ByBrowser(const OAuthProvider& provide
                 "Vantel has the answer and finishes the sign-in. You can close this tab."};
     };
     const auto onTimeOut = [&] {
-        failure = "no answer came from the browser within 5 minutes: run vantel auth " +
+        failure = "no answer came from the browser within " +
+                  std::to_string(tools.browserDeadlineMs / 60000) + " minutes: run vantel auth " +
                   std::to_string(number) + " again, or with --paste";
         loop->Quit();
     };
     std::string error;
-    if (!listener.Start("/", kBrowserDeadlineMs, onRequest, onTimeOut, error)) {
+    if (!listener.Start("/", tools.browserDeadlineMs, onRequest, onTimeOut, error)) {
         Fail(context_,
              "the browser's answer cannot be received here (" + OneLine(error) + "): use --paste");
         return std::nullopt;

@@ -1,6 +1,7 @@
 // What signing in needs from the system; main.cpp picks the backends.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -21,6 +22,8 @@ struct SignInTools {
     BrowserLauncher* browser = nullptr;
     /// A client whose answers come on `loop`; one per sign-in, so it never outlives its loop.
     std::function<std::unique_ptr<HttpClient>(EventLoop& loop)> makeHttp;
+    /// How long the browser has to bring the answer back.
+    std::uint32_t browserDeadlineMs = 5 * 60 * 1000;
 };
 
 }  // namespace vantel
