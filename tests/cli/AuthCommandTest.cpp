@@ -205,9 +205,26 @@ TEST_F(AuthCommandTest, AnswersOfTheFlows) {
             return change(server_.Authorize(Query(Shown(printed))));
         };
     };
+    const auto none = [](FakeBrowser&) {};
+    const auto stray = [](FakeBrowser& b) { b.strayFirst = true; };
+    const auto refuse = [&](FakeBrowser&) { server_.RefuseAuthorization("access_denied"); };
+    const auto invalidGrant = [&](FakeBrowser&) {
+        server_.Script("/token", {400, R"({"error":"invalid_grant"})"});
+    };
+    const auto noRefresh = [&](FakeBrowser&) {
+        server_.Script("/token", {200, R"({"access_token":"new","expires_in":60})"});
+    };
+    const auto saveFails = [&](FakeBrowser&) { tools_.tokens = &full; };
+    const auto slowDown = [&](FakeBrowser&) {
+        server_.ScriptDevice({"authorization_pending", "slow_down"});
+    };
+    const auto decline = [&](FakeBrowser&) { server_.ScriptDevice({"authorization_declined"}); };
+    const auto blanks = paste([](std::string l) { return " " + l + "#x \r"; });
+    const auto otherState = paste([](std::string l) { return WithState(l, "b3RoZXI"); });
+    const auto otherPath = paste([](std::string l) { return "http://127.0.0.1:1/x?" + Query(l); });
     struct Case {
         const char* name;
-        std::vector<std::string> words;
+        const char* flow;
         std::function<void(FakeBrowser&)> setUp;
         std::function<std::string(std::string)> type;
         const char* says;  ///< in the output; a failure otherwise
@@ -215,83 +232,16 @@ TEST_F(AuthCommandTest, AnswersOfTheFlows) {
         double minSeconds;
     };
     const Case cases[] = {
-        {"browser", {"auth", "1"}, [](FakeBrowser&) {}, nullptr, "Signed in as", 1, 0},
-        {"a stray state, then the answer",
-         {"auth", "1"},
-         [](FakeBrowser& b) { b.strayFirst = true; },
-         nullptr,
-         "Signed in as",
-         1,
-         0},
-        {"refused in the browser",
-         {"auth", "1"},
-         [&](FakeBrowser&) { server_.RefuseAuthorization("access_denied"); },
-         nullptr,
-         "declined in the browser",
-         0,
-         0},
-        {"the token endpoint refuses",
-         {"auth", "1"},
-         [&](FakeBrowser&) {
-             server_.Script("/token", {400, R"({"error":"invalid_grant"})"});
-         },
-         nullptr,
-         "no longer valid: sign in again",
-         1,
-         0},
-        {"no refresh token",
-         {"auth", "1"},
-         [&](FakeBrowser&) {
-             server_.Script("/token", {200, R"({"access_token":"new","expires_in":60})"});
-         },
-         nullptr,
-         "the provider gave no refresh token; ask for offline access",
-         1,
-         0},
-        {"the save fails",
-         {"auth", "1"},
-         [&](FakeBrowser&) { tools_.tokens = &full; },
-         nullptr,
-         "no space left on device",
-         1,
-         0},
-        {"pasted, with blanks and a fragment",
-         {"auth", "1", "--paste"},
-         [](FakeBrowser&) {},
-         paste([](std::string l) { return " " + l + "#x \r"; }),
-         "Signed in as",
-         1,
-         0},
-        {"pasted, another sign-in's state",
-         {"auth", "1", "--paste"},
-         [](FakeBrowser&) {},
-         paste([](std::string l) { return WithState(l, "b3RoZXI"); }),
-         "another sign-in",
-         0,
-         0},
-        {"pasted, another path",
-         {"auth", "1", "--paste"},
-         [](FakeBrowser&) {},
-         paste([](std::string l) { return "http://127.0.0.1:1/x?" + Query(l); }),
-         "another address",
-         0,
-         0},
-        {"device: pending, slow down, signed in",
-         {"auth", "1", "--device"},
-         [&](FakeBrowser&) {
-             server_.ScriptDevice({"authorization_pending", "slow_down"});
-         },
-         nullptr,
-         "Signed in as",
-         3,
-         1 + 1 + 6},
-        {"device: declined",
-         {"auth", "1", "--device"},
-         [&](FakeBrowser&) { server_.ScriptDevice({"authorization_declined"}); },
-         nullptr,
-         "sign-in failed",
-         1,
-         0},
+        {"a stray state, then the answer", "", stray, nullptr, "Signed in as", 1, 0},
+        {"refused in the browser", "", refuse, nullptr, "declined in the browser", 0, 0},
+        {"the token endpoint refuses", "", invalidGrant, nullptr, "no longer valid", 1, 0},
+        {"no refresh token", "", noRefresh, nullptr, "ask for offline access", 1, 0},
+        {"the save fails", "", saveFails, nullptr, "no space left on device", 1, 0},
+        {"pasted, blanks and a fragment", "--paste", none, blanks, "Signed in as", 1, 0},
+        {"pasted, another state", "--paste", none, otherState, "another sign-in", 0, 0},
+        {"pasted, another path", "--paste", none, otherPath, "another address", 0, 0},
+        {"device: pending, slow down", "--device", slowDown, nullptr, "Signed in as", 3, 1 + 1 + 6},
+        {"device: declined", "--device", decline, nullptr, "sign-in failed", 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -302,7 +252,9 @@ TEST_F(AuthCommandTest, AnswersOfTheFlows) {
         c.setUp(browser);
         const int before = TokenRequests();
         const auto start = std::chrono::steady_clock::now();
-        const int status = Run(c.words, c.type);
+        const int status = Run(*c.flow ? std::vector<std::string>{"auth", "1", c.flow}
+                                       : std::vector<std::string>{"auth", "1"},
+                               c.type);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         const bool ok = std::string(c.says) == "Signed in as";
         EXPECT_EQ(status, ok ? 0 : 1) << err_;
