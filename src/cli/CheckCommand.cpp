@@ -266,7 +266,7 @@ int CheckCommand::Run(const std::vector<std::string>& words) {
     for (std::size_t i = 0; i < settings.ServerList.size(); ++i) {
         const ServerEntry& e = settings.ServerList[i];
         if (e.SignIn == StoredSignInMethod(SignInMethod::OAuth2)) {
-            out << Server(i) << ": " << SignInStatus::Line(e, i + 1) << '\n';
+            out << Server(i) << ": " << SignInStatus::Line(context_.signIn, e, i + 1) << '\n';
         }
     }
     if (problems.empty()) {

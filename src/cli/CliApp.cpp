@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/AuthCommand.h"
 #include "cli/CheckCommand.h"
 #include "cli/CliMessages.h"
 #include "cli/KludgeCommand.h"
@@ -38,6 +39,7 @@ constexpr Command kCommands[] = {
     {"check", CheckCommand::kHelp, RunCommand<CheckCommand>},
     {"rewrite", RewriteCommand::kHelp, RunCommand<RewriteCommand>},
     {"probe", ProbeCommand::kHelp, RunCommand<ProbeCommand>},
+    {"auth", AuthCommand::kHelp, RunCommand<AuthCommand>},
 };
 
 }  // namespace

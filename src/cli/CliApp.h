@@ -25,6 +25,7 @@ class CliApp {
         "  check                    every problem the settings have, with what to do\n"
         "  rewrite --smtp|--pop3    a message as the relay would rewrite it\n"
         "  probe N                  connects to server N's server as the relay would\n"
+        "  auth N                   signs in OAuth 2.0 entry N's account with its provider\n"
         "\n"
         "Options:\n"
         "  --store FILE  the settings file (default: $XDG_CONFIG_HOME/vantel/settings.reg,\n"

@@ -10,6 +10,8 @@
 
 namespace vantel {
 
+struct SignInTools;
+
 struct CliContext {
     SettingsStore& store;
     /// How messages name the store: the file's path, or "the registry".
@@ -29,6 +31,8 @@ struct CliContext {
     std::ostream& err;
     /// Seeds the numbers of new stored logins.
     std::uint32_t tick = 0;
+    /// The token store and what signing in needs; null where this system has none yet.
+    SignInTools* signIn = nullptr;
 };
 
 }  // namespace vantel

@@ -56,7 +56,7 @@ bool HasOAuthDefaults(const RelaySettings& s) {
            !s.OAuthDefaultGoogleClientSecret.empty();
 }
 
-void PrintOAuthText(std::ostream& out, const RelaySettings& s) {
+void PrintOAuthText(std::ostream& out, const RelaySettings& s, const SignInTools* tools) {
     for (std::size_t i = 0; i < s.ServerList.size(); ++i) {
         const ServerEntry& e = s.ServerList[i];
         if (!e.SignsInWithOAuth()) {
@@ -73,11 +73,12 @@ void PrintOAuthText(std::ostream& out, const RelaySettings& s) {
         if (!o.ClientSecret.empty()) {
             text += ", client secret: set";
         }
-        out << PrintableText(text) << "\n    " << SignInStatus::Line(e, i + 1) << '\n';
+        out << PrintableText(text) << "\n    " << SignInStatus::Line(tools, e, i + 1) << '\n';
     }
 }
 
-void PrintText(std::ostream& out, const std::string& where, const RelaySettings& s) {
+void PrintText(std::ostream& out, const std::string& where, const RelaySettings& s,
+               const SignInTools* tools) {
     const std::string schema = s.GetSchemaName();
     out << "Settings: " << PrintableText(where) << ", schema "
         << (schema.empty() ? std::string("(default)") : "'" + PrintableText(schema) + "'")
@@ -102,7 +103,7 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
         }
     }
 
-    PrintOAuthText(out, s);
+    PrintOAuthText(out, s, tools);
 
     out << "\nKludges\n";
     TextTable kludges({"#", "Direction", "Header", "Action", "Text"});
@@ -151,7 +152,8 @@ void PrintText(std::ostream& out, const std::string& where, const RelaySettings&
     }
 }
 
-void PrintJson(std::ostream& out, const std::string& where, const RelaySettings& s) {
+void PrintJson(std::ostream& out, const std::string& where, const RelaySettings& s,
+               const SignInTools* tools) {
     JsonWriter json;
     json.BeginObject().Member("store", where).Member("schema", s.GetSchemaName());
     json.Key("servers").BeginArray();
@@ -183,7 +185,7 @@ void PrintJson(std::ostream& out, const std::string& where, const RelaySettings&
                 .Member("deviceUrl", o.DeviceUrl)
                 .Member("scopes", o.Scopes)
                 .Member("mechanism", o.Mechanism)
-                .Member("state", SignInStatus::Line(e, i + 1))
+                .Member("state", SignInStatus::Line(tools, e, i + 1))
                 .EndObject();
         }
         json.EndObject();
@@ -257,9 +259,9 @@ int ShowCommand::Run(const std::vector<std::string>& words) {
     }
     const std::string where = context_.storeName + (context_.machine ? " (machine-wide copy)" : "");
     if (line.Has("--json")) {
-        PrintJson(context_.out, where, session.settings());
+        PrintJson(context_.out, where, session.settings(), context_.signIn);
     } else {
-        PrintText(context_.out, where, session.settings());
+        PrintText(context_.out, where, session.settings(), context_.signIn);
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliContext.h"
+#include "cli/SignInTools.h"
 #include "platform/store/FileStore.h"
 
 #ifdef _WIN32
@@ -17,6 +18,14 @@
 #include <io.h>
 
 #include "platform/win32/RegistryStore.h"
+#else
+#include <cstdlib>
+
+#include "platform/SystemWallClock.h"
+#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/FileTokenStore.h"
+#include "platform/posix/OpenSslCrypto.h"
+#include "platform/posix/XdgBrowserLauncher.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -87,6 +96,29 @@ int main(int argc, char** argv) {
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now().time_since_epoch())
                                        .count());
+#ifndef _WIN32
+    // Windows has no sign-in from the command line yet: there signIn stays null.
+    std::unique_ptr<vantel::FileTokenStore> tokens;
+    const std::filesystem::path tokenDirectory = vantel::FileTokenStore::DefaultDirectory();
+    if (!tokenDirectory.empty()) {
+        tokens = std::make_unique<vantel::FileTokenStore>(tokenDirectory);
+    }
+    vantel::OpenSslCrypto crypto;
+    vantel::SystemWallClock clock;
+    vantel::XdgBrowserLauncher browser;
+    vantel::CurlHttpClient::Options http;
+    // Tests only: the test CA's PEM file, trusted instead of the system's roots, so that the
+    // shell tests can reach their fake authorization server without touching the system.
+    if (const char* caFile = std::getenv("VANTEL_TEST_CA_FILE")) {
+        http.caFile = caFile;
+    }
+    vantel::SignInTools signIn{
+        tokens.get(), &crypto, &clock, &browser,
+        [http](vantel::EventLoop& loop) -> std::unique_ptr<vantel::HttpClient> {
+            return std::make_unique<vantel::CurlHttpClient>(loop, http);
+        }};
+    context.signIn = &signIn;
+#endif
     const int status = vantel::CliApp::Run(context, words);
     std::cout.flush();
     return status;

@@ -22,6 +22,8 @@ for line in text.splitlines():
 }
 has() { grep -qF -- "$1" <<<"$2"; }
 password='Pa55-w0rd!s3cret'
+# The token records of the sign-ins: never the real user's.
+export XDG_STATE_HOME="$work/state"
 
 # --- Server entries: what the Server Settings dialog would store for the same edits. ---
 out=$(v server add --host pop.example.org --type pop3 --security tls --local-port 1110 \
@@ -510,6 +512,25 @@ check "check: no default for Microsoft names vantel set" has "vantel set oauth-m
 o show >>"$work/oauth.out" 2>&1
 o show --json >>"$work/oauth.out" 2>&1
 check "client secret: in no output" bash -c '! grep -qF -- "$1" "$2"' _ "$secret" "$work/oauth.out"
+
+# --- vantel auth: what it refuses, and the token store's state in show, check and --status. ---
+out=$(v auth 1 2>&1)
+check "auth: a password entry refused" test $? -eq 1
+check "auth: says what to do" has "signs in with a password, not OAuth 2.0" "$out"
+out=$(o auth 2 2>&1)
+check "auth: an entry without an account refused" has "vantel server edit 2 --account ADDRESS" "$out"
+out=$(o auth 5 --status 2>&1)
+check "auth --status: not signed in" has "Server 5: not signed in yet: run vantel auth 5" "$out"
+out=$(o auth 5 --sign-out 2>&1)
+check "auth --sign-out: nothing to do" has "a@example.org is not signed in to server 5: nothing to do" "$out"
+mkdir -p -m 700 "$XDG_STATE_HOME/vantel/tokens"
+echo '{}' >"$XDG_STATE_HOME/vantel/tokens/other-a@example.org"
+chmod 644 "$XDG_STATE_HOME/vantel/tokens/other-a@example.org"
+out=$(o show)
+check "show: a token file others may read" has "may be read by other users" "$out"
+out=$(o auth 5 --status 2>&1)
+check "auth --status: a token file others may read refused" test $? -eq 1
+check "auth --status: says why" has "may be read by other users" "$out"
 
 echo "cli-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
