@@ -1,6 +1,6 @@
 # A private dovecot for the end-to-end scripts (sourced, not run). Needs $work.
 #
-#   dovecot_users PASSWORD_FIELD      # the user "tester", its mail under $work/mail
+#   dovecot_users PASSWORD_FIELD [USER]   # the user ("tester"), its mail under $work/mail
 #   dovecot_start IMAP_PORT POP_PORT <<'AUTH'
 #   ... auth_mechanisms, passdb and userdb ...
 #   AUTH
@@ -16,8 +16,9 @@ dovecot_users() {
         chmod 711 "$work"
         chown "$internal:" "$work/mail"
     fi
-    printf 'tester:%s:%d:%d::%s\n' "$1" "$(id -u "$internal")" "$(id -g "$internal")" \
-        "$work/mail/tester" >"$work/users"
+    local user=${2:-tester}
+    printf '%s:%s:%d:%d::%s\n' "$user" "$1" "$(id -u "$internal")" "$(id -g "$internal")" \
+        "$work/mail/$user" >"$work/users"
 }
 
 # Writes $work/dovecot.conf with the authentication given on standard input, starts dovecot

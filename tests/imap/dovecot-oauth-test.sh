@@ -23,11 +23,11 @@ read -r imap_port pop_port relay_imap relay_pop <<<"$(pick_ports 4)"
 
 # Tokens last 300 s, less than the relay's margin: every login renews, and the fake server
 # retires each refresh token once used, so a rotated one that was not kept ends the test.
-"$bin/vantel-fake-auth-server" --plain --username tester --expires-in 300 >"$work/auth.port" &
+"$bin/vantel-fake-auth-server" --plain --username tester@example.test --expires-in 300 >"$work/auth.port" &
 wait_until 10 test -s "$work/auth.port" || { echo "the fake authorization server did not start" >&2; exit 1; }
 auth="http://127.0.0.1:$(cat "$work/auth.port")"
 
-dovecot_users ''
+dovecot_users '' tester@example.test
 cat >"$work/oauth2.conf" <<CONF
 introspection_mode = post
 introspection_url = $auth/introspect
@@ -55,7 +55,7 @@ v() { "$bin/vantel" --store "$store" "$@"; }
 for entry in "imap4 $relay_imap $imap_port" "pop3 $relay_pop $pop_port"; do
     read -r type local remote <<<"$entry"
     v server add --type "$type" --host 127.0.0.1 --remote-port "$remote" --local-port "$local" \
-        --sign-in oauth2 --provider other --account tester --client-id vantel-test-client \
+        --sign-in oauth2 --provider other --account tester@example.test --client-id vantel-test-client \
         --authorize-url "$auth/authorize" --token-url "$auth/token" --scopes mail >/dev/null ||
         echo "server add $type failed" >&2
 done
@@ -89,12 +89,14 @@ PY
 }
 out=$(sign_in 1)
 check "auth: exits 0" test $? -eq 0
-check "auth: signed in" grep -q "Signed in as tester to server 1; access renewed automatically" <<<"$out"
-password=$(sed -n 's/^Local password for tester[^:]*: //p' <<<"$out")
+check "auth: signed in" grep -q "Signed in as tester@example.test to server 1; access renewed automatically" <<<"$out"
+password=$(sed -n 's/.*Local password for tester@example.test[^:]*: //p' <<<"$out")
 check "auth: a local password shown" test -n "$password"
+refresh_token() { "$python" -c 'import glob, json, sys; print(json.load(open(glob.glob(sys.argv[1] + "/*")[0]))["refresh_token"])' "$XDG_STATE_HOME/vantel/tokens"; }
+signed_in_with=$(refresh_token)
 check "tokens: one private file per account" test "$(stat -c %a "$XDG_STATE_HOME/vantel/tokens")" = 700
 # Both entries name one account: one sign-in serves them both.
-check "show: both entries signed in" test "$(v show | grep -c "signed in as tester")" -eq 2
+check "show: both entries signed in" test "$(v show | grep -c "signed in as tester@example.test")" -eq 2
 check "show: no token" bash -c '! grep -qE "access-|refresh-|code-" <<<"$1"' _ "$(v show; v show --json)"
 
 "$bin/vantel-relay" --store "$store" --trace 2>"$work/relay.log" &
@@ -106,7 +108,7 @@ import imaplib, sys
 port, password = int(sys.argv[1]), sys.argv[2]
 with imaplib.IMAP4("127.0.0.1", port, timeout=20) as imap:
     try:
-        imap.login("tester", password)
+        imap.login("tester@example.test", password)
     except imaplib.IMAP4.error as refused:
         print("refused:", refused)
         sys.exit(1)
@@ -125,7 +127,7 @@ check "imap: a wrong local password refused" grep -q "AUTHENTICATIONFAILED" <<<"
 out=$("$python" - "$relay_pop" "$password" <<'PY'
 import poplib, sys
 pop = poplib.POP3("127.0.0.1", int(sys.argv[1]), timeout=20)
-pop.user("tester")
+pop.user("tester@example.test")
 print(pop.pass_(sys.argv[2]).decode())
 print(pop.stat())
 pop.quit()
@@ -134,15 +136,20 @@ PY
 check "pop3: logged in with the local password" grep -q "^+OK" <<<"$out"
 check "pop3: the mailbox opened" grep -q "^(0, 0)" <<<"$out"
 
-check "dovecot: took the relay's tokens" grep -q "imap-login: Login: user=<tester>, method=XOAUTH2" "$work/dovecot.log"
-check "dovecot: and for POP3" grep -q "pop3-login: Login: user=<tester>, method=XOAUTH2" "$work/dovecot.log"
+check "dovecot: took the relay's tokens" grep -q "imap-login: Info: Login: user=<tester@example.test>, method=XOAUTH2" "$work/dovecot.log"
+check "dovecot: and for POP3" grep -q "pop3-login: Info: Login: user=<tester@example.test>, method=XOAUTH2" "$work/dovecot.log"
+check "tokens: renewed, and the rotated refresh token kept" test "$(refresh_token)" != "$signed_in_with"
 check "trace: the token hidden" grep -q "AUTHENTICATE XOAUTH2 \*\*\*\*" "$work/relay.log"
 check "trace: no token, code or password" bash -c '! grep -qE "access-|refresh-|code-|$1" "$2"' _ "$password" "$work/relay.log"
-check "auth --status: renewed since" grep -q "signed in as tester" <<<"$(v auth 1 --status)"
+check "auth --status: renewed since" grep -q "signed in as tester@example.test" <<<"$(v auth 1 --status)"
 out=$(v auth 1 --sign-out)
-check "sign-out: says so" grep -q "Signed out tester from server 1" <<<"$out"
+check "sign-out: says so" grep -q "Signed out tester@example.test from server 1" <<<"$out"
+# Signed out, the local password is gone with the tokens: the relay refuses at once.
 out=$(imap_login "$password")
-check "sign-out: the relay takes it up without a restart" grep -q "not signed in" <<<"$out"
+check "sign-out: the relay takes it up without a restart" grep -q "AUTHENTICATIONFAILED" <<<"$out"
 
+if [ "$failed" -ne 0 ]; then
+    tail -n 20 "$work/dovecot.log" "$work/relay.log" >&2
+fi
 echo "dovecot-oauth-test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
