@@ -406,6 +406,12 @@ void UpstreamAuthenticator::ClientEnded(std::string& toServer) {
 void UpstreamAuthenticator::ServerEnded(std::string& toClient) {
     serverEnded_ = true;
     if (stage_ == Stage::Upstream) {
+        // Some servers close after turning a token down. The client is told to try again,
+        // and by then the token is renewed, as it would have been for a second try here.
+        if (!renewed_ && host_.tokens() != nullptr) {
+            renewed_ = true;
+            host_.tokens()->Request(entry_.OAuth, true, [](AccessTokenAnswer) {});
+        }
         Output out;
         Refuse(TemporaryAnswer("the server closed the connection while Vantel signed in"), out);
         toClient += out.toClient;

@@ -443,6 +443,8 @@ TEST_F(OAuthLoginTest, HostilePeersNeitherHangTheSessionNorLearnTheLocalPassword
     leave = true;
     const std::string reply = LogIn(*client, LoginScript(ServerType::Pop3, kLocalPassword));
     EXPECT_EQ(reply.rfind("-ERR [SYS/TEMP]", 0), 0u) << reply;
+    // The client's next try gets a renewed token.
+    EXPECT_EQ(tokens_.renews, 1);
     ASSERT_TRUE(Run([&] { return client->closed; }));
     EXPECT_EQ(server.connections[0]->received.find(kLocalPassword), std::string::npos);
 }
