@@ -296,8 +296,8 @@ std::optional<TokenResponse> AuthCommand::ByBrowser(const OAuthProvider& provide
     context_.out << "Open this page to sign in: " << OneLine(url) << '\n';
     std::string why;
     if (!tools.browser->Open(url, why)) {
-        context_.out << "The browser was not opened (" << OneLine(why)
-                     << "): open the page yourself\n";
+        context_.out << "The browser was not opened: " << OneLine(why)
+                     << "; open the page yourself\n";
     }
     context_.out << "Waiting for the browser's answer...\n" << std::flush;
     loop->Run();
