@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     } else if (data[0] % 4 == 2) {
-        const auto response =
-            vantel::TokenResponse::Read("microsoft", 200 + data[0] % 300, input, "", 0);
+        const auto response = vantel::TokenResponse::Read(
+            "microsoft", {200 + data[0] % 300, std::string(input), "", 0});
         if (response.kind == vantel::TokenResponse::Kind::Success &&
             (!vantel::TokenResponse::IsSafeToken(response.accessToken) || response.expiresIn <= 0 ||
              response.expiresIn > vantel::TokenResponse::kMaxLifetimeSeconds)) {

@@ -144,12 +144,7 @@ int AuthCommand::Run(const std::vector<std::string>& words) {
     }
 
     std::string error;
-    const auto provider =
-        OAuthProvider::Resolve(entry.OAuth,
-                               OAuthDefaults::Over({settings.OAuthDefaultMicrosoftClientId,
-                                                    settings.OAuthDefaultGoogleClientId,
-                                                    settings.OAuthDefaultGoogleClientSecret}),
-                               error);
+    const auto provider = OAuthProvider::Resolve(entry.OAuth, OAuthDefaults::Of(settings), error);
     if (!provider) {
         return Fail(context_, Server(number) + " cannot sign in: " + error + " (see vantel check)");
     }
@@ -270,9 +265,7 @@ std::optional<TokenResponse> AuthCommand::ByBrowser(const OAuthProvider& provide
         http->PostForm({provider.tokenUrl,
                         TokenForms::Code(provider, answer->code, redirectUri, pkce.verifier)},
                        [&](HttpResponse response) {
-                           result =
-                               TokenResponse::Read(provider.name, response.status, response.body,
-                                                   response.error, response.retryAfterSeconds);
+                           result = TokenResponse::Read(provider.name, response);
                            loop->Quit();
                        });
         return {LoopbackRedirectListener::Verdict::Answer,
@@ -342,8 +335,7 @@ std::optional<TokenResponse> AuthCommand::ByPaste(const OAuthProvider& provider,
     const HttpResponse response = PostAndWait(
         *loop, *http,
         {provider.tokenUrl, TokenForms::Code(provider, answer->code, redirectUri, pkce.verifier)});
-    return TokenResponse::Read(provider.name, response.status, response.body, response.error,
-                               response.retryAfterSeconds);
+    return TokenResponse::Read(provider.name, response);
 }
 
 std::optional<TokenResponse> AuthCommand::ByDevice(const OAuthProvider& provider,
@@ -393,9 +385,7 @@ std::optional<TokenResponse> AuthCommand::ByDevice(const OAuthProvider& provider
         http->PostForm(
             {provider.tokenUrl, TokenForms::DevicePoll(provider, device->deviceCode)},
             [&](HttpResponse response) {
-                TokenResponse answer =
-                    TokenResponse::Read(provider.name, response.status, response.body,
-                                        response.error, response.retryAfterSeconds);
+                TokenResponse answer = TokenResponse::Read(provider.name, response);
                 // An answer lost on the way is asked for again, like a pending one.
                 const bool lost =
                     answer.kind == TokenResponse::Kind::Temporary && answer.error.empty();

@@ -329,9 +329,9 @@ TEST_F(AuthCommandTest, RefusedBeforeAnySignIn) {
 }
 
 TEST(SignInStatusTest, UtcTimesInIso8601) {
+    // The calendar is the certificate checks'; here the time of day, on both sides of 1970.
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "1970-01-01T00:00:00Z"},    {951782400, "2000-02-29T00:00:00Z"},
-        {kNow, "2026-12-11T23:34:21Z"}, {4102444799, "2099-12-31T23:59:59Z"},
+        {kNow, "2026-12-11T23:34:21Z"},
         {-1, "1969-12-31T23:59:59Z"},
     };
     for (const auto& [seconds, text] : cases) {

@@ -39,9 +39,7 @@ std::optional<DeviceAuthorization> DeviceAuthorization::Read(int status, std::st
         device.intervalSeconds = 60;
     }
     // The user is sent to these pages: only web pages a browser should open.
-    const auto page = [](const std::string& url) {
-        return url.rfind("https://", 0) == 0 || OAuthProvider::IsAllowedEndpoint(url);
-    };
+    const auto page = [](const std::string& url) { return OAuthProvider::IsAllowedEndpoint(url); };
     if (!device.verificationUriComplete.empty() && !page(device.verificationUriComplete)) {
         device.verificationUriComplete.clear();
     }

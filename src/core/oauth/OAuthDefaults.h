@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "core/config/RelaySettings.h"
+
 namespace vantel {
 
 struct OAuthDefaults {
@@ -19,6 +21,11 @@ struct OAuthDefaults {
     static OAuthDefaults BuiltIn();
     /// `settings`' values where set, else the built-in ones.
     static OAuthDefaults Over(const OAuthDefaults& settings);
+    /// Over the program-wide values `settings` hold.
+    static OAuthDefaults Of(const RelaySettings& settings) {
+        return Over({settings.OAuthDefaultMicrosoftClientId, settings.OAuthDefaultGoogleClientId,
+                     settings.OAuthDefaultGoogleClientSecret});
+    }
 };
 
 }  // namespace vantel

@@ -163,8 +163,7 @@ void TokenBroker::Renewed(const std::string& key, const OAuthSignIn& signIn,
     using Kind = AccessTokenAnswer::Kind;
     Account& account = accounts_[key];
     account.renewing = false;
-    const TokenResponse response =
-        TokenResponse::Read(provider, http.status, http.body, http.error, http.retryAfterSeconds);
+    const TokenResponse response = TokenResponse::Read(provider, http);
     const std::int64_t now = clock_.NowSeconds();
     const std::optional<std::string> oldRefresh =
         account.record ? std::optional<std::string>(account.record->RefreshToken) : std::nullopt;

@@ -48,8 +48,11 @@ bool TokenResponse::IsSafeToken(std::string_view token) {
     return true;
 }
 
-TokenResponse TokenResponse::Read(std::string_view provider, int status, std::string_view body,
-                                  std::string_view transportError, std::uint32_t retryAfter) {
+TokenResponse TokenResponse::Read(std::string_view provider, const HttpResponse& http) {
+    const int status = http.status;
+    const std::string_view body = http.body;
+    const std::string_view transportError = http.error;
+    const std::uint32_t retryAfter = http.retryAfterSeconds;
     using Kind = TokenResponse::Kind;
     if (status == 0) {
         return Failure(Kind::Temporary,

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/HttpClient.h"
+
 namespace vantel {
 
 struct TokenResponse {
@@ -33,10 +35,9 @@ struct TokenResponse {
     std::string reason;
     std::uint32_t retryAfterSeconds = 0;
 
-    /// Reads an answer of the token endpoint of `provider` ("microsoft", "google", "other").
-    /// `status` 0 means none came, and `transportError` says why.
-    static TokenResponse Read(std::string_view provider, int status, std::string_view body,
-                              std::string_view transportError, std::uint32_t retryAfterSeconds);
+    /// Reads an answer of the token endpoint of `provider` ("microsoft", "google", "other");
+    /// a status of 0 means none came.
+    static TokenResponse Read(std::string_view provider, const HttpResponse& http);
 
     /// Whether `token` may go into a mail server's line: 1 to kMaxTokenBytes visible ASCII
     /// characters, so no line break or blank can smuggle a command in.

@@ -18,9 +18,7 @@ void RelayHost::Load(SettingsStore& store, bool machine) {
     persistence.LoadSettings(loaded, -1);
     settings_ = std::move(loaded);
     if (tokens_) {
-        tokens_->SetDefaults(OAuthDefaults::Over({settings_.OAuthDefaultMicrosoftClientId,
-                                                  settings_.OAuthDefaultGoogleClientId,
-                                                  settings_.OAuthDefaultGoogleClientSecret}));
+        tokens_->SetDefaults(OAuthDefaults::Of(settings_));
     }
 }
 

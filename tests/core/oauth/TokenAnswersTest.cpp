@@ -53,7 +53,8 @@ TEST(TokenResponseTest, SortsAnswersIntoTokensPassingFailuresAndRefusals) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TokenResponse r = TokenResponse::Read("microsoft", c.status, c.body, c.transport, 0);
+        const TokenResponse r =
+            TokenResponse::Read("microsoft", {c.status, c.body, c.transport, 0});
         EXPECT_EQ(r.kind, c.kind);
         EXPECT_EQ(r.error, c.error);
         EXPECT_NE(r.reason.find(c.inReason), std::string::npos) << r.reason;
@@ -61,7 +62,7 @@ TEST(TokenResponseTest, SortsAnswersIntoTokensPassingFailuresAndRefusals) {
             EXPECT_TRUE(r.accessToken.empty());
         }
     }
-    const TokenResponse ok = TokenResponse::Read("google", 200, token, "", 0);
+    const TokenResponse ok = TokenResponse::Read("google", {200, token, "", 0});
     EXPECT_EQ(ok.accessToken, "at-1");
     EXPECT_EQ(ok.refreshToken, "rt-2");
     EXPECT_EQ(ok.scope, "mail");
@@ -69,16 +70,16 @@ TEST(TokenResponseTest, SortsAnswersIntoTokensPassingFailuresAndRefusals) {
 }
 
 TEST(TokenResponseTest, BoundsLifetimesAndKeepsRetryAfter) {
-    EXPECT_EQ(TokenResponse::Read("other", 200, R"({"access_token":"a"})", "", 0).expiresIn,
+    EXPECT_EQ(TokenResponse::Read("other", {200, R"({"access_token":"a"})", "", 0}).expiresIn,
               TokenResponse::kDefaultLifetimeSeconds);
-    EXPECT_EQ(
-        TokenResponse::Read("other", 200, R"({"access_token":"a","expires_in":"99999999"})", "", 0)
-            .expiresIn,
-        TokenResponse::kMaxLifetimeSeconds);
-    EXPECT_EQ(TokenResponse::Read("other", 503, "", "", 42).retryAfterSeconds, 42u);
+    EXPECT_EQ(TokenResponse::Read("other",
+                                  {200, R"({"access_token":"a","expires_in":"99999999"})", "", 0})
+                  .expiresIn,
+              TokenResponse::kMaxLifetimeSeconds);
+    EXPECT_EQ(TokenResponse::Read("other", {503, "", "", 42}).retryAfterSeconds, 42u);
     const std::string huge =
         R"({"access_token":")" + std::string(TokenResponse::kMaxTokenBytes + 1, 'a') + R"("})";
-    EXPECT_EQ(TokenResponse::Read("other", 200, huge, "", 0).kind, Kind::Temporary);
+    EXPECT_EQ(TokenResponse::Read("other", {200, huge, "", 0}).kind, Kind::Temporary);
 }
 
 TEST(DeviceAuthorizationTest, ReadsTheAnswerAndPollsSlowerOnRequest) {

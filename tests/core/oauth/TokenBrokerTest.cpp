@@ -99,8 +99,7 @@ class TokenBrokerTest : public ::testing::Test {
                                           [](const OAuthSignIn&) { return "run vantel auth 1"; });
     }
 
-    void Store(std::int64_t expiresIn, std::string refresh = "old-refresh",
-               bool signInNeeded = false) {
+    void Store(std::int64_t expiresIn, std::string refresh = "old-refresh") {
         TokenRecord record;
         record.Account = signIn_.Account;
         record.Provider = "google";
@@ -108,8 +107,6 @@ class TokenBrokerTest : public ::testing::Test {
         record.AccessExpiry = clock_.now + expiresIn;
         record.RefreshToken = std::move(refresh);
         record.LocalPasswordHash = LocalPassword::Hash(crypto_, "local-password");
-        record.SignInNeeded = signInNeeded;
-        record.SignInNeededReason = signInNeeded ? "the grant ended" : "";
         std::string error;
         ASSERT_TRUE(store_.Save(key_, TokenRecordText::Write(record), error));
     }

@@ -11,20 +11,20 @@ namespace vantel {
 namespace {
 
 TEST(TokenRecordTextTest, WritesAndReadsEveryField) {
-    TokenRecord record;
-    record.Account = "Me@Example.com";
-    record.Provider = "microsoft";
-    record.TokenUrl = "https://login.example/token";
-    record.ClientId = "cid";
-    record.Tenant = "common";
-    record.Scopes = "a b";
-    record.AccessToken = "at";
-    record.AccessExpiry = 1'900'000'000;
-    record.RefreshToken = "rt";
-    record.RefreshedAt = 1'800'000'000;
-    record.LocalPasswordHash = "pbkdf2-sha256$1$AA==$AA==";
-    record.SignInNeeded = true;
-    record.SignInNeededReason = "\xc3\xa9 refused";
+    const TokenRecord record{TokenRecord::kVersion,
+                             "Me@Example.com",
+                             "microsoft",
+                             "https://login.example/token",
+                             "cid",
+                             "common",
+                             "a b",
+                             "at",
+                             1'900'000'000,
+                             "rt",
+                             1'800'000'000,
+                             "pbkdf2-sha256$1$AA==$AA==",
+                             true,
+                             "\xc3\xa9 refused"};
     std::string error;
     const auto read = TokenRecordText::Read(TokenRecordText::Write(record), error);
     ASSERT_TRUE(read) << error;
