@@ -8,6 +8,7 @@
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogNotifier.h"
 #include "tray/dialogs/Placement.h"
+#include "tray/dialogs/SignInService.h"
 
 namespace vantel {
 
@@ -19,6 +20,8 @@ struct DialogContext {
     DialogNotifier* notifier = nullptr;
     /// The system has services (the Windows NT family).
     bool isNT = false;
+    /// Signs OAuth 2.0 entries in; null where the program cannot (then Sign in is disabled).
+    SignInService* signIn = nullptr;
     ModalRunner runModal = [](Dialog& dialog, HWND owner) { return dialog.RunModal(owner); };
     /// Where the Options dialog and the About box open, in the middle.
     std::function<RECT()> workArea = TrayWorkArea;
