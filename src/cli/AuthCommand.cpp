@@ -11,62 +11,21 @@
 #include "cli/SettingsSession.h"
 #include "cli/SignInStatus.h"
 #include "core/oauth/AuthorizationRequest.h"
-#include "core/oauth/ConstantTime.h"
-#include "core/oauth/DeviceAuthorization.h"
 #include "core/oauth/LocalPassword.h"
-#include "core/oauth/OAuthAdvice.h"
 #include "core/oauth/OAuthDefaults.h"
 #include "core/oauth/Pkce.h"
 #include "core/oauth/RedirectAnswer.h"
+#include "core/oauth/SignInFlow.h"
 #include "core/oauth/SignInState.h"
 #include "core/oauth/TokenForms.h"
 #include "core/oauth/TokenRecordText.h"
 #include "platform/EscapedText.h"
-#include "platform/LoopbackRedirectListener.h"
 
 namespace vantel {
 namespace {
 
 std::string Server(std::size_t number) {
     return "server " + std::to_string(number);
-}
-
-/// The redirect for a pasted answer goes to port 1, where nothing listens: the browser shows
-/// that it cannot open the page, and its address bar keeps the code for the user to copy,
-/// without handing it to whatever else might listen on port 80. Google takes any loopback
-/// port; Microsoft ignores the port of a localhost redirect, and its registrations name
-/// "http://localhost".
-std::string PasteRedirect(const OAuthProvider& provider) {
-    return provider.kind == OAuthProvider::Kind::Microsoft ? "http://localhost:1/"
-                                                           : "http://127.0.0.1:1/";
-}
-
-/// Microsoft registrations made in the portal know "http://localhost" only; Google and
-/// others take the address itself, which no hosts file can send elsewhere.
-std::string ListenerRedirect(const OAuthProvider& provider, std::uint16_t port) {
-    return std::string(provider.kind == OAuthProvider::Kind::Microsoft ? "http://localhost:"
-                                                                       : "http://127.0.0.1:") +
-           std::to_string(port) + "/";
-}
-
-/// The provider's refusal carried by the redirect, in words.
-std::string Refusal(const OAuthProvider& provider, const RedirectAnswer& answer) {
-    std::string advice = OAuthAdvice(provider.name, answer.error, answer.errorDescription);
-    if (!advice.empty()) {
-        return advice;
-    }
-    advice = "the provider refused the sign-in: " + OneLine(answer.error);
-    if (!answer.errorDescription.empty()) {
-        advice += " (" + OneLine(answer.errorDescription) + ")";
-    }
-    return advice;
-}
-
-/// Whether `answer` belongs to this sign-in. Only the matching state uses the state up, so a
-/// stray or forged redirect cannot cancel the sign-in under way, and a replay is refused.
-bool Ours(SignInState& state, const RedirectAnswer& answer) {
-    return !answer.state.empty() && ConstantTimeEquals(answer.state, state.Value()) &&
-           state.Accept(answer.state);
 }
 
 bool ReadLine(std::istream& in, std::string& line) {
@@ -165,7 +124,7 @@ int AuthCommand::Run(const std::vector<std::string>& words) {
         }
         givenPassword = std::move(password);
     }
-    const std::optional<TokenResponse> tokens = line.Has("--device") ? ByDevice(*provider, number)
+    const std::optional<TokenResponse> tokens = line.Has("--device") ? ByDevice(*provider, entry, number)
                                                 : line.Has("--paste")
                                                     ? ByPaste(*provider, entry)
                                                     : ByBrowser(*provider, entry, number);
@@ -239,65 +198,75 @@ HttpResponse AuthCommand::PostAndWait(EventLoop& loop, HttpClient& http, HttpReq
 
 std::optional<TokenResponse> AuthCommand::ByBrowser(const OAuthProvider& provider,
                                                     const ServerEntry& entry, std::size_t number) {
+    const auto again = [number] {
+        return ": run vantel auth " + std::to_string(number) + " again, or with --paste";
+    };
+    return Run(provider, entry, false, again);
+}
+
+std::optional<TokenResponse> AuthCommand::Run(const OAuthProvider& provider,
+                                              const ServerEntry& entry, bool device,
+                                              const std::function<std::string()>& again) {
     SignInTools& tools = *context_.signIn;
     const std::unique_ptr<EventLoop> loop = CreateEventLoop();
     const std::unique_ptr<HttpClient> http = tools.makeHttp(*loop);
-    const Pkce pkce = Pkce::Make(*tools.crypto);
-    SignInState state(*tools.crypto);
-    std::string redirectUri;
-    std::optional<TokenResponse> result;
-    std::string failure;
-
-    LoopbackRedirectListener listener(*loop);
-    const auto onRequest = [&](const std::string& target) -> LoopbackRedirectListener::Reply {
-        std::string problem;
-        const auto answer = RedirectAnswer::Parse(target, "/", problem);
-        if (!answer || !Ours(state, *answer)) {
-            return {LoopbackRedirectListener::Verdict::NotTheAnswer,
-                    "This is not the answer to the sign-in under way."};
+    SignInFlow flow({*loop, *http, *tools.crypto, *tools.browser, tools.browserDeadlineMs},
+                    provider, entry.OAuth.Account);
+    std::ostream& out = context_.out;
+    const auto onProgress = [&out](const SignInFlow::Progress& progress) {
+        switch (progress.step) {
+            case SignInFlow::Progress::Step::OpenPage:
+                out << "Open this page to sign in: " << OneLine(progress.page) << '\n';
+                if (!progress.problem.empty()) {
+                    out << "The browser was not opened: " << OneLine(progress.problem)
+                        << "; open the page yourself\n";
+                }
+                break;
+            case SignInFlow::Progress::Step::WaitingForBrowser:
+                out << "Waiting for the browser's answer...\n" << std::flush;
+                break;
+            case SignInFlow::Progress::Step::EnterCode:
+                out << "To sign in, open " << OneLine(progress.page) << " and enter the code "
+                    << OneLine(progress.code) << '\n';
+                if (!progress.message.empty()) {
+                    out << OneLine(progress.message) << '\n';
+                }
+                out << "Waiting for the code to be entered...\n" << std::flush;
+                break;
         }
-        if (!answer->error.empty()) {
-            failure = Refusal(provider, *answer);
-            // Long enough for the page to go out before the loop stops.
-            loop->StartTimer(200, false, [&] { loop->Quit(); });
-            return {LoopbackRedirectListener::Verdict::Failure, "The sign-in failed: " + failure};
-        }
-        http->PostForm({provider.tokenUrl,
-                        TokenForms::Code(provider, answer->code, redirectUri, pkce.verifier)},
-                       [&](HttpResponse response) {
-                           result = TokenResponse::Read(provider.name, response);
-                           loop->Quit();
-                       });
-        return {LoopbackRedirectListener::Verdict::Answer,
-                "Vantel has the answer and finishes the sign-in. You can close this tab."};
     };
-    const auto onTimeOut = [&] {
-        failure = "no answer came from the browser within " +
-                  std::to_string(tools.browserDeadlineMs / 60000) + " minutes: run vantel auth " +
-                  std::to_string(number) + " again, or with --paste";
+    std::optional<SignInFlow::Outcome> outcome;
+    const auto onDone = [&](const SignInFlow::Outcome& end) {
+        outcome = end;
         loop->Quit();
     };
     std::string error;
-    if (!listener.Start("/", tools.browserDeadlineMs, onRequest, onTimeOut, error)) {
-        Fail(context_,
-             "the browser's answer cannot be received here (" + OneLine(error) + "): use --paste");
+    const bool started = device ? flow.StartDevice(onProgress, onDone, error)
+                                : flow.StartBrowser(onProgress, onDone, error);
+    if (!started) {
+        Fail(context_, device ? error
+                              : "the browser's answer cannot be received here (" +
+                                    OneLine(error) + "): use --paste");
         return std::nullopt;
     }
-    redirectUri = ListenerRedirect(provider, listener.port());
-    AuthorizationRequest request{redirectUri, state.Value(), pkce.challenge, entry.OAuth.Account};
-    const std::string url = request.Url(provider);
-    context_.out << "Open this page to sign in: " << OneLine(url) << '\n';
-    std::string why;
-    if (!tools.browser->Open(url, why)) {
-        context_.out << "The browser was not opened: " << OneLine(why)
-                     << "; open the page yourself\n";
-    }
-    context_.out << "Waiting for the browser's answer...\n" << std::flush;
     loop->Run();
-    if (!result) {
-        Fail(context_, failure.empty() ? "the sign-in stopped without an answer" : failure);
+    if (!outcome) {
+        Fail(context_, "the sign-in stopped without an answer");
+        return std::nullopt;
     }
-    return result;
+    switch (outcome->end) {
+        case SignInFlow::Outcome::End::Answered:
+            return outcome->tokens;
+        case SignInFlow::Outcome::End::TimedOut:
+        case SignInFlow::Outcome::End::CodeExpired:
+            Fail(context_, outcome->failure + again());
+            return std::nullopt;
+        case SignInFlow::Outcome::End::Refused:
+        case SignInFlow::Outcome::End::Failed:
+            break;
+    }
+    Fail(context_, outcome->failure);
+    return std::nullopt;
 }
 
 std::optional<TokenResponse> AuthCommand::ByPaste(const OAuthProvider& provider,
@@ -305,7 +274,7 @@ std::optional<TokenResponse> AuthCommand::ByPaste(const OAuthProvider& provider,
     SignInTools& tools = *context_.signIn;
     const Pkce pkce = Pkce::Make(*tools.crypto);
     SignInState state(*tools.crypto);
-    const std::string redirectUri = PasteRedirect(provider);
+    const std::string redirectUri = SignInFlow::PasteRedirect(provider);
     AuthorizationRequest request{redirectUri, state.Value(), pkce.challenge, entry.OAuth.Account};
     context_.out << "Open this page to sign in: " << OneLine(request.Url(provider)) << '\n'
                  << "After the sign-in the browser cannot open a page on " << redirectUri
@@ -322,12 +291,13 @@ std::optional<TokenResponse> AuthCommand::ByPaste(const OAuthProvider& provider,
         Fail(context_, "that address is no answer to the sign-in: " + problem);
         return std::nullopt;
     }
-    if (!Ours(state, *answer)) {
+    if (!SignInFlow::Ours(state, answer->state)) {
         Fail(context_, "that address answers another sign-in, not this one: sign in again");
         return std::nullopt;
     }
     if (!answer->error.empty()) {
-        Fail(context_, "the sign-in failed: " + Refusal(provider, *answer));
+        Fail(context_, "the sign-in failed: " +
+                           SignInFlow::Refusal(provider, answer->error, answer->errorDescription));
         return std::nullopt;
     }
     const std::unique_ptr<EventLoop> loop = CreateEventLoop();
@@ -339,100 +309,23 @@ std::optional<TokenResponse> AuthCommand::ByPaste(const OAuthProvider& provider,
 }
 
 std::optional<TokenResponse> AuthCommand::ByDevice(const OAuthProvider& provider,
-                                                   std::size_t number) {
-    const std::unique_ptr<EventLoop> loop = CreateEventLoop();
-    const std::unique_ptr<HttpClient> http = context_.signIn->makeHttp(*loop);
-    const HttpResponse start =
-        PostAndWait(*loop, *http, {provider.deviceUrl, TokenForms::DeviceStart(provider)});
-    if (start.status == 0) {
-        Fail(context_,
-             "the provider's device sign-in could not be reached: " + OneLine(start.error));
-        return std::nullopt;
-    }
-    std::string error;
-    std::optional<DeviceAuthorization> device =
-        DeviceAuthorization::Read(start.status, start.body, error);
-    if (!device) {
-        Fail(context_, "the provider gave no device code: " + OneLine(error));
-        return std::nullopt;
-    }
-    const std::string& page = device->verificationUriComplete.empty()
-                                  ? device->verificationUri
-                                  : device->verificationUriComplete;
-    context_.out << "To sign in, open " << OneLine(page) << " and enter the code "
-                 << OneLine(device->userCode) << '\n';
-    if (!device->message.empty()) {
-        context_.out << OneLine(device->message) << '\n';
-    }
-    context_.out << "Waiting for the code to be entered...\n" << std::flush;
-
-    const std::uint64_t expiry =
-        loop->NowMs() + static_cast<std::uint64_t>(device->expiresIn) * 1000;
-    std::optional<TokenResponse> result;
-    std::string failure;
-    std::function<void()> poll;
-    const auto later = [&] {
-        const std::uint64_t delayMs = static_cast<std::uint64_t>(device->intervalSeconds) * 1000;
-        if (loop->NowMs() + delayMs > expiry) {
-            failure = "the code expired before it was entered: run vantel auth " +
-                      std::to_string(number) + " --device again";
-            loop->Quit();
-            return;
-        }
-        loop->StartTimer(static_cast<std::uint32_t>(delayMs), false, [&] { poll(); });
+                                                   const ServerEntry& entry, std::size_t number) {
+    const auto again = [number] {
+        return ": run vantel auth " + std::to_string(number) + " --device again";
     };
-    poll = [&] {
-        http->PostForm(
-            {provider.tokenUrl, TokenForms::DevicePoll(provider, device->deviceCode)},
-            [&](HttpResponse response) {
-                TokenResponse answer = TokenResponse::Read(provider.name, response);
-                // An answer lost on the way is asked for again, like a pending one.
-                const bool lost =
-                    answer.kind == TokenResponse::Kind::Temporary && answer.error.empty();
-                if (answer.kind != TokenResponse::Kind::Success &&
-                    (lost || device->Next(answer.error) == DeviceAuthorization::Poll::Again)) {
-                    later();
-                    return;
-                }
-                result = std::move(answer);
-                loop->Quit();
-            });
-    };
-    later();
-    loop->Run();
-    if (!result) {
-        Fail(context_, failure);
-    }
-    return result;
+    return Run(provider, entry, true, again);
 }
 
 int AuthCommand::Keep(const TokenResponse& tokens, const OAuthProvider& provider,
                       const ServerEntry& entry, std::size_t number,
                       const std::optional<std::string>& givenPassword) {
-    if (tokens.refreshToken.empty()) {
-        return Fail(context_, "the provider gave no refresh token; ask for offline access");
-    }
     SignInTools& tools = *context_.signIn;
-    const std::int64_t now = tools.clock->NowSeconds();
     const std::string password =
         givenPassword ? *givenPassword : LocalPassword::Make(*tools.crypto);
-    TokenRecord record;
-    record.Account = entry.OAuth.Account;
-    record.Provider = provider.name;
-    record.TokenUrl = provider.tokenUrl;
-    record.ClientId = provider.clientId;
-    record.Tenant = provider.tenant;
-    record.Scopes = tokens.scope.empty() ? provider.scopes : tokens.scope;
-    record.AccessToken = tokens.accessToken;
-    record.AccessExpiry = now + tokens.expiresIn;
-    record.RefreshToken = tokens.refreshToken;
-    record.RefreshedAt = now;
-    record.LocalPasswordHash = LocalPassword::Hash(*tools.crypto, password);
     std::string error;
-    if (!tools.tokens->Save(TokenRecordText::Key(entry.OAuth), TokenRecordText::Write(record),
-                            error)) {
-        return Fail(context_, "the tokens could not be kept (" + OneLine(error) +
-                                  "); the sign-in kept before, if any, is unchanged");
+    if (!SignInFlow::Keep(*tools.tokens, *tools.crypto, *tools.clock, tokens, provider,
+                          entry.OAuth, password, error)) {
+        return Fail(context_, error);
     }
     const std::string account = OneLine(entry.OAuth.Account);
     if (!givenPassword) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,7 +47,12 @@ class AuthCommand {
     std::optional<TokenResponse> ByBrowser(const OAuthProvider& provider, const ServerEntry& entry,
                                            std::size_t number);
     std::optional<TokenResponse> ByPaste(const OAuthProvider& provider, const ServerEntry& entry);
-    std::optional<TokenResponse> ByDevice(const OAuthProvider& provider, std::size_t number);
+    std::optional<TokenResponse> ByDevice(const OAuthProvider& provider, const ServerEntry& entry,
+                                          std::size_t number);
+    /// Runs a sign-in flow by browser or `device` code to its end; `again` is the hint that
+    /// ends the message when it timed out.
+    std::optional<TokenResponse> Run(const OAuthProvider& provider, const ServerEntry& entry,
+                                     bool device, const std::function<std::string()>& again);
     /// Posts and runs `loop` until the answer is there.
     static HttpResponse PostAndWait(EventLoop& loop, HttpClient& http, HttpRequest request);
     /// Keeps the tokens with a new local password and tells the user; the exit status.

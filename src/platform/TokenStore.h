@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,23 @@ class TokenStore {
     };
 
     virtual ~TokenStore() = default;
+
+    /// Whether `key` may name a record: not empty, only [a-z0-9._@-], no "..", so that no
+    /// key names a file outside the store's folder.
+    static bool ValidKey(std::string_view key) {
+        if (key.empty() || key.size() > 200 || key.find("..") != std::string_view::npos) {
+            return false;
+        }
+        for (char c : key) {
+            const bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                                 c == '_' || c == '@' || c == '-';
+            if (!allowed) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     virtual Loaded Load(std::string_view key) = 0;
     /// Replaces the record whole or not at all; false with `error` set when it failed, and
     /// then the old record is as it was.
@@ -32,6 +50,19 @@ class TokenStore {
     /// A number that changes whenever a record is saved or removed by any process, so that
     /// the relay takes up a new sign-in without a restart; 0 where it cannot tell.
     virtual std::uint64_t Generation(std::string_view key) = 0;
+
+  protected:
+    /// A generation made of the fields of a file that change with every replacement: never 0
+    /// and, with bit 1 set, never 1 (the generation of a missing record).
+    static std::uint64_t GenerationOf(std::initializer_list<std::uint64_t> values) {
+        std::uint64_t hash = 1469598103934665603ULL;
+        for (std::uint64_t value : values) {
+            hash ^= value;
+            hash *= 1099511628211ULL;
+            hash ^= hash >> 29;
+        }
+        return hash | 2;
+    }
 };
 
 }  // namespace vantel

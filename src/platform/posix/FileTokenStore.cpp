@@ -25,17 +25,6 @@ std::string Octal(mode_t mode) {
     return text;
 }
 
-/// Mixes the fields that change with every replacement into one number that is never 0.
-std::uint64_t Mix(std::initializer_list<std::uint64_t> values) {
-    std::uint64_t hash = 1469598103934665603ULL;
-    for (std::uint64_t value : values) {
-        hash ^= value;
-        hash *= 1099511628211ULL;
-        hash ^= hash >> 29;
-    }
-    return hash == 0 ? 1 : hash;
-}
-
 }  // namespace
 
 FileTokenStore::FileTokenStore(std::filesystem::path directory)
@@ -51,20 +40,6 @@ std::filesystem::path FileTokenStore::DefaultDirectory() {
         return std::filesystem::path(home) / ".local" / "state" / "vantel" / "tokens";
     }
     return {};
-}
-
-bool FileTokenStore::ValidKey(std::string_view key) {
-    if (key.empty() || key.size() > 200 || key.find("..") != std::string_view::npos) {
-        return false;
-    }
-    for (char c : key) {
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                             c == '_' || c == '@' || c == '-';
-        if (!allowed) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string FileTokenStore::DirectoryProblem() const {
@@ -213,14 +188,13 @@ std::uint64_t FileTokenStore::Generation(std::string_view key) {
         return errno == ENOENT ? 1 : 0;
     }
     // Every save renames a new file into place: a new inode, and a new change time.
-    return Mix({static_cast<std::uint64_t>(status.st_ino),
+    return GenerationOf({static_cast<std::uint64_t>(status.st_ino),
                 static_cast<std::uint64_t>(status.st_dev),
                 static_cast<std::uint64_t>(status.st_size),
                 static_cast<std::uint64_t>(status.st_mtim.tv_sec),
                 static_cast<std::uint64_t>(status.st_mtim.tv_nsec),
                 static_cast<std::uint64_t>(status.st_ctim.tv_sec),
-                static_cast<std::uint64_t>(status.st_ctim.tv_nsec)}) |
-           2;
+                static_cast<std::uint64_t>(status.st_ctim.tv_nsec)});
 }
 
 }  // namespace vantel

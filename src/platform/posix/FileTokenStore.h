@@ -20,9 +20,6 @@ class FileTokenStore : public TokenStore {
     /// $XDG_STATE_HOME/vantel/tokens, else ~/.local/state/vantel/tokens; empty when neither
     /// variable is set (or not absolute).
     static std::filesystem::path DefaultDirectory();
-    /// Whether `key` may name a record: not empty, only [a-z0-9._@-], no "..", so that no
-    /// key names a file outside the directory.
-    static bool ValidKey(std::string_view key);
 
     Loaded Load(std::string_view key) override;
     bool Save(std::string_view key, std::string_view record, std::string& error) override;
