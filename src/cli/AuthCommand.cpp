@@ -124,10 +124,10 @@ int AuthCommand::Run(const std::vector<std::string>& words) {
         }
         givenPassword = std::move(password);
     }
-    const std::optional<TokenResponse> tokens = line.Has("--device") ? ByDevice(*provider, entry, number)
-                                                : line.Has("--paste")
-                                                    ? ByPaste(*provider, entry)
-                                                    : ByBrowser(*provider, entry, number);
+    const std::optional<TokenResponse> tokens =
+        line.Has("--device")  ? ByDevice(*provider, entry, number)
+        : line.Has("--paste") ? ByPaste(*provider, entry)
+                              : ByBrowser(*provider, entry, number);
     if (!tokens) {
         return kExitFailed;
     }
@@ -245,8 +245,8 @@ std::optional<TokenResponse> AuthCommand::Run(const OAuthProvider& provider,
                                 : flow.StartBrowser(onProgress, onDone, error);
     if (!started) {
         Fail(context_, device ? error
-                              : "the browser's answer cannot be received here (" +
-                                    OneLine(error) + "): use --paste");
+                              : "the browser's answer cannot be received here (" + OneLine(error) +
+                                    "): use --paste");
         return std::nullopt;
     }
     loop->Run();
@@ -323,8 +323,8 @@ int AuthCommand::Keep(const TokenResponse& tokens, const OAuthProvider& provider
     const std::string password =
         givenPassword ? *givenPassword : LocalPassword::Make(*tools.crypto);
     std::string error;
-    if (!SignInFlow::Keep(*tools.tokens, *tools.crypto, *tools.clock, tokens, provider,
-                          entry.OAuth, password, error)) {
+    if (!SignInFlow::Keep(*tools.tokens, *tools.crypto, *tools.clock, tokens, provider, entry.OAuth,
+                          password, error)) {
         return Fail(context_, error);
     }
     const std::string account = OneLine(entry.OAuth.Account);

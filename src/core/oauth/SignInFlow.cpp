@@ -95,8 +95,7 @@ bool SignInFlow::StartBrowser(OnProgress onProgress, OnDone onDone, std::string&
                     "This is not the answer to the sign-in under way."};
         }
         if (!answer->error.empty()) {
-            const std::string failure =
-                Refusal(provider_, answer->error, answer->errorDescription);
+            const std::string failure = Refusal(provider_, answer->error, answer->errorDescription);
             // Told a moment later, so that the page goes out before a front end stops.
             timer_ = tools_.loop.StartTimer(200, false, [this, failure] {
                 timer_ = 0;
@@ -168,8 +167,9 @@ bool SignInFlow::StartDevice(OnProgress onProgress, OnDone onDone, std::string& 
             std::string why;
             auto authorization = DeviceAuthorization::Read(start.status, start.body, why);
             if (!authorization) {
-                flow.Finish(
-                    {Outcome::End::Failed, {}, "the provider gave no device code: " + OneLine(why)});
+                flow.Finish({Outcome::End::Failed,
+                             {},
+                             "the provider gave no device code: " + OneLine(why)});
                 return;
             }
             flow.device_ = std::make_unique<Device>();
@@ -219,8 +219,8 @@ void SignInFlow::Poll() {
             // An answer lost on the way is asked for again, like a pending one.
             const bool lost = answer.kind == TokenResponse::Kind::Temporary && answer.error.empty();
             if (answer.kind != TokenResponse::Kind::Success &&
-                (lost ||
-                 flow.device_->authorization.Next(answer.error) == DeviceAuthorization::Poll::Again)) {
+                (lost || flow.device_->authorization.Next(answer.error) ==
+                             DeviceAuthorization::Poll::Again)) {
                 flow.PollLater();
                 return;
             }

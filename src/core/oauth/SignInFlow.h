@@ -43,10 +43,10 @@ class SignInFlow {
     /// What the user is to do now.
     struct Progress {
         enum class Step {
-            OpenPage,          ///< `page` is the sign-in page; `problem` says why the browser
-                               ///< was not opened (empty: it was)
-            EnterCode,         ///< open `page` and enter `code`; `message` is the provider's
-            WaitingForBrowser, ///< the page is open, the answer not yet back
+            OpenPage,           ///< `page` is the sign-in page; `problem` says why the browser
+                                ///< was not opened (empty: it was)
+            EnterCode,          ///< open `page` and enter `code`; `message` is the provider's
+            WaitingForBrowser,  ///< the page is open, the answer not yet back
         };
         Step step = Step::OpenPage;
         std::string page;

@@ -189,12 +189,12 @@ std::uint64_t FileTokenStore::Generation(std::string_view key) {
     }
     // Every save renames a new file into place: a new inode, and a new change time.
     return GenerationOf({static_cast<std::uint64_t>(status.st_ino),
-                static_cast<std::uint64_t>(status.st_dev),
-                static_cast<std::uint64_t>(status.st_size),
-                static_cast<std::uint64_t>(status.st_mtim.tv_sec),
-                static_cast<std::uint64_t>(status.st_mtim.tv_nsec),
-                static_cast<std::uint64_t>(status.st_ctim.tv_sec),
-                static_cast<std::uint64_t>(status.st_ctim.tv_nsec)});
+                         static_cast<std::uint64_t>(status.st_dev),
+                         static_cast<std::uint64_t>(status.st_size),
+                         static_cast<std::uint64_t>(status.st_mtim.tv_sec),
+                         static_cast<std::uint64_t>(status.st_mtim.tv_nsec),
+                         static_cast<std::uint64_t>(status.st_ctim.tv_sec),
+                         static_cast<std::uint64_t>(status.st_ctim.tv_nsec)});
 }
 
 }  // namespace vantel

@@ -63,8 +63,7 @@ LocalPtr<void> PrivateDescriptor() {
     if (!user || !ConvertSidToStringSidW(user.get(), &text)) {
         return nullptr;
     }
-    const std::wstring sddl =
-        std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;") + text + L")";
+    const std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;") + text + L")";
     LocalFree(text);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
@@ -121,9 +120,8 @@ std::string DpapiTokenStore::AccessProblem(const std::filesystem::path& path) {
     if (dacl == nullptr) {
         return file + " may be read by every user" + fix;
     }
-    constexpr ACCESS_MASK kReading =
-        FILE_READ_DATA | GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | READ_CONTROL | WRITE_DAC |
-        WRITE_OWNER;
+    constexpr ACCESS_MASK kReading = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED |
+                                     READ_CONTROL | WRITE_DAC | WRITE_OWNER;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* entry = nullptr;
         if (!GetAce(dacl, i, &entry)) {
@@ -182,9 +180,9 @@ TokenStore::Loaded DpapiTokenStore::Load(std::string_view key) {
     }
     const std::filesystem::path path = directory_ / std::string(key);
     const std::string file = Named(path);
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
@@ -281,9 +279,9 @@ bool DpapiTokenStore::Save(std::string_view key, std::string_view record, std::s
         return false;
     }
     DWORD written = 0;
-    const bool ok = WriteFile(file, sealed.data(), static_cast<DWORD>(sealed.size()), &written,
-                              nullptr) &&
-                    written == sealed.size() && FlushFileBuffers(file);
+    const bool ok =
+        WriteFile(file, sealed.data(), static_cast<DWORD>(sealed.size()), &written, nullptr) &&
+        written == sealed.size() && FlushFileBuffers(file);
     code = ok ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
     if (ok && MoveFileExW(temp.c_str(), path.c_str(),
@@ -339,8 +337,8 @@ std::uint64_t DpapiTokenStore::Generation(std::string_view key) {
     }
     // Every save renames a new file into place: a new file index, and a new write time.
     return GenerationOf({info.nFileIndexHigh, info.nFileIndexLow, info.dwVolumeSerialNumber,
-                info.nFileSizeLow, info.ftLastWriteTime.dwLowDateTime,
-                info.ftLastWriteTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime});
+                         info.nFileSizeLow, info.ftLastWriteTime.dwLowDateTime,
+                         info.ftLastWriteTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime});
 }
 
 }  // namespace vantel

@@ -24,9 +24,9 @@ bool ShellBrowserLauncher::Open(const std::string& url, std::string& why) {
     if (result > 32) {
         return true;
     }
-    why = result == SE_ERR_NOASSOC ? "no browser is set up to open web pages"
-                                   : "the browser could not be started (" +
-                                         SystemErrorText(GetLastError()) + ")";
+    why = result == SE_ERR_NOASSOC
+              ? "no browser is set up to open web pages"
+              : "the browser could not be started (" + SystemErrorText(GetLastError()) + ")";
     return false;
 }
 

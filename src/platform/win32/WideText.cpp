@@ -38,8 +38,8 @@ std::string SystemErrorText(unsigned long code, const wchar_t* module) {
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                         FORMAT_MESSAGE_IGNORE_INSERTS |
                         (from != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
-    const DWORD length = FormatMessageW(flags, from, code, 0, reinterpret_cast<LPWSTR>(&text), 0,
-                                        nullptr);
+    const DWORD length =
+        FormatMessageW(flags, from, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     std::string reason = length != 0 && text != nullptr ? Narrow({text, length}) : std::string();
     LocalFree(text);
     while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||

@@ -1,16 +1,32 @@
 #include "platform/win32/WinHttpClient.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/win32/WideText.h"
 
 namespace vantel {
 
-struct WinHttpClient::Shared {
-    std::atomic<bool> closed{false};  // the client is gone: drop answers
+struct WinHttpClient::State {
+    explicit State(EventLoop& loop) : loop(loop) {}
+
+    struct Job {
+        HttpRequest request;
+        std::function<void(HttpResponse)> done;
+    };
+
+    EventLoop& loop;  // touched only while `closed` is false, under the lock
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Job> queue;
+    bool closed = false;  // the client is gone: drop answers, take no more requests
+    /// The request under way, closed by the client's destructor or the deadline.
+    HINTERNET current = nullptr;
 };
 
 namespace {
@@ -101,63 +117,77 @@ std::string Failure(DWORD code, const std::string& host, std::uint32_t timeoutMs
 
 }  // namespace
 
-WinHttpClient::WinHttpClient(EventLoop& loop)
-    : loop_(loop), shared_(std::make_shared<Shared>()), worker_(&WinHttpClient::Work, this) {}
+WinHttpClient::WinHttpClient(EventLoop& loop) : state_(std::make_shared<State>(loop)) {
+    std::thread(&WinHttpClient::Work, state_).detach();
+}
 
 WinHttpClient::~WinHttpClient() {
-    std::deque<Job> dropped;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        dropped.swap(queue_);
-        // Closing the request from here makes the worker's blocking call return at once.
-        if (current_ != nullptr) {
-            WinHttpCloseHandle(current_);
-            current_ = nullptr;
-        }
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->closed = true;
+    state_->queue.clear();
+    // Makes the worker's blocking call return at once where WinHTTP allows it; elsewhere the
+    // request's own time-out ends it.
+    if (state_->current != nullptr) {
+        WinHttpCloseHandle(state_->current);
+        state_->current = nullptr;
     }
-    shared_->closed = true;
-    wake_.notify_all();
-    worker_.join();
+    state_->wake.notify_all();
 }
 
 void WinHttpClient::PostForm(HttpRequest request, std::function<void(HttpResponse)> done) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(Job{std::move(request), std::move(done)});
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->queue.push_back(State::Job{std::move(request), std::move(done)});
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
-void WinHttpClient::Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
+void WinHttpClient::Work(std::shared_ptr<State> state) {
+    std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
-        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (stopping_) {
+        state->wake.wait(lock, [&] { return state->closed || !state->queue.empty(); });
+        if (state->closed) {
             return;
         }
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
+        State::Job job = std::move(state->queue.front());
+        state->queue.pop_front();
         lock.unlock();
         HttpResponse response;
         try {
-            response = Perform(job.request);
+            response = Perform(*state, job.request);
         } catch (const std::exception& e) {
             response = HttpResponse{};
             response.error = std::string("the request failed: ") + e.what();
         }
-        std::shared_ptr<Shared> shared = shared_;
-        loop_.Post([shared, done = std::move(job.done), response = std::move(response)]() mutable {
-            if (!shared->closed) {
-                done(std::move(response));
-            }
-        });
         lock.lock();
+        if (state->closed) {
+            return;
+        }
+        // Posted under the lock while the client is there, so the loop is still there too; the
+        // answer is dropped on the loop if the client is gone by the time it runs.
+        state->loop.Post(
+            [state, done = std::move(job.done), response = std::move(response)]() mutable {
+                if (!state->closed) {
+                    done(std::move(response));
+                }
+            });
     }
 }
 
-HttpResponse WinHttpClient::Perform(const HttpRequest& request) {
+HttpResponse WinHttpClient::Perform(State& state, const HttpRequest& request) {
     HttpResponse response;
+    const auto schemeIs = [&](std::string_view scheme) {
+        return request.url.size() > scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), request.url.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+               });
+    };
+    if (!schemeIs("https://") && !schemeIs("http://")) {
+        response.error = request.url.find("://") == std::string::npos
+                             ? "the address " + request.url + " is not a valid URL"
+                             : "the address " + request.url + " is not an https:// address";
+        return response;
+    }
     const std::wstring url = Widen(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -221,26 +251,48 @@ HttpResponse WinHttpClient::Perform(const HttpRequest& request) {
         return response;
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.closed) {
             WinHttpCloseHandle(opened);
             response.error = Failure(ERROR_WINHTTP_OPERATION_CANCELLED, hostName, 0);
             return response;
         }
-        current_ = opened;
+        state.current = opened;
     }
-    // The destructor may close the request meanwhile; then only it closes it.
+    // The destructor or the deadline may close the request meanwhile; then only they do.
     const auto release = [&] {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (current_ == opened) {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.current == opened) {
             WinHttpCloseHandle(opened);
-            current_ = nullptr;
+            state.current = nullptr;
         }
     };
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(opened, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
 
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    WinHttpSetTimeouts(opened, timeoutMs, std::min(timeoutMs, 15000), timeoutMs, timeoutMs);
+    DWORD responseTimeout = static_cast<DWORD>(timeoutMs);
+    WinHttpSetOption(opened, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof responseTimeout);
+    // The time-outs above bound each step; this bounds the whole request, also where a step
+    // does not keep to its own (a server that accepts and never answers).
+    struct Watch {
+        State& state;
+        HINTERNET request;
+        bool fired = false;
+    } watch{state, opened};
+    const auto onDeadline = [](void* context, BOOLEAN) {
+        auto& watched = *static_cast<Watch*>(context);
+        std::lock_guard<std::mutex> lock(watched.state.mutex);
+        if (watched.state.current == watched.request) {
+            watched.fired = true;
+            WinHttpCloseHandle(watched.request);
+            watched.state.current = nullptr;
+        }
+    };
+    HANDLE deadline = nullptr;
+    CreateTimerQueueTimer(&deadline, nullptr, onDeadline, &watch, static_cast<DWORD>(timeoutMs), 0,
+                          WT_EXECUTEONLYONCE);
     const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\n";
     const DWORD length = static_cast<DWORD>(request.form.size());
     bool ok = WinHttpSendRequest(opened, headers, static_cast<DWORD>(-1),
@@ -277,12 +329,15 @@ HttpResponse WinHttpClient::Perform(const HttpRequest& request) {
             break;
         }
         response.body.append(buffer, read);
-        if (GetTickCount64() > deadline) {
-            SetLastError(ERROR_WINHTTP_TIMEOUT);
-            ok = false;
-        }
     }
-    const DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    if (deadline != nullptr) {
+        DeleteTimerQueueTimer(nullptr, deadline, INVALID_HANDLE_VALUE);  // waits for it to end
+    }
+    if (watch.fired) {
+        code = ERROR_WINHTTP_TIMEOUT;
+        ok = false;
+    }
     release();
     if (tooLong) {
         response = HttpResponse{};

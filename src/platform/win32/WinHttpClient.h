@@ -7,14 +7,10 @@
 
 #include <winhttp.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/EventLoop.h"
 #include "platform/HttpClient.h"
@@ -25,8 +21,8 @@ class WinHttpClient : public HttpClient {
   public:
     /// Answers are posted to `loop`, which must outlive the client.
     explicit WinHttpClient(EventLoop& loop);
-    /// On the loop's thread: cuts a request under way short, joins the worker and drops the
-    /// answers not yet delivered, so no `done` runs after it.
+    /// On the loop's thread: cuts a request under way short and drops the answers not yet
+    /// delivered, so no `done` runs after it; it does not wait for the worker.
     ~WinHttpClient() override;
     WinHttpClient(const WinHttpClient&) = delete;
     WinHttpClient& operator=(const WinHttpClient&) = delete;
@@ -34,25 +30,15 @@ class WinHttpClient : public HttpClient {
     void PostForm(HttpRequest request, std::function<void(HttpResponse)> done) override;
 
   private:
-    struct Job {
-        HttpRequest request;
-        std::function<void(HttpResponse)> done;
-    };
-    struct Shared;
+    struct State;
 
-    void Work();
+    /// The worker: it shares the state with the client, and lives on alone when the client
+    /// goes during a request that WinHTTP cannot cut short, never touching the loop again.
+    static void Work(std::shared_ptr<State> state);
     /// The blocking calls, on the worker.
-    HttpResponse Perform(const HttpRequest& request);
+    static HttpResponse Perform(State& state, const HttpRequest& request);
 
-    EventLoop& loop_;
-    std::shared_ptr<Shared> shared_;  // with the posted answers, which may outlive the client
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Job> queue_;
-    bool stopping_ = false;
-    /// The request under way, closed by the destructor to cut it short.
-    HINTERNET current_ = nullptr;
-    std::thread worker_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace vantel

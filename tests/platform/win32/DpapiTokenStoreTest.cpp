@@ -35,10 +35,10 @@ class DpapiTokenStoreTest : public testing::Test {
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
         ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-        const DWORD rc = SetNamedSecurityInfoW(
-            const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-            dacl, nullptr);
+        const DWORD rc =
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr);
         LocalFree(descriptor);
         ASSERT_EQ(rc, static_cast<DWORD>(ERROR_SUCCESS));
     }
