@@ -13,15 +13,21 @@
 #include "cli/SignInTools.h"
 #include "platform/store/FileStore.h"
 
+#include "platform/SystemWallClock.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 
+#include "platform/win32/BCryptCrypto.h"
+#include "platform/win32/DpapiTokenStore.h"
 #include "platform/win32/RegistryStore.h"
+#include "platform/win32/ShellBrowserLauncher.h"
+#include "platform/win32/WinHttpClient.h"
+#include "platform/win32/WinsockSession.h"
 #else
 #include <cstdlib>
 
-#include "platform/SystemWallClock.h"
 #include "platform/posix/CurlHttpClient.h"
 #include "platform/posix/FileTokenStore.h"
 #include "platform/posix/OpenSslCrypto.h"
@@ -96,8 +102,24 @@ int main(int argc, char** argv) {
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now().time_since_epoch())
                                        .count());
-#ifndef _WIN32
-    // Windows has no sign-in from the command line yet: there signIn stays null.
+#ifdef _WIN32
+    // The sign-in's listener and the probes need sockets.
+    vantel::WinsockSession winsock;
+    // The tray program's folder and seal: a sign-in made here is the one it and the service use.
+    std::unique_ptr<vantel::DpapiTokenStore> tokens;
+    const std::filesystem::path tokenDirectory = vantel::DpapiTokenStore::DefaultDirectory();
+    if (!tokenDirectory.empty()) {
+        tokens = std::make_unique<vantel::DpapiTokenStore>(tokenDirectory);
+    }
+    vantel::BCryptCrypto crypto;
+    vantel::SystemWallClock clock;
+    vantel::ShellBrowserLauncher browser;
+    vantel::SignInTools signIn{tokens.get(), &crypto, &clock, &browser,
+                               [](vantel::EventLoop& loop) -> std::unique_ptr<vantel::HttpClient> {
+                                   return std::make_unique<vantel::WinHttpClient>(loop);
+                               }};
+    context.signIn = &signIn;
+#else
     std::unique_ptr<vantel::FileTokenStore> tokens;
     const std::filesystem::path tokenDirectory = vantel::FileTokenStore::DefaultDirectory();
     if (!tokenDirectory.empty()) {

@@ -7,15 +7,22 @@
 #include "core/notice/LogTrace.h"
 #include "core/notice/NoticeCoalescer.h"
 #include "core/notice/TeeNotifier.h"
+#include "core/oauth/TokenBroker.h"
 #include "core/relay/RelayHost.h"
 #include "core/relay/RelayStateObserver.h"
+#include "platform/EscapedText.h"
 #include "platform/RollingLogFile.h"
+#include "platform/SystemWallClock.h"
 #include "platform/TlsClient.h"
+#include "platform/win32/BCryptCrypto.h"
 #include "platform/win32/DebugOutputNotifier.h"
 #include "platform/win32/DebugOutputTrace.h"
+#include "platform/win32/DpapiTokenStore.h"
 #include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
+#include "platform/win32/WideText.h"
 #include "platform/win32/Win32EventLoop.h"
+#include "platform/win32/WinHttpClient.h"
 #include "platform/win32/WinsockSession.h"
 
 namespace vantel {
@@ -114,6 +121,15 @@ void RelayService::Serve() {
     DebugOutputTrace debugTrace;
     NoTray tray;
     {
+        // The sign-ins are the tray program's, in its user's folder, which the machine's
+        // settings name: the seal opens for SYSTEM, and the folder lets SYSTEM in.
+        DpapiTokenStore tokens({});
+        WinHttpClient http(*loop);
+        BCryptCrypto crypto;
+        SystemWallClock clock;
+        const auto useTokenFolder = [&tokens](const RelaySettings& settings) {
+            tokens.SetDirectory(std::filesystem::path(Widen(settings.TokenFolder)));
+        };
         NoticeCoalescer notifier(*loop, output, NoticeCoalescer::kLogHoldMs, true);
         LogTrace trace(log, &debugTrace);
         RelayHost host(*loop, notifier, &trace, tray,
@@ -121,7 +137,14 @@ void RelayService::Serve() {
         std::string tlsProblem;
         auto tls = CreateTlsContext({}, tlsProblem);
         host.UseTls(std::move(tls), tlsProblem);
+        host.UseTokens(std::make_unique<TokenBroker>(
+            *loop, tokens, http, clock, crypto, notifier, [](const OAuthSignIn& signIn) {
+                return "sign " + OneLine(signIn.Account) +
+                       " in with the Vantel program in the notification "
+                       "area";
+            }));
         host.Load(store, true);
+        useTokenFolder(host.settings());
         trace.SetEnabled(host.settings().LogTraffic != 0);
         host.Start();
 
@@ -129,6 +152,7 @@ void RelayService::Serve() {
         reload_ = [&] {
             notifier.ShowMessage("reloading the settings");
             host.Load(store, true);
+            useTokenFolder(host.settings());
             trace.SetEnabled(host.settings().LogTraffic != 0);
             host.Apply();
         };

@@ -2,6 +2,9 @@
 
 #include <ctime>
 
+#include "core/oauth/OAuthDefaults.h"
+#include "core/oauth/TokenBroker.h"
+#include "platform/EscapedText.h"
 #include "platform/TlsClient.h"
 #include "tray/ResourceStrings.h"
 #include "tray/TrayMenu.h"
@@ -49,6 +52,17 @@ MainDialog::MainDialog(const MainDialogContext& context)
     std::string tlsProblem;
     auto tls = CreateTlsContext({}, tlsProblem);
     host_.UseTls(std::move(tls), tlsProblem);
+    if (context_.signIn != nullptr) {
+        const SignInKit& kit = *context_.signIn;
+        host_.UseTokens(std::make_unique<TokenBroker>(
+            *context_.loop, *kit.tokens, *kit.http, *kit.clock, *kit.crypto, notices_.notifier(),
+            [](const OAuthSignIn& signIn) {
+                return "choose Sign in to " + OneLine(signIn.Account) + "... in the tray menu";
+            }));
+        signIn_ = std::make_unique<TraySignIn>(*context_.loop, kit,
+                                               [this] { return OAuthDefaults::Of(settings_); });
+        dialogs_.signIn = signIn_.get();
+    }
 }
 
 MainDialog::~MainDialog() {
@@ -291,6 +305,13 @@ void MainDialog::ShowTrayMenu(int x, int y) {
     state.relayEnabled = engine_.relayEnabled();
     state.isNT = context_.isNT;
     state.serviceRunning = ServiceRunning();
+    signInEntries_.clear();
+    if (signIn_) {
+        signInEntries_ = signIn_->EntriesNeedingSignIn(settings_);
+        for (std::size_t index : signInEntries_) {
+            state.signInAccounts.push_back(settings_.ServerList[index].OAuth.Account);
+        }
+    }
     TrayMenu menu(context_.instance, settings_, state);
     if (menu.popup() == nullptr) {
         return;
@@ -316,6 +337,13 @@ void MainDialog::RunCommand(UINT id) {
     }
     if (id >= ID_SCHEMA_FIRST && id <= ID_SCHEMA_LAST) {
         schemas_.SelectSchema(static_cast<int>(id - ID_SCHEMA_FIRST));
+        return;
+    }
+    if (id >= ID_SIGN_IN_FIRST && id <= ID_SIGN_IN_LAST) {
+        const std::size_t item = id - ID_SIGN_IN_FIRST;
+        if (item < signInEntries_.size()) {
+            SignInEntry(signInEntries_[item]);
+        }
         return;
     }
     switch (id) {
@@ -482,7 +510,36 @@ void MainDialog::TakeOptions(const RelaySettings& draft) {
 }
 
 bool MainDialog::SaveEverywhere() {
+    // The service reads the machine's copy, and finds the user's sign-ins through it.
+    if (context_.signIn != nullptr) {
+        settings_.TokenFolder = context_.signIn->tokens->Location();
+    }
     return schemas_.SaveEverywhere();
+}
+
+void MainDialog::SignInEntry(std::size_t index) {
+    if (!signIn_ || index >= settings_.ServerList.size()) {
+        return;
+    }
+    const OAuthSignIn signIn = settings_.ServerList[index].OAuth;
+    std::string error;
+    const bool started = signIn_->Start(
+        signIn, SignInService::Way::Browser, nullptr,
+        [this, account = signIn.Account](const SignInService::Outcome& outcome) {
+            if (outcome.signedIn) {
+                context_.notifier->ShowMessage(
+                    window(), "Signed in as " + OneLine(account) +
+                                  ".\n\nThe local password your mail client must use (it is "
+                                  "shown only this once): " +
+                                  outcome.localPassword);
+            } else if (!outcome.failure.empty()) {
+                context_.notifier->ShowWarning(window(), outcome.failure);
+            }
+        },
+        error);
+    if (!started) {
+        context_.notifier->ShowWarning(window(), error);
+    }
 }
 
 void MainDialog::RestartListeners() {

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/app/CompanionService.h"
 #include "core/app/RelayControl.h"
@@ -19,6 +21,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/TraceSink.h"
 #include "tray/TrayNotices.h"
+#include "tray/TraySignIn.h"
 #include "tray/TraySink.h"
 #include "tray/dialogs/Dialog.h"
 #include "tray/dialogs/DialogContext.h"
@@ -42,6 +45,9 @@ struct MainDialogContext {
     /// Send and receive time-out of relayed sockets; edited in the Options dialog, never
     /// stored.
     int* operationTimeout = nullptr;
+    /// What OAuth 2.0 sign-ins need; null: the relay refuses OAuth 2.0 entries, and the
+    /// dialogs cannot sign in.
+    SignInKit* signIn = nullptr;
 };
 
 class OptionsDialog;
@@ -80,6 +86,11 @@ class MainDialog : public Dialog, private RelayControl {
     void OnEnable();
     void OnOptions();
     void ShowTrayMenu(int x, int y);
+    /// The tray menu's "Sign in to ACCOUNT...": signs in the account of entry `index`.
+    void SignInEntry(std::size_t index);
+
+    /// The sign-ins of the dialogs and the tray menu; null without a SignInKit.
+    TraySignIn* signIn() { return signIn_.get(); }
 
     RelaySettings& settings() { return settings_; }
     RelayEngine& engine() { return engine_; }
@@ -123,6 +134,9 @@ class MainDialog : public Dialog, private RelayControl {
     RelayEngine& engine_ = host_.engine();
     SettingsPersistence persistence_;
     SchemaManager schemas_;
+    std::unique_ptr<TraySignIn> signIn_;
+    /// The entries of the menu's sign-in items while it is shown.
+    std::vector<std::size_t> signInEntries_;
 
     HICON enabledIcon_ = nullptr;
     HICON disabledIcon_ = nullptr;

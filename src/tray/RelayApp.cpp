@@ -5,10 +5,15 @@
 #include <memory>
 
 #include "platform/RollingLogFile.h"
+#include "platform/SystemWallClock.h"
+#include "platform/win32/BCryptCrypto.h"
 #include "platform/win32/DebugOutputTrace.h"
+#include "platform/win32/DpapiTokenStore.h"
 #include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
+#include "platform/win32/ShellBrowserLauncher.h"
 #include "platform/win32/Win32EventLoop.h"
+#include "platform/win32/WinHttpClient.h"
 #include "platform/win32/WinsockSession.h"
 #include "tray/MainDialog.h"
 #include "tray/MessageBoxNotifier.h"
@@ -56,6 +61,13 @@ int RelayApp::Run() {
     // A log that cannot be written loses its lines; the program goes on without it.
     RollingLogFile log(LogLocation::UserLog());
     ServiceControl service(isNT, ServiceControl::DefaultImagePath(), notifier);
+    // The sign-ins live apart from the settings, sealed in the user's application data.
+    DpapiTokenStore tokens(DpapiTokenStore::DefaultDirectory());
+    WinHttpClient http(loop);
+    BCryptCrypto crypto;
+    SystemWallClock clock;
+    ShellBrowserLauncher browser;
+    SignInKit signIn{&tokens, &http, &crypto, &clock, &browser};
 
     MainDialogContext context;
     context.instance = instance_;
@@ -68,6 +80,7 @@ int RelayApp::Run() {
     context.log = &log;
     context.isNT = isNT;
     context.operationTimeout = &operationTimeout;
+    context.signIn = &signIn;
 
     auto dialog = std::make_unique<MainDialog>(context);
     mainDialog = dialog.get();

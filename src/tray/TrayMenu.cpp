@@ -73,6 +73,19 @@ TrayMenu::TrayMenu(HINSTANCE instance, const RelaySettings& settings, const Tray
                       ID_SCHEMA_FIRST, ID_SCHEMA_LAST, false);
 
     SetMenuDefaultItem(popup_, 0, TRUE);
+
+    // Last, so that the positions above count without them; the default item stays the same.
+    if (!state.signInAccounts.empty()) {
+        InsertMenuA(popup_, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        for (std::size_t i = state.signInAccounts.size(); i-- > 0;) {
+            const UINT id = ID_SIGN_IN_FIRST + static_cast<UINT>(i);
+            if (id > ID_SIGN_IN_LAST) {
+                continue;
+            }
+            const std::string text = "Sign in to " + MenuText(state.signInAccounts[i]) + "...";
+            InsertMenuA(popup_, 0, MF_BYPOSITION | MF_STRING, id, text.c_str());
+        }
+    }
 }
 
 TrayMenu::~TrayMenu() {

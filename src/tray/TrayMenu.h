@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "core/config/RelaySettings.h"
 
 namespace vantel {
@@ -12,6 +15,9 @@ struct TrayMenuState {
     bool relayEnabled = false;
     bool isNT = false;
     bool serviceRunning = false;
+    /// Accounts that must be signed in again, each offered as "Sign in to ACCOUNT..." at the
+    /// top of the menu, numbered from ID_SIGN_IN_FIRST.
+    std::vector<std::string> signInAccounts;
 };
 
 /// Owns the loaded menu; popup() is the menu to track.

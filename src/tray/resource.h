@@ -36,6 +36,8 @@
 #define ID_SCHEMA_LAST 1350
 #define ID_POP_FIRST 1500
 #define ID_POP_LAST 1550
+#define ID_SIGN_IN_FIRST 1600
+#define ID_SIGN_IN_LAST 1650
 
 // Tray icons: enabled, disabled, busy.
 #define IDI_RELAY_ENABLED 7404

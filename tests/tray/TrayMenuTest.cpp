@@ -83,7 +83,7 @@ TEST_F(TrayMenuTest, FullMenuListsGroupsSchemasAndChecks) {
     settings.POPCycleChange = 1;
     settings.Schemes = {"home", "work"};
     settings.DefaultSchema = 2;
-    TrayMenu menu(instance_, settings, {true, true, false});
+    TrayMenu menu(instance_, settings, {true, true, false, {}});
     ASSERT_NE(menu.popup(), nullptr);
 
     const std::vector<Item> top = {{"&Options", ID_TRAY_OPTIONS, false, false},
@@ -117,7 +117,7 @@ TEST_F(TrayMenuTest, FullMenuListsGroupsSchemasAndChecks) {
 
 TEST_F(TrayMenuTest, EmptySettingsOnWindows95Family) {
     RelaySettings settings;
-    TrayMenu menu(instance_, settings, {false, false, false});
+    TrayMenu menu(instance_, settings, {false, false, false, {}});
     ASSERT_NE(menu.popup(), nullptr);
     EXPECT_FALSE(ReadItem(menu.popup(), 3).checked) << "Enable follows the relay state";
     EXPECT_TRUE(ReadItem(menu.popup(), 5).grayed) << "no services on this system";
@@ -134,13 +134,13 @@ TEST_F(TrayMenuTest, EmptySettingsOnWindows95Family) {
     EXPECT_EQ(Items(Submenu(menu, 5)), service);
 
     settings.DefaultServer = 3;
-    TrayMenu other(instance_, settings, {false, false, false});
+    TrayMenu other(instance_, settings, {false, false, false, {}});
     EXPECT_FALSE(ReadItem(Submenu(other, 1), 0).checked);
 }
 
 TEST_F(TrayMenuTest, RunningServiceEnablesStopOnly) {
     RelaySettings settings;
-    TrayMenu menu(instance_, settings, {false, true, true});
+    TrayMenu menu(instance_, settings, {false, true, true, {}});
     const std::vector<Item> service = {{"&Start", ID_SERVICE_START, false, true},
                                        {"S&top", ID_SERVICE_STOP, false, false}};
     EXPECT_EQ(Items(Submenu(menu, 5)), service);
@@ -152,7 +152,7 @@ TEST_F(TrayMenuTest, CyclicChangeMarkFollowsPopCycleChangeAlone) {
     settings.ServerList = {Entry(ServerType::Pop3, 110, "p.example.org")};
     settings.DefaultPOPServer = 0;  // no POP3 entry is the default
     settings.POPCycleChange = 0;
-    TrayMenu menu(instance_, settings, {true, true, false});
+    TrayMenu menu(instance_, settings, {true, true, false, {}});
     const std::vector<Item> pop = {{"Cyclic change", ID_POP_CYCLIC, false, false},
                                    {"-", 0, false, false},
                                    {"p.example.org", ID_POP_FIRST + 1, false, false}};
@@ -168,7 +168,7 @@ TEST_F(TrayMenuTest, ItemsPastTheirCommandRangeAreGreyedAndNamesShowLiterally) {
     for (int i = 0; i < 51; ++i) {
         settings.Schemes.push_back("schema" + std::to_string(i));
     }
-    TrayMenu menu(instance_, settings, {true, true, false});
+    TrayMenu menu(instance_, settings, {true, true, false, {}});
     const std::vector<Item> smtp = Items(Submenu(menu, 1));
     ASSERT_EQ(smtp.size(), 53u);
     EXPECT_EQ(smtp[0].text, "Mail && News");

@@ -46,6 +46,9 @@ struct RelaySettings {
     std::string OAuthDefaultMicrosoftClientId;   ///< "OAuthMicrosoftClientId"
     std::string OAuthDefaultGoogleClientId;      ///< "OAuthGoogleClientId"
     std::string OAuthDefaultGoogleClientSecret;  ///< "OAuthGoogleClientSecret"; never shown
+    /// "TokenFolder": where the Windows tray program keeps its sealed sign-ins, written so
+    /// that the companion service, which runs as another user, relays with the same ones.
+    std::string TokenFolder;
 
     /// Name of the current schema; empty for the default schema or an index naming none.
     std::string GetSchemaName() const;

@@ -38,7 +38,7 @@ constexpr OAuthValue kOAuthValues[] = {
     {"ServerOAuthMechanism", &OAuthSignIn::Mechanism},
 };
 
-/// The program-wide client registrations, in the global key.
+/// The program-wide client registrations and the sign-ins' folder, in the global key.
 struct DefaultValue {
     std::string_view name;
     std::string RelaySettings::*text;
@@ -47,6 +47,7 @@ constexpr DefaultValue kOAuthDefaults[] = {
     {"OAuthMicrosoftClientId", &RelaySettings::OAuthDefaultMicrosoftClientId},
     {"OAuthGoogleClientId", &RelaySettings::OAuthDefaultGoogleClientId},
     {"OAuthGoogleClientSecret", &RelaySettings::OAuthDefaultGoogleClientSecret},
+    {"TokenFolder", &RelaySettings::TokenFolder},
 };
 
 std::string OrdinalName(std::string_view base, std::size_t ordinal) {

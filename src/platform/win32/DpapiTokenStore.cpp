@@ -31,6 +31,27 @@ DATA_BLOB Blob(std::string_view bytes) {
             reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
 }
 
+LocalPtr<void> CopyOf(PSID sid) {
+    const DWORD length = GetLengthSid(sid);
+    LocalPtr<void> copy(LocalAlloc(LMEM_FIXED, length));
+    if (!copy || !CopySid(length, copy.get(), sid)) {
+        return nullptr;
+    }
+    return copy;
+}
+
+/// Who owns `path`; null when that cannot be read.
+LocalPtr<void> OwnerOf(const std::filesystem::path& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    const LocalPtr<void> held(descriptor);
+    return owner != nullptr ? CopyOf(owner) : nullptr;
+}
+
 /// This process's user, as the access list names it.
 LocalPtr<void> ProcessUser() {
     HANDLE token = nullptr;
@@ -46,21 +67,14 @@ LocalPtr<void> ProcessUser() {
     if (!known) {
         return nullptr;
     }
-    const PSID sid = static_cast<TOKEN_USER*>(buffer.get())->User.Sid;
-    const DWORD length = GetLengthSid(sid);
-    LocalPtr<void> copy(LocalAlloc(LMEM_FIXED, length));
-    if (!copy || !CopySid(length, copy.get(), sid)) {
-        return nullptr;
-    }
-    return copy;
+    return CopyOf(static_cast<TOKEN_USER*>(buffer.get())->User.Sid);
 }
 
-/// Full access for SYSTEM and this process's user, nobody else, nothing inherited from above;
-/// files made inside take the same.
-LocalPtr<void> PrivateDescriptor() {
-    const LocalPtr<void> user = ProcessUser();
+/// Full access for SYSTEM and `user`, nobody else, nothing inherited from above; files made
+/// inside take the same.
+LocalPtr<void> PrivateDescriptor(PSID user) {
     wchar_t* text = nullptr;
-    if (!user || !ConvertSidToStringSidW(user.get(), &text)) {
+    if (user == nullptr || !ConvertSidToStringSidW(user, &text)) {
         return nullptr;
     }
     const std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;") + text + L")";
@@ -99,6 +113,18 @@ std::filesystem::path DpapiTokenStore::DefaultDirectory() {
 
 std::string DpapiTokenStore::AccessProblem(const std::filesystem::path& path) {
     const std::string file = Named(path);
+    const std::string fix = "; remove it and sign in again";
+    // The folder's owner is the user the sign-ins belong to; the service, running as SYSTEM,
+    // opens them too, and saves renewed ones for that user.
+    const LocalPtr<void> keeper = OwnerOf(path.parent_path());
+    const LocalPtr<void> user = ProcessUser();
+    if (!keeper || !user) {
+        return "cannot read who owns " + Named(path.parent_path()) + ": " +
+               SystemErrorText(GetLastError());
+    }
+    if (!IsSystem(user.get()) && !EqualSid(keeper.get(), user.get())) {
+        return "the folder " + Named(path.parent_path()) + " belongs to another user" + fix;
+    }
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -109,12 +135,7 @@ std::string DpapiTokenStore::AccessProblem(const std::filesystem::path& path) {
         return "cannot read who may open " + file + ": " + SystemErrorText(rc);
     }
     const LocalPtr<void> held(descriptor);
-    const std::string fix = "; remove it and sign in again";
-    const LocalPtr<void> user = ProcessUser();
-    if (!user) {
-        return "cannot tell which user this program runs as";
-    }
-    if (owner == nullptr || (!IsSystem(user.get()) && !EqualSid(owner, user.get()))) {
+    if (owner == nullptr || (!EqualSid(owner, keeper.get()) && !IsSystem(owner))) {
         return file + " belongs to another user" + fix;
     }
     if (dacl == nullptr) {
@@ -136,7 +157,8 @@ std::string DpapiTokenStore::AccessProblem(const std::filesystem::path& path) {
         }
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
         const PSID who = const_cast<DWORD*>(&allowed->SidStart);
-        if ((allowed->Mask & kReading) != 0 && !EqualSid(who, owner) && !IsSystem(who)) {
+        if ((allowed->Mask & kReading) != 0 && !EqualSid(who, keeper.get()) &&
+            !EqualSid(who, owner) && !IsSystem(who)) {
             return file + " may be read by other users" + fix;
         }
     }
@@ -153,7 +175,8 @@ bool DpapiTokenStore::MakeDirectory(std::string& error) const {
         error = "cannot create the folder " + Named(directory_.parent_path()) + ": " + ec.message();
         return false;
     }
-    const LocalPtr<void> descriptor = PrivateDescriptor();
+    const LocalPtr<void> user = ProcessUser();
+    const LocalPtr<void> descriptor = PrivateDescriptor(user.get());
     if (!descriptor) {
         error = "cannot make an access list for " + Named(directory_) + ": " +
                 SystemErrorText(GetLastError());
@@ -256,7 +279,14 @@ bool DpapiTokenStore::Save(std::string_view key, std::string_view record, std::s
     // A new file with the private access list of its own, written whole and renamed into
     // place, so a reader meets the old record or the new one.
     const std::filesystem::path path = directory_ / std::string(key);
-    const LocalPtr<void> descriptor = PrivateDescriptor();
+    const LocalPtr<void> keeper = OwnerOf(directory_);
+    const LocalPtr<void> user = ProcessUser();
+    if (!keeper || !user || (!IsSystem(user.get()) && !EqualSid(keeper.get(), user.get()))) {
+        error = "the folder " + Named(directory_) +
+                " belongs to another user; remove it and sign in again";
+        return false;
+    }
+    const LocalPtr<void> descriptor = PrivateDescriptor(keeper.get());
     if (!descriptor) {
         error = "cannot make an access list for " + Named(path) + ": " +
                 SystemErrorText(GetLastError());

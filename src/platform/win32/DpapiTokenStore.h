@@ -20,7 +20,8 @@ class DpapiTokenStore : public TokenStore {
     /// A larger file is no record of ours.
     static constexpr std::size_t kMaxRecord = 256 * 1024;
 
-    /// Keeps the records in `directory` (made, user and SYSTEM only, at the first save).
+    /// Keeps the records in `directory` (made, user and SYSTEM only, at the first save). A
+    /// folder that exists keeps its owner: a record saved there is for that user and SYSTEM.
     explicit DpapiTokenStore(std::filesystem::path directory);
 
     /// <RoamingAppData>\Vantel\tokens; empty when the system names no such folder.
@@ -32,9 +33,12 @@ class DpapiTokenStore : public TokenStore {
     std::string Location() const override;
     std::uint64_t Generation(std::string_view key) override;
 
-    /// Empty when only the file's owner and SYSTEM may read `path`; else what is wrong and the
-    /// fix. The owner must be this process's user, unless this process is SYSTEM (the service).
+    /// Empty when only the user the folder of `path` belongs to and SYSTEM may read `path`;
+    /// else what is wrong and the fix. That user must be this process's, unless this process
+    /// is SYSTEM (the service).
     static std::string AccessProblem(const std::filesystem::path& path);
+    /// The service learns the folder with the settings, and again at every reload.
+    void SetDirectory(std::filesystem::path directory) { directory_ = std::move(directory); }
 
   private:
     /// Makes the folder with its access list when missing; false with `error` set.
