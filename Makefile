@@ -45,7 +45,8 @@ test-release: build-linux-release
 test-package-deb: package-deb
 	tests/packaging/deb-test.sh
 
-test-windows: build-windows
+# The sign-in tests use the Linux build's fake authorization server.
+test-windows: build-windows build-linux-release
 	scripts/wine-ctest.sh
 
 # The Windows installer, build/packages/vantel-setup-<version>.exe (NSIS).

@@ -13,8 +13,10 @@ fi
 source scripts/lib/wine.sh
 work=$(mktemp -d)
 tls_pid=
+auth_pid=
 cleanup() {
     if [ -n "$tls_pid" ]; then kill "$tls_pid" 2>/dev/null || true; fi
+    if [ -n "$auth_pid" ]; then kill "$auth_pid" 2>/dev/null || true; fi
     wineserver -k 2>/dev/null || true
     rm -rf "$work"
 }
@@ -37,6 +39,31 @@ if command -v python3 >/dev/null && command -v openssl >/dev/null; then
         echo "TLS test servers did not start; the Schannel tests skip:" >&2
         cat "$work/tls-server.log" >&2
     fi
+fi
+
+# The fake authorization server of the Linux tests, for the sign-in tests: plain http:// on
+# loopback, which the relay accepts for token endpoints on this computer only. Without the
+# Linux build the sign-in tests skip.
+auth_server=
+for candidate in build/linux-release/vantel-fake-auth-server build/linux/vantel-fake-auth-server; do
+    if [ -x "$candidate" ]; then auth_server=$candidate; break; fi
+done
+if [ -n "$auth_server" ]; then
+    "$auth_server" --plain --username tester@example.test --expires-in 300 >"$work/auth.port" \
+        2>"$work/auth-server.log" &
+    auth_pid=$!
+    for _ in $(seq 100); do
+        if [ -s "$work/auth.port" ] || ! kill -0 "$auth_pid" 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    if [ -s "$work/auth.port" ]; then
+        export VANTEL_FAKE_AUTH_URL="http://127.0.0.1:$(head -n1 "$work/auth.port")"
+    else
+        echo "The fake authorization server did not start; the sign-in tests skip:" >&2
+        cat "$work/auth-server.log" >&2
+    fi
+else
+    echo "No vantel-fake-auth-server (make build-linux-release): the sign-in tests skip" >&2
 fi
 
 fresh_wine_prefix "$work/prefix"
