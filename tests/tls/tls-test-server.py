@@ -4,10 +4,12 @@
 Usage: tls-test-server.py DIR
 
 Makes a test CA and server certificates in DIR with the openssl command, listens on
-127.0.0.1, and writes DIR/ports.json ({"case": port, ...}) once every port listens. Runs
+127.0.0.1 (echo servers, broken servers, and IMAP, POP3 and SMTP servers that take an
+XOAUTH2 login), and writes DIR/ports.json ({"case": port, ...}) once every port listens. Runs
 until it is killed. Nothing outside DIR is touched.
 """
 
+import base64
 import json
 import os
 import socket
@@ -172,6 +174,72 @@ def cut_message(ctx):
     return serve
 
 
+XOAUTH2_USER = "tester@example.test"
+XOAUTH2_TOKEN = "schannel-test-token"
+
+
+def xoauth2(ctx, protocol):
+    """A mail server of `protocol` ("imap", "pop3", "smtp") that lets in only the XOAUTH2
+    login of XOAUTH2_USER with XOAUTH2_TOKEN, with or without an initial response, and says
+    so in its answer to the next command."""
+    expected = base64.b64encode(
+        ("user=%s\x01auth=Bearer %s\x01\x01" % (XOAUTH2_USER, XOAUTH2_TOKEN)).encode())
+    greeting = {"imap": b"* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\n",
+                "pop3": b"+OK ready\r\n",
+                "smtp": b"220 localhost ESMTP ready\r\n"}[protocol]
+    more = {"imap": b"+ \r\n", "pop3": b"+ \r\n", "smtp": b"334 \r\n"}[protocol]
+
+    def serve(conn):
+        try:
+            tls = ctx.wrap_socket(conn, server_side=True)
+            reader = tls.makefile("rb")
+            tls.sendall(greeting)
+            logged_in = False
+            while True:
+                line = reader.readline(65536)
+                if not line:
+                    break
+                words = line.strip().split(b" ")
+                tag = words[0] if protocol == "imap" else b""
+                verb = (words[1] if protocol == "imap" and len(words) > 1 else words[0]).upper()
+                args = words[2:] if protocol == "imap" else words[1:]
+                if verb in (b"AUTHENTICATE", b"AUTH") and args and args[0].upper() == b"XOAUTH2":
+                    answer = args[1] if len(args) > 1 else None
+                    if answer is None:
+                        tls.sendall(more)
+                        answer = reader.readline(65536).strip()
+                    logged_in = answer == expected
+                    ok = {"imap": tag + b" OK [CAPABILITY IMAP4rev1] signed in\r\n",
+                          "pop3": b"+OK signed in\r\n",
+                          "smtp": b"235 2.7.0 signed in\r\n"}[protocol]
+                    no = {"imap": tag + b" NO [AUTHENTICATIONFAILED] bad token\r\n",
+                          "pop3": b"-ERR [AUTH] bad token\r\n",
+                          "smtp": b"535 5.7.8 bad token\r\n"}[protocol]
+                    tls.sendall(ok if logged_in else no)
+                elif verb == b"CAPABILITY":
+                    tls.sendall(b"* CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2\r\n" + tag +
+                                b" OK done\r\n")
+                elif verb == b"CAPA":
+                    tls.sendall(b"+OK\r\nSASL XOAUTH2\r\nUSER\r\n.\r\n")
+                elif verb in (b"EHLO", b"HELO"):
+                    tls.sendall(b"250-localhost\r\n250 AUTH XOAUTH2\r\n")
+                elif verb in (b"LOGOUT", b"QUIT"):
+                    bye = b"signed-in" if logged_in else b"not-signed-in"
+                    tls.sendall({"imap": b"* BYE " + bye + b"\r\n" + tag + b" OK\r\n",
+                                 "pop3": b"+OK " + bye + b"\r\n",
+                                 "smtp": b"221 " + bye + b"\r\n"}[protocol])
+                    break
+                else:
+                    tls.sendall({"imap": tag + b" BAD unknown\r\n", "pop3": b"-ERR unknown\r\n",
+                                 "smtp": b"502 unknown\r\n"}[protocol])
+            tls.unwrap()
+        except (ssl.SSLError, OSError, ValueError):
+            pass
+        finally:
+            conn.close()
+    return serve
+
+
 def stall(conn):
     """Takes the ClientHello and never answers."""
     try:
@@ -232,6 +300,9 @@ def main():
         "midclose": close_mid_handshake,
         "cut": cut_message(tls_context(d, "trusted")),
         "stall": stall,
+        "xoauth2-imap": xoauth2(tls_context(d, "trusted"), "imap"),
+        "xoauth2-pop3": xoauth2(tls_context(d, "trusted"), "pop3"),
+        "xoauth2-smtp": xoauth2(tls_context(d, "trusted"), "smtp"),
     }
     ports = {name: listen(handler) for name, handler in handlers.items()}
     with open(os.path.join(d, "ports.json.tmp"), "w") as f:
