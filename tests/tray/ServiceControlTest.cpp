@@ -13,8 +13,14 @@
 #include "core/app/SchemaManager.h"
 #include "core/config/SettingsPersistence.h"
 #include "core/config/StoredKludges.h"
+#include "core/oauth/Base64.h"
+#include "core/oauth/SignInFlow.h"
+#include "platform/SystemWallClock.h"
+#include "platform/win32/BCryptCrypto.h"
+#include "platform/win32/DpapiTokenStore.h"
 #include "platform/win32/LogLocation.h"
 #include "platform/win32/RegistryStore.h"
+#include "platform/win32/WideText.h"
 #include "platform/win32/Win32EventLoop.h"
 #include "tray/BuiltPrograms.h"
 #include "tray/MainDialog.h"
@@ -197,6 +203,81 @@ TEST_F(ServiceControlTest, ServiceLogsItsNoticesAndItsTrafficWhileLogTrafficIsSe
     EXPECT_TRUE(control_.StopRelayService());
     EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
     std::filesystem::remove(log, ignored);
+}
+
+TEST_F(ServiceControlTest, TheServiceRelaysAnOAuthEntryWithTheSignInOfTheTrayProgram) {
+    // The tray program's sign-in, kept as it keeps one, in a folder of the test's own.
+    test::TempDir dir;
+    DpapiTokenStore tokens(dir.path() / "tokens");
+    BCryptCrypto crypto;
+    SystemWallClock clock;
+    OAuthSignIn signIn;
+    signIn.Provider = "microsoft";
+    signIn.Account = "tester@example.test";
+    signIn.ClientId = "vantel-test-client";
+    std::string error;
+    const auto provider = OAuthProvider::Resolve(signIn, OAuthDefaults::BuiltIn(), error);
+    ASSERT_TRUE(provider.has_value()) << error;
+    TokenResponse answer;
+    answer.kind = TokenResponse::Kind::Success;
+    answer.accessToken = "service-access-token";
+    answer.refreshToken = "service-refresh-token";
+    answer.expiresIn = 3600;
+    ASSERT_TRUE(
+        SignInFlow::Keep(tokens, crypto, clock, answer, *provider, signIn, "local-pw", error))
+        << error;
+
+    // A POP3 server that lets in only that token's XOAUTH2 login, with or without an initial
+    // response.
+    const std::string expected = Base64Encode(
+                                     "user=tester@example.test\x01"
+                                     "auth=Bearer service-access-token\x01\x01") +
+                                 "\r\n";
+    LoopbackServer server(loop_);
+    server.onConnection = [&](LoopbackPeer& p) {
+        p.Send("+OK ready\r\n");
+        p.onData = [&](LoopbackPeer& peer) {
+            const std::size_t end = peer.received.find("\r\n");
+            if (end == std::string::npos) {
+                return;
+            }
+            const std::string line = peer.received.substr(0, end + 2);
+            peer.received.erase(0, end + 2);
+            peer.Send(line == expected || line == "AUTH XOAUTH2 " + expected ? "+OK signed in\r\n"
+                      : line == "AUTH XOAUTH2\r\n"                           ? "+ \r\n"
+                      : line.rfind("CAPA", 0) == 0 ? "+OK\r\nSASL XOAUTH2\r\n.\r\n"
+                                                   : "-ERR not that\r\n");
+        };
+    };
+    const std::uint16_t port = test::FreePort(loop_);
+    RelaySettings settings;
+    ServerEntry entry;
+    entry.Type = StoredServerType(ServerType::Pop3);
+    entry.LocalPort = port;
+    entry.RemotePort = server.port();
+    entry.Name = "127.0.0.1";
+    entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+    entry.OAuth = signIn;
+    settings.ServerList = {entry};
+    // Written by the tray program at every save, so that the service finds the sign-ins.
+    settings.TokenFolder = Narrow((dir.path() / "tokens").wstring());
+    SaveMachineSettings(settings);
+    ASSERT_TRUE(control_.StartRelayService());
+    ASSERT_TRUE(Run([&] { return Accepts(port); }));
+
+    LoopbackPeer client(loop_);
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(Run([&] { return client.received == "+OK ready\r\n"; }));
+    client.Send("USER tester@example.test\r\n");
+    ASSERT_TRUE(Run([&] { return client.received.size() > 11 && client.received.back() == '\n'; }));
+    client.received.clear();
+    client.Send("PASS local-pw\r\n");
+    ASSERT_TRUE(Run([&] { return client.received.find('\n') != std::string::npos; }))
+        << client.received;
+    EXPECT_EQ(client.received, "+OK signed in\r\n");
+
+    EXPECT_TRUE(control_.StopRelayService());
+    EXPECT_TRUE(Run([&] { return !test::ServiceInstalled(); }));
 }
 
 /// The program's settings under a key of the test's own, removed afterwards.
