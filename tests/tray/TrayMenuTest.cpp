@@ -182,5 +182,19 @@ TEST_F(TrayMenuTest, ItemsPastTheirCommandRangeAreGreyedAndNamesShowLiterally) {
     EXPECT_EQ(schema[52], (Item{"schema50", ID_SCHEMA_LAST + 1, false, true}));
 }
 
+TEST_F(TrayMenuTest, AccountsThatNeedASignInComeFirstAndTheDefaultItemStays) {
+    RelaySettings settings;
+    TrayMenu plain(instance_, settings, {true, true, false, {}});
+    TrayMenu menu(instance_, settings, {true, true, false, {"a@example.org", "R&D@example.org"}});
+    const std::vector<Item> before = Items(plain.popup());
+    std::vector<Item> expected = {
+        {"Sign in to a@example.org...", ID_SIGN_IN_FIRST, false, false},
+        {"Sign in to R&&D@example.org...", ID_SIGN_IN_FIRST + 1, false, false},
+        {"-", 0, false, false}};
+    expected.insert(expected.end(), before.begin(), before.end());
+    EXPECT_EQ(Items(menu.popup()), expected);
+    EXPECT_EQ(GetMenuDefaultItem(menu.popup(), FALSE, 0), ID_TRAY_OPTIONS);
+}
+
 }  // namespace
 }  // namespace vantel
