@@ -269,13 +269,15 @@ Section "un.Vantel" SecUninstallProgram
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
 SectionEnd
 
-; The user's settings and logs, and the machine-wide copy the service reads.
+; The user's settings, logs and OAuth 2.0 sign-ins (the sealed tokens in the roaming
+; application data), and the machine-wide copy the service reads.
 Section /o "un.Remove my settings" SecRemoveSettings
     DeleteRegKey HKCU "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKCU "Software\Raderador"
     DeleteRegKey HKLM "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKLM "Software\Raderador"
     RMDir /r "$LOCALAPPDATA\Vantel"
+    RMDir /r "$APPDATA\Vantel"
     SetShellVarContext all
     RMDir /r "$APPDATA\Vantel"
     SetShellVarContext current

@@ -188,8 +188,11 @@ check "upgrade without /NOAUTOSTART" install
 check "the upgrade keeps the choice" no_value "$run_key" Vantel
 user_logs=$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')")/Vantel
 mkdir -p "$user_logs" && echo "a line" > "$user_logs/vantel.log"
+user_tokens=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")/Vantel/tokens
+mkdir -p "$user_tokens" && echo "sealed" > "$user_tokens/microsoft-a@example.test"
 check "uninstall removing the settings" uninstall /REMOVESETTINGS
 check "the user's logs are gone" test ! -e "$user_logs"
+check "the user's sign-ins are gone" test ! -e "$user_tokens"
 # A reg that fails to start on a busy machine is asked again rather than taken at its word.
 check "the user's settings are gone" wait_until 10 no_key 'HKCU\Software\Raderador'
 check "the machine-wide copy is gone" wait_until 10 no_key "$machine_key"
