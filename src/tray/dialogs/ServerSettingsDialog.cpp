@@ -389,6 +389,9 @@ void ServerSettingsDialog::SignInDone(const OAuthSignIn& values,
         }
         return;
     }
+    if (outcome.localPassword.empty()) {
+        return;  // nothing new for the mail client
+    }
     // Shown once: nothing keeps it but the mail client the user gives it to.
     LocalPasswordDialog shown(context_);
     shown.account = values.Account;

@@ -1,5 +1,5 @@
-// A SignInService that remembers what it was asked and hands its callbacks to the test, which
-// plays the provider's part: progress lines and the outcome arrive when the test says.
+// A SignInService whose provider is the test: it keeps the callbacks and calls them when the
+// test says. Microsoft, and entries with a device URL, offer a code.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +17,6 @@ class FakeSignInService : public SignInService {
         asked.push_back(signIn);
         return status;
     }
-    /// Microsoft's entries, and others with a device URL, offer a code, as the real providers.
     bool Offers(const OAuthSignIn& signIn, Way way) override {
         return way == Way::Browser || lstrcmpiA(signIn.Provider.c_str(), "microsoft") == 0 ||
                !signIn.DeviceUrl.empty();
@@ -26,21 +25,16 @@ class FakeSignInService : public SignInService {
                std::string& error) override {
         started.push_back(signIn);
         ways.push_back(way);
-        if (!startError.empty()) {
-            error = startError;
-            return false;
-        }
+        error = startError;
         progress = std::move(onProgress);
         done = std::move(onDone);
-        return true;
+        return startError.empty();
     }
     void Cancel() override { ++cancels; }
 
     std::string status = "Not signed in";
-    /// Start fails with it when set.
-    std::string startError;
-    std::vector<OAuthSignIn> asked;  ///< every Status call's entry
-    std::vector<OAuthSignIn> started;
+    std::string startError;  ///< Start fails with it when set
+    std::vector<OAuthSignIn> asked, started;
     std::vector<Way> ways;
     OnProgress progress;
     OnDone done;
