@@ -198,8 +198,10 @@ void ServerSettingsDialog::TypeChanged() {
     MovePort(kRemotePortEdit, [oldType, newType, mode](int port) {
         return SettingsEdits::RemotePortAfterType(port, oldType, newType, mode);
     });
-    // A preset still chosen names the provider's server of the new type.
-    if (oldType != newType && SendMessageA(Item(kPresetCombo), CB_GETCURSEL, 0, 0) > 0) {
+    // A preset still chosen names the provider's server of the new type (not while a sign-in
+    // runs with the provider it gave).
+    if (oldType != newType && running_ == nullptr &&
+        SendMessageA(Item(kPresetCombo), CB_GETCURSEL, 0, 0) > 0) {
         ApplyChosenPreset();
     }
     UpdateControls();
@@ -301,6 +303,9 @@ bool ServerSettingsDialog::ApplyChosenPreset() {
     int port = 0;
     entry.LocalPort = ParseWholeInt(GetItemText(window(), kLocalPortEdit), port) ? port : 0;
     entry.RemotePort = ParseWholeInt(GetItemText(window(), kRemotePortEdit), port) ? port : 0;
+    if (SameWord(entry.OAuth.Provider, preset.Provider.c_str())) {
+        entry.OAuth.Provider = preset.Provider;  // "Google" is the same provider: keep its client
+    }
     const OAuthSignIn before = entry.OAuth;
     SettingsEdits::ApplyPreset(entry, serverType, preset);
 
