@@ -370,6 +370,20 @@ TEST_F(ServerSettingsDialogTest, PresetFillsTheServerOfTheChosenTypeAndKeepsTheU
         });
     }
     EXPECT_EQ(notifier_.messages, std::vector<std::string>{"iCloud has no POP3 server."});
+
+    // The provider's own preset keeps the client, whatever the letter case it was stored in;
+    // another provider's drops it.
+    for (const char* preset : {"google", "microsoft"}) {
+        Editor editor(context_);
+        editor.signIn = kOAuth2;
+        editor.oauth = SignIn("Google", "ann@example.org");
+        editor.oauth.ClientId = "id-9";
+        test::RunModalWith(editor, [&](HWND window) {
+            test::Choose(window, Editor::kPresetCombo, preset[0] == 'g' ? 2 : 1);
+            EXPECT_EQ(Text(window, Editor::kClientIdEdit), preset[0] == 'g' ? "id-9" : "");
+            test::Click(window, IDCANCEL);
+        });
+    }
 }
 
 TEST_F(ServerSettingsDialogTest, Imap4IsChosenLikeTheOtherTypes) {
