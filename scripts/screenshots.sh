@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the tray program under Xvfb, for the README: the open tray menu and two of
-# its submenus, every page of the Options dialog with its editor, the whole screen with the
-# Options dialog and an editor open, the Schemes dialog, the About box and a notice. Writes
-# docs/images/*.png. Needs `make build-windows` first.
+# its submenus, every page of the Options dialog with its editor, the server editor's
+# Advanced sign-in settings, the whole screen with the Options dialog and an editor open, the
+# Schemes dialog, the About box and a notice. Writes docs/images/*.png. Needs
+# `make build-windows` first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -151,6 +152,29 @@ xdotool key alt+s
 window_shot Schemes schemes.png
 close_shot
 window_shot Options options-general.png  # the Options dialog again, to close it
+# Back on the Servers page, the editor once more, for the Advanced sign-in settings of a
+# Microsoft entry: the Method list (its second item) and the Advanced button, at their places
+# in the editor (X: 1.75 pixels a dialog unit here, Y: 1.625).
+for _ in 1 2; do
+    xdotool mousemove $((ox + tab_x[0])) $((oy + 18)) sleep 0.3 mousedown 1 sleep 0.2 mouseup 1
+    sleep 0.5
+done
+# The first click after an editor closed only gives the list the focus.
+for _ in 1 2; do
+    xdotool mousemove $list_x $list_y sleep 0.3 mousedown 3 sleep 0.2 mouseup 3
+    sleep 1
+    xdotool search --onlyvisible --name "^Server Settings\$" >/dev/null 2>&1 && break
+done
+sleep 1
+read -r sx sy <<<"$(geometry "Server Settings")"
+xdotool mousemove $((sx + 224)) $((sy + 383)) click 1 sleep 0.5
+xdotool mousemove $((sx + 224)) $((sy + 414)) click 1 sleep 0.5
+xdotool mousemove $((sx + 282)) $((sy + 489)) click 1
+window_shot "Advanced Sign-in Settings" oauth-advanced.png
+close_shot
+wine "$bin/vantel-poke.exe" cancel "Server Settings"
+sleep 1
+shot_title=Options
 close_shot
 wine "$bin/vantel-poke.exe" command 16
 window_shot "About Vantel" about.png

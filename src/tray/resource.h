@@ -13,6 +13,8 @@
 #define IDD_SPECIAL_KLUDGE 137
 #define IDD_SCHEMES 140
 #define IDD_GENERAL_PAGE 145
+#define IDD_OAUTH_ADVANCED 146
+#define IDD_LOCAL_PASSWORD 147
 
 // List images, one per server type (and kludge type), and the hand over links.
 #define IDB_TYPE_SMTP 141

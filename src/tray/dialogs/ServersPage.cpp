@@ -30,6 +30,8 @@ void TakeRoute(ServerEntry& entry, const ServerSettingsDialog& editor) {
     entry.Type = StoredServerType(editor.serverType);
     entry.Security = editor.security;
     entry.Fingerprint = editor.fingerprint;
+    entry.SignIn = editor.signIn;
+    entry.OAuth = editor.oauth;
 }
 
 /// The remote port as the list shows it: with the way the relay secures it, so that an
@@ -123,6 +125,8 @@ void ServersPage::Edit() {
     editor.serverType = ServerTypeFromStored(entry.Type);
     editor.security = entry.Security;
     editor.fingerprint = entry.Fingerprint;
+    editor.signIn = entry.SignIn;
+    editor.oauth = entry.OAuth;
     UnpackCredentials(entry.Credentials, entry.CredentialLength, editor.userName, editor.password);
     if (context_.runModal(editor, GetAncestor(window(), GA_ROOT)) != IDOK) {
         return;
@@ -146,7 +150,8 @@ void ServersPage::Add() {
     }
     ServerEntry entry;
     TakeRoute(entry, editor);
-    if (entry.Is(ServerType::Pop3)) {
+    // As the editor showed them: the login fields apply to POP3 password entries only.
+    if (entry.Is(ServerType::Pop3) && !entry.SignsInWithOAuth()) {
         SettingsEdits::SetLogin(entry, servers_, editor.userName, editor.password, GetTickCount());
     }
     const std::size_t n = SettingsEdits::AddServer(servers_, entry);

@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "core/config/ServerPreset.h"
 #include "tray/dialogs/DialogData.h"
 #include "tray/dialogs/FakeDialogNotifier.h"
+#include "tray/dialogs/FakeSignInService.h"
+#include "tray/dialogs/LocalPasswordDialog.h"
 #include "tray/dialogs/ModalDriver.h"
+#include "tray/dialogs/OAuthAdvancedDialog.h"
 
 namespace vantel {
 namespace {
@@ -18,6 +25,7 @@ class ServerSettingsDialogTest : public ::testing::Test {
     ServerSettingsDialogTest() {
         context_.instance = GetModuleHandleA(nullptr);
         context_.notifier = &notifier_;
+        context_.runModal = [this](Dialog& dialog, HWND owner) { return editors_(dialog, owner); };
     }
     static std::string Text(HWND window, int id) { return GetItemText(window, id); }
     static bool Enabled(HWND window, int id) {
@@ -29,6 +37,8 @@ class ServerSettingsDialogTest : public ::testing::Test {
     }
 
     test::FakeDialogNotifier notifier_;
+    test::FakeSignInService service_;
+    test::ScriptedEditors editors_;  // the Advanced and local password dialogs
     DialogContext context_;
 };
 
@@ -40,7 +50,7 @@ TEST_F(ServerSettingsDialogTest, TypeChangeMovesOnlyPortsThatHoldTheOldDefault) 
         EXPECT_TRUE(IsItemChecked(window, Editor::kSmtpRadio));
         EXPECT_EQ(Ports(window), PortTexts("25", "25"));
         EXPECT_FALSE(Enabled(window, Editor::kUserNameEdit));
-        EXPECT_FALSE(Enabled(window, Editor::kImap4Radio));
+        EXPECT_TRUE(Enabled(window, Editor::kImap4Radio));
 
         test::Click(window, Editor::kPop3Radio);
         EXPECT_EQ(Ports(window), PortTexts("110", "110"));
@@ -262,6 +272,352 @@ TEST_F(ServerSettingsDialogTest, UnknownModeStaysUnlessOneIsChosen) {
     });
     EXPECT_EQ(chosen, IDOK);
     EXPECT_EQ(editor.security, kNone);
+}
+
+constexpr int kPassword = 0;
+constexpr int kMicrosoft = 1;
+constexpr int kGoogle = 2;
+constexpr int kOther = 3;
+constexpr int kOAuth2 = 1;
+
+OAuthSignIn SignIn(const char* provider, const char* account) {
+    OAuthSignIn oauth;
+    oauth.Provider = provider;
+    oauth.Account = account;
+    return oauth;
+}
+
+/// Whether each control that follows the type and the method is enabled, as '0' and '1':
+/// the login, account, client ID, secret, Advanced, the two sign-in buttons and Stop.
+std::string EnabledMask(HWND window) {
+    std::string mask;
+    for (int id :
+         {Editor::kUserNameEdit, Editor::kPasswordEdit, Editor::kAccountEdit, Editor::kClientIdEdit,
+          Editor::kClientSecretEdit, Editor::kAdvancedButton, Editor::kSignInButton,
+          Editor::kSignInWithCodeButton, Editor::kStopSignInButton}) {
+        mask += IsWindowEnabled(GetDlgItem(window, id)) != FALSE ? '1' : '0';
+    }
+    return mask;
+}
+
+TEST_F(ServerSettingsDialogTest, SignInMethodEnablesOnlyTheControlsThatApply) {
+    const struct {
+        int radio, method;
+        const char* mask;
+    } cases[] = {
+        {Editor::kPop3Radio, kPassword, "110000000"},  {Editor::kSmtpRadio, kPassword, "000000000"},
+        {Editor::kPop3Radio, kMicrosoft, "001101110"}, {Editor::kImap4Radio, kGoogle, "001111100"},
+        {Editor::kSmtpRadio, kOther, "001101100"},     {Editor::kPop3Radio, kPassword, "110000000"},
+    };
+    SignInService* const services[] = {&service_, nullptr};
+    for (SignInService* service : services) {
+        context_.signIn = service;
+        Editor editor(context_);
+        test::RunModalWith(editor, [&](HWND window) {
+            for (const auto& c : cases) {
+                test::Click(window, c.radio);
+                test::Choose(window, Editor::kSignInCombo, c.method);
+                // Without a service nothing signs in; the values can still be edited.
+                std::string mask = c.mask;
+                if (service == nullptr) {
+                    mask.replace(6, 2, "00");
+                }
+                EXPECT_EQ(EnabledMask(window), mask) << c.radio << " " << c.method;
+            }
+            test::Click(window, IDCANCEL);
+        });
+    }
+}
+
+TEST_F(ServerSettingsDialogTest, PresetFillsTheServerOfTheChosenTypeAndKeepsTheUsersPort) {
+    const struct {
+        int radio;
+        const char* preset;
+        const char* host;  // empty: the provider has none of the type
+        const char* remotePort;
+        int security, method;
+        const char* smtpHost;  // once SMTP is chosen after
+    } cases[] = {
+        {Editor::kSmtpRadio, "microsoft", "smtp.office365.com", "587", kStartTls, kMicrosoft,
+         "smtp.office365.com"},
+        {Editor::kImap4Radio, "google", "imap.gmail.com", "993", kSslTls, kGoogle,
+         "smtp.gmail.com"},
+        {Editor::kPop3Radio, "fastmail", "pop.fastmail.com", "995", kSslTls, kPassword,
+         "smtp.fastmail.com"},
+        {Editor::kPop3Radio, "icloud", "", "110", kNone, kPassword, ""},
+    };
+    const std::vector<std::string> names = ServerPreset::Names();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.preset);
+        notifier_.messages.clear();
+        Editor editor(context_);
+        test::RunModalWith(editor, [&](HWND window) {
+            test::Click(window, c.radio);
+            SetItemText(window, Editor::kLocalPortEdit, "2500");
+            SetItemText(window, Editor::kAccountEdit, "ann@example.org");
+            const auto at = std::find(names.begin(), names.end(), c.preset) - names.begin();
+            test::Choose(window, Editor::kPresetCombo, static_cast<int>(at) + 1);
+            EXPECT_EQ(Text(window, Editor::kServerNameEdit), c.host);
+            EXPECT_EQ(Ports(window), PortTexts("2500", c.remotePort));
+            EXPECT_EQ(test::Chosen(window, Editor::kSecurityCombo), c.security);
+            EXPECT_EQ(test::Chosen(window, Editor::kSignInCombo), c.method);
+            EXPECT_EQ(Text(window, Editor::kAccountEdit), "ann@example.org");
+            EXPECT_EQ(notifier_.messages.size(), *c.host == '\0' ? 1u : 0u);
+            // A preset still chosen follows the type.
+            test::Click(window, Editor::kSmtpRadio);
+            EXPECT_EQ(Text(window, Editor::kServerNameEdit), c.smtpHost);
+            test::Click(window, IDCANCEL);
+        });
+    }
+    EXPECT_EQ(notifier_.messages, std::vector<std::string>{"iCloud has no POP3 server."});
+
+    // The provider's own preset keeps the client, whatever the letter case it was stored in;
+    // another provider's drops it.
+    for (const char* preset : {"google", "microsoft"}) {
+        Editor editor(context_);
+        editor.signIn = kOAuth2;
+        editor.oauth = SignIn("Google", "ann@example.org");
+        editor.oauth.ClientId = "id-9";
+        test::RunModalWith(editor, [&](HWND window) {
+            test::Choose(window, Editor::kPresetCombo, preset[0] == 'g' ? 2 : 1);
+            EXPECT_EQ(Text(window, Editor::kClientIdEdit), preset[0] == 'g' ? "id-9" : "");
+            test::Click(window, IDCANCEL);
+        });
+    }
+}
+
+TEST_F(ServerSettingsDialogTest, Imap4IsChosenLikeTheOtherTypes) {
+    Editor editor(context_);
+    const INT_PTR result = test::RunModalWith(editor, [&](HWND window) {
+        test::Click(window, Editor::kImap4Radio);
+        EXPECT_EQ(Ports(window), PortTexts("143", "143"));
+        test::Choose(window, Editor::kSecurityCombo, kSslTls);
+        test::Click(window, Editor::kPop3Radio);
+        test::Click(window, Editor::kImap4Radio);
+        EXPECT_EQ(Ports(window), PortTexts("143", "993"));
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(editor.serverType, ServerType::Imap4);
+    EXPECT_EQ(editor.remotePort, 993);
+}
+
+TEST_F(ServerSettingsDialogTest, StatusLineShowsTheServiceThenTheSignInsLinesAndOutcome) {
+    context_.signIn = &service_;
+    service_.status = "Sign-in needed: the refresh token expired";
+    Editor editor(context_);
+    editor.signIn = kOAuth2;
+    editor.oauth = SignIn("microsoft", "ann@example.org");
+    editor.oauth.ClientId = "id";
+    editor.oauth.ClientSecret = "s3cret";
+    test::RunModalWith(editor, [&](HWND window) {
+        EXPECT_EQ(Text(window, Editor::kStatusText), service_.status);
+        EXPECT_EQ(service_.asked.back(), editor.oauth);
+        service_.startError = "the entry has no OAuth client ID";
+        test::Click(window, Editor::kSignInButton);
+        EXPECT_EQ(Text(window, Editor::kStatusText), service_.startError);
+
+        service_.startError.clear();
+        test::Click(window, Editor::kSignInWithCodeButton);
+        EXPECT_EQ(service_.ways.back(), SignInService::Way::Device);
+        EXPECT_EQ(EnabledMask(window), "000000001");  // what it signs in with stays put
+        // A provider's line ends no line of ours.
+        service_.progress("Enter the code AB-CD\r\nX\x1b");
+        SetItemText(window, Editor::kClientIdEdit, "typed meanwhile");
+        EXPECT_EQ(Text(window, Editor::kStatusText), "Enter the code AB-CD  X\\x1b");
+
+        service_.done({false, "the provider refused: invalid_grant", ""});
+        EXPECT_EQ(Text(window, Editor::kStatusText), "the provider refused: invalid_grant");
+        EXPECT_EQ(
+            notifier_.messages,
+            std::vector<std::string>{"The sign-in failed: the provider refused: invalid_grant"});
+        EXPECT_EQ(EnabledMask(window), "001101110");
+        test::Click(window, IDCANCEL);
+    });
+    EXPECT_EQ(editors_.ran, 0);  // no local password after a failure
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (OpenClipboard(nullptr) != FALSE) {
+        if (HANDLE data = GetClipboardData(CF_TEXT); data != nullptr) {
+            text = static_cast<const char*>(GlobalLock(data));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+TEST_F(ServerSettingsDialogTest, SignedInShowsTheLocalPasswordOnceAndCopyPutsItOnTheClipboard) {
+    context_.signIn = &service_;
+    editors_.acts = {[](HWND shown) {
+        EXPECT_EQ(GetItemText(shown, LocalPasswordDialog::kPasswordEdit), "kq7-Zp2-9xW");
+        EXPECT_NE(GetItemText(shown, LocalPasswordDialog::kExplanationText).find("ann@example.org"),
+                  std::string::npos);
+        test::Click(shown, LocalPasswordDialog::kCopyButton);
+        EXPECT_EQ(ClipboardText(), "kq7-Zp2-9xW");
+        test::Click(shown, IDOK);
+    }};
+    Editor editor(context_);
+    test::RunModalWith(editor, [&](HWND window) {
+        test::Choose(window, Editor::kSignInCombo, kGoogle);
+        SetItemText(window, Editor::kAccountEdit, "ann@example.org");
+        SetItemText(window, Editor::kClientSecretEdit, "s3cret");
+        test::Click(window, Editor::kSignInButton);
+        ASSERT_EQ(service_.ways, std::vector<SignInService::Way>{SignInService::Way::Browser});
+        EXPECT_EQ(service_.started[0].Provider, "google");
+        EXPECT_EQ(service_.started[0].ClientSecret, "s3cret");
+
+        service_.status = "Signed in as ann@example.org; renewed automatically";
+        service_.done({true, "", "kq7-Zp2-9xW"});
+        EXPECT_EQ(Text(window, Editor::kStatusText), service_.status);
+        test::Click(window, IDCANCEL);
+    });
+    EXPECT_EQ(editors_.ran, 1);
+    EXPECT_TRUE(notifier_.messages.empty());
+    EXPECT_EQ(service_.cancels, 0);  // nothing ran any more to cancel
+}
+
+TEST_F(ServerSettingsDialogTest, StoppingOrClosingCancelsTheSignInAndALateOutcomeDoesNothing) {
+    for (int button : {Editor::kStopSignInButton, IDCANCEL, IDOK}) {
+        SCOPED_TRACE(button);
+        test::FakeSignInService service;
+        context_.signIn = &service;
+        auto editor = std::make_unique<Editor>(context_);
+        editor->signIn = kOAuth2;
+        editor->oauth = SignIn("other", "ann@example.org");
+        const INT_PTR result = test::RunModalWith(*editor, [&](HWND window) {
+            test::Click(window, Editor::kSignInButton);
+            test::Click(window, button);
+            if (button == Editor::kStopSignInButton) {
+                service.done({true, "", "late"});
+                service.progress("late");
+                EXPECT_EQ(Text(window, Editor::kStatusText), "Not signed in");
+                EXPECT_EQ(EnabledMask(window), "001101100");
+                test::Click(window, IDCANCEL);
+            }
+        });
+        EXPECT_EQ(result, button == IDOK ? IDOK : IDCANCEL);
+        EXPECT_EQ(service.cancels, 1);
+        // Outcomes that come anyway, while the dialog object lives and once it has gone.
+        service.done({true, "", "late"});
+        editor.reset();
+        service.done({false, "late", ""});
+        EXPECT_EQ(service.cancels, 1);
+    }
+    EXPECT_EQ(editors_.ran, 0);
+    EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ServerSettingsDialogTest, UnknownSignInOrProviderStaysUnlessOneIsChosen) {
+    const struct {
+        int signIn;
+        const char* provider;
+        int shown;
+    } stored[] = {
+        {7, "microsoft", -1}, {kUnreadableSignInMethod, "", -1}, {kOAuth2, "yahoo", -1},
+        {kOAuth2, "", -1},    {kOAuth2, "Google", kGoogle},      {kPassword, "other", kPassword},
+    };
+    for (const auto& entry : stored) {
+        SCOPED_TRACE(entry.provider);
+        Editor editor(context_);
+        editor.signIn = entry.signIn;
+        editor.oauth = SignIn(entry.provider, "ann@example.org");
+        test::RunModalWith(editor, [&](HWND window) {
+            EXPECT_EQ(test::Chosen(window, Editor::kSignInCombo), entry.shown);
+            test::Click(window, IDOK);
+        });
+        EXPECT_EQ(editor.signIn, entry.signIn);
+        EXPECT_EQ(editor.oauth.Provider, entry.provider);  // "Google" as stored
+    }
+    Editor editor(context_);
+    editor.signIn = 7;
+    editor.oauth = SignIn("yahoo", "ann@example.org");
+    test::RunModalWith(editor, [&](HWND window) {
+        test::Choose(window, Editor::kSignInCombo, kMicrosoft);
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(editor.signIn, kOAuth2);
+    EXPECT_EQ(editor.oauth.Provider, "microsoft");
+}
+
+TEST_F(ServerSettingsDialogTest, OkRefusesAnOAuthEntryWithoutAccountOrWithALineBreak) {
+    const struct {
+        const char* account;
+        const char* clientId;
+        std::string scopes;  // as the Advanced dialog left it
+        const char* text;
+        int blamed;
+    } bad[] = {
+        {" \t", "", "", Editor::kNoAccountText, Editor::kAccountEdit},
+        {"ann@example.org\r\nRCPT TO:<x>", "", "", Editor::kOAuthLineBreakText,
+         Editor::kAccountEdit},
+        {"ann@example.org", "id\n", "", Editor::kOAuthLineBreakText, Editor::kClientIdEdit},
+        {"ann@example.org", "id", std::string("mail\0read", 9), Editor::kOAuthLineBreakText,
+         Editor::kAdvancedButton},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.account);
+        notifier_.messages.clear();
+        Editor editor(context_);
+        editor.signIn = kOAuth2;
+        editor.oauth.Provider = "other";
+        editor.oauth.Scopes = c.scopes;
+        test::RunModalWith(editor, [&](HWND window) {
+            SetItemText(window, Editor::kAccountEdit, c.account);
+            SetItemText(window, Editor::kClientIdEdit, c.clientId);
+            test::Click(window, IDOK);
+            ASSERT_TRUE(IsWindow(window));
+            EXPECT_EQ(notifier_.messages, std::vector<std::string>{c.text});
+            EXPECT_EQ(GetFocus(), GetDlgItem(window, c.blamed));
+            test::Click(window, IDCANCEL);
+        });
+    }
+}
+
+TEST_F(ServerSettingsDialogTest, AdvancedDialogEditsTheValuesThatApplyToTheProvider) {
+    using Advanced = OAuthAdvancedDialog;
+    editors_.acts = {
+        [](HWND advanced) {  // Microsoft: the tenant only; unknown "PLAIN" chooses nothing
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(advanced, Advanced::kTokenUrlEdit)));
+            EXPECT_EQ(test::Chosen(advanced, Advanced::kMechanismCombo), -1);
+            SetItemText(advanced, Advanced::kTenantEdit, "organizations");
+            test::Click(advanced, IDOK);
+        },
+        [](HWND advanced) {
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(advanced, Advanced::kTenantEdit)));
+            SetItemText(advanced, Advanced::kTokenUrlEdit, "https://id.example.org/token");
+            SetItemText(advanced, Advanced::kDeviceUrlEdit, "https://id.example.org/device");
+            test::Click(advanced, IDOK);
+        },
+        [](HWND advanced) {
+            SetItemText(advanced, Advanced::kScopesEdit, "thrown away");
+            test::Choose(advanced, Advanced::kMechanismCombo, 2);
+            test::Click(advanced, IDCANCEL);
+        },
+    };
+    context_.signIn = &service_;
+    Editor editor(context_);
+    editor.signIn = kOAuth2;
+    editor.oauth = SignIn("microsoft", "ann@example.org");
+    editor.oauth.Mechanism = "PLAIN";
+    test::RunModalWith(editor, [&](HWND window) {
+        test::Click(window, Editor::kAdvancedButton);
+        test::Choose(window, Editor::kSignInCombo, kOther);
+        EXPECT_FALSE(Enabled(window, Editor::kSignInWithCodeButton));
+        test::Click(window, Editor::kAdvancedButton);
+        EXPECT_TRUE(Enabled(window, Editor::kSignInWithCodeButton));  // a device URL now
+        test::Click(window, Editor::kAdvancedButton);
+        test::Click(window, IDOK);
+    });
+    EXPECT_EQ(editors_.ran, 3);
+    OAuthSignIn expected = SignIn("other", "ann@example.org");
+    expected.Tenant = "organizations";
+    expected.TokenUrl = "https://id.example.org/token";
+    expected.DeviceUrl = "https://id.example.org/device";
+    expected.Mechanism = "PLAIN";
+    EXPECT_EQ(editor.oauth, expected);
 }
 
 }  // namespace

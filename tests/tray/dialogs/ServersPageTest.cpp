@@ -387,6 +387,64 @@ TEST_F(ServersPageTest, SecurityIsMarkedInTheListAndEditedWithTheEntry) {
                                                 " 25 587 (STARTTLS)"}));
 }
 
+TEST_F(ServersPageTest, SignInAndOAuthValuesTravelThroughTheEditor) {
+    servers_ = {Entry(ServerType::Imap4, 143, 993, "outlook.office365.com"),
+                Entry(ServerType::Pop3, 110, 995, "pop.example.org")};
+    OAuthSignIn& oauth = servers_[0].OAuth;
+    servers_[0].SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+    oauth = {"microsoft",   "organizations", "ann@example.org", "id-1",  "",
+             "https://a/x", "https://a/t",   "https://a/d",     "s1 s2", "XOAUTH2"};
+    servers_[1].SignIn = 9;  // a newer program's method, with no provider
+    servers_[1].CredentialLength = PackCredentials(servers_[1].Credentials, "joe", "secret");
+    servers_[1].PassDataIndex = 77;
+    const OAuthSignIn stored = oauth;
+    editors_.acts = {
+        [](HWND editor) {
+            EXPECT_TRUE(IsItemChecked(editor, Editor::kImap4Radio));
+            EXPECT_EQ(test::Chosen(editor, Editor::kSignInCombo), 1);
+            EXPECT_EQ(GetItemText(editor, Editor::kAccountEdit), "ann@example.org");
+            EXPECT_EQ(GetItemText(editor, Editor::kClientIdEdit), "id-1");
+            SetItemText(editor, Editor::kAccountEdit, "bob@example.org");
+            test::Click(editor, IDOK);
+        },
+        [](HWND editor) { test::Click(editor, IDOK); },
+        // A new Google entry; a login typed before the switch is not stored with it.
+        [](HWND editor) {
+            test::Click(editor, Editor::kPop3Radio);
+            SetItemText(editor, Editor::kUserNameEdit, "joe");
+            SetItemText(editor, Editor::kPasswordEdit, "secret");
+            test::Choose(editor, Editor::kSignInCombo, 2);
+            SetItemText(editor, Editor::kAccountEdit, "cy@gmail.com");
+            SetItemText(editor, Editor::kClientSecretEdit, "gs");
+            test::Click(editor, IDOK);
+        },
+    };
+    Open();
+    Focus(0);
+    DoubleClick();
+    OAuthSignIn expected = stored;
+    expected.Account = "bob@example.org";
+    EXPECT_EQ(servers_[0].OAuth, expected);
+    EXPECT_EQ(servers_[0].SignIn, StoredSignInMethod(SignInMethod::OAuth2));
+    EXPECT_TRUE(servers_[0].Is(ServerType::Imap4));
+
+    Focus(1);
+    DoubleClick();
+    EXPECT_EQ(servers_[1].SignIn, 9);
+    EXPECT_EQ(Login(servers_[1]), std::make_pair(std::string("joe"), std::string("secret")));
+    EXPECT_EQ(servers_[1].PassDataIndex, 77);
+
+    RightClick();
+    ASSERT_EQ(servers_.size(), 3u);
+    EXPECT_EQ(servers_[2].SignIn, StoredSignInMethod(SignInMethod::OAuth2));
+    EXPECT_EQ(servers_[2].OAuth.Provider, "google");
+    EXPECT_EQ(servers_[2].OAuth.Account, "cy@gmail.com");
+    EXPECT_EQ(servers_[2].OAuth.ClientSecret, "gs");
+    EXPECT_EQ(servers_[2].CredentialLength, 0);
+    EXPECT_EQ(servers_[2].PassDataIndex, -1);
+    EXPECT_EQ(editors_.ran, 3);
+}
+
 TEST(ServersPagePassData, NewIndexIsTheTickUnlessTakenOrNone) {
     std::vector<ServerEntry> servers(3);
     servers[0].PassDataIndex = 5000;
