@@ -11,6 +11,7 @@
 #include "tray/dialogs/AboutDialog.h"
 #include "tray/dialogs/GeneralSettingsPage.h"
 #include "tray/dialogs/KludgesPage.h"
+#include "tray/dialogs/LocalPasswordDialog.h"
 #include "tray/dialogs/OptionsDialog.h"
 #include "tray/dialogs/Placement.h"
 #include "tray/dialogs/SchemesDialog.h"
@@ -527,11 +528,10 @@ void MainDialog::SignInEntry(std::size_t index) {
         signIn, SignInService::Way::Browser, nullptr,
         [this, account = signIn.Account](const SignInService::Outcome& outcome) {
             if (outcome.signedIn) {
-                context_.notifier->ShowMessage(
-                    window(), "Signed in as " + OneLine(account) +
-                                  ".\n\nThe local password your mail client must use (it is "
-                                  "shown only this once): " +
-                                  outcome.localPassword);
+                LocalPasswordDialog shown(dialogs_);
+                shown.account = account;
+                shown.localPassword = outcome.localPassword;
+                dialogs_.runModal(shown, window());
             } else if (!outcome.failure.empty()) {
                 context_.notifier->ShowWarning(window(), outcome.failure);
             }
