@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the tray program under Xvfb, for the README: the open tray menu and two of
-# its submenus, every page of the Options dialog with its editor, the server editor's
-# Advanced sign-in settings, the whole screen with the Options dialog and an editor open, the
-# Schemes dialog, the About box and a notice. Writes docs/images/*.png. Needs
-# `make build-windows` first.
+# its submenus, every page of the Options dialog with its editor, the server editor with an
+# OAuth 2.0 sign-in and its Advanced settings, the whole screen with the Options dialog and
+# an editor open, the Schemes dialog, the About box, a notice, and the tray menu offering a
+# sign-in. Writes docs/images/*.png. Needs `make build-windows` first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -169,6 +169,7 @@ sleep 1
 read -r sx sy <<<"$(geometry "Server Settings")"
 xdotool mousemove $((sx + 224)) $((sy + 383)) click 1 sleep 0.5
 xdotool mousemove $((sx + 224)) $((sy + 414)) click 1 sleep 0.5
+window_shot "Server Settings" server-settings-oauth.png
 xdotool mousemove $((sx + 282)) $((sy + 489)) click 1
 window_shot "Advanced Sign-in Settings" oauth-advanced.png
 close_shot
@@ -193,8 +194,15 @@ read -r local closed <<<"$(pick_ports 2)"
     for key in 'Settings' 'Settings\Home'; do
         echo
         printf '[HKEY_CURRENT_USER\\SOFTWARE\\Raderador\\Vantel\\%s]\n' "$key"
-        echo '"ServersCount"="6"'
+        echo '"ServersCount"="7"'
         echo "\"Servers5\"=\"$local $closed 0 -1 127.0.0.1\""
+        # An OAuth 2.0 entry nobody has signed in yet: the tray menu offers its sign-in.
+        echo '"Servers6"="1143 993 2 -1 outlook.office365.com"'
+        echo '"ServerSecurity6"="1"'
+        echo '"ServerSignIn6"="1"'
+        echo '"ServerOAuthProvider6"="microsoft"'
+        echo '"ServerOAuthAccount6"="alice@example.org"'
+
     done
 } > "$work/notice.reg"
 wine reg import "$(winepath -w "$work/notice.reg")" >/dev/null 2>&1
@@ -205,3 +213,11 @@ exec 3<>"/dev/tcp/127.0.0.1/$local"
 visible_only=1 window_shot Vantel notice.png
 close_shot
 exec 3<&-
+
+# The tray menu once more, now with the sign-in the OAuth 2.0 entry needs at its top.
+sleep 2
+wine "$bin/vantel-poke.exe" menu $x $y
+xdotool mousemove $((x + 30)) $((y + row / 2))
+shot tray-menu-sign-in.png
+xdotool key Escape
+sleep 1
