@@ -86,6 +86,16 @@ class TraySignInTest : public testing::Test {
         entry_.Scopes = "mail";
     }
 
+    /// Settings with `count` OAuth 2.0 entries of the test's account.
+    RelaySettings WithEntries(std::size_t count) const {
+        ServerEntry entry;
+        entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
+        entry.OAuth = entry_;
+        RelaySettings settings;
+        settings.ServerList.assign(count, entry);
+        return settings;
+    }
+
     std::optional<TokenRecord> Stored() {
         std::string error;
         const auto text = tokens_.Load(TokenRecordText::Key(entry_)).record;
@@ -114,16 +124,14 @@ class TraySignInTest : public testing::Test {
     SystemWallClock clock_;
     FollowingBrowser browser_;
     test::FakeNotifier notices_;
+    TraySignIn signIn_{loop_, {&tokens_, &http_, &crypto_, &clock_, &browser_, 20000}, [] {
+                           return OAuthDefaults::BuiltIn();
+                       }};
 };
 
 TEST_F(TraySignInTest, TheStatusLineAndTheMenuFollowTheStoredSignIn) {
-    TraySignIn signIn(loop_, {&tokens_, &http_, &crypto_, &clock_, &browser_, 20000},
-                      [] { return OAuthDefaults::BuiltIn(); });
-    RelaySettings settings;
-    ServerEntry entry;
-    entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
-    entry.OAuth = entry_;
-    settings.ServerList = {entry};
+    TraySignIn& signIn = signIn_;
+    RelaySettings settings = WithEntries(1);
     TokenRecord record;
     record.Account = entry_.Account;
     record.Provider = "other";
@@ -147,7 +155,7 @@ TEST_F(TraySignInTest, TheStatusLineAndTheMenuFollowTheStoredSignIn) {
         EXPECT_EQ(signIn.Status(entry_), c.status);
         EXPECT_EQ(signIn.EntriesNeedingSignIn(settings).size(), c.signInNeeded ? 1u : 0u);
     }
-    ServerEntry password = entry;
+    ServerEntry password = settings.ServerList[0];
     password.SignIn = StoredSignInMethod(SignInMethod::Password);
     settings.ServerList = {password};
     EXPECT_TRUE(signIn.EntriesNeedingSignIn(settings).empty()) << "password entries need none";
@@ -160,13 +168,8 @@ TEST_F(TraySignInTest, TheTraySignsInAndTheRelayRenewsWithTheRotatedToken) {
     if (base_.empty()) {
         GTEST_SKIP() << "VANTEL_FAKE_AUTH_URL names no fake authorization server";
     }
-    TraySignIn signIn(loop_, {&tokens_, &http_, &crypto_, &clock_, &browser_, 20000},
-                      [] { return OAuthDefaults::BuiltIn(); });
-    RelaySettings settings;
-    ServerEntry entry;
-    entry.SignIn = StoredSignInMethod(SignInMethod::OAuth2);
-    entry.OAuth = entry_;
-    settings.ServerList = {entry, entry};
+    TraySignIn& signIn = signIn_;
+    RelaySettings settings = WithEntries(2);
     EXPECT_EQ(signIn.Status(entry_), "Not signed in");
     EXPECT_EQ(signIn.EntriesNeedingSignIn(settings), std::vector<std::size_t>{0})
         << "one sign-in per account";
