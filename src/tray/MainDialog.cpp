@@ -533,7 +533,8 @@ void MainDialog::SignInEntry(std::size_t index) {
                 shown.localPassword = outcome.localPassword;
                 dialogs_.runModal(shown, window());
             } else if (!outcome.failure.empty()) {
-                context_.notifier->ShowWarning(window(), outcome.failure);
+                context_.notifier->ShowWarning(window(),
+                                               "The sign-in failed: " + OneLine(outcome.failure));
             }
         },
         error);

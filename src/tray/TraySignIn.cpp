@@ -154,9 +154,6 @@ void TraySignIn::Ended(const OAuthSignIn& signIn, const OAuthProvider& provider,
             result.failure = error;
         }
     }
-    if (!result.failure.empty()) {
-        result.failure = "The sign-in failed: " + result.failure + ".";
-    }
     if (onDone) {
         onDone(result);
     }
