@@ -131,6 +131,19 @@ TEST_F(VantelCliExeTest, EditsBothCopiesInTheRegistryAsTheTrayProgramSavesThem) 
     EXPECT_NE(run.output.find("vantel: there is no server 7"), std::string::npos) << run.output;
 }
 
+TEST_F(VantelCliExeTest, SignsInFromTheCommandLineWithTheTrayProgramsTokenStore) {
+    CliRun run = RunCli(
+        "server add --host outlook.office365.com --type imap4 --sign-in oauth2 --provider "
+        "microsoft --account alice@example.org --client-id 00000000-1111");
+    ASSERT_EQ(run.status, 0u) << run.output;
+    run = RunCli("auth 1 --status");
+    EXPECT_EQ(run.status, 0u) << run.output;
+    EXPECT_EQ(run.output, "Server 1: not signed in yet: run vantel auth 1\n");
+    run = RunCli("auth 1 --sign-out");
+    EXPECT_EQ(run.status, 0u) << run.output;
+    EXPECT_NE(run.output.find("nothing to do"), std::string::npos) << run.output;
+}
+
 TEST_F(VantelCliExeTest, RefusesALoginWithALineBreakAndReportsModesThatAreNone) {
     // A CR inside the piped line would end the relay's PASS command early.
     CliRun run =
