@@ -33,6 +33,9 @@ struct CliContext {
     std::uint32_t tick = 0;
     /// The token store and what signing in needs; null where this system has none yet.
     SignInTools* signIn = nullptr;
+    /// Written with every save, as the Windows program writes it, so that the service finds
+    /// the sign-ins; empty: left as it is.
+    std::string tokenFolder{};
 };
 
 }  // namespace vantel

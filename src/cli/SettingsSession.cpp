@@ -29,6 +29,9 @@ void SettingsSession::Load(int schemaIndex) {
 }
 
 bool SettingsSession::Save() {
+    if (!context_.tokenFolder.empty()) {
+        settings_.TokenFolder = context_.tokenFolder;
+    }
     return Confirm(schemas_.SaveEverywhere());
 }
 

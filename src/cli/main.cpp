@@ -11,9 +11,8 @@
 #include "cli/CliApp.h"
 #include "cli/CliContext.h"
 #include "cli/SignInTools.h"
-#include "platform/store/FileStore.h"
-
 #include "platform/SystemWallClock.h"
+#include "platform/store/FileStore.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -110,6 +109,9 @@ int main(int argc, char** argv) {
     const std::filesystem::path tokenDirectory = vantel::DpapiTokenStore::DefaultDirectory();
     if (!tokenDirectory.empty()) {
         tokens = std::make_unique<vantel::DpapiTokenStore>(tokenDirectory);
+        if (context.bothRoots) {
+            context.tokenFolder = tokens->Location();
+        }
     }
     vantel::BCryptCrypto crypto;
     vantel::SystemWallClock clock;

@@ -139,9 +139,8 @@ void RelayService::Serve() {
         host.UseTls(std::move(tls), tlsProblem);
         host.UseTokens(std::make_unique<TokenBroker>(
             *loop, tokens, http, clock, crypto, notifier, [](const OAuthSignIn& signIn) {
-                return "sign " + OneLine(signIn.Account) +
-                       " in with the Vantel program in the notification "
-                       "area";
+                const std::string where = " in with the Vantel program in the notification area";
+                return "sign " + OneLine(signIn.Account) + where;
             }));
         host.Load(store, true);
         useTokenFolder(host.settings());

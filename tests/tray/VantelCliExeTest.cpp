@@ -136,6 +136,9 @@ TEST_F(VantelCliExeTest, SignsInFromTheCommandLineWithTheTrayProgramsTokenStore)
         "server add --host outlook.office365.com --type imap4 --sign-in oauth2 --provider "
         "microsoft --account alice@example.org --client-id 00000000-1111");
     ASSERT_EQ(run.status, 0u) << run.output;
+    RegistryStore store;
+    EXPECT_NE(Load(store, true).TokenFolder.find("Vantel\\tokens"), std::string::npos)
+        << "the service finds the sign-ins through the machine's copy";
     run = RunCli("auth 1 --status");
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "Server 1: not signed in yet: run vantel auth 1\n");
