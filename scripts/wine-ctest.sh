@@ -25,15 +25,21 @@ trap cleanup EXIT
 # The servers make their certificates in a directory of their own and write ports.json there
 # once they listen; Wine sees the directory through its Z: drive. Without python3 or openssl
 # the TLS tests skip.
+# Waits up to 30 s for the file $1 to have content while the process $2 lives; its status
+# says whether it came.
+wait_for_file() {
+    for _ in $(seq 300); do
+        if [ -s "$1" ] || ! kill -0 "$2" 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    [ -s "$1" ]
+}
+
 mkdir "$work/tls"
 if command -v python3 >/dev/null && command -v openssl >/dev/null; then
     python3 tests/tls/tls-test-server.py "$work/tls" >/dev/null 2>"$work/tls-server.log" &
     tls_pid=$!
-    for _ in $(seq 300); do
-        if [ -f "$work/tls/ports.json" ] || ! kill -0 "$tls_pid" 2>/dev/null; then break; fi
-        sleep 0.1
-    done
-    if [ -f "$work/tls/ports.json" ]; then
+    if wait_for_file "$work/tls/ports.json" "$tls_pid"; then
         export VANTEL_TLS_TEST_DIR="Z:${work//\//\\}\\tls"
     else
         echo "TLS test servers did not start; the Schannel tests skip:" >&2
@@ -52,11 +58,7 @@ if [ -n "$auth_server" ]; then
     "$auth_server" --plain --username tester@example.test --expires-in 300 >"$work/auth.port" \
         2>"$work/auth-server.log" &
     auth_pid=$!
-    for _ in $(seq 100); do
-        if [ -s "$work/auth.port" ] || ! kill -0 "$auth_pid" 2>/dev/null; then break; fi
-        sleep 0.1
-    done
-    if [ -s "$work/auth.port" ]; then
+    if wait_for_file "$work/auth.port" "$auth_pid"; then
         export VANTEL_FAKE_AUTH_URL="http://127.0.0.1:$(head -n1 "$work/auth.port")"
     else
         echo "The fake authorization server did not start; the sign-in tests skip:" >&2

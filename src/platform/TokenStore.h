@@ -38,6 +38,11 @@ class TokenStore {
         }
         return true;
     }
+    /// Empty when `key` may name a record; else why not, in words.
+    static std::string KeyProblem(std::string_view key) {
+        return ValidKey(key) ? std::string()
+                             : "\"" + std::string(key) + "\" cannot name a token record";
+    }
 
     virtual Loaded Load(std::string_view key) = 0;
     /// Replaces the record whole or not at all; false with `error` set when it failed, and

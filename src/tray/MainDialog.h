@@ -89,9 +89,6 @@ class MainDialog : public Dialog, private RelayControl {
     /// The tray menu's "Sign in to ACCOUNT...": signs in the account of entry `index`.
     void SignInEntry(std::size_t index);
 
-    /// The sign-ins of the dialogs and the tray menu; null without a SignInKit.
-    TraySignIn* signIn() { return signIn_.get(); }
-
     RelaySettings& settings() { return settings_; }
     RelayEngine& engine() { return engine_; }
     RelayHost& host() { return host_; }

@@ -1,5 +1,6 @@
 #include "tray/TraySignIn.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/oauth/LocalPassword.h"
@@ -15,52 +16,50 @@ TraySignIn::~TraySignIn() {
     ++*generation_;
 }
 
-std::string TraySignIn::Status(const OAuthSignIn& signIn) {
+TraySignIn::Stored TraySignIn::Read(const OAuthSignIn& signIn) {
     if (signIn.Account.empty()) {
-        return "Not signed in";
+        return {false, "Not signed in"};
     }
     const TokenStore::Loaded loaded = kit_.tokens->Load(TokenRecordText::Key(signIn));
     if (!loaded.problem.empty()) {
-        return "Sign-in needed: " + OneLine(loaded.problem);
+        return {false, "Sign-in needed: " + OneLine(loaded.problem)};
     }
     if (!loaded.record) {
-        return "Not signed in";
+        return {false, "Not signed in"};
     }
     std::string error;
     const auto record = TokenRecordText::Read(*loaded.record, error);
     if (!record) {
-        return "Sign-in needed: the stored sign-in cannot be read (" + OneLine(error) + ")";
+        return {false,
+                "Sign-in needed: the stored sign-in cannot be read (" + OneLine(error) + ")"};
     }
     if (record->SignInNeeded) {
-        return "Sign-in needed: " + OneLine(record->SignInNeededReason.empty()
-                                                ? "the provider refused the renewal"
-                                                : record->SignInNeededReason);
+        return {false, "Sign-in needed: " + OneLine(record->SignInNeededReason.empty()
+                                                        ? "the provider refused the renewal"
+                                                        : record->SignInNeededReason)};
     }
-    return "Signed in as " + OneLine(record->Account) + "; renewed automatically";
+    return {true, "Signed in as " + OneLine(record->Account) + "; renewed automatically"};
 }
 
-bool TraySignIn::Needed(const OAuthSignIn& signIn) {
-    return Status(signIn).rfind("Signed in as ", 0) != 0;
+std::string TraySignIn::Status(const OAuthSignIn& signIn) {
+    return Read(signIn).line;
 }
 
 std::vector<std::size_t> TraySignIn::EntriesNeedingSignIn(const RelaySettings& settings) {
     std::vector<std::size_t> needed;
-    std::vector<std::string> seen;
+    std::vector<std::string> seen;  // one sign-in per account, whatever entries name it
     for (std::size_t i = 0; i < settings.ServerList.size(); ++i) {
         const ServerEntry& entry = settings.ServerList[i];
         if (!entry.SignsInWithOAuth() || entry.OAuth.Account.empty()) {
             continue;
         }
         const std::string key = TokenRecordText::Key(entry.OAuth);
-        bool known = false;
-        for (const std::string& other : seen) {
-            known = known || other == key;
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+            continue;
         }
-        if (!known) {
-            seen.push_back(key);
-            if (Needed(entry.OAuth)) {
-                needed.push_back(i);
-            }
+        seen.push_back(key);
+        if (!Read(entry.OAuth).signedIn) {
+            needed.push_back(i);
         }
     }
     return needed;

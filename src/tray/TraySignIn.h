@@ -46,14 +46,17 @@ class TraySignIn : public SignInService {
     /// Not from inside an `onProgress`: the flow that calls it would end under itself.
     void Cancel() override;
 
-    /// Whether `signIn`'s account must be signed in before the relay can use it: never signed
-    /// in, or the provider refused the renewal.
-    bool Needed(const OAuthSignIn& signIn);
-    /// The OAuth 2.0 entries of `settings` that need a sign-in, one per account, in order.
+    /// The OAuth 2.0 entries of `settings` whose account must be signed in before the relay
+    /// can use it (never signed in, or the provider refused the renewal), one per account.
     std::vector<std::size_t> EntriesNeedingSignIn(const RelaySettings& settings);
-    bool Running() const { return static_cast<bool>(flow_); }
 
   private:
+    struct Stored {
+        bool signedIn = false;
+        std::string line;  ///< the status line
+    };
+    /// The account's sign-in as the token store holds it now.
+    Stored Read(const OAuthSignIn& signIn);
     void Ended(const OAuthSignIn& signIn, const OAuthProvider& provider,
                const SignInFlow::Outcome& outcome, const OnDone& onDone);
 

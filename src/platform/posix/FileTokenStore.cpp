@@ -65,8 +65,8 @@ std::string FileTokenStore::DirectoryProblem() const {
 
 TokenStore::Loaded FileTokenStore::Load(std::string_view key) {
     Loaded loaded;
-    if (!ValidKey(key)) {
-        loaded.problem = "\"" + std::string(key) + "\" cannot name a token record";
+    loaded.problem = KeyProblem(key);
+    if (!loaded.problem.empty()) {
         return loaded;
     }
     if (directory_.empty()) {
@@ -133,8 +133,8 @@ TokenStore::Loaded FileTokenStore::Load(std::string_view key) {
 }
 
 bool FileTokenStore::Save(std::string_view key, std::string_view record, std::string& error) {
-    if (!ValidKey(key)) {
-        error = "\"" + std::string(key) + "\" cannot name a token record";
+    error = KeyProblem(key);
+    if (!error.empty()) {
         return false;
     }
     if (directory_.empty()) {
@@ -150,8 +150,8 @@ bool FileTokenStore::Save(std::string_view key, std::string_view record, std::st
 }
 
 bool FileTokenStore::Remove(std::string_view key, std::string& error) {
-    if (!ValidKey(key)) {
-        error = "\"" + std::string(key) + "\" cannot name a token record";
+    error = KeyProblem(key);
+    if (!error.empty()) {
         return false;
     }
     const std::filesystem::path path = directory_ / std::string(key);

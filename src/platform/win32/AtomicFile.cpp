@@ -5,25 +5,14 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/win32/WideText.h"
+
 namespace vantel {
 
 namespace {
 
 std::string Describe(std::string_view what, const std::string& path, DWORD code) {
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason = length != 0 && text != nullptr ? std::string(text, length) : std::string();
-    ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    if (reason.empty()) {
-        reason = "system error";
-    }
-    return std::string(what) + " " + path + ": " + reason + " (error " + std::to_string(code) + ")";
+    return std::string(what) + " " + path + ": " + SystemErrorText(code);
 }
 
 bool WriteAll(HANDLE file, std::string_view bytes) {

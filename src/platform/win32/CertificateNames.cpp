@@ -3,22 +3,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "platform/win32/WideText.h"
+
 namespace vantel {
 namespace {
-
-std::string Narrow(const wchar_t* text) {
-    if (text == nullptr || *text == 0) {
-        return "";
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return "";
-    }
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
-    result.resize(static_cast<std::size_t>(size - 1));
-    return result;
-}
 
 std::string AddressText(const CRYPT_DATA_BLOB& bytes) {
     char text[64] = {};
@@ -44,7 +32,8 @@ CertificateNames::CertificateNames(PCCERT_CONTEXT certificate) {
         for (DWORD i = 0; i < names->cAltEntry; ++i) {
             const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
             if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-                CertificateName name{false, Narrow(entry.pwszDNSName)};
+                CertificateName name{false,
+                                     entry.pwszDNSName != nullptr ? Narrow(entry.pwszDNSName) : ""};
                 if (!name.text.empty()) {
                     names_.push_back(std::move(name));
                 }

@@ -194,8 +194,8 @@ bool DpapiTokenStore::MakeDirectory(std::string& error) const {
 
 TokenStore::Loaded DpapiTokenStore::Load(std::string_view key) {
     Loaded loaded;
-    if (!ValidKey(key)) {
-        loaded.problem = "\"" + std::string(key) + "\" cannot name a token record";
+    loaded.problem = KeyProblem(key);
+    if (!loaded.problem.empty()) {
         return loaded;
     }
     if (directory_.empty()) {
@@ -254,8 +254,8 @@ TokenStore::Loaded DpapiTokenStore::Load(std::string_view key) {
 }
 
 bool DpapiTokenStore::Save(std::string_view key, std::string_view record, std::string& error) {
-    if (!ValidKey(key)) {
-        error = "\"" + std::string(key) + "\" cannot name a token record";
+    error = KeyProblem(key);
+    if (!error.empty()) {
         return false;
     }
     if (directory_.empty()) {
@@ -327,8 +327,8 @@ bool DpapiTokenStore::Save(std::string_view key, std::string_view record, std::s
 }
 
 bool DpapiTokenStore::Remove(std::string_view key, std::string& error) {
-    if (!ValidKey(key)) {
-        error = "\"" + std::string(key) + "\" cannot name a token record";
+    error = KeyProblem(key);
+    if (!error.empty()) {
         return false;
     }
     const std::filesystem::path path = directory_ / std::string(key);

@@ -9,6 +9,7 @@
 
 #include "platform/win32/CertificateNames.h"
 #include "platform/win32/SchannelDetails.h"
+#include "platform/win32/WideText.h"
 
 namespace vantel {
 namespace {
@@ -141,17 +142,6 @@ std::string StatusText(SECURITY_STATUS status) {
     std::snprintf(text, sizeof(text), "Schannel status 0x%08lX",
                   static_cast<unsigned long>(status));
     return text;
-}
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) {
-        return L"";
-    }
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
 }
 
 }  // namespace

@@ -9,24 +9,10 @@
 
 #include "platform/win32/CertificateNames.h"
 #include "platform/win32/SchannelCredentials.h"
+#include "platform/win32/WideText.h"
 
 namespace vantel {
 namespace {
-
-std::string Narrow(std::wstring_view text) {
-    if (text.empty()) {
-        return "";
-    }
-    const int length = static_cast<int>(text.size());
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return "";
-    }
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), size, nullptr, nullptr);
-    return result;
-}
 
 /// "CN=mail.example.org, O=Example": the narrowest part first, as OpenSSL is asked for too.
 std::string NameText(CERT_NAME_BLOB* name) {

@@ -2,85 +2,50 @@
 // comes back, and every way an answer can fail to come.
 #include "platform/win32/WinHttpClient.h"
 
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "LoopRunner.h"
+#include "LoopbackPeer.h"
 #include "platform/win32/TlsTestServers.h"
 #include "platform/win32/Win32EventLoop.h"
 
 namespace vantel {
 namespace {
 
-/// Accepts one connection on 127.0.0.1, reads one request and answers `reply` (or nothing,
-/// holding the connection until the test ends, when `reply` is empty).
+/// A server on the test's loop that answers a request with `reply` once the whole request is
+/// in, then ends its side; with an empty `reply` it says nothing and holds the connection.
 class ScriptedServer {
   public:
-    explicit ScriptedServer(std::string reply) : reply_(std::move(reply)) {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 1);
-        int size = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~ScriptedServer() {
-        closesocket(listener_);  // ends an accept still waiting
-        stop_ = true;
-        thread_.join();
+    ScriptedServer(EventLoop& loop, std::string reply) : server_(loop) {
+        server_.onConnection = [reply](test::LoopbackPeer& peer) {
+            peer.onData = [reply, sent = false](test::LoopbackPeer& p) mutable {
+                const std::size_t end = p.received.find("\r\n\r\n");
+                const std::size_t length = p.received.find("Content-Length: ");
+                if (sent || reply.empty() || end == std::string::npos ||
+                    length == std::string::npos ||
+                    p.received.size() < end + 4 + std::stoul(p.received.substr(length + 16))) {
+                    return;
+                }
+                sent = true;
+                p.Send(reply);
+                p.ShutDownSend();
+            };
+        };
     }
 
     std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
+        return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
     }
-    std::string request;  // as received; read once the answer is in
+    /// The request as received.
+    std::string request() const {
+        return server_.connections.empty() ? std::string() : server_.connections[0]->received;
+    }
 
   private:
-    void Serve() {
-        const SOCKET peer = accept(listener_, nullptr, nullptr);
-        if (peer == INVALID_SOCKET) {
-            return;
-        }
-        char buffer[4096];
-        std::size_t wanted = std::string::npos;
-        while (request.size() < wanted) {
-            const int n = recv(peer, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                break;
-            }
-            request.append(buffer, static_cast<std::size_t>(n));
-            const std::size_t end = request.find("\r\n\r\n");
-            const std::size_t length = request.find("Content-Length: ");
-            if (end != std::string::npos && length != std::string::npos) {
-                wanted = end + 4 + std::stoul(request.substr(length + 16));
-            }
-        }
-        if (!reply_.empty()) {
-            send(peer, reply_.data(), static_cast<int>(reply_.size()), 0);
-        } else {
-            while (!stop_) {
-                Sleep(10);
-            }
-        }
-        shutdown(peer, SD_BOTH);
-        closesocket(peer);
-    }
-
-    std::string reply_;
-    SOCKET listener_ = INVALID_SOCKET;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    test::LoopbackServer server_;
 };
 
 std::string Answer(const std::string& status, const std::string& headers, const std::string& body) {
@@ -128,7 +93,7 @@ TEST_F(WinHttpClientTest, PostsTheFormAndReadsEveryKindOfAnswer) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedServer server(c.reply);
+        ScriptedServer server(loop_, c.reply);
         const HttpResponse response = Post(server.Url("/token?tenant=x"));
         EXPECT_EQ(response.status, c.status) << response.error;
         EXPECT_EQ(response.body, c.body);
@@ -138,18 +103,18 @@ TEST_F(WinHttpClientTest, PostsTheFormAndReadsEveryKindOfAnswer) {
         } else {
             EXPECT_EQ(response.error, "");
         }
-        EXPECT_EQ(server.request.rfind("POST /token?tenant=x HTTP/1.1\r\n", 0), 0u)
-            << server.request;
-        EXPECT_NE(server.request.find("Content-Type: application/x-www-form-urlencoded\r\n"),
+        EXPECT_EQ(server.request().rfind("POST /token?tenant=x HTTP/1.1\r\n", 0), 0u)
+            << server.request();
+        EXPECT_NE(server.request().find("Content-Type: application/x-www-form-urlencoded\r\n"),
                   std::string::npos);
-        EXPECT_NE(server.request.find("\r\n\r\ngrant_type=refresh_token&refresh_token=r%2B1"),
+        EXPECT_NE(server.request().find("\r\n\r\ngrant_type=refresh_token&refresh_token=r%2B1"),
                   std::string::npos);
     }
 }
 
 TEST_F(WinHttpClientTest, AnswersThatNeverComeAreToldAndNothingUnsafeIsAsked) {
     {
-        ScriptedServer silent("");
+        ScriptedServer silent(loop_, "");
         const HttpResponse response = Post(silent.Url("/token"), 1500);
         EXPECT_EQ(response.status, 0);
         EXPECT_EQ(response.error, "no answer from 127.0.0.1 within 2 s");
@@ -183,7 +148,7 @@ TEST_F(WinHttpClientTest, AnswersThatNeverComeAreToldAndNothingUnsafeIsAsked) {
 }
 
 TEST_F(WinHttpClientTest, ARequestUnderWayEndsWithTheClientAndIsNeverAnswered) {
-    ScriptedServer silent("");
+    ScriptedServer silent(loop_, "");
     bool answered = false;
     {
         Win32EventLoop loop;
