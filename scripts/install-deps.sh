@@ -10,6 +10,8 @@ packages=(
     socat
     # TLS to the servers (OpenSSL 3); the benchmark compares against stunnel.
     libssl-dev openssl stunnel4
+    # ... in front of one TLS server, nginx's stream module, run from a private configuration.
+    nginx libnginx-mod-stream
     # The OAuth 2.0 sign-in: token requests through libcurl, token answers as JSON.
     libcurl4-openssl-dev nlohmann-json3-dev
     # The IMAP test runs a dovecot of its own; a system one the package may start goes unused.

@@ -137,6 +137,7 @@ void SmtpMailer::Reply(int code, const std::string& line) {
             outcome.ok = true;
             outcome.seconds = dataTimeOnly_ ? dataSeconds_ : Seconds(firstMail_, lastAccepted_);
             outcome.amount = dataTimeOnly_ ? bytes_ : static_cast<double>(sent_);
+            outcome.bytes = bytes_;
             outcome.succeeded = sent_;
             return Report(outcome);
         }
@@ -230,6 +231,7 @@ void Pop3Retriever::Line(const std::string& line) {
             outcome.ok = true;
             outcome.seconds = retrSeconds_;  // up to the final dot, not the QUIT reply
             outcome.amount = bytes_;
+            outcome.bytes = bytes_;
             outcome.succeeded = 1;
             return Report(outcome);
         }

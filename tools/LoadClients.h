@@ -20,6 +20,7 @@ struct Outcome {
     std::string error;   ///< why it failed
     double seconds = 0;  ///< the span measured
     double amount = 0;   ///< bytes, sessions or messages in that span
+    double bytes = 0;    ///< message bytes moved in that span
     long succeeded = 0;  ///< sessions or messages that went through
     long failed = 0;     ///< sessions that did not
 };

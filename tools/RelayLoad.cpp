@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "LoadBurst.h"
 #include "LoadClients.h"
 #include "LoadServers.h"
 #include "platform/posix/SignalWatcher.h"
@@ -33,7 +34,11 @@ void PrintUsage(std::FILE* out) {
         "  sessions PORT COUNT     COUNT sequential greeting/QUIT sessions: sessions/s\n"
         "  concurrent PORT COUNT   COUNT sessions open at once, EHLO/QUIT: how many succeeded\n"
         "  messages PORT COUNT     COUNT messages of 50 header lines in one session: messages/s\n"
-        "                          (with --stop-after: no new message after that many seconds)\n"
+        "                          (with --stop-after: no new message after that many seconds;\n"
+        "                          --body BYTES: bodies of that size, 234 bytes by default)\n"
+        "  burst PORT COUNT        COUNT SMTP clients connecting at once, from --sources N\n"
+        "                          loopback addresses (8): the greeting's p99 in ms, how many\n"
+        "                          had EHLO answered with all open (held=) and the p50\n"
         "Each prints one line: MODE ok=0|1 value=... unit=... and details.\n",
         out);
 }
@@ -51,9 +56,9 @@ bool ParseNumber(const char* text, unsigned long long min, unsigned long long ma
 }
 
 void PrintOutcome(const std::string& mode, const Outcome& outcome, double value, const char* unit) {
-    std::printf("%s ok=%d value=%.2f unit=%s seconds=%.4f succeeded=%ld failed=%ld", mode.c_str(),
-                outcome.ok ? 1 : 0, outcome.ok || outcome.succeeded > 0 ? value : 0.0, unit,
-                outcome.seconds, outcome.succeeded, outcome.failed);
+    std::printf("%s ok=%d value=%.2f unit=%s seconds=%.4f succeeded=%ld failed=%ld bytes=%.0f",
+                mode.c_str(), outcome.ok ? 1 : 0, outcome.ok || outcome.succeeded > 0 ? value : 0.0,
+                unit, outcome.seconds, outcome.succeeded, outcome.failed, outcome.bytes);
     if (!outcome.error.empty()) {
         std::printf(" error=\"%s\"", outcome.error.c_str());
     }
@@ -89,8 +94,35 @@ int RunServer(const std::string& mode, std::uint16_t port, std::size_t size,
     return 0;
 }
 
+/// What the options of the client modes say.
+struct ClientOptions {
+    std::uint32_t timeoutSeconds = 120;
+    double stopAfterSeconds = 0;
+    std::size_t bodyBytes = kShortBodyBytes;
+    int sources = 8;
+};
+
+int RunBurst(std::uint16_t port, long count, const ClientOptions& options) {
+    const vantel::load::BurstOutcome outcome =
+        vantel::load::RunBurst(port, count, options.sources, options.timeoutSeconds * 1000 / 2);
+    const bool ok = outcome.held == count && outcome.quit == count;
+    std::printf(
+        "burst ok=%d value=%.2f unit=ms p50=%.2f held=%ld quit=%ld failed=%ld "
+        "seconds=%.4f succeeded=%ld",
+        ok ? 1 : 0, outcome.p99Ms, outcome.p50Ms, outcome.held, outcome.quit, outcome.failed,
+        outcome.seconds, outcome.held);
+    if (!outcome.error.empty()) {
+        std::printf(" error=\"%s\"", outcome.error.c_str());
+    }
+    std::printf("\n");
+    return ok ? 0 : 1;
+}
+
 int RunClient(const std::string& mode, std::uint16_t port, unsigned long long number,
-              std::uint32_t timeoutSeconds, double stopAfterSeconds) {
+              const ClientOptions& options) {
+    if (mode == "burst") {
+        return RunBurst(port, static_cast<long>(number), options);
+    }
     const std::unique_ptr<vantel::EventLoop> loop = vantel::CreateEventLoop();
     if (!loop) {
         std::printf("%s ok=0 error=\"no event loop\"\n", mode.c_str());
@@ -103,7 +135,7 @@ int RunClient(const std::string& mode, std::uint16_t port, unsigned long long nu
         finished = true;
         loop->Quit();
     };
-    const std::uint32_t timeoutMs = timeoutSeconds * 1000;
+    const std::uint32_t timeoutMs = options.timeoutSeconds * 1000;
     const long count = static_cast<long>(number);
     std::unique_ptr<vantel::load::Scenario> scenario;
     double scale = 1;
@@ -131,12 +163,12 @@ int RunClient(const std::string& mode, std::uint16_t port, unsigned long long nu
     } else {
         auto mailer = std::make_unique<vantel::load::SmtpMailer>(
             *loop, port, count,
-            [](long serial) {
+            [body = options.bodyBytes](long serial) {
                 return std::make_shared<const std::string>(vantel::load::DotTerminated(
-                    vantel::load::MakeMessage(kMessageHeaderLines, serial, kShortBodyBytes)));
+                    vantel::load::MakeMessage(kMessageHeaderLines, serial, body)));
             },
             false, timeoutMs, done);
-        mailer->StopAfter(stopAfterSeconds);
+        mailer->StopAfter(options.stopAfterSeconds);
         scenario = std::move(mailer);
         unit = "messages/s";
     }
@@ -160,24 +192,41 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     unsigned long long timeout = 0;
     unsigned long long stopAfter = 0;
+    unsigned long long body = kShortBodyBytes;
+    unsigned long long sources = 8;
+    // Each option's value and its bounds.
+    const struct {
+        const char* name;
+        unsigned long long* value;
+        unsigned long long min, max;
+    } numeric[] = {{"--timeout", &timeout, 1, 86400},
+                   {"--stop-after", &stopAfter, 1, 86400},
+                   {"--body", &body, 0, 1ull << 30},
+                   {"--sources", &sources, 1, 250}};
     for (int i = 1; i < argc; ++i) {
-        const bool timeoutOption = std::strcmp(argv[i], "--timeout") == 0;
-        if ((timeoutOption || std::strcmp(argv[i], "--stop-after") == 0) && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 86400, timeoutOption ? timeout : stopAfter)) {
-                PrintUsage(stderr);
-                return 2;
+        bool option = false;
+        for (const auto& n : numeric) {
+            if (std::strcmp(argv[i], n.name) == 0 && i + 1 < argc) {
+                option = true;
+                if (!ParseNumber(argv[++i], n.min, n.max, *n.value)) {
+                    PrintUsage(stderr);
+                    return 2;
+                }
             }
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        }
+        if (option) {
+            continue;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(stdout);
             return 0;
-        } else {
-            args.emplace_back(argv[i]);
         }
+        args.emplace_back(argv[i]);
     }
     const std::string mode = args.empty() ? std::string() : args[0];
     const bool server = mode == "smtp-server" || mode == "pop3-server";
     const bool client = mode == "smtp-send" || mode == "pop3-retr" || mode == "sessions" ||
-                        mode == "concurrent" || mode == "messages";
+                        mode == "concurrent" || mode == "messages" || mode == "burst";
     const std::size_t wanted = mode == "smtp-server" || mode == "pop3-retr" ? 2 : 3;
     unsigned long long port = 0;
     unsigned long long number = 0;
@@ -194,7 +243,10 @@ int main(int argc, char** argv) {
         return RunServer(mode, static_cast<std::uint16_t>(port), number,
                          static_cast<std::uint32_t>(timeout != 0 ? timeout : 3600));
     }
-    return RunClient(mode, static_cast<std::uint16_t>(port), number,
-                     static_cast<std::uint32_t>(timeout != 0 ? timeout : 120),
-                     static_cast<double>(stopAfter));
+    ClientOptions options;
+    options.timeoutSeconds = static_cast<std::uint32_t>(timeout != 0 ? timeout : 120);
+    options.stopAfterSeconds = static_cast<double>(stopAfter);
+    options.bodyBytes = static_cast<std::size_t>(body);
+    options.sources = static_cast<int>(sources);
+    return RunClient(mode, static_cast<std::uint16_t>(port), number, options);
 }

@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "LoadBurst.h"
 #include "LoadClients.h"
 #include "LoadServers.h"
 #include "LoadText.h"
@@ -158,6 +160,20 @@ TEST(DotEndScannerTest, LineStartDecidesWhetherALeadingDotLineEnds) {
     scanner.Reset(false);
     EXPECT_EQ(scanner.Feed(".\r\n"), std::string_view::npos);
     EXPECT_EQ(scanner.Feed("x\r\n.\r\n"), 6u);
+}
+
+TEST(QuantileTest, TakesTheValueAtTheRankThatCoversTheShare) {
+    const struct {
+        std::vector<double> values;
+        double q;
+        double expected;
+    } cases[] = {
+        {{}, 0.99, 0},           {{7}, 0.5, 7},        {{4, 1, 3, 2}, 0.5, 2},
+        {{4, 1, 3, 2}, 0.99, 4}, {{4, 1, 3, 2}, 0, 1},
+    };
+    for (auto c : cases) {
+        EXPECT_EQ(Quantile(c.values, c.q), c.expected) << c.q << " of " << c.values.size();
+    }
 }
 
 TEST(LineBufferTest, JoinsLinesAcrossAppendsAndGivesTheRest) {
@@ -483,6 +499,34 @@ TEST_F(LoadLoopTest, ConcurrentSessionsDoNotWaitForConnectionsTheServerLost) {
     EXPECT_EQ(outcome.succeeded, 3);
     EXPECT_EQ(outcome.failed, 2);
     EXPECT_EQ(outcome.error.find("timed out"), std::string::npos) << outcome.error;
+}
+
+TEST_F(LoadLoopTest, BurstHoldsTheSessionsTheServerGreetsFromSeveralAddresses) {
+    HalfDeafServer deaf(*loop_, 3);
+    std::string error;
+    ASSERT_TRUE(deaf.Listen(0, error)) << error;
+    const struct {
+        std::uint16_t port;
+        long count;
+        long held;
+    } cases[] = {{StartSmtp(), 120, 120}, {deaf.port(), 5, 3}, {ClosedPort(), 4, 0}};
+    // The burst blocks its thread; the servers answer from theirs.
+    std::thread servers([this] { loop_->Run(); });
+    std::vector<BurstOutcome> outcomes;
+    for (const auto& c : cases) {
+        outcomes.push_back(RunBurst(c.port, c.count, 4, 1000));
+    }
+    loop_->Quit();
+    servers.join();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const BurstOutcome& outcome = outcomes[i];
+        EXPECT_EQ(outcome.held, cases[i].held) << i;
+        EXPECT_EQ(outcome.quit, cases[i].held) << i;
+        EXPECT_EQ(outcome.failed, cases[i].count - cases[i].held) << i;
+        // A session the server never greeted counts as having waited the whole time.
+        EXPECT_EQ(outcome.p99Ms >= 1000, cases[i].held < cases[i].count) << i;
+    }
+    EXPECT_EQ(smtp_->sessions(), 120);
 }
 
 TEST_F(LoadLoopTest, ConcurrentSessionsReportHowManyFailed) {
