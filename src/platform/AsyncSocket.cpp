@@ -16,7 +16,7 @@ void AsyncSocket::Write(std::string_view bytes) {
     // With bytes queued before, the backend is waiting for room (or for the connection) and
     // sends these with them. Otherwise they go straight from the caller's buffer, and only
     // what the system does not take now is copied into the queue.
-    if (queue_.empty() && CanSend()) {
+    if (QueueEmpty() && CanSend()) {
         int error = 0;
         const long n = SendSome(bytes.data(), bytes.size(), error);
         if (n == kError) {
@@ -31,11 +31,10 @@ void AsyncSocket::Write(std::string_view bytes) {
             return;
         }
     }
-    if (!queue_.empty() && !queue_.back().shared && queue_.back().owned.size() < kCoalesceLimit) {
+    if (!QueueEmpty() && !queue_.back().shared && queue_.back().owned.size() < kCoalesceLimit) {
         queue_.back().owned.append(bytes);
     } else {
-        queue_.emplace_back();
-        queue_.back().owned.assign(bytes);
+        PushChunk().owned.assign(bytes);
     }
     backlog_ += bytes.size();
 }
@@ -44,10 +43,9 @@ void AsyncSocket::Write(std::shared_ptr<const std::string> block) {
     if (!block || block->empty() || sendError_ != 0 || shutDownWanted_) {
         return;
     }
-    const bool wasEmpty = queue_.empty();
+    const bool wasEmpty = QueueEmpty();
     backlog_ += block->size();
-    queue_.emplace_back();
-    queue_.back().shared = std::move(block);
+    PushChunk().shared = std::move(block);
     if (wasEmpty && CanSend()) {
         Flush();
     }
@@ -55,7 +53,7 @@ void AsyncSocket::Write(std::shared_ptr<const std::string> block) {
 
 void AsyncSocket::ShutDownSend() {
     shutDownWanted_ = true;
-    if (queue_.empty() && !shutDownDone_ && sendError_ == 0 && CanSend()) {
+    if (QueueEmpty() && !shutDownDone_ && sendError_ == 0 && CanSend()) {
         EndNow();
     }
 }
@@ -63,7 +61,7 @@ void AsyncSocket::ShutDownSend() {
 void AsyncSocket::Reset() {
     resetWanted_ = true;
     shutDownWanted_ = true;
-    if (queue_.empty() && sendError_ == 0 && CanSend()) {
+    if (QueueEmpty() && sendError_ == 0 && CanSend()) {
         shutDownDone_ = true;
         ResetNow();
     }
@@ -78,9 +76,28 @@ void AsyncSocket::EndNow() {
     }
 }
 
+AsyncSocket::Chunk& AsyncSocket::PushChunk() {
+    // A queue that never quite drains would otherwise grow by a spent chunk per push.
+    if (head_ > 0 && head_ * 2 >= queue_.size()) {
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
+    return queue_.emplace_back();
+}
+
+void AsyncSocket::ClearQueue() {
+    // A queue that grew long gives its room back; the usual one or two chunks keep theirs.
+    if (queue_.capacity() > 4) {
+        std::vector<Chunk>().swap(queue_);
+    } else {
+        queue_.clear();
+    }
+    head_ = 0;
+}
+
 bool AsyncSocket::Flush() {
-    while (!queue_.empty()) {
-        Chunk& front = queue_.front();
+    while (!QueueEmpty()) {
+        Chunk& front = queue_[head_];
         const std::string_view rest = front.Rest();
         int error = 0;
         const long n = SendSome(rest.data(), rest.size(), error);
@@ -90,7 +107,7 @@ bool AsyncSocket::Flush() {
         if (n < 0) {
             // The bytes can never go now: the owner hears of it as a failed connection.
             sendError_ = error != 0 ? error : -1;
-            queue_.clear();
+            ClearQueue();
             backlog_ = 0;
             ReportFailureLater(sendError_);
             return false;
@@ -101,7 +118,11 @@ bool AsyncSocket::Flush() {
         if (taken < rest.size()) {
             return true;  // the system is full; the backend calls Writable when it is not
         }
-        queue_.pop_front();
+        // What went is let go at once: a queue that has drained holds nothing.
+        queue_[head_++] = Chunk{};
+        if (QueueEmpty()) {
+            ClearQueue();
+        }
     }
     if (shutDownWanted_ && !shutDownDone_) {
         EndNow();
@@ -110,7 +131,7 @@ bool AsyncSocket::Flush() {
 }
 
 void AsyncSocket::Writable() {
-    const bool hadQueue = !queue_.empty();
+    const bool hadQueue = !QueueEmpty();
     if (!hadQueue && !(shutDownWanted_ && !shutDownDone_)) {
         return;
     }

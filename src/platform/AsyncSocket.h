@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/SocketAddress.h"
 
@@ -143,7 +143,14 @@ class AsyncSocket {
     /// Ends the connection as asked, by a reset or by the end of our stream.
     void EndNow();
 
-    std::deque<Chunk> queue_;
+    bool QueueEmpty() const { return head_ == queue_.size(); }
+    Chunk& PushChunk();
+    void ClearQueue();
+
+    /// The chunks from `head_` on are still to go. Unlike a deque, an empty vector takes no
+    /// memory, and most sockets of a relay have nothing queued most of the time.
+    std::vector<Chunk> queue_;
+    std::size_t head_ = 0;
     std::size_t backlog_ = 0;
     bool shutDownWanted_ = false;
     bool shutDownDone_ = false;

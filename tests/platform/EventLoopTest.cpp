@@ -309,6 +309,49 @@ TEST_F(EventLoopTest, LargeWriteIsQueuedAndSentInFullBeforeTheShutdown) {
     EXPECT_TRUE(server_.received == expected) << "the bytes arrived changed or out of order";
 }
 
+TEST_F(EventLoopTest, AQueueToppedUpBeforeItDrainsSendsEveryBlockInOrder) {
+    ASSERT_NO_FATAL_FAILURE(ConnectPair(client_, server_));
+    constexpr int kBlocks = 2000;  // far more than the system buffers hold
+    constexpr std::size_t kBlock = 16 * 1024;
+    std::string expected;
+    int written = 0;
+    bool ended = false;
+    // Shared blocks queue as chunks of their own; topping the queue up whenever some of it has
+    // gone keeps it from ever running empty, so sent chunks and new ones share it throughout.
+    const auto topUp = [&] {
+        while (written < kBlocks && client_.socket->Backlog() < 8 * kBlock) {
+            auto block = std::make_shared<std::string>(kBlock, '\0');
+            for (std::size_t i = 0; i < kBlock; ++i) {
+                (*block)[i] =
+                    static_cast<char>((static_cast<std::size_t>(written) * 131 + i) & 0xff);
+            }
+            expected += *block;
+            client_.socket->Write(std::shared_ptr<const std::string>(std::move(block)));
+            ++written;
+        }
+        if (written == kBlocks && !ended) {
+            ended = true;
+            client_.socket->ShutDownSend();
+        }
+    };
+    client_.onSend = topUp;
+    // A reader that takes a little at each event, so that the queue waits many times.
+    server_.onReceive = [&] {
+        char buffer[65536];
+        const long n = server_.socket->Receive(buffer, sizeof buffer);
+        if (n > 0) {
+            server_.received.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            loop_->Quit();
+        }
+    };
+    topUp();
+    ASSERT_TRUE(Run(20000));
+    EXPECT_GT(client_.sends, 10) << "the queue seldom had to wait";
+    ASSERT_EQ(server_.received.size(), expected.size());
+    EXPECT_TRUE(server_.received == expected) << "the bytes arrived changed or out of order";
+}
+
 TEST_F(EventLoopTest, WritesBeforeTheConnectionStandsGoOnceItDoes) {
     client_.socket = loop_->CreateSocket(client_);
     client_.SendText("early ");

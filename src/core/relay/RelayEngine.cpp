@@ -23,7 +23,7 @@ RelayEngine::RelayEngine(RelaySettings& settings, EventLoop& loop, MessageRewrit
       notifier_(notifier),
       trace_(trace),
       observer_(observer),
-      receiveBuffer_(kReceiveBlock * RelaySession::kBlocksPerEvent) {
+      receiveBuffer_(RelaySession::kHighWater) {
     sweepTimer_ = loop_.StartTimer(kSweepPeriodMs, true, [this] { SweepSessions(); });
 }
 
@@ -149,23 +149,33 @@ RelaySession* RelayEngine::FindSession(std::uint64_t id) {
 }
 
 void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
+    // A burst of clients fills the system's queue faster than one accept per wake-up empties it:
+    // greetings wait and connections are dropped. A bounded run keeps the other sessions fed.
+    for (int i = 0; i < kAcceptsPerEvent && AcceptOne(listener, from); ++i) {
+    }
+}
+
+bool RelayEngine::AcceptOne(ListenSocket& listener, AsyncSocket& from) {
     if (listener.paused()) {
-        return;
+        return false;
     }
     const bool wasEnabled = relayEnabled_;
     const bool wasBusy = relayBusy_;
     const int entryIndex = listener.entryIndex;
     const bool knownEntry =
         entryIndex >= 0 && static_cast<std::size_t>(entryIndex) < settings_.ServerList.size();
-    const ServerEntry entry =
-        knownEntry ? settings_.ServerList[static_cast<std::size_t>(entryIndex)] : ServerEntry{};
+    std::shared_ptr<const ServerEntry> entry = knownEntry
+                                                   ? EntryCopy(static_cast<std::size_t>(entryIndex))
+                                                   : std::make_shared<const ServerEntry>();
 
-    auto session = std::make_unique<RelaySession>(static_cast<SessionContext&>(*this), nextId_++,
-                                                  entry, settings_.ConnectTimeout);
+    // The number is taken only by a connection: a look at an empty queue leaves it.
+    auto session = std::make_unique<RelaySession>(static_cast<SessionContext&>(*this), nextId_,
+                                                  std::move(entry), settings_.ConnectTimeout);
     UpdateState(false, true);
     int error = 0;
     std::unique_ptr<AsyncSocket> accepted = from.Accept(session->clientEnd(), error);
     if (accepted) {
+        ++nextId_;
         // An accept alone proves little while server connections still find no socket.
         if (!outOfSockets_) {
             listener.AcceptWorked();
@@ -182,7 +192,7 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
         if (sessions_.empty()) {
             UpdateState(wasEnabled, wasBusy);
         }
-        return;
+        return accepted != nullptr;
     }
     // With cycling, the next connection goes to the next POP3 entry; this one keeps its entry.
     if (listener.port == settings_.DefaultPOPPort && settings_.POPCycleChange != 0) {
@@ -191,6 +201,17 @@ void RelayEngine::AcceptClient(ListenSocket& listener, AsyncSocket& from) {
     RelaySession& started = *session;
     sessions_.emplace(started.id(), std::move(session));
     started.Start(std::move(accepted));
+    return true;
+}
+
+std::shared_ptr<const ServerEntry> RelayEngine::EntryCopy(std::size_t index) {
+    entryCopies_.resize(settings_.ServerList.size());
+    std::shared_ptr<const ServerEntry>& copy = entryCopies_[index];
+    // Edited since the last copy was made: running sessions keep that one, new ones get this.
+    if (!copy || *copy != settings_.ServerList[index]) {
+        copy = std::make_shared<const ServerEntry>(settings_.ServerList[index]);
+    }
+    return copy;
 }
 
 bool RelayEngine::OutOfSockets() {
@@ -281,8 +302,11 @@ void RelayEngine::TraceBlock(RelaySocket& end, std::string_view text) {
     trace_->Write(in ? "IN: \n" : "OUT: \n");
     std::string line = "[Vantel] ";
     if (IsClientSide(end.kind)) {
-        // The masker heard from the framer what these bytes are as it sent them on.
-        line.append(TraceCut(end.masker.TakeShown()));
+        // The masker heard from the framer what these bytes are as it sent them on; without
+        // one nothing of the client's is shown, rather than a secret.
+        if (end.masker) {
+            line.append(TraceCut(end.masker->TakeShown()));
+        }
     } else {
         line.append(TraceCut(text));
     }

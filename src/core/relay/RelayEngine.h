@@ -36,6 +36,8 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     static constexpr std::uint32_t kSweepPeriodMs = 1000;
     /// How long a stopping relay lets its sessions send on what they had read.
     static constexpr std::uint64_t kStopDrainMs = 10000;
+    /// Connections one wake-up of a listener takes at most.
+    static constexpr int kAcceptsPerEvent = 4096;
     /// The notices the engine gives, through Notifier::ShowError (the first is also in the
     /// tray program's string table).
     static constexpr std::string_view kListenFailedText = "Unable to listen on local port";
@@ -113,6 +115,8 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     std::size_t maxHeldLiteral() const override { return maxHeldLiteral_; }
     std::uint64_t securingLimitMs() const override { return securingLimitMs_; }
     char* receiveBuffer() override { return receiveBuffer_.data(); }
+    std::string& onwardBuffer() override { return onwardBuffer_; }
+    std::string& backBuffer() override { return backBuffer_; }
     void Later(std::uint64_t id, std::function<void()> work) override;
     void Notify(Notice notice) override;
     bool tracing() const override { return trace_ != nullptr; }
@@ -125,6 +129,11 @@ class RelayEngine : private SessionContext, private AcceptHandler {
 
     // What the listeners report (AcceptHandler).
     void AcceptClient(ListenSocket& listener, AsyncSocket& from) override;
+    /// Takes one connection waiting on `from`; false when none was there, or it failed.
+    bool AcceptOne(ListenSocket& listener, AsyncSocket& from);
+    /// A copy of entry `index` as it stands, shared by the sessions that relay for it (the
+    /// entry's login alone is hundreds of bytes).
+    std::shared_ptr<const ServerEntry> EntryCopy(std::size_t index);
 
     RelaySession* FindSession(std::uint64_t id);
     /// Opens the listener of entry `index`, or reports why it could not be opened.
@@ -145,6 +154,7 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     std::vector<std::unique_ptr<ListenSocket>> listeners_;
     DefaultServers defaults_{settings_, listeners_};
     std::map<std::uint64_t, std::unique_ptr<RelaySession>> sessions_;
+    std::vector<std::shared_ptr<const ServerEntry>> entryCopies_;  ///< by entry index
     std::vector<std::unique_ptr<RelaySession>> finished_;
     std::uint64_t nextId_ = 1;
     TimerId sweepTimer_ = 0;
@@ -152,6 +162,8 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     bool relayEnabled_ = false;
     bool relayBusy_ = false;
     std::vector<char> receiveBuffer_;
+    std::string onwardBuffer_;
+    std::string backBuffer_;
     std::uint64_t bytesRead_ = 0;
     bool outOfSockets_ = false;
     std::size_t maxHeldLiteral_ = ImapFramer::kMaxHeldLiteral;

@@ -1,5 +1,6 @@
 #include "core/relay/RelaySession.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 
@@ -49,20 +50,25 @@ std::string SecondsText(std::uint64_t ms) {
 
 }  // namespace
 
-RelaySession::RelaySession(SessionContext& engine, std::uint64_t id, const ServerEntry& entry,
-                           int connectTimeoutSeconds)
+RelaySession::RelaySession(SessionContext& engine, std::uint64_t id,
+                           std::shared_ptr<const ServerEntry> entry, int connectTimeoutSeconds)
     : engine_(engine),
       id_(id),
-      entry_(entry),
+      entryCopy_(std::move(entry)),
+      entry_(*entryCopy_),
       connector_(engine.loop(), engine.tls(), entry_, server_, *this),
-      client_(*this, ClientKind(entry), ServerTypeFromStored(entry.Type)),
-      server_(*this, ServerKind(entry), ServerTypeFromStored(entry.Type)),
+      client_(*this, ClientKind(entry_)),
+      server_(*this, ServerKind(entry_)),
       connectTimeoutSeconds_(connectTimeoutSeconds),
       securingLimitMs_(engine.securingLimitMs()),
-      framer_(MakeSessionFramer(entry_, engine.rewriter(), engine.maxHeldLiteral(), *this)) {
+      framer_(MakeSessionFramer(entry_, engine.rewriter(), engine.maxHeldLiteral(), *this)),
+      batch_(engine.onwardBuffer()),
+      answers_(engine.backBuffer()) {
     if (engine.tracing()) {
         // The masker hears from the framer what the client's bytes are; untraced, nobody need.
-        framer_->Observe(&client_.masker);
+        // The session entry's type tells it what its client says.
+        client_.masker = std::make_unique<SecretMasker>(ServerTypeFromStored(entry_.Type));
+        framer_->Observe(client_.masker.get());
     }
     if (connectTimeoutSeconds > 0) {
         connectDeadline_ =
@@ -277,11 +283,13 @@ void RelaySession::Pump(RelaySocket& from) {
     bool ended = false;
     bool full = false;
     // After the end of the stream was seen only buffered data is left: it is read in one go.
-    // One system call takes what is left of the event's blocks. While tracing, it is relayed
-    // as the blocks of at most kReceiveBlock bytes that a call per block would have read, so
-    // the rewriting and the trace see the same cuts, at a fraction of the calls; without a
-    // trace nobody sees the cuts, and the read goes on whole.
-    const std::size_t cut = engine_.tracing() ? kReceiveBlock : std::string_view::npos;
+    // While tracing, one system call takes what is left of the event's blocks, relayed as the
+    // blocks of at most kReceiveBlock bytes that a call per block would have read, so the
+    // rewriting and the trace see the same cuts, at a fraction of the calls. Without a trace
+    // nobody sees the cuts: one call takes as much as the other end may still queue, and the
+    // read goes on whole.
+    const bool tracing = engine_.tracing();
+    const std::size_t cut = tracing ? kReceiveBlock : std::string_view::npos;
     for (int blocks = 0; from.endSeen || blocks < kBlocksPerEvent;) {
         if (Outgoing(to) + batch_.size() > kHighWater) {
             full = true;
@@ -293,7 +301,8 @@ void RelaySession::Pump(RelaySocket& from) {
                                                   : AsyncSocket::kCannotForward;
         const bool forwarded = n != AsyncSocket::kCannotForward;
         if (!forwarded) {
-            wanted = static_cast<std::size_t>(room) * kReceiveBlock;
+            wanted = tracing ? static_cast<std::size_t>(room) * kReceiveBlock
+                             : std::max(kReceiveBlock, kHighWater - Outgoing(to) - batch_.size());
             n = from.socket->Receive(engine_.receiveBuffer(), wanted);
         }
         if (n == AsyncSocket::kWouldBlock) {
@@ -350,8 +359,8 @@ void RelaySession::RelayBlock(RelaySocket& from, std::string_view block) {
     const std::size_t back = answers_.size();
     if (&from == &server_) {
         connectDeadline_ = 0;  // the server has spoken
-        if (engine_.tracing()) {
-            client_.masker.ServerReplied(block);  // it follows the server only for the trace
+        if (client_.masker) {
+            client_.masker->ServerReplied(block);  // it follows the server only for the trace
         }
         framer_->FromServer(block, batch_, answers_);
     } else {
@@ -400,8 +409,8 @@ void RelaySession::DeliverCarried(RelaySocket& from) {
     }
     // Relayed text like any other: traced (and so masked) before it goes.
     engine_.TraceBlock(from, carried);
-    if (&from == &server_ && engine_.tracing()) {
-        client_.masker.ServerReplied(carried);
+    if (&from == &server_ && client_.masker) {
+        client_.masker->ServerReplied(carried);
     }
     Deliver(Other(from), carried);
 }

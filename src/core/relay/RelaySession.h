@@ -40,6 +40,7 @@ class RelaySession final : private ServerConnector::Events, private LoginHost {
     static constexpr std::size_t kHighWater = 256 * 1024;
     /// ... and reads again when it is down to this.
     static constexpr std::size_t kLowWater = 64 * 1024;
+    static_assert(kHighWater >= kReceiveBlock * kBlocksPerEvent, "a traced event's read fits");
     /// The notice when a session fails inside (an exception, no memory).
     static constexpr std::string_view kFailedText = "Relayed connection ended by an error";
     /// The notice when the entry signs in in a way this version does not know.
@@ -52,8 +53,9 @@ class RelaySession final : private ServerConnector::Events, private LoginHost {
     static constexpr std::string_view kSocketFailedText = "Could not create new socket";
     static constexpr std::string_view kTlsFailedText = "Error securing the connection to host";
 
-    /// `entry` is the session's own copy; `connectTimeoutSeconds` 0 waits for ever.
-    RelaySession(SessionContext& engine, std::uint64_t id, const ServerEntry& entry,
+    /// `entry` is a copy nobody changes (sessions of one entry share it);
+    /// `connectTimeoutSeconds` 0 waits for ever.
+    RelaySession(SessionContext& engine, std::uint64_t id, std::shared_ptr<const ServerEntry> entry,
                  int connectTimeoutSeconds);
     RelaySession(const RelaySession&) = delete;
     RelaySession& operator=(const RelaySession&) = delete;
@@ -130,7 +132,8 @@ class RelaySession final : private ServerConnector::Events, private LoginHost {
 
     SessionContext& engine_;  ///< what the engine that runs the session lends it
     const std::uint64_t id_;
-    const ServerEntry entry_;
+    const std::shared_ptr<const ServerEntry> entryCopy_;
+    const ServerEntry& entry_;  ///< *entryCopy_
     /// Reaches the server. The server end's socket reports through it: it is made before the
     /// ends and goes after them.
     ServerConnector connector_;
@@ -142,8 +145,8 @@ class RelaySession final : private ServerConnector::Events, private LoginHost {
     std::uint64_t drainDeadline_ = 0;    ///< NowMs by which the rest must be sent; 0: none
     bool finished_ = false;
     std::unique_ptr<ProtocolFramer> framer_;
-    std::string batch_;    ///< what the blocks of one event send on
-    std::string answers_;  ///< what they send back: the framer's own answers, released bytes
+    std::string& batch_;    ///< what the blocks of one event send on (the engine's)
+    std::string& answers_;  ///< what they send back: the framer's own answers, released bytes
 };
 
 }  // namespace vantel

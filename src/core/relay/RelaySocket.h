@@ -18,9 +18,7 @@ class RelaySession;
 /// server connection is made, the session's ServerConnector hears).
 class RelaySocket : public SocketEvents {
   public:
-    /// `protocol`: the session entry's type, which tells the masker what its client says.
-    RelaySocket(RelaySession& session, SocketKind kind, ServerType protocol)
-        : kind(kind), masker(protocol), session_(session) {}
+    RelaySocket(RelaySession& session, SocketKind kind) : kind(kind), session_(session) {}
     RelaySocket(const RelaySocket&) = delete;
     RelaySocket& operator=(const RelaySocket&) = delete;
 
@@ -35,7 +33,8 @@ class RelaySocket : public SocketEvents {
 
     const SocketKind kind;
     std::unique_ptr<AsyncSocket> socket;
-    SecretMasker masker;          ///< client ends: keeps their secrets out of the trace
+    /// Keeps the client's secrets out of the trace: on a traced session's client end only.
+    std::unique_ptr<SecretMasker> masker;
     bool connected = false;       ///< the connection stands (client ends from the accept on)
     bool readEnded = false;       ///< nothing more is read from this end
     bool endSeen = false;         ///< the peer ended its stream; the rest is read when we may

@@ -39,8 +39,13 @@ class SessionContext {
     /// How long a server may take over STARTTLS and the TLS handshake where no ConnectTimeout
     /// is set.
     virtual std::uint64_t securingLimitMs() const = 0;
-    /// Room for one event's blocks, RelaySession::kReceiveBlock * kBlocksPerEvent bytes.
+    /// Room for one read, RelaySession::kHighWater bytes (at least kReceiveBlock *
+    /// kBlocksPerEvent, one event's blocks while tracing).
     virtual char* receiveBuffer() = 0;
+    /// Where the blocks of one event gather on their way on and back. Shared: a session fills
+    /// and empties them within one event, so none keeps room for the most it ever read.
+    virtual std::string& onwardBuffer() = 0;
+    virtual std::string& backBuffer() = 0;
     /// Runs `work` from the loop later, if session `id` is still running then.
     virtual void Later(std::uint64_t id, std::function<void()> work) = 0;
     /// Tells the user, from the loop.

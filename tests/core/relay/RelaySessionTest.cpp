@@ -193,6 +193,44 @@ TEST_F(RelaySessionTest, ARunningPop3LoginKeepsItsAccountWhenTheListIsReordered)
     EXPECT_TRUE(b.connections.empty());
 }
 
+TEST_F(RelaySessionTest, ALoginEditedInPlaceGoesToTheNextSessionOnly) {
+    LoopbackServer server(*loop_);
+    server.onConnection = [](LoopbackPeer& p) { p.Send("+OK\r\n"); };
+    const std::uint16_t port = test::FreePort(*loop_);
+    const auto withLogin = [&](const char* user, const char* password) {
+        ServerEntry entry = Entry(ServerType::Pop3, port, server);
+        CredentialBlock block{};
+        entry.CredentialLength = PackCredentials(block, user, password);
+        entry.Credentials = block;
+        return entry;
+    };
+    settings_.ServerList = {withLogin("userA", "passA")};
+    host_.Start();
+    auto first = Client(port);
+    first->Send("USER me\r\n");
+    ASSERT_TRUE(Run([&] {
+        return server.connections.size() == 1 &&
+               server.connections[0]->received == "USER userA\r\n";
+    }));
+
+    settings_.ServerList = {withLogin("userB", "passB")};
+    host_.Apply();
+    auto second = Client(port);
+    second->Send("USER me\r\n");
+    ASSERT_TRUE(Run([&] {
+        return server.connections.size() == 2 &&
+               server.connections[1]->received == "USER userB\r\n";
+    }));
+    first->Send("PASS mine\r\n");
+    second->Send("PASS mine\r\n");
+    ASSERT_TRUE(Run([&] {
+        return server.connections[0]->received.size() > 13 &&
+               server.connections[1]->received.size() > 13;
+    }));
+    EXPECT_EQ(server.connections[0]->received, "USER userA\r\nPASS passA\r\n");
+    EXPECT_EQ(server.connections[1]->received, "USER userB\r\nPASS passB\r\n");
+}
+
 TEST_F(RelaySessionTest, StopInTheMiddleOfATransferDeliversEveryByteRead) {
     std::string download(50 << 20, '\0');
     for (std::size_t i = 0; i < download.size(); ++i) {

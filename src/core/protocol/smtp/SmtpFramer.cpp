@@ -20,13 +20,15 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
             // CAPABILITIES (and a large message costs no scan for them).
             if (!message) {
                 ehlo_.ClientSent(piece);
-                if (secured_) {
-                    news_.ClientSent(piece);
+                if (news_) {
+                    news_->ClientSent(piece);
                 }
             } else if (!chunks_.inMessage()) {
                 // Its "." line came: the server answers the message as a whole.
                 ehlo_.MessageEnded();
-                news_.MessageEnded();
+                if (news_) {
+                    news_->MessageEnded();
+                }
             }
             const std::string_view sent =
                 rewriter_.ProcessMessageBlock(piece, client_, KludgeType::SmtpKludge);
@@ -39,7 +41,7 @@ void SmtpFramer::FromClient(std::string_view block, std::string& toServer, std::
 void SmtpFramer::FromServer(std::string_view block, std::string& toClient, std::string&) {
     chunks_.ServerSent(block);
     const std::string_view text = ehlo_.Filter(block);
-    toClient.append(secured_ ? news_.Filter(text) : text);
+    toClient.append(news_ ? news_->Filter(text) : text);
     client_.inBody = false;  // the reply ends a sent message: the next one has a header again
 }
 
@@ -51,8 +53,10 @@ void SmtpFramer::ClientEnded(std::string& toServer) {
 
 void SmtpFramer::ServerEnded(std::string& toClient) {
     const std::string held = ehlo_.Flush();
-    toClient.append(secured_ ? news_.Filter(held) : held);
-    toClient.append(news_.Flush());
+    toClient.append(news_ ? news_->Filter(held) : held);
+    if (news_) {
+        toClient.append(news_->Flush());
+    }
 }
 
 }  // namespace vantel

@@ -1,6 +1,8 @@
 // SMTP and news sessions: the header of each message or article rewritten, chunks counted.
 #pragma once
 
+#include <memory>
+
 #include "core/protocol/ProtocolFramer.h"
 #include "core/protocol/smtp/EhloAnswerFilter.h"
 #include "core/protocol/smtp/NewsCapabilityFilter.h"
@@ -17,7 +19,9 @@ class SmtpFramer : public ProtocolFramer {
   public:
     /// `secured`: the relay speaks TLS to the server.
     explicit SmtpFramer(MessageRewriter& rewriter, bool secured = false)
-        : rewriter_(rewriter), ehlo_(secured), secured_(secured) {}
+        : rewriter_(rewriter),
+          ehlo_(secured),
+          news_(secured ? std::make_unique<NewsCapabilityFilter>() : nullptr) {}
 
     void FromClient(std::string_view block, std::string& toServer, std::string& toClient) override;
     void FromServer(std::string_view block, std::string& toClient, std::string& toServer) override;
@@ -29,8 +33,8 @@ class SmtpFramer : public ProtocolFramer {
     StreamState client_;
     SmtpChunkFramer chunks_;
     EhloAnswerFilter ehlo_;
-    const bool secured_;
-    NewsCapabilityFilter news_;  ///< on secured connections only
+    /// On secured connections only; the others, most of them, spare its room.
+    std::unique_ptr<NewsCapabilityFilter> news_;
 };
 
 }  // namespace vantel
