@@ -8,7 +8,7 @@ PREFIX ?= /usr/local
 FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.h' '*.cpp' 2>/dev/null)
 
 .PHONY: all deps build build-linux build-linux-release build-windows test test-linux \
-        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay screenshots \
+        test-release test-windows lint format run demo clean build-fuzz fuzz bench bench-relay bench-wine screenshots \
         install package-deb package-windows test-package-deb test-package-windows
 
 all: build
@@ -87,9 +87,14 @@ fuzz: build-fuzz
 bench: build-linux-release
 	scripts/bench-rewrite.sh
 
-# The relay under load, against a direct connection and socat in the same run.
+# The relay under load, against a minimal relay and a direct connection in the same run; with
+# VANTEL_BASELINE_BIN=DIR against an earlier build too.
 bench-relay: build-linux-release
 	scripts/bench-relay.sh
+
+# The Windows program's relay under Wine; with VANTEL_BASELINE_WIN=DIR against an earlier build.
+bench-wine: build-windows build-linux-release
+	scripts/bench-wine.sh
 
 # Formatting, resource scripts kept from the formatter, and the core's includes kept to the
 # platform interfaces.

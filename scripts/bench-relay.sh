@@ -55,7 +55,6 @@ trap 'exit 130' INT TERM
 
 source scripts/lib/ports.sh
 source scripts/lib/stats.sh
-ticks_per_s=$(getconf CLK_TCK)
 read -r smtp_port pop3_port min_smtp min_pop3 relay_smtp relay_pop3 before_smtp before_pop3 \
     tls_smtp tls_pop3 stunnel_smtp stunnel_pop3 <<<"$(pick_ports 12)"
 declare -A smtp_of=([direct]=$smtp_port [minimal]=$min_smtp [relay]=$relay_smtp
@@ -146,18 +145,6 @@ start_path() {
     esac
     wait_for_port "${smtp_of[$path]}"
     wait_for_port "${pop3_of[$path]}"
-}
-# The CPU time (utime + stime), in ns, of a process and every thread it has had: the live
-# threads' from their schedstat (ns), the ended ones' from the clock ticks the process keeps.
-cpu_ns() {
-    local pid=$1
-    awk -v hz="$ticks_per_s" -v whole="/proc/$pid/stat" '
-        FILENAME == whole {total = $14 + $15; next}
-        FILENAME ~ /schedstat$/ {live += $1; next}
-        {liveTicks += $14 + $15}
-        END {printf "%.0f\n", live + (total - liveTicks) * 1e9 / hz}' \
-        "/proc/$pid/stat" /proc/"$pid"/task/*/stat /proc/"$pid"/task/*/schedstat 2>/dev/null ||
-        echo 0
 }
 rss_kib() { awk -v k="$2" '$1 == k ":" {print $2}' "/proc/$1/status"; }  # rss_kib PID VmRSS|VmHWM
 listen_overflows() {

@@ -36,7 +36,8 @@ class RelayEngine : private SessionContext, private AcceptHandler {
     static constexpr std::uint32_t kSweepPeriodMs = 1000;
     /// How long a stopping relay lets its sessions send on what they had read.
     static constexpr std::uint64_t kStopDrainMs = 10000;
-    /// Connections one wake-up of a listener takes at most.
+    /// Connections one wake-up of a listener takes at most: what a full system queue holds
+    /// (Linux's default net.core.somaxconn), so that a burst is let in at the pace it comes.
     static constexpr int kAcceptsPerEvent = 4096;
     /// The notices the engine gives, through Notifier::ShowError (the first is also in the
     /// tray program's string table).
