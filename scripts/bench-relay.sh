@@ -221,7 +221,6 @@ collect() {
         cpus2[$path]=$(if [ -n "${cpu2_runs[$path]:-}" ]; then median "${cpu2_runs[$path]}"; else echo -; fi)
     done
 }
-round() { awk -v v="$1" 'BEGIN {if (v == "-" || v == "") print "-"; else printf "%.3g", v}'; }
 row() {  # row LABEL UNIT ARRAY: one line of the table from values of every path
     local -n of=$3
     rows+=("$(printf '%-40s %-10s %9s %9s %9s %9s %10s %10s %10s' "$1" "$2" \

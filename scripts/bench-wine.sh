@@ -62,7 +62,7 @@ Windows Registry Editor Version 5.00
 "Servers1"="$relay_pop3 $pop3_port 1 -1 127.0.0.1"
 REG
 wine reg import "$(winepath -w "$work/settings.reg")" >/dev/null 2>&1
-server_pid=$(pgrep -n -x wineserver)
+server_pid=$(pgrep -n wineserver)  # the newest: this prefix's
 
 stop_program() {
     if [ -n "$program" ]; then
@@ -116,9 +116,9 @@ measure() {
     if [ "$mode" != burst ]; then
         now=$(median "${cpu[now]}")
         before=$(if [ -n "$baseline" ]; then median "${cpu[before]}"; else echo -; fi)
-        rows+=("$(printf '%-30s %-11s %10s %10s %8s' "  CPU per ${unit#*/}" \
-            "$([ "$unit" = MiB/s ] && echo ms || echo µs)" "$now" "$before" \
-            "$(ratio "$now" "$before")")")
+        if [ "$unit" = MiB/s ]; then label="  CPU per MiB" unit=ms; else label="  CPU per session" unit=µs; fi
+        rows+=("$(printf '%-30s %-11s %10s %10s %8s' "$label" "$unit" "$(round "$now")" \
+            "$(round "$before")" "$(ratio "$now" "$before")")")
     fi
 }
 
