@@ -1,6 +1,12 @@
 // Checks of vantel-load: the generated text, the scanning of what arrives, and every client
 // against the fake servers on a loopback port.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -450,6 +456,98 @@ TEST_F(LoadLoopTest, RetrieverReceivesTheWholeMessage) {
         "+OK " + std::to_string(size) + " octets\r\n" + DotTerminated(MakeMessageOfSize(size));
     EXPECT_EQ(outcome.amount, static_cast<double>(reply.size()));
     EXPECT_EQ(pop3_->messages(), 1);
+}
+
+/// vantel-minrelay on a free port in front of 127.0.0.1:`server`, for the object's life.
+class MinimalRelay {
+  public:
+    MinimalRelay(bool splice, std::uint16_t server) {
+        port_ = FreePort();
+        const std::string listen = std::to_string(port_);
+        const std::string target = std::to_string(server);
+        std::vector<const char*> args = {VANTEL_MINRELAY};
+        if (splice) {
+            args.push_back("--splice");
+        }
+        args.insert(args.end(), {listen.c_str(), target.c_str(), nullptr});
+        if (posix_spawn(&pid_, VANTEL_MINRELAY, nullptr, nullptr, const_cast<char**>(args.data()),
+                        environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~MinimalRelay() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    MinimalRelay(const MinimalRelay&) = delete;
+    MinimalRelay& operator=(const MinimalRelay&) = delete;
+
+    /// Its port, once it listens (5 s at most); 0 when it never does.
+    std::uint16_t Ready() const {
+        for (int i = 0; pid_ > 0 && i < 100; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            const sockaddr_in address = Loopback(port_);
+            const bool up =
+                connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+            close(fd);
+            if (up) {
+                return port_;
+            }
+            usleep(50000);
+        }
+        return 0;
+    }
+
+  private:
+    static sockaddr_in Loopback(std::uint16_t port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    static std::uint16_t FreePort() {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = Loopback(0);
+        socklen_t length = sizeof address;
+        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        return ntohs(address.sin_port);
+    }
+
+    pid_t pid_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+TEST_F(LoadLoopTest, MinimalRelayCarriesAMessageEachWayCopyingOrSplicing) {
+    const std::uint16_t smtp = StartSmtp();
+    const std::uint16_t pop3 = StartPop3(3 << 20);
+    const auto message =
+        std::make_shared<const std::string>(DotTerminated(MakeMessage(8, 1, 4 << 20)));
+    for (const bool splice : {false, true}) {
+        const MinimalRelay toSmtp(splice, smtp);
+        const MinimalRelay toPop3(splice, pop3);
+        const std::uint16_t smtpPort = toSmtp.Ready();
+        const std::uint16_t pop3Port = toPop3.Ready();
+        ASSERT_NE(smtpPort, 0) << "splice " << splice;
+        ASSERT_NE(pop3Port, 0) << "splice " << splice;
+        SmtpMailer mailer(
+            *loop_, smtpPort, 1, [&](long) { return message; }, true, 20000, Done());
+        const Outcome sent = Run(mailer);
+        EXPECT_TRUE(sent.ok) << sent.error;
+        EXPECT_EQ(sent.bytes, static_cast<double>(message->size()));
+        Pop3Retriever retriever(*loop_, pop3Port, 20000, Done());
+        const Outcome retrieved = Run(retriever);
+        EXPECT_TRUE(retrieved.ok) << retrieved.error;
+        const std::string reply = "+OK " + std::to_string(3 << 20) + " octets\r\n" +
+                                  DotTerminated(MakeMessageOfSize(3 << 20));
+        EXPECT_EQ(retrieved.bytes, static_cast<double>(reply.size())) << "splice " << splice;
+    }
+    EXPECT_EQ(smtp_->messages(), 2);
+    EXPECT_EQ(pop3_->messages(), 2);
 }
 
 TEST_F(LoadLoopTest, RetrieverFailsOnAServerThatIsNotPop3) {
