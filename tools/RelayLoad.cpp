@@ -212,6 +212,7 @@ int main(int argc, char** argv) {
                     PrintUsage(stderr);
                     return 2;
                 }
+                break;
             }
         }
         if (option) {
