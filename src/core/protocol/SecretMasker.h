@@ -25,7 +25,7 @@ namespace vantel {
 /// (ClientStreamObserver): nothing in message text is masked or taken as a command, and a
 /// literal is as secret as its command. Lines may arrive in pieces, so each line keeps what its
 /// start has shown and whether its rest is a secret. The relayed bytes are never touched.
-class SecretMasker : public ClientStreamObserver {
+class SecretMasker final : public ClientStreamObserver {
   public:
     /// What a secret shows as.
     static constexpr std::string_view kMask = "****";
